@@ -1,0 +1,46 @@
+#pragma once
+// One blocking HTTP/HTTPS exchange with its own client, connection and request; nothing
+// outlives the call. Failures are values: empty text and a numbered status message.
+
+#include "text/text.h"
+
+#include <stop_token>
+
+namespace zelkor {
+
+struct HttpRequestSpec {
+    Text url;
+    int method = 0; // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; else GET
+    Text body_text;
+    Text cookies;
+    Text headers; // extra request header lines separated by CR LF
+    bool no_redirect = false;
+    Text user;
+    Text password;
+    Text proxy; // host:port; empty means direct
+    Text proxy_user;
+    Text proxy_password;
+    int timeout_seconds = 0; // each phase; below 1 means 30 s
+    bool merge_cookies = true;
+    bool complete_headers = true;
+    Bytes body_bytes; // wins over body_text when non-empty
+    bool normalize_header_names = true;
+};
+
+struct HttpResponse {
+    Text text;     // body as text, decoded; empty on every failure
+    Text cookies;  // name=value; name=value
+    Text headers;  // raw response header block of the final response
+    Text location;
+    Text status;   // e.g. "200 OK", or one of the 700-713 messages
+    Bytes body;    // raw body bytes
+};
+
+// A stop request aborts the exchange in flight; the call then returns at once with empty text.
+HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop = {});
+
+// The simpler fetch some sources use: HTTP/1.0, direct connection, its own two headers, no
+// cache, redirects followed; the body whatever the status, empty bytes on any failure.
+Bytes plain_get(const Text& url, std::stop_token stop = {});
+
+} // namespace zelkor
