@@ -1,0 +1,51 @@
+#pragma once
+// The controls the engine reads and writes, by their real names, and their form defaults.
+
+#include "engine/controls.h"
+
+#include <filesystem>
+#include <string_view>
+
+namespace zelkor::ctl {
+
+inline constexpr std::string_view kSeeds = "编辑框_关键词";
+inline constexpr std::string_view kForbidden = "编辑框_违禁词";
+inline constexpr std::string_view kLimit = "编辑框_挖掘数量";
+inline constexpr std::string_view kDelay = "编辑框_延时";
+inline constexpr std::string_view kSaveDir = "编辑框_默认保存目录";
+inline constexpr std::string_view kHangupDir = "编辑框_挂机keyword";
+inline constexpr std::string_view kPanel = "输出_面板";
+inline constexpr std::string_view kCountLabel = "标签_显示";
+inline constexpr std::string_view kNoticeLabel = "标签_tishi";
+inline constexpr std::string_view kStartButton = "按钮_开始";
+inline constexpr std::string_view kMainWordOnly = "选择框_包含原词";
+inline constexpr std::string_view kAutoSave = "选择框_自动保存结果";
+inline constexpr std::string_view kNoOutput = "选择框_数据不输出";
+inline constexpr std::string_view kHangup = "选择框_挂机模式";
+inline constexpr std::string_view kSourceList = "选择列表框1";
+
+// The edit boxes the settings file keeps, in the window's order.
+inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
+                                                  kSaveDir, kHangupDir, kPanel};
+
+inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
+
+// Form defaults, UTF-8. Check boxes: 包含原词 and 自动保存结果 checked, the others not.
+inline constexpr std::string_view kDefaultSeeds = "抖音\r\n快手";
+inline constexpr std::string_view kDefaultForbidden =
+    "成人\r\n色情\r\n棋牌\r\nQQ\r\n微信\r\nV信\r\nVX\r\nqq\r\nQq\r\nqQ\r\nvx";
+inline constexpr std::string_view kDefaultLimit = "30";
+inline constexpr std::string_view kDefaultDelay = "1";
+inline constexpr std::string_view kDefaultCountCaption = "采集结果预览";
+inline constexpr std::string_view kCaptionStart = "开始";
+inline constexpr std::string_view kCaptionStop = "停止";
+
+} // namespace zelkor::ctl
+
+namespace zelkor {
+
+// Puts every control the engine uses into its state at window creation, before the settings are
+// restored: form defaults, the save directory = home + "/", no source ticked but item 0.
+void applyWindowDefaults(Controls& controls, const std::filesystem::path& home);
+
+} // namespace zelkor

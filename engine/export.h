@@ -1,0 +1,47 @@
+#pragma once
+// The results file: "<save dir>/Zelkor长尾词_<first 100 bytes of the seeds>.txt", one keyword and
+// CR LF per shown result, GBK. A file is replaced atomically or, when it is still exactly what this
+// writer wrote last, only the new lines are appended; it is never left half written.
+
+#include "engine/controls.h"
+#include "text/text.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace zelkor {
+
+struct ResultRecord;
+
+// The path as the controls give it now (GBK, CR LF removed); the notice shows this text.
+Text resultPathText(const Controls& controls);
+
+class ResultWriter {
+  public:
+    // Writes all `keywords` to the path the controls give now, unless auto-save is off and the
+    // save is not forced; then the notice "已帮您自动保存数据，保存路径为：<path>", or, when the
+    // file could not be written, "数据保存失败，保存路径为：<path>". Returns true when written.
+    // `keywords` must start with what the previous call of this writer was given.
+    bool save(Controls& controls, const std::vector<Text>& keywords, bool forced);
+
+    // Bytes written to disk by this writer so far (appends and rewrites).
+    std::uint64_t bytesWritten() const;
+
+  private:
+    bool write(const std::filesystem::path& file, const std::vector<Text>& keywords);
+    bool rewrite(const std::filesystem::path& file, const std::vector<Text>& keywords);
+
+    mutable std::mutex m_mutex;
+    std::filesystem::path m_lastFile;
+    std::size_t m_linesWritten = 0;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_inode = 0;
+    std::uint64_t m_device = 0;
+    std::int64_t m_mtimeNs = 0;
+    std::uint64_t m_bytesWritten = 0;
+};
+
+} // namespace zelkor

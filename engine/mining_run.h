@@ -1,0 +1,123 @@
+#pragma once
+// One mining run: the seeds and forbidden words fixed at Start, a worker thread that walks the
+// seeds and then the breadth-first queue, and the result sink every phrase passes through.
+// MiningController is the Start/Stop button and the export label of either face.
+//
+// Threads: the face thread creates, starts, stops and exports; the run's own worker does the rest.
+// stop() never waits for the worker; once it returns, the run sends, shows, records, queues and
+// saves nothing more. Each Start makes a fresh MiningRun.
+
+#include "engine/controls.h"
+#include "engine/export.h"
+#include "engine/pacing.h"
+#include "sources/source_api.h"
+#include "text/text.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace zelkor {
+
+struct KeywordTask {
+    Text keyword;
+    Text mainWord; // the seed it descends from
+};
+
+struct ResultRecord {
+    Text keyword;
+    Text sourceName;
+    Text mainWord;
+};
+
+enum class RunState { Idle, Running, Finished };
+
+// How a run ended. Stopped: by stop(); the others by itself.
+enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped };
+
+struct RunOptions {
+    std::filesystem::path home; // the seen store is home/cwls
+    bool unattended = false;
+    WaitFunction wait; // empty: a real wait
+    // Called once on the worker thread when the run ends by itself (never after stop()).
+    std::function<void(RunEnd)> onEnded;
+};
+
+class MiningRun {
+  public:
+    // Prepare, on the calling thread: seeds from 编辑框_关键词, forbidden words from 编辑框_违禁词
+    // (cleaned and written back).
+    MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunOptions options);
+    // Stops the run if it is still going; never waits for the worker.
+    ~MiningRun();
+    MiningRun(const MiningRun&) = delete;
+    MiningRun& operator=(const MiningRun&) = delete;
+
+    void start(); // creates the worker; once
+    void stop();  // ends the run at once; never waits
+
+    bool workerDone() const;
+    // True once the worker has returned; false on timeout.
+    bool waitUntilDone(std::chrono::milliseconds timeout) const;
+    std::optional<RunEnd> end() const; // set when the worker has returned
+
+    const std::vector<Text>& seeds() const;
+    const std::vector<Text>& forbiddenWords() const;
+    std::vector<ResultRecord> results() const; // a copy
+    int acceptedCount() const;
+    std::size_t queueSize() const;
+
+    // saveResults(forced) on this run's results and its writer; used by the worker (auto-save) and
+    // by the export action.
+    bool saveResults(bool forced);
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> m_state;
+};
+
+// The button 按钮_开始, the button 按钮5 and the label 标签5 of a face.
+class MiningController {
+  public:
+    using SourceFactory = std::function<SourceSet()>;
+
+    MiningController(std::shared_ptr<Controls> controls, std::filesystem::path home, SourceFactory sources);
+
+    void setUnattended(bool unattended) { m_unattended = unattended; } // set once, before Start
+    bool unattended() const { return m_unattended; }
+    void setOnEnded(std::function<void(RunEnd)> callback) { m_onEnded = std::move(callback); }
+    void setWait(WaitFunction wait) { m_wait = std::move(wait); }
+
+    // Start when the caption of 按钮_开始 is "开始", Stop when it is "停止", nothing otherwise.
+    void clickStart();
+    void start();
+    void stop();
+    // 按钮5 ("清理缓存").
+    void clearCache();
+    // 标签5 ("导出数据"): forced save of the newest run's results; the path when the file exists,
+    // for the face to show it in the file browser.
+    std::optional<std::filesystem::path> exportResults();
+
+    RunState state() const;
+    std::shared_ptr<MiningRun> currentRun() const;
+    const std::filesystem::path& home() const { return m_home; }
+
+  private:
+    std::shared_ptr<Controls> m_controls;
+    std::filesystem::path m_home;
+    SourceFactory m_sources;
+    bool m_unattended = false;
+    std::function<void(RunEnd)> m_onEnded;
+    WaitFunction m_wait;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<MiningRun> m_run;
+    bool m_stopped = false;
+    ResultWriter m_idleWriter; // export before any run
+};
+
+} // namespace zelkor

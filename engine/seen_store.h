@@ -1,0 +1,51 @@
+#pragma once
+// One empty marker file per collected phrase, under <home>/cwls/. Names are the keyword in UTF-8
+// with ASCII letters folded to lower case, "%" and "/" escaped as %25 and %2F, "." and ".." as
+// %2E and %2E%2E, and names too long for the file system shortened to a prefix plus a hash; every
+// marker lies directly inside the store directory, and one keyword always gives one name.
+
+#include "engine/controls.h"
+#include "text/text.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace zelkor {
+
+// File name (UTF-8) of `keyword` + ".zr". fold_case: fold ASCII letters (the store does; the
+// hang-up output keeps the case).
+std::string markerFileName(const Text& keyword, bool fold_case);
+
+// Creates the directories of `file`, then creates it empty or truncates it. 1 on success, else the
+// errno value (the file is then removed).
+int writeEmptyFile(const std::filesystem::path& file);
+
+class SeenStore {
+  public:
+    explicit SeenStore(std::filesystem::path directory) : m_dir(std::move(directory)) {}
+    static std::filesystem::path defaultDirectory(const std::filesystem::path& home) { return home / "cwls"; }
+
+    const std::filesystem::path& directory() const { return m_dir; }
+    bool contains(const Text& keyword) const;
+    int mark(const Text& keyword) const; // as writeEmptyFile
+
+  private:
+    std::filesystem::path m_dir;
+};
+
+// Empties the store of `home`: the directory is renamed away at once on the calling thread (so
+// markers written from now on land in a fresh store), then a detached thread shows
+// "开始清理临时数据，建议清理完后再使用本软件", deletes the renamed tree (and leftovers of earlier
+// emptyings) and shows "临时数据清理完毕".
+void startEmptyingSeenStore(const std::filesystem::path& home, std::shared_ptr<Controls> controls);
+
+// The same, wholly on the calling thread.
+void emptySeenStore(const std::filesystem::path& home, Controls& controls);
+
+// Waits until every emptying thread started so far has finished; false on timeout. For tests and
+// for zelkor-cli before it exits.
+bool waitForSeenStoreEmptying(std::chrono::milliseconds timeout);
+
+} // namespace zelkor
