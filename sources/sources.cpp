@@ -1,0 +1,26 @@
+#include "sources/sources.h"
+
+#include "sources/table_source.h"
+
+namespace zelkor {
+
+SourceSet make_sources(const Endpoints& endpoints) {
+    SourceSet set;
+    set.reserve(kSourceCount);
+    for (int i = 0; i < kSourceCount; ++i)
+        set.push_back(make_table_source(i, endpoints));
+    return set;
+}
+
+Text source_list_label(int index) {
+    if (index < 0 || index >= kSourceCount) return {};
+    static const std::vector<Text> labels = [] {
+        std::vector<Text> gbkLabels;
+        for (const SourceRow& row : source_rows())
+            gbkLabels.push_back(utf8_to_gbk(row.listLabel));
+        return gbkLabels;
+    }();
+    return labels[static_cast<std::size_t>(index)];
+}
+
+} // namespace zelkor

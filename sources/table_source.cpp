@@ -1,0 +1,155 @@
+#include "sources/table_source.h"
+
+#include "net/http.h"
+#include "sources/routines.h"
+#include "text/json.h"
+
+namespace zelkor {
+
+namespace {
+
+Text gbk(const std::string& utf8) {
+    return utf8.empty() ? Text{} : utf8_to_gbk(utf8);
+}
+
+SourceRow toGbk(const SourceRow& row) {
+    SourceRow g = row;
+    for (std::string* field :
+         {&g.listLabel, &g.outputName, &g.prefix, &g.suffix, &g.extraHeaders, &g.fixedCookies, &g.cutStart,
+          &g.cutEnd, &g.itemStart, &g.itemEnd, &g.arrayPath, &g.itemPrefix, &g.itemSuffix})
+        *field = gbk(*field);
+    return g;
+}
+
+// scheme://host[:port] of an endpoint value; any path is not ours to use.
+Text originOf(const std::string& value) {
+    const auto schemeEnd = value.find("://");
+    if (schemeEnd == std::string::npos) return value;
+    const auto pathStart = value.find('/', schemeEnd + 3);
+    return value.substr(0, pathStart);
+}
+
+Text hostOf(const Text& base) {
+    const auto schemeEnd = base.find("://");
+    return schemeEnd == Text::npos ? base : base.substr(schemeEnd + 3);
+}
+
+} // namespace
+
+TableSource::TableSource(const SourceRow& row, const Text& base)
+    : m_row(toGbk(row)), m_base(base), m_label(m_row.listLabel), m_output(m_row.outputName),
+      m_headers(text_replace(m_row.extraHeaders, "{host}", hostOf(base), 1, -1, true)),
+      m_cookies(m_row.fixedCookies) {}
+
+Text TableSource::requestUrl(const Text& keyword) const {
+    Text url = m_base + m_row.prefix + percent_encode_utf8(keyword) + m_row.suffix;
+    if (m_row.stampSuffix) url += epoch_millis_text();
+    return url;
+}
+
+SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop) const {
+    SourceFetch result;
+    result.url = requestUrl(keyword);
+    if (m_row.fetchKind == FetchKind::Plain) {
+        const Bytes bytes = plain_get(result.url, stop);
+        result.bytes = bytes.size();
+        result.body = bytes_to_text(bytes);
+    } else {
+        HttpRequestSpec spec;
+        spec.url = result.url;
+        spec.headers = m_headers;
+        spec.cookies = m_cookies;
+        HttpResponse response = http_request(spec, stop);
+        result.status = std::move(response.status);
+        result.bytes = response.body.size();
+        result.body = std::move(response.text);
+    }
+    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
+    return result;
+}
+
+Text TableSource::cutBody(const Text& body) const {
+    switch (m_row.cut) {
+    case BodyCut::Between:
+        return text_between(body, m_row.cutStart, m_row.cutEnd);
+    case BodyCut::BetweenThenClose:
+        return text_between(body, m_row.cutStart, m_row.cutEnd) + m_row.cutEnd;
+    case BodyCut::RemoveLiteral:
+        return text_replace(body, m_row.cutStart, {}, 1, -1, true);
+    case BodyCut::AfterFirstEquals: {
+        const int p = text_find(body, "=");
+        return p < 0 ? Text{} : body.substr(static_cast<std::size_t>(p));
+    }
+    case BodyCut::Whole:
+        break;
+    }
+    return body;
+}
+
+std::vector<Text> TableSource::jsonItems(const Text& json) const {
+    std::vector<Text> phrases;
+    JsonDocument document;
+    if (!document.init("da")) return phrases;
+    document.parse(json);
+    const int n = document.count(m_row.arrayPath);
+    phrases.reserve(n > 0 ? static_cast<std::size_t>(n) : 0);
+    for (int i = 0; i < n; ++i)
+        phrases.push_back(document.get_text(m_row.itemPrefix + std::to_string(i) + m_row.itemSuffix));
+    document.destroy();
+    return phrases;
+}
+
+Text TableSource::clean(const Text& phrase) const {
+    switch (m_row.cleaning) {
+    case ItemCleaning::StripHtml:
+        return strip_html(phrase);
+    case ItemCleaning::RemoveUnderscorePercent:
+        return text_replace(text_replace(phrase, "_", {}, 1, -1, true), "%", {}, 1, -1, true);
+    case ItemCleaning::None:
+        break;
+    }
+    return phrase;
+}
+
+std::vector<Text> TableSource::extract(const Text& body) const {
+    std::vector<Text> phrases = items(cutBody(body));
+    for (Text& phrase : phrases)
+        phrase = clean(phrase);
+    return phrases;
+}
+
+void TableSource::run(const Text& keyword, SourceHost& host) {
+    if (!host.isSourceTicked(m_row.listIndex)) return;
+    const std::stop_token stop = host.stopToken();
+    if (stop.stop_requested()) return;
+    const SourceFetch fetched = fetch(keyword, stop);
+    if (stop.stop_requested()) return;
+    for (const Text& phrase : extract(fetched.body)) {
+        if (stop.stop_requested()) return;
+        host.offerCandidate(phrase, m_output, m_row.displayPauseMs);
+    }
+}
+
+std::vector<Text> RelatedPageSource::items(const Text& cut) const {
+    if (m_row.itemRule == ItemRule::JsonPaths) return jsonItems(cut);
+    return text_between_all(cut, m_row.itemStart, m_row.itemEnd);
+}
+
+std::vector<Text> SuggestionSource::items(const Text& cut) const {
+    return jsonItems(cut);
+}
+
+Text source_endpoint_base(int index, const Endpoints& endpoints) {
+    const SourceRow& row = source_rows().at(static_cast<std::size_t>(index));
+    if (const auto value = endpoints.get(std::to_string(index))) return originOf(*value);
+    return row.scheme + "://" + row.defaultHost;
+}
+
+std::unique_ptr<TableSource> make_table_source(int index, const Endpoints& endpoints) {
+    const SourceRow& row = source_rows().at(static_cast<std::size_t>(index));
+    const Text base = source_endpoint_base(index, endpoints);
+    if (row.family == SourceFamily::RelatedPage) return std::make_unique<RelatedPageSource>(row, base);
+    return std::make_unique<SuggestionSource>(row, base);
+}
+
+} // namespace zelkor

@@ -1,0 +1,82 @@
+#pragma once
+// The two families of table-driven sources. A call is split into a fetch step and an extract step
+// so that `zelkor-cli probe` can show the request and what a source would offer without a sink.
+
+#include "sources/endpoints.h"
+#include "sources/source_api.h"
+#include "sources/source_table.h"
+
+#include <cstddef>
+#include <memory>
+#include <stop_token>
+#include <vector>
+
+namespace zelkor {
+
+struct SourceFetch {
+    Text url;            // as sent
+    Text status;         // the engine's status text; empty for a plain fetch
+    std::size_t bytes{}; // raw body bytes received
+    Text body;           // GBK, after the row's decoding
+};
+
+class TableSource : public SourceAdapter {
+  public:
+    // `base` is scheme + "://" + host[:port], without a trailing "/".
+    TableSource(const SourceRow& row, const Text& base);
+
+    int listIndex() const override { return m_row.listIndex; }
+    void run(const Text& keyword, SourceHost& host) override;
+
+    Text label() const { return m_label; }       // GBK
+    Text outputName() const { return m_output; } // GBK
+    int displayPauseMs() const { return m_row.displayPauseMs; }
+    const SourceRow& row() const { return m_row; }
+
+    // The URL for a keyword (row 23's stamp taken now).
+    Text requestUrl(const Text& keyword) const;
+    Text requestHeaders() const { return m_headers; }
+    Text requestCookies() const { return m_cookies; }
+    // One request exactly as a run sends it.
+    SourceFetch fetch(const Text& keyword, std::stop_token stop = {}) const;
+    // The phrases the source offers for a decoded body, in order, cleaned.
+    std::vector<Text> extract(const Text& body) const;
+
+  protected:
+    Text cutBody(const Text& body) const;
+    std::vector<Text> jsonItems(const Text& json) const;
+    Text clean(const Text& phrase) const;
+    virtual std::vector<Text> items(const Text& cut) const = 0;
+
+    SourceRow m_row; // literals converted to GBK
+    Text m_base;
+    Text m_label;
+    Text m_output;
+    Text m_headers;
+    Text m_cookies;
+};
+
+// Cuts a related-search section out of a results page and takes the items between two markers in
+// it (or, for the Google page, the JSON array it embeds).
+class RelatedPageSource final : public TableSource {
+  public:
+    using TableSource::TableSource;
+
+  protected:
+    std::vector<Text> items(const Text& cut) const override;
+};
+
+// Reads a JSON or JSONP answer and takes the text at one path of every array element.
+class SuggestionSource final : public TableSource {
+  public:
+    using TableSource::TableSource;
+
+  protected:
+    std::vector<Text> items(const Text& cut) const override;
+};
+
+// The endpoint base of list index `index`: the endpoints file's scheme, host and port, else the default.
+Text source_endpoint_base(int index, const Endpoints& endpoints);
+std::unique_ptr<TableSource> make_table_source(int index, const Endpoints& endpoints);
+
+} // namespace zelkor
