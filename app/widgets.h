@@ -1,0 +1,67 @@
+#pragma once
+// The few control kinds Qt has no exact match for.
+
+#include <QAbstractSpinBox>
+#include <QFrame>
+#include <QLabel>
+
+namespace zelkor::app {
+
+// A picture box: shows an image, reports left presses with the modifier keys held.
+class PictureBox : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+signals:
+    void leftPressed(Qt::KeyboardModifiers modifiers);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// A label that acts on a left press (the "选择目录" and "导出数据" links).
+class PressLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit PressLabel(QWidget* parent = nullptr);
+signals:
+    void leftPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// A shape box: a plain frame that holds other controls.
+class ShapeBox : public QFrame {
+    Q_OBJECT
+public:
+    explicit ShapeBox(QWidget* parent = nullptr);
+};
+
+// A free-text edit box with an up-down spinner. Any text is accepted; the arrows read the number
+// at the front of the text and step it within [minimum, maximum].
+class SpinEdit : public QAbstractSpinBox {
+    Q_OBJECT
+public:
+    SpinEdit(int minimum, int maximum, QWidget* parent = nullptr);
+    QString textValue() const;
+    void setTextValue(const QString& text);
+    void stepBy(int steps) override;
+    QValidator::State validate(QString& input, int& pos) const override;
+
+signals:
+    void textValueChanged(const QString& text);
+
+protected:
+    StepEnabled stepEnabled() const override;
+
+private:
+    int current() const;
+    int m_minimum;
+    int m_maximum;
+};
+
+// Leading whitespace, an optional sign and decimal digits; full-width digits count; 0 otherwise.
+int leadingInteger(const QString& text);
+
+} // namespace zelkor::app

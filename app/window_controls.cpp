@@ -1,0 +1,100 @@
+#include "app/window_controls.h"
+
+#include "engine/control_names.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+
+namespace zelkor::app {
+
+WindowControls::WindowControls(QObject* window, Face face) : m_window(window), m_face(std::move(face)) {}
+
+bool WindowControls::onWindowThread() const {
+    return m_window && QThread::currentThread() == m_window->thread();
+}
+
+void WindowControls::post(std::function<void()> call) {
+    QObject* window = m_window.data();
+    if (!window) return;
+    // The window as context: a call still queued when the window goes is dropped, not run.
+    QMetaObject::invokeMethod(window, std::move(call), Qt::QueuedConnection);
+}
+
+Text WindowControls::text(std::string_view control) const {
+    std::lock_guard guard(m_mutex);
+    const auto it = m_texts.find(control);
+    return it == m_texts.end() ? Text() : it->second;
+}
+
+bool WindowControls::checked(std::string_view control) const {
+    std::lock_guard guard(m_mutex);
+    const auto it = m_checks.find(control);
+    return it != m_checks.end() && it->second;
+}
+
+bool WindowControls::itemChecked(std::string_view list, int index) const {
+    if (list != ctl::kSourceList || index < 0 || index >= kItemCount) return false;
+    std::lock_guard guard(m_mutex);
+    return m_items[static_cast<size_t>(index)];
+}
+
+void WindowControls::recordText(std::string_view control, const Text& value) {
+    std::lock_guard guard(m_mutex);
+    m_texts.insert_or_assign(std::string(control), value);
+}
+
+void WindowControls::recordChecked(std::string_view control, bool value) {
+    std::lock_guard guard(m_mutex);
+    m_checks.insert_or_assign(std::string(control), value);
+}
+
+void WindowControls::recordItem(int index, bool value) {
+    if (index < 0 || index >= kItemCount) return;
+    std::lock_guard guard(m_mutex);
+    m_items[static_cast<size_t>(index)] = value;
+}
+
+void WindowControls::setText(std::string_view control, const Text& value) {
+    std::string name(control);
+    if (onWindowThread()) {
+        m_face.setText(name, value);
+        return;
+    }
+    // The writer reads its own write back at once; the widget follows when the window gets to it.
+    recordText(name, value);
+    post([this, name = std::move(name), value] { m_face.setText(name, value); });
+}
+
+void WindowControls::setChecked(std::string_view control, bool value) {
+    std::string name(control);
+    if (onWindowThread()) {
+        m_face.setChecked(name, value);
+        return;
+    }
+    recordChecked(name, value);
+    post([this, name = std::move(name), value] { m_face.setChecked(name, value); });
+}
+
+void WindowControls::appendOutput(const Text& text) {
+    if (onWindowThread())
+        m_face.appendOutput(text);
+    else
+        post([this, text] { m_face.appendOutput(text); });
+}
+
+void WindowControls::showNotice(const Text& text) {
+    if (onWindowThread())
+        m_face.showNotice(text);
+    else
+        post([this, text] { m_face.showNotice(text); });
+}
+
+void WindowControls::closeWindow() {
+    if (onWindowThread())
+        m_face.closeWindow();
+    else
+        post([this] { m_face.closeWindow(); });
+}
+
+} // namespace zelkor::app

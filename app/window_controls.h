@@ -1,0 +1,61 @@
+#pragma once
+// The window's side of the engine's Controls: a mirror of the control values that any thread
+// reads without waiting, kept current by the window thread at every change; writes from other
+// threads land in the mirror at once and reach the widgets as queued calls.
+
+#include "engine/controls.h"
+
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+class QObject;
+
+namespace zelkor::app {
+
+class WindowControls final : public Controls {
+public:
+    // The window's half: what a write does to the widgets, run on the window thread.
+    struct Face {
+        std::function<void(const std::string& control, const Text& value)> setText;
+        std::function<void(const std::string& control, bool value)> setChecked;
+        std::function<void(const Text& text)> appendOutput;
+        std::function<void(const Text& text)> showNotice;
+        std::function<void()> closeWindow;
+    };
+
+    static constexpr int kItemCount = 25;
+
+    // `window` decides the thread writes are delivered to; once it is gone, writes are dropped.
+    WindowControls(QObject* window, Face face);
+
+    Text text(std::string_view control) const override;
+    bool checked(std::string_view control) const override;
+    bool itemChecked(std::string_view list, int index) const override;
+    void setText(std::string_view control, const Text& value) override;
+    void setChecked(std::string_view control, bool value) override;
+    void appendOutput(const Text& text) override;
+    void showNotice(const Text& text) override;
+    void closeWindow() override;
+
+    // Window thread only: a control changed, record its new value.
+    void recordText(std::string_view control, const Text& value);
+    void recordChecked(std::string_view control, bool value);
+    void recordItem(int index, bool value);
+
+private:
+    bool onWindowThread() const;
+    void post(std::function<void()> call);
+
+    QPointer<QObject> m_window;
+    Face m_face;
+    mutable std::mutex m_mutex;
+    std::map<std::string, Text, std::less<>> m_texts;
+    std::map<std::string, bool, std::less<>> m_checks;
+    std::array<bool, kItemCount> m_items{};
+};
+
+} // namespace zelkor::app
