@@ -1,0 +1,102 @@
+#pragma once
+// Servers on 127.0.0.1 for network tests, each on a free port and in its own thread, stopped and
+// joined by the destructor.
+//
+// LoopbackServer wraps a cpp-httplib server: register handlers through server(), then start().
+// RawServer is a bare TCP listener for tests that need the exact request bytes (header order,
+// duplicates, the request line) or a server that misbehaves on purpose.
+
+#include <httplib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace zelkor::test {
+
+class LoopbackServer {
+  public:
+    // Plain HTTP.
+    LoopbackServer();
+    // HTTPS with the given PEM certificate and key (see tls_cert.h).
+    LoopbackServer(const std::filesystem::path& certPem, const std::filesystem::path& keyPem);
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    httplib::Server& server() { return *m_server; }
+    // Binds and starts serving; returns once the server accepts connections.
+    void start();
+    void stop();
+
+    int port() const { return m_port; }
+    // "http://127.0.0.1:<port>" + path (https for the TLS form).
+    std::string url(std::string_view path = "/") const;
+
+  private:
+    std::unique_ptr<httplib::Server> m_server;
+    bool m_tls = false;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// One request as it arrived: the header part up to and including the empty line, then the body
+// (read by Content-Length when there is one).
+struct RawRequest {
+    std::string head;
+    std::string body;
+    std::string bytes() const { return head + body; }
+};
+
+class RawServer {
+  public:
+    // The answer to one request: raw bytes to write, or nullopt to stay silent and keep the
+    // connection open until the server stops. After the answer the connection is closed.
+    using Responder = std::function<std::optional<std::string>(const RawRequest&)>;
+
+    explicit RawServer(Responder responder);
+    ~RawServer();
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    int port() const { return m_port; }
+    std::string url(std::string_view path = "/") const;
+    // Every request received so far, in arrival order.
+    std::vector<RawRequest> requests() const;
+    // Waits up to `ms` for at least `count` requests; true when they arrived.
+    bool waitForRequests(std::size_t count, int ms = 5000) const;
+    void stop();
+
+  private:
+    void acceptLoop();
+    void serve(int fd);
+
+    Responder m_responder;
+    int m_listenFd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    mutable std::mutex m_mutex;
+    std::vector<RawRequest> m_requests;
+    std::vector<int> m_openFds;
+    std::vector<std::thread> m_workers;
+    std::thread m_acceptThread;
+};
+
+// Reads one request (head, then a Content-Length body) from a connected socket; nullopt on EOF,
+// error or when `stopping` becomes true. Exposed for tests that run their own sockets.
+std::optional<RawRequest> readRawRequest(int fd, const std::atomic<bool>& stopping);
+// Writes all bytes; false on error.
+bool writeAll(int fd, std::string_view bytes);
+// Connects to 127.0.0.1:port; -1 on failure.
+int connectLoopback(int port);
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+int closedLoopbackPort();
+
+} // namespace zelkor::test
