@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <iconv.h>
+#include <memory>
+#include <unordered_map>
 
 namespace zelkor {
 
@@ -43,6 +45,20 @@ Iconv& converter(Pair pair) {
     Iconv& cd = *all[static_cast<int>(pair)];
     cd.reset();
     return cd;
+}
+
+// Converter from a declared charset to UCS-4, or null when iconv does not know the name. Pages of one
+// site keep declaring the same few names, so each thread keeps the converters it opened.
+Iconv* decoderFor(const std::string& charset) {
+    thread_local std::unordered_map<std::string, std::unique_ptr<Iconv>> cache;
+    auto it = cache.find(charset);
+    if (it == cache.end()) {
+        if (cache.size() >= 32) cache.clear();
+        it = cache.emplace(charset, std::make_unique<Iconv>("UCS-4LE", charset.c_str())).first;
+    }
+    if (!it->second->ok()) return nullptr;
+    it->second->reset();
+    return it->second.get();
 }
 
 struct RunResult {
@@ -278,19 +294,19 @@ std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view chars
 
     // Decode to UCS-4 first so that undecodable input and characters GBK lacks are told apart, and each
     // becomes one "?".
-    Iconv decoder("UCS-4LE", name.c_str());
-    if (!decoder.ok()) return std::nullopt;
+    Iconv* decoder = decoderFor(name);
+    if (!decoder) return std::nullopt;
     std::string wide;
     size_t i = 0;
     while (i < bytes.size()) {
-        RunResult r = convertRun(decoder.get(), bytes.data() + i, bytes.size() - i, wide);
+        RunResult r = convertRun(decoder->get(), bytes.data() + i, bytes.size() - i, wide);
         i += r.consumed;
         if (r.error == 0) break;
         wide.append("?\0\0\0", 4);
         if (r.error == EINVAL) break;
         ++i;
     }
-    finishRun(decoder.get(), wide);
+    finishRun(decoder->get(), wide);
     size_t units = wide.size() / 4;
     for (size_t k = 0; k < units; ++k) {
         if (std::memcmp(wide.data() + 4 * k, "\0\0\0\0", 4) == 0) {
