@@ -26,7 +26,7 @@ class ShapeBox;
 class WindowRun;
 
 struct MainWindowOptions {
-    std::filesystem::path home; // the program directory
+    std::filesystem::path home;         // the program directory
     std::vector<std::string> arguments; // command line after the program's name
     // Folder chooser (title, start folder) returning the chosen folder or "" on cancel; the
     // system's dialog when not set.
@@ -40,7 +40,7 @@ struct MainWindowOptions {
 
 class MainWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(MainWindowOptions options, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -51,11 +51,11 @@ public:
     void appendOutput(const Text& text);
     void showNotice(const Text& text);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildLayout();
     void buildCollectPage(QWidget* page);
     void buildFilterPage(QWidget* page);

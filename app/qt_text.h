@@ -16,6 +16,8 @@ QString toQStringLines(const Text& gbk);
 Text toGbkLines(const QString& text);
 
 // Names in code are UTF-8 literals.
-inline QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
+inline QString qs(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 } // namespace zelkor::app

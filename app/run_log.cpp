@@ -10,7 +10,7 @@ namespace zelkor::app {
 namespace {
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : m_fd(fd) {}
     ~Fd() {
         if (m_fd >= 0) ::close(m_fd);
@@ -20,7 +20,7 @@ public:
     int get() const { return m_fd; }
     bool ok() const { return m_fd >= 0; }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -59,11 +59,14 @@ LocalTime systemLocalTime() {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-Text runLogDateText(const LocalTime& t) { return utf8_to_gbk(dateUtf8(t)); }
+Text runLogDateText(const LocalTime& t) {
+    return utf8_to_gbk(dateUtf8(t));
+}
 
 Text runLogDateTimeText(const LocalTime& t) {
     std::string s = dateUtf8(t);
-    const std::string h = std::to_string(t.hour), m = std::to_string(t.minute), sec = std::to_string(t.second);
+    const std::string h = std::to_string(t.hour), m = std::to_string(t.minute),
+                      sec = std::to_string(t.second);
     if (t.second != 0)
         s += h + "时" + m + "分" + sec + "秒";
     else if (t.minute != 0)
@@ -73,7 +76,8 @@ Text runLogDateTimeText(const LocalTime& t) {
     return utf8_to_gbk(s);
 }
 
-RunLog::RunLog(std::filesystem::path home, LocalClock clock) : m_home(std::move(home)), m_clock(std::move(clock)) {}
+RunLog::RunLog(std::filesystem::path home, LocalClock clock)
+    : m_home(std::move(home)), m_clock(std::move(clock)) {}
 
 std::filesystem::path RunLog::pathFor(const LocalTime& t) const {
     return m_home / "data" / ("运行日志" + dateUtf8(t) + ".txt");
@@ -96,7 +100,7 @@ void RunLog::write(const Text& message) const {
     const Text line = runLogDateTimeText(m_clock()) + "   " + message + "\r\n";
     const off_t n = static_cast<off_t>(line.size());
 
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return;
     off_t length = st.st_size;
     char block[4096];

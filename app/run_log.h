@@ -23,7 +23,7 @@ Text runLogDateText(const LocalTime& t);
 Text runLogDateTimeText(const LocalTime& t);
 
 class RunLog {
-public:
+  public:
     explicit RunLog(std::filesystem::path home, LocalClock clock = systemLocalTime);
 
     void write(const Text& message) const;
@@ -32,7 +32,7 @@ public:
     // Held by the close sequence so the process never ends in the middle of a line's insertion.
     static std::mutex& writeLock();
 
-private:
+  private:
     std::filesystem::path m_home;
     LocalClock m_clock;
 };

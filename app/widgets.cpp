@@ -45,7 +45,8 @@ int leadingInteger(const QString& raw) {
             text += c;
     }
     qsizetype i = 0;
-    while (i < text.size() && (text[i] == QLatin1Char(' ') || (text[i] >= QLatin1Char('\t') && text[i] <= QLatin1Char('\r'))))
+    while (i < text.size() &&
+           (text[i] == QLatin1Char(' ') || (text[i] >= QLatin1Char('\t') && text[i] <= QLatin1Char('\r'))))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
@@ -67,13 +68,17 @@ SpinEdit::SpinEdit(int minimum, int maximum, QWidget* parent)
     connect(lineEdit(), &QLineEdit::textChanged, this, &SpinEdit::textValueChanged);
 }
 
-QString SpinEdit::textValue() const { return lineEdit()->text(); }
+QString SpinEdit::textValue() const {
+    return lineEdit()->text();
+}
 
 void SpinEdit::setTextValue(const QString& text) {
     if (lineEdit()->text() != text) lineEdit()->setText(text);
 }
 
-int SpinEdit::current() const { return leadingInteger(textValue()); }
+int SpinEdit::current() const {
+    return leadingInteger(textValue());
+}
 
 void SpinEdit::stepBy(int steps) {
     const long long next = static_cast<long long>(current()) + steps;
@@ -81,7 +86,9 @@ void SpinEdit::stepBy(int steps) {
     lineEdit()->selectAll();
 }
 
-QValidator::State SpinEdit::validate(QString&, int&) const { return QValidator::Acceptable; }
+QValidator::State SpinEdit::validate(QString&, int&) const {
+    return QValidator::Acceptable;
+}
 
 QAbstractSpinBox::StepEnabled SpinEdit::stepEnabled() const {
     const int value = current();

@@ -10,31 +10,31 @@ namespace zelkor::app {
 // A picture box: shows an image, reports left presses with the modifier keys held.
 class PictureBox : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit PictureBox(QWidget* parent = nullptr);
-signals:
+  signals:
     void leftPressed(Qt::KeyboardModifiers modifiers);
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 
 // A label that acts on a left press (the "选择目录" and "导出数据" links).
 class PressLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit PressLabel(QWidget* parent = nullptr);
-signals:
+  signals:
     void leftPressed();
 
-protected:
+  protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 
 // A shape box: a plain frame that holds other controls.
 class ShapeBox : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit ShapeBox(QWidget* parent = nullptr);
 };
 
@@ -42,20 +42,20 @@ public:
 // at the front of the text and step it within [minimum, maximum].
 class SpinEdit : public QAbstractSpinBox {
     Q_OBJECT
-public:
+  public:
     SpinEdit(int minimum, int maximum, QWidget* parent = nullptr);
     QString textValue() const;
     void setTextValue(const QString& text);
     void stepBy(int steps) override;
     QValidator::State validate(QString& input, int& pos) const override;
 
-signals:
+  signals:
     void textValueChanged(const QString& text);
 
-protected:
+  protected:
     StepEnabled stepEnabled() const override;
 
-private:
+  private:
     int current() const;
     int m_minimum;
     int m_maximum;

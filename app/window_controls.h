@@ -17,7 +17,7 @@ class QObject;
 namespace zelkor::app {
 
 class WindowControls final : public Controls {
-public:
+  public:
     // The window's half: what a write does to the widgets, run on the window thread.
     struct Face {
         std::function<void(const std::string& control, const Text& value)> setText;
@@ -46,7 +46,7 @@ public:
     void recordChecked(std::string_view control, bool value);
     void recordItem(int index, bool value);
 
-private:
+  private:
     bool onWindowThread() const;
     void post(std::function<void()> call);
 

@@ -7,8 +7,8 @@
 namespace zelkor::app::platform {
 namespace {
 
-// Exec= quoting of the desktop entry format: the argument in double quotes, with ", `, $ and \
-// escaped; then the string-value escaping doubles every backslash again.
+// Exec= quoting of the desktop entry format: the argument in double quotes, with the double quote,
+// backquote, dollar and backslash escaped; then the string-value escaping doubles backslashes again.
 std::string quoteExec(const std::string& arg) {
     std::string quoted = "\"";
     for (char c : arg) {
@@ -71,8 +71,9 @@ bool writeDesktopEntry(const std::filesystem::path& desktop, const std::string& 
         }
     }
     // Launchers on the desktop are only offered to run when marked executable.
-    std::filesystem::permissions(temp, std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
-                                           std::filesystem::perms::others_exec,
+    std::filesystem::permissions(temp,
+                                 std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_exec,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::rename(temp, entry, ec);
     if (ec) {

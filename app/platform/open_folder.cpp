@@ -26,8 +26,8 @@ void showInFolder(const std::filesystem::path& file) {
     // A file manager may be running, or merely activatable by the bus on the first call.
     if (iface && (iface->isServiceRegistered(service).value() ||
                   iface->activatableServiceNames().value().contains(service))) {
-        QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                                           service, QStringLiteral("ShowItems"));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            service, QStringLiteral("/org/freedesktop/FileManager1"), service, QStringLiteral("ShowItems"));
         call << QStringList{fileUrl.toString()} << QString();
         if (bus.send(call)) return;
     }

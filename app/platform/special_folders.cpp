@@ -12,7 +12,11 @@ std::filesystem::path location(QStandardPaths::StandardLocation which) {
 
 } // namespace
 
-std::filesystem::path documentsFolder() { return location(QStandardPaths::DocumentsLocation); }
-std::filesystem::path desktopFolder() { return location(QStandardPaths::DesktopLocation); }
+std::filesystem::path documentsFolder() {
+    return location(QStandardPaths::DocumentsLocation);
+}
+std::filesystem::path desktopFolder() {
+    return location(QStandardPaths::DesktopLocation);
+}
 
 } // namespace zelkor::app::platform

@@ -1,0 +1,462 @@
+#include "app/main_window.h"
+
+#include "app/platform/open_folder.h"
+#include "app/program_values.h"
+#include "app/qt_text.h"
+#include "app/widgets.h"
+#include "engine/command_line.h"
+#include "engine/control_names.h"
+#include "engine/mining_run.h"
+#include "engine/program_dir.h"
+#include "engine/settings.h"
+#include "sources/endpoints.h"
+#include "sources/sources.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTabWidget>
+
+// Resources of a static library are registered by hand; outside any namespace, as Qt requires.
+static void initAppResources() {
+    Q_INIT_RESOURCE(app);
+}
+
+namespace zelkor::app {
+
+// The engine's run controller, held apart so the header stays free of engine types.
+class WindowRun {
+  public:
+    MiningController controller;
+    WindowRun(std::shared_ptr<Controls> controls, std::filesystem::path home,
+              MiningController::SourceFactory f)
+        : controller(std::move(controls), std::move(home), std::move(f)) {}
+};
+
+namespace {
+
+const char* const kContactNotice =
+    "联系我们：邮箱 support@zelkor.example，网站 www.zelkor.example（工作日 9:00-18:00 回复）";
+
+struct Hint {
+    std::string_view control;
+    const char* text;
+};
+const Hint kHints[] = {
+    {ctl::kSeeds, "这里填写你需要搜索的关键词，如果有多个，一行写一个就可以了。"},
+    {ctl::kForbidden, "这里填写违禁词，一行一个，如果采集到包含这里面的内容，不保存"},
+    {ctl::kLimit, "设置采集上限，设置为0不限制个数，无限采集"},
+    {ctl::kHangupDir,
+     "这里填写目录地址，采集到到关键词会放到里面。裂变或者上传软件，会使用到这个目录里面的内容。"},
+};
+
+QString name(std::string_view control) {
+    return QString::fromUtf8(control.data(), qsizetype(control.size()));
+}
+
+template <typename W> W* place(QWidget* parent, std::string_view control, int x, int y, int w, int h) {
+    auto* widget = new W(parent); // owned by its parent
+    widget->setObjectName(name(control));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel* label(QWidget* parent, std::string_view control, QRect r, const char* text) {
+    auto* l = place<QLabel>(parent, control, r.x(), r.y(), r.width(), r.height());
+    l->setTextFormat(Qt::PlainText);
+    l->setText(qs(text));
+    l->setFocusPolicy(Qt::NoFocus);
+    return l;
+}
+
+QPlainTextEdit* multiLine(QWidget* parent, std::string_view control, QRect r, bool scrollBar) {
+    auto* e = place<QPlainTextEdit>(parent, control, r.x(), r.y(), r.width(), r.height());
+    e->setVerticalScrollBarPolicy(scrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    e->setTabChangesFocus(true);
+    return e;
+}
+
+QCheckBox* checkBox(QWidget* parent, std::string_view control, QRect r, const char* text, bool checked) {
+    auto* c = place<QCheckBox>(parent, control, r.x(), r.y(), r.width(), r.height());
+    c->setText(qs(text));
+    c->setChecked(checked);
+    return c;
+}
+
+QPushButton* button(QWidget* parent, std::string_view control, QRect r, const char* text) {
+    auto* b = place<QPushButton>(parent, control, r.x(), r.y(), r.width(), r.height());
+    b->setText(qs(text));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QGroupBox* groupBox(QWidget* parent, std::string_view control, QRect r, const char* title) {
+    auto* g = place<QGroupBox>(parent, control, r.x(), r.y(), r.width(), r.height());
+    g->setTitle(qs(title));
+    g->setFocusPolicy(Qt::NoFocus);
+    return g;
+}
+
+PictureBox* picture(QWidget* parent, std::string_view control, QRect r, const char* resource) {
+    auto* p = place<PictureBox>(parent, control, r.x(), r.y(), r.width(), r.height());
+    p->setPixmap(QPixmap(QString::fromLatin1(resource)));
+    return p;
+}
+
+QString qstr(const std::filesystem::path& p) {
+    return QString::fromStdString(p.string());
+}
+
+// ASCII and ideographic spaces at both ends, as the folder chooser's result is read.
+QString trimSpaces(QString s) {
+    auto space = [](QChar c) { return c == QLatin1Char(' ') || c == QChar(0x3000); };
+    while (!s.isEmpty() && space(s.front()))
+        s.remove(0, 1);
+    while (!s.isEmpty() && space(s.back()))
+        s.chop(1);
+    return s;
+}
+
+} // namespace
+
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
+    : QWidget(parent), m_options(std::move(options)) {
+    initAppResources();
+    if (!m_options.chooseFolder) {
+        m_options.chooseFolder = [](const QString& title, const QString& start) {
+            return QFileDialog::getExistingDirectory(nullptr, title, start, QFileDialog::ShowDirsOnly);
+        };
+    }
+    if (!m_options.showFile) m_options.showFile = platform::showInFolder;
+
+    WindowControls::Face face;
+    face.setText = [this](const std::string& c, const Text& v) { applyText(c, v); };
+    face.setChecked = [this](const std::string& c, bool v) { applyChecked(c, v); };
+    face.appendOutput = [this](const Text& t) { appendOutput(t); };
+    face.showNotice = [this](const Text& t) { showNotice(t); };
+    face.closeWindow = [this] { close(); };
+    m_controls = std::make_shared<WindowControls>(this, std::move(face));
+
+    buildLayout();
+    connectMirror();
+
+    const std::filesystem::path home = m_options.home;
+    std::weak_ptr<WindowControls> weakControls = m_controls;
+    m_run = std::make_unique<WindowRun>(m_controls, home, [home, weakControls]() {
+        std::string error;
+        std::optional<Endpoints> endpoints = Endpoints::loadDefault(home, &error);
+        if (!endpoints) {
+            // A named endpoints file that cannot be used: say so, and ask nobody rather than the
+            // public services the user meant to replace.
+            if (auto controls = weakControls.lock())
+                controls->showNotice(utf8_to_gbk("服务地址文件无法使用，本次不查询任何来源：" + error));
+            return SourceSet{};
+        }
+        return make_sources(*endpoints);
+    });
+
+    creationSteps();
+}
+
+MainWindow::~MainWindow() {
+    // A run still going must not write into a window that is gone.
+    if (m_run) m_run->controller.stop();
+}
+
+void MainWindow::buildLayout() {
+    setObjectName(QStringLiteral("MainWindow"));
+    resize(974, 743);
+    move(50, 50);
+
+    picture(this, "图片框1", {0, 0, 960, 90}, ":/zelkor/banner.png");
+    label(this, ctl::kCountLabel, {348, 99, 244, 24}, "采集结果预览");
+    m_noOutput = checkBox(this, ctl::kNoOutput, {624, 96, 184, 32}, "数据不输出到界面", false);
+    m_panel = multiLine(this, ctl::kPanel, {336, 136, 616, 360}, true);
+    m_panel->setTabChangesFocus(false);
+    m_notice = label(this, ctl::kNoticeLabel, {344, 504, 552, 120}, "");
+    m_notice->setWordWrap(true);
+    m_notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    button(this, ctl::kStartButton, {24, 635, 104, 37}, "开始");
+    QPushButton* cloud = button(this, "按钮1", {144, 632, 88, 40}, "开始云端采集");
+    cloud->setEnabled(false);
+    cloud->setVisible(false);
+    button(this, "按钮5", {248, 632, 72, 40}, "清理缓存");
+    checkBox(this, ctl::kAutoSave, {339, 656, 96, 32}, "自动保存结果", true);
+    place<QLineEdit>(this, ctl::kSaveDir, 441, 656, 312, 32);
+    auto* choose = place<PressLabel>(this, "标签4", 763, 656, 72, 32);
+    choose->setText(qs("选择目录"));
+    auto* exportLabel = place<PressLabel>(this, "标签5", 872, 655, 72, 32);
+    exportLabel->setText(qs("导出数据"));
+    for (QLabel* l : {static_cast<QLabel*>(choose), static_cast<QLabel*>(exportLabel)}) {
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(Qt::AlignCenter);
+    }
+    auto* status = place<QStatusBar>(this, "状态条1", 0, 695, 1009, 20);
+    status->setSizeGripEnabled(false);
+
+    auto* tabs = place<QTabWidget>(this, "选择夹1", 0, 94, 328, 530);
+    const char* const pages[] = {"采集设置", "过滤", "设置", "联系方式"};
+    QWidget* pageWidgets[4];
+    for (int i = 0; i < 4; ++i) {
+        pageWidgets[i] = new QWidget(tabs);
+        pageWidgets[i]->setObjectName(qs(pages[i]));
+        tabs->addTab(pageWidgets[i], qs(pages[i]));
+    }
+    buildCollectPage(pageWidgets[0]);
+    buildFilterPage(pageWidgets[1]);
+    buildSettingsPage(pageWidgets[2]);
+    buildContactPage(pageWidgets[3]);
+    tabs->setCurrentIndex(0);
+
+    connect(findChild<QPushButton*>(name(ctl::kStartButton)), &QPushButton::clicked, this,
+            &MainWindow::onStartStop);
+    connect(findChild<QPushButton*>(qs("按钮5")), &QPushButton::clicked, this, &MainWindow::onClearCache);
+    connect(choose, &PressLabel::leftPressed, this, &MainWindow::onChooseFolder);
+    connect(exportLabel, &PressLabel::leftPressed, this, &MainWindow::onExport);
+    connect(findChild<PictureBox*>(qs("图片框1")), &PictureBox::leftPressed, this,
+            &MainWindow::onBannerPressed);
+    for (const char* contact : {"图片框2", "图片框3"}) {
+        connect(findChild<PictureBox*>(qs(contact)), &PictureBox::leftPressed, this,
+                [this] { showNotice(utf8_to_gbk(kContactNotice)); });
+    }
+    for (const Hint& hint : kHints) {
+        QWidget* box = findChild<QWidget*>(name(hint.control));
+        if (auto* multi = qobject_cast<QPlainTextEdit*>(box))
+            multi->viewport()->installEventFilter(this);
+        else
+            box->installEventFilter(this);
+    }
+}
+
+void MainWindow::buildCollectPage(QWidget* page) {
+    label(page, "标签1", {16, 21, 96, 16}, "关键词 一行一个");
+    multiLine(page, ctl::kSeeds, {8, 40, 136, 98}, true)->setPlainText(qs("抖音\n快手"));
+    checkBox(page, ctl::kMainWordOnly, {8, 142, 128, 25}, "结果必须包含原词", true);
+
+    QGroupBox* rate = groupBox(page, "分组框1", {155, 43, 157, 103}, "频率限制");
+    label(rate, "标签2", {14, 26, 135, 16}, "查询延时：          秒");
+    auto* delay = new SpinEdit(1, 100, rate);
+    delay->setObjectName(name(ctl::kDelay));
+    delay->setGeometry(78, 19, 31, 31);
+    delay->setTextValue(QStringLiteral("1"));
+    label(rate, "标签3", {13, 66, 56, 24}, "挖掘数量：");
+    place<QLineEdit>(rate, ctl::kLimit, 78, 65, 55, 28)->setText(QStringLiteral("30"));
+
+    QGroupBox* sourceBox = groupBox(page, "分组框2", {8, 173, 272, 341}, "数据来源");
+    m_sources = place<QListWidget>(sourceBox, ctl::kSourceList, 8, 20, 248, 313);
+    for (int i = 0; i < kSourceCount; ++i) {
+        auto* item = new QListWidgetItem(toQString(source_list_label(i)), m_sources);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+
+    connect(button(page, "按钮3", {288, 202, 32, 32}, "全"), &QPushButton::clicked, this,
+            &MainWindow::onSelectAll);
+    connect(button(page, "按钮4", {288, 250, 32, 40}, "国"), &QPushButton::clicked, this,
+            &MainWindow::onSelectDomestic);
+}
+
+void MainWindow::buildFilterPage(QWidget* page) {
+    QGroupBox* box = groupBox(page, "分组框3", {8, 28, 208, 318}, "违禁词列表");
+    multiLine(box, ctl::kForbidden, {8, 24, 184, 256}, false)
+        ->setPlainText(qs("成人\n色情\n棋牌\nQQ\n微信\nV信\nVX\nqq\nQq\nqQ\nvx"));
+}
+
+void MainWindow::buildSettingsPage(QWidget* page) {
+    m_hangupBox = place<ShapeBox>(page, "外形框_挂机", 8, 34, 312, 480);
+    label(m_hangupBox, "标签6", {8, 8, 272, 64},
+          "此模式主要兼容Zelkor软件出品的配套软件。\n普通用户不用配置这个选项。")
+        ->setWordWrap(true);
+    label(m_hangupBox, "标签7", {8, 96, 104, 24}, "待使用关键词目录：");
+    place<QLineEdit>(m_hangupBox, ctl::kHangupDir, 9, 125, 272, 40);
+    checkBox(m_hangupBox, ctl::kHangup, {16, 174, 104, 32}, "启用挂机模式", false);
+    label(m_hangupBox, "标签8", {21, 217, 256, 198},
+          "配套软件一：关键词裂变，把目录里的词继续扩展成更多长尾词。\n"
+          "配套软件二：文章生成，按目录里的词批量生成文章草稿。\n"
+          "配套软件三：批量发布，把生成的内容发布到您自己的站点。\n"
+          "联系方式：support@zelkor.example")
+        ->setWordWrap(true);
+}
+
+void MainWindow::buildContactPage(QWidget* page) {
+    QLabel* text = label(page, "标签13", {8, 16, 304, 150},
+                         "Zelkor工作室\n\n"
+                         "邮箱：support@zelkor.example\n"
+                         "网站：www.zelkor.example\n"
+                         "回复时间：工作日 9:00-18:00\n\n"
+                         "使用中遇到问题或有新来源的建议，欢迎来信。");
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture(page, "图片框2", {8, 180, 148, 148}, ":/zelkor/contact_mail.jpg");
+    picture(page, "图片框3", {164, 180, 148, 148}, ":/zelkor/contact_web.png");
+}
+
+// Every change a user or the engine makes reaches the mirror before anything else can read it.
+void MainWindow::connectMirror() {
+    for (QWidget* w : findChildren<QWidget*>()) {
+        const std::string control = w->objectName().toStdString();
+        if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            if (qobject_cast<SpinEdit*>(w->parentWidget())) continue; // the spinner's own line
+            connect(e, &QLineEdit::textChanged, this,
+                    [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
+        } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+            connect(m, &QPlainTextEdit::textChanged, this,
+                    [this, control, m] { m_controls->recordText(control, toGbkLines(m->toPlainText())); });
+        } else if (auto* s = qobject_cast<SpinEdit*>(w)) {
+            connect(s, &SpinEdit::textValueChanged, this,
+                    [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
+        } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
+            connect(c, &QCheckBox::toggled, this,
+                    [this, control](bool on) { m_controls->recordChecked(control, on); });
+        }
+        recordWidget(w);
+    }
+    connect(m_sources, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        m_controls->recordItem(m_sources->row(item), item->checkState() == Qt::Checked);
+    });
+    for (int i = 0; i < m_sources->count(); ++i)
+        m_controls->recordItem(i, m_sources->item(i)->checkState() == Qt::Checked);
+}
+
+void MainWindow::recordWidget(QWidget* w) {
+    const std::string control = w->objectName().toStdString();
+    if (control.empty()) return;
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        m_controls->recordText(control, toGbk(e->text()));
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+        m_controls->recordText(control, toGbkLines(m->toPlainText()));
+    else if (auto* s = qobject_cast<SpinEdit*>(w))
+        m_controls->recordText(control, toGbk(s->textValue()));
+    else if (auto* c = qobject_cast<QCheckBox*>(w)) {
+        m_controls->recordChecked(control, c->isChecked());
+        m_controls->recordText(control, toGbk(c->text()));
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        m_controls->recordText(control, toGbk(b->text()));
+    else if (auto* l = qobject_cast<QLabel*>(w))
+        m_controls->recordText(control, toGbkLines(l->text()));
+}
+
+void MainWindow::applyText(const std::string& control, const Text& value) {
+    QWidget* w = findChild<QWidget*>(QString::fromStdString(control));
+    if (!w) return;
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setText(toQString(value));
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+        m->setPlainText(toQStringLines(value));
+    else if (auto* s = qobject_cast<SpinEdit*>(w))
+        s->setTextValue(toQString(value));
+    else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        b->setText(toQString(value));
+    else if (auto* l = qobject_cast<QLabel*>(w))
+        l->setText(toQStringLines(value));
+    recordWidget(w);
+}
+
+void MainWindow::applyChecked(const std::string& control, bool value) {
+    if (auto* c = findChild<QCheckBox*>(QString::fromStdString(control))) c->setChecked(value);
+}
+
+void MainWindow::appendOutput(const Text& text) {
+    if (m_noOutput->isChecked()) return;
+    QTextCursor caret = m_panel->textCursor();
+    caret.movePosition(QTextCursor::End);
+    m_panel->setTextCursor(caret);
+    m_panel->ensureCursorVisible();
+    m_panel->insertPlainText(toQStringLines(text));
+    // The mirror holds the panel as GBK with CR LF, so its size is the byte count that matters.
+    if (m_controls->text(ctl::kPanel).size() > static_cast<size_t>(ctl::kPanelLimit)) m_panel->clear();
+}
+
+void MainWindow::showNotice(const Text& text) {
+    appendOutput("\r\n\r\n" + text + "\r\n");
+    m_notice->setText(toQStringLines(text));
+    recordWidget(m_notice);
+}
+
+void MainWindow::creationSteps() {
+    Controls& controls = *m_controls;
+    applyWindowDefaults(controls, m_options.home);
+    SettingsStore(SettingsStore::defaultFile(m_options.home)).restore(controls);
+    m_sources->item(0)->setCheckState(Qt::Checked);
+    m_unattended = applyCommandLine(m_options.arguments, controls, m_options.home);
+    if (m_unattended) {
+        m_run->controller.setUnattended(true);
+        setWindowState(windowState() | Qt::WindowMinimized);
+        m_run->controller.clickStart();
+    }
+    setWindowTitle(qs(kCaptionPrefix) + QString::fromLatin1(kVersion));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!m_closing) {
+        m_closing = true;
+        SettingsStore(SettingsStore::defaultFile(m_options.home)).save(*m_controls);
+        if (m_options.afterClose) m_options.afterClose();
+    }
+    event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        for (const Hint& hint : kHints) {
+            QWidget* box = findChild<QWidget*>(name(hint.control));
+            auto* multi = qobject_cast<QPlainTextEdit*>(box);
+            if (watched == box || (multi && watched == multi->viewport())) {
+                showNotice(utf8_to_gbk(hint.text));
+                break;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event); // the press still places the caret
+}
+
+void MainWindow::onStartStop() {
+    m_run->controller.clickStart();
+}
+
+void MainWindow::onClearCache() {
+    m_run->controller.clearCache();
+}
+
+void MainWindow::onSelectAll() {
+    for (int i = 0; i < m_sources->count(); ++i)
+        m_sources->item(i)->setCheckState(Qt::Checked);
+    showNotice(
+        utf8_to_gbk("youtube和google接口需要软件配合才能访问，如果您无法访问请取消勾选。需要帮助请联系我"));
+}
+
+void MainWindow::onSelectDomestic() {
+    onSelectAll();
+    for (int i : {20, 21, 22})
+        m_sources->item(i)->setCheckState(Qt::Unchecked);
+}
+
+void MainWindow::onChooseFolder() {
+    const QString chosen = m_options.chooseFolder(qs("选择默认保存目录"), qstr(m_options.home));
+    applyText(std::string(ctl::kSaveDir), toGbk(trimSpaces(chosen)));
+}
+
+void MainWindow::onExport() {
+    if (const std::optional<std::filesystem::path> file = m_run->controller.exportResults())
+        m_options.showFile(*file);
+}
+
+void MainWindow::onBannerPressed(Qt::KeyboardModifiers modifiers) {
+    // Ctrl, Shift and Alt are the keys that count; Alt alone reveals the panel.
+    const Qt::KeyboardModifiers held =
+        modifiers & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    if (held == Qt::AltModifier) m_hangupBox->setVisible(true);
+}
+
+} // namespace zelkor::app
