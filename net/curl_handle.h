@@ -1,0 +1,70 @@
+#pragma once
+// Private to net/: owners for libcurl handles and the loop that drives one transfer so that a
+// stop request or a stalled peer ends it within a poll interval.
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stop_token>
+#include <string>
+
+namespace zelkor::detail {
+
+struct CurlEasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+class CurlHeaderList {
+  public:
+    CurlHeaderList() = default;
+    ~CurlHeaderList() { curl_slist_free_all(m_list); }
+    CurlHeaderList(const CurlHeaderList&) = delete;
+    CurlHeaderList& operator=(const CurlHeaderList&) = delete;
+
+    // False when libcurl could not take the line (out of memory).
+    bool append(const std::string& line) {
+        curl_slist* grown = curl_slist_append(m_list, line.c_str());
+        if (!grown) return false;
+        m_list = grown;
+        return true;
+    }
+    curl_slist* get() const { return m_list; }
+
+  private:
+    curl_slist* m_list = nullptr;
+};
+
+// libcurl's process-wide set-up, done once; false when it failed.
+bool curlReady();
+
+// When the peer last moved a byte or the exchange changed phase. Callbacks of the transfer touch
+// it; the stall limit counts only once it is armed (the connect phase has its own limit).
+struct ActivityClock {
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    bool armed = false;
+    void touch() {
+        last = std::chrono::steady_clock::now();
+        armed = true;
+    }
+};
+
+enum class TransferEnd {
+    Finished, // libcurl ended it; see code
+    Stopped,  // the stop token was set
+    Stalled,  // nothing moved for the stall limit
+};
+
+struct TransferResult {
+    TransferEnd end = TransferEnd::Finished;
+    CURLcode code = CURLE_OK;
+};
+
+// Runs the prepared easy handle to its end on the calling thread. A stop request wakes the loop at
+// once; the stall limit is checked at least every 100 ms.
+TransferResult runTransfer(CURL* easy, std::stop_token stop, ActivityClock& clock,
+                           std::chrono::milliseconds stallLimit);
+
+} // namespace zelkor::detail

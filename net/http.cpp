@@ -1,0 +1,494 @@
+#include "net/http.h"
+
+#include "net/cookies.h"
+#include "net/curl_handle.h"
+#include "text/regex.h"
+
+#include <array>
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+namespace zelkor {
+
+namespace {
+
+using detail::ActivityClock;
+using detail::CurlEasy;
+using detail::CurlHeaderList;
+using detail::TransferEnd;
+
+enum class Failure {
+    NoClient,
+    BadUrl,
+    NoSession,
+    NoConnection,
+    NoRequest,
+    Timeouts,
+    Credentials,
+    Certificates,
+    Cookies,
+    Redirects,
+    Headers,
+    Send,
+    NoResponse,
+    Read,
+    Aborted,
+};
+
+const Text& failureText(Failure failure) {
+    static const std::array<Text, 15> texts = [] {
+        std::array<Text, 15> t;
+        const char* utf8[] = {
+            "700 当前系统不支持WinHttp服务!",
+            "701 解析URL地址失败!",
+            "702 创建WinHttp会话失败!",
+            "703 创建WinHttp连接失败!",
+            "704 创建WinHttp请求失败!",
+            "705 设置超时时间失败!",
+            "707 设置代理凭证失败!",
+            "忽略错误/证书错误  失败！",
+            "708 禁止自动设置Cookies失败!",
+            "709 重定向设置失败!",
+            "710 设置协议头失败!",
+            "711 发送请求失败!",
+            "712 服务器未响应!",
+            "713 读取数据失败!",
+            // A stop request from the caller; the numbered series has no code for it.
+            "714 请求已中止!",
+        };
+        for (std::size_t i = 0; i < t.size(); ++i)
+            t[i] = utf8_to_gbk(utf8[i]);
+        return t;
+    }();
+    return texts[static_cast<std::size_t>(failure)];
+}
+
+// ---- request header block ----------------------------------------------------------------------
+
+struct DefaultLine {
+    std::string_view probe;
+    std::string_view line;
+    bool postOnly;
+};
+
+constexpr DefaultLine kDefaultLines[] = {
+    {"User-Agent: ", "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)\r\n",
+     false},
+    {"Accept: ", "Accept: text/html, application/xhtml+xml, */*\r\n", false},
+    {"Accept-Encoding: ", "Accept-Encoding: gbk, GB2312\r\n", false},
+    {"Accept-Language: ", "Accept-Language: zh-cn\r\n", false},
+    {"Content-Type:", "Content-Type: application/x-www-form-urlencoded\r\n", true},
+    {"Cache-Control: ", "Cache-Control: no-cache\r\n", false},
+};
+
+constexpr int kPost = 1;
+constexpr int kHead = 2;
+constexpr int kPut = 3;
+
+// Lines split at CR LF; a trailing CR LF gives no extra empty line.
+std::vector<std::string_view> splitLines(std::string_view block) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < block.size()) {
+        std::size_t end = block.find("\r\n", start);
+        if (end == std::string_view::npos) end = block.size();
+        lines.push_back(block.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+Text normalizeNames(std::string_view block) {
+    Text out;
+    bool first = true;
+    for (std::string_view line : splitLines(block)) {
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string name(line.substr(0, colon));
+        bool pieceStart = true;
+        for (char& c : name) {
+            if (c == '-') {
+                pieceStart = true;
+                continue;
+            }
+            if (pieceStart && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            pieceStart = false;
+        }
+        if (!first) out += "\r\n";
+        first = false;
+        out += name;
+        out += line.substr(colon);
+    }
+    return out;
+}
+
+// Drops whole "Connection: keep-alive" lines that end in CR LF; the same bytes inside another
+// header (X-Connection: keep-alive) are left alone so that no two lines run together.
+Text dropKeepAliveLines(std::string_view block) {
+    static constexpr std::string_view kLine = "Connection: keep-alive\r\n";
+    Text out;
+    std::size_t start = 0;
+    while (start < block.size()) {
+        std::size_t end = block.find("\r\n", start);
+        std::size_t next = end == std::string_view::npos ? block.size() : end + 2;
+        std::string_view piece = block.substr(start, next - start);
+        if (piece != kLine) out += piece;
+        start = next;
+    }
+    return out;
+}
+
+Text buildHeaderBlock(const HttpRequestSpec& spec) {
+    Text block = spec.headers;
+    if (!block.empty()) block += "\r\n";
+    if (spec.complete_headers) {
+        for (const DefaultLine& line : kDefaultLines) {
+            if (line.postOnly && spec.method != kPost) continue;
+            if (text_find(block, line.probe, 1, true) == -1) block += line.line;
+        }
+    }
+    if (spec.normalize_header_names) block = normalizeNames(block);
+    if (block.find("Connection") != Text::npos) {
+        for (std::string_view line : splitLines(block)) {
+            if (!line.starts_with("Connection")) continue;
+            std::size_t last = line.rfind("Connection: ");
+            if (last != std::string_view::npos && line.substr(last + 12) == "keep-alive")
+                block = dropKeepAliveLines(block);
+            break;
+        }
+    }
+    if (!spec.cookies.empty() && text_find(block, "Cookie:", 1, true) == -1) {
+        if (text_find(spec.cookies, "Cookie:", 1, true) != -1)
+            block += "\r\n" + spec.cookies + "\r\n";
+        else
+            block += "\r\nCookie: " + spec.cookies + "\r\n";
+    }
+    return block;
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && text_compare(a, b, false) == 0;
+}
+
+// The block becomes libcurl's header list line by line. Empty lines and lines without a name
+// cannot be sent and are left out. libcurl reads "Name:" as "remove your own Name header", so a
+// caller's empty header goes in its "Name;" form, which is sent as "Name:". libcurl's own Accept,
+// Expect, Content-Type and Proxy-Connection would add lines the block does not have, so those are
+// removed unless the block names them; Host and Content-Length stay, a request needs them.
+bool fillHeaderList(std::string_view block, bool viaProxy, CurlHeaderList& list) {
+    std::vector<std::string_view> names;
+    for (std::string_view line : splitLines(block)) {
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || trimmed(line.substr(0, colon)).empty()) continue;
+        std::string_view name = trimmed(line.substr(0, colon));
+        names.push_back(name);
+        std::string entry(line);
+        if (trimmed(line.substr(colon + 1)).empty()) entry = std::string(line.substr(0, colon)) + ";";
+        if (!list.append(entry)) return false;
+    }
+    auto named = [&](std::string_view wanted) {
+        for (std::string_view name : names)
+            if (sameName(name, wanted)) return true;
+        return false;
+    };
+    for (std::string_view own : {"Accept", "Expect", "Content-Type", "Proxy-Connection"}) {
+        if (own == "Proxy-Connection" && !viaProxy) continue;
+        if (!named(own) && !list.append(std::string(own) + ":")) return false;
+    }
+    return true;
+}
+
+// ---- URL ---------------------------------------------------------------------------------------
+
+// The URL as libcurl takes it: UTF-8, with bytes a URL cannot carry raw percent-encoded. Only
+// http and https URLs with a host are accepted.
+std::optional<std::string> requestUrl(const Text& url) {
+    Bytes utf8 = gbk_to_utf8(url);
+    std::string encoded;
+    for (unsigned char c : utf8) {
+        if (c <= 0x20 || c >= 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        } else {
+            encoded += static_cast<char>(c);
+        }
+    }
+    struct UrlDeleter {
+        void operator()(CURLU* u) const { curl_url_cleanup(u); }
+    };
+    std::unique_ptr<CURLU, UrlDeleter> parts(curl_url());
+    if (!parts || curl_url_set(parts.get(), CURLUPART_URL, encoded.c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    bool ok = curl_url_get(parts.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+              curl_url_get(parts.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK && host && *host &&
+              (std::string_view(scheme) == "http" || std::string_view(scheme) == "https");
+    curl_free(scheme);
+    curl_free(host);
+    if (!ok) return std::nullopt;
+    return encoded;
+}
+
+// ---- one exchange ------------------------------------------------------------------------------
+
+enum class Phase {
+    Connecting,  // resolving, connecting, TLS, proxy tunnel
+    Waiting,     // request on its way or sent, no status line yet
+    Headers,     // inside a response header block
+    Redirecting, // a redirect's headers are in; libcurl reads its body and moves on
+    Body,        // the final response's body
+};
+
+struct Exchange {
+    bool followRedirects = true;
+    Phase phase = Phase::Connecting;
+    ActivityClock clock;
+    Text headers;
+    Bytes body;
+
+    void headersComplete() {
+        int code = 0;
+        std::size_t space = headers.find(' ');
+        if (space != Text::npos) code = std::atoi(headers.c_str() + space + 1);
+        bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+        if (code >= 100 && code < 200)
+            phase = Phase::Waiting;
+        else if (redirect && followRedirects && text_find(headers, "\r\nLocation:", 1, true) != -1)
+            phase = Phase::Redirecting;
+        else
+            phase = Phase::Body;
+    }
+};
+
+int onPrereq(void* user, char*, char*, int, int) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    exchange.phase = Phase::Waiting;
+    exchange.clock.touch();
+    return CURL_PREREQFUNC_OK;
+}
+
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    std::string_view line(data, size * count);
+    exchange.clock.touch();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    // Each new status line starts the block again: only the final response's headers are kept.
+    if (line.starts_with("HTTP/")) {
+        exchange.headers.clear();
+        exchange.phase = Phase::Headers;
+    }
+    exchange.headers.append(line);
+    exchange.headers.append("\r\n");
+    if (line.empty()) exchange.headersComplete();
+    return size * count;
+}
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& exchange = *static_cast<Exchange*>(user);
+    exchange.clock.touch();
+    exchange.body.append(data, size * count);
+    return size * count;
+}
+
+std::size_t onPlainHeader(char*, std::size_t size, std::size_t count, void* user) {
+    static_cast<Exchange*>(user)->clock.touch();
+    return size * count;
+}
+
+Failure failureOf(Phase phase, CURLcode code) {
+    switch (phase) {
+    case Phase::Connecting:
+        return Failure::Send;
+    case Phase::Redirecting:
+        // libcurl gave up on the redirect itself (too many, or a target it may not follow).
+        if (code == CURLE_TOO_MANY_REDIRECTS || code == CURLE_UNSUPPORTED_PROTOCOL ||
+            code == CURLE_URL_MALFORMAT)
+            return Failure::NoResponse;
+        return Failure::Send;
+    case Phase::Waiting:
+        return code == CURLE_SEND_ERROR ? Failure::Send : Failure::NoResponse;
+    case Phase::Headers:
+        return Failure::NoResponse;
+    case Phase::Body:
+        return Failure::Read;
+    }
+    return Failure::NoResponse;
+}
+
+// Harvests the final response's header block into the response.
+void readHeaderBlock(const HttpRequestSpec& spec, const Text& block, HttpResponse& response) {
+    response.headers = block;
+    int end = text_find(block, "\r\n", 10);
+    response.status = end > 0 ? text_mid(block, 10, end - 10) : Text();
+    Text cookies;
+    for (std::string_view line : splitLines(block)) {
+        std::size_t sep = line.find(": ");
+        if (sep != std::string_view::npos && line.substr(0, sep) == "Set-Cookie") {
+            if (line.find(';') == std::string_view::npos)
+                cookies += text_trim(text_replace(line, "Set-Cookie:", ""));
+            else
+                cookies += text_trim(text_between(line, "Set-Cookie:", ";"));
+            cookies += "; ";
+        }
+        if (line.size() >= 10 && text_compare(line.substr(0, 10), "Location: ", false) == 0)
+            response.location = Text(line.substr(10));
+    }
+    if (cookies.ends_with("; ")) cookies.resize(cookies.size() - 2);
+    if (spec.merge_cookies && !spec.cookies.empty()) cookies = merge_cookie_lists(spec.cookies, cookies);
+    response.cookies = cookies;
+}
+
+// A page that names its charset in a meta tag near the top arrives re-encoded as GBK.
+Text decodedText(const Bytes& body) {
+    Text text = bytes_to_text(body);
+    RegexObject meta;
+    if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", text_left(text, 1024)) || meta.match_count() < 1)
+        return text;
+    Text charset = meta.group_text(1, 1);
+    if (charset.empty() || charset == "gbk" || charset == "gb2312") return text;
+    std::optional<Text> decoded = decode_to_gbk(body, charset);
+    return decoded ? bytes_to_text(*decoded) : text;
+}
+
+template <typename T> bool set(CURL* easy, CURLoption option, T value) {
+    return curl_easy_setopt(easy, option, value) == CURLE_OK;
+}
+
+} // namespace
+
+HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
+    HttpResponse response;
+    auto fail = [&response](Failure failure) {
+        response.status = failureText(failure);
+        return response;
+    };
+    if (stop.stop_requested()) return fail(Failure::Aborted);
+    if (!detail::curlReady()) return fail(Failure::NoClient);
+    std::optional<std::string> url = requestUrl(spec.url);
+    if (!url) return fail(Failure::BadUrl);
+    CurlEasy easy(curl_easy_init());
+    if (!easy) return fail(Failure::NoSession);
+    CURL* h = easy.get();
+
+    Exchange exchange;
+    exchange.followRedirects = !spec.no_redirect;
+    const long timeoutMs = spec.timeout_seconds < 1 ? 30000L : spec.timeout_seconds * 1000L;
+
+    // No cookie engine, no connection kept after the call, no environment proxy, no decoding of
+    // compressed bodies: each call stands alone.
+    if (!set(h, CURLOPT_PROXY, spec.proxy.c_str()) || !set(h, CURLOPT_NOSIGNAL, 1L) ||
+        !set(h, CURLOPT_FORBID_REUSE, 1L) || !set(h, CURLOPT_FRESH_CONNECT, 1L) ||
+        !set(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L))
+        return fail(Failure::NoSession);
+    if (!set(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs)) return fail(Failure::Timeouts);
+
+    const int method = spec.method >= 0 && spec.method <= 7 ? spec.method : 0;
+    static constexpr const char* kMethodNames[] = {"GET",     "POST",   "HEAD",  "PUT",
+                                                   "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+    const Bytes& body = spec.body_bytes.empty() ? spec.body_text : spec.body_bytes;
+    bool requestOk = set(h, CURLOPT_URL, url->c_str()) && set(h, CURLOPT_PROTOCOLS_STR, "http,https") &&
+                     set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+                     set(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+                     set(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    if (method == kHead) {
+        requestOk = requestOk && set(h, CURLOPT_NOBODY, 1L);
+    } else if (!body.empty() || method == kPost || method == kPut) {
+        requestOk = requestOk && set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) &&
+                    set(h, CURLOPT_POSTFIELDS, body.data());
+        // POST stays libcurl's own so that a 303 turns it into GET like a browser does.
+        if (method != kPost) requestOk = requestOk && set(h, CURLOPT_CUSTOMREQUEST, kMethodNames[method]);
+    } else if (method != 0) {
+        requestOk = requestOk && set(h, CURLOPT_CUSTOMREQUEST, kMethodNames[method]);
+    }
+    requestOk = requestOk && set(h, CURLOPT_PREREQFUNCTION, onPrereq) &&
+                set(h, CURLOPT_PREREQDATA, &exchange) && set(h, CURLOPT_HEADERFUNCTION, onHeader) &&
+                set(h, CURLOPT_HEADERDATA, &exchange) && set(h, CURLOPT_WRITEFUNCTION, onBody) &&
+                set(h, CURLOPT_WRITEDATA, &exchange);
+    if (!requestOk) return fail(Failure::NoRequest);
+
+    if (!spec.user.empty() && !spec.password.empty()) {
+        if (!set(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
+            !set(h, CURLOPT_USERNAME, spec.user.c_str()) || !set(h, CURLOPT_PASSWORD, spec.password.c_str()))
+            return fail(Failure::Credentials);
+    }
+    if (!spec.proxy_user.empty() && !spec.proxy_password.empty()) {
+        if (!set(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
+            !set(h, CURLOPT_PROXYUSERNAME, spec.proxy_user.c_str()) ||
+            !set(h, CURLOPT_PROXYPASSWORD, spec.proxy_password.c_str()))
+            return fail(Failure::Credentials);
+    }
+    if (!set(h, CURLOPT_SSL_VERIFYPEER, 0L) || !set(h, CURLOPT_SSL_VERIFYHOST, 0L) ||
+        !set(h, CURLOPT_PROXY_SSL_VERIFYPEER, 0L) || !set(h, CURLOPT_PROXY_SSL_VERIFYHOST, 0L))
+        return fail(Failure::Certificates);
+    if (!set(h, CURLOPT_FOLLOWLOCATION, spec.no_redirect ? 0L : 1L) || !set(h, CURLOPT_MAXREDIRS, 10L))
+        return fail(Failure::Redirects);
+
+    CurlHeaderList headerList;
+    if (!fillHeaderList(buildHeaderBlock(spec), !spec.proxy.empty(), headerList) ||
+        !set(h, CURLOPT_HTTPHEADER, headerList.get()))
+        return fail(Failure::Headers);
+
+    detail::TransferResult result =
+        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(timeoutMs));
+    if (result.end == TransferEnd::Stopped) return fail(Failure::Aborted);
+    bool complete = result.end == TransferEnd::Finished && result.code == CURLE_OK;
+    if (!complete) {
+        Failure failure = failureOf(exchange.phase, result.code);
+        if (failure != Failure::Read) return fail(failure);
+    }
+    if (exchange.headers.empty()) return fail(Failure::NoResponse);
+
+    readHeaderBlock(spec, exchange.headers, response);
+    response.body = std::move(exchange.body);
+    // A body cut short is a failure, not a shorter page: what arrived stays in body, text stays
+    // empty, and the status says so.
+    if (!complete) return fail(Failure::Read);
+    response.text = decodedText(response.body);
+    return response;
+}
+
+Bytes plain_get(const Text& url, std::stop_token stop) {
+    if (stop.stop_requested() || !detail::curlReady()) return {};
+    std::optional<std::string> target = requestUrl(url);
+    if (!target) return {};
+    CurlEasy easy(curl_easy_init());
+    if (!easy) return {};
+    CURL* h = easy.get();
+
+    // Its own fixed profile: HTTP/1.0, direct, two headers, no stored state, certificates checked.
+    constexpr long kPhaseMs = 30000;
+    Exchange exchange;
+    CurlHeaderList headers;
+    bool ok = headers.append("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)") &&
+              headers.append("Accept: */*") && set(h, CURLOPT_URL, target->c_str()) &&
+              set(h, CURLOPT_PROTOCOLS_STR, "http,https") &&
+              set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+              set(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
+              set(h, CURLOPT_PROXY, "") && set(h, CURLOPT_NOSIGNAL, 1L) && set(h, CURLOPT_FORBID_REUSE, 1L) &&
+              set(h, CURLOPT_FRESH_CONNECT, 1L) && set(h, CURLOPT_HTTP_CONTENT_DECODING, 0L) &&
+              set(h, CURLOPT_FOLLOWLOCATION, 1L) && set(h, CURLOPT_MAXREDIRS, 10L) &&
+              set(h, CURLOPT_CONNECTTIMEOUT_MS, kPhaseMs) && set(h, CURLOPT_HTTPHEADER, headers.get()) &&
+              set(h, CURLOPT_PREREQFUNCTION, onPrereq) && set(h, CURLOPT_PREREQDATA, &exchange) &&
+              set(h, CURLOPT_HEADERFUNCTION, onPlainHeader) && set(h, CURLOPT_HEADERDATA, &exchange) &&
+              set(h, CURLOPT_WRITEFUNCTION, onBody) && set(h, CURLOPT_WRITEDATA, &exchange);
+    if (!ok) return {};
+    detail::TransferResult result =
+        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(kPhaseMs));
+    if (result.end != TransferEnd::Finished || result.code != CURLE_OK) return {};
+    return std::move(exchange.body);
+}
+
+} // namespace zelkor
