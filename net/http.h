@@ -36,11 +36,14 @@ struct HttpResponse {
     Bytes body;    // raw body bytes
 };
 
-// A stop request aborts the exchange in flight; the call then returns at once with empty text.
+// A stop request aborts the exchange in flight; the call then returns at once with empty text and
+// the status "714 请求已中止!" (GBK). A body cut short gives "713 读取数据失败!" with empty text; the
+// bytes that arrived stay in body and the response headers are filled in.
 HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop = {});
 
 // The simpler fetch some sources use: HTTP/1.0, direct connection, its own two headers, no
-// cache, redirects followed; the body whatever the status, empty bytes on any failure.
+// cache, redirects followed; the body whatever the status, empty bytes on any failure. Connecting
+// and each later wait for the peer are bounded by 30 s; certificates are verified.
 Bytes plain_get(const Text& url, std::stop_token stop = {});
 
 } // namespace zelkor
