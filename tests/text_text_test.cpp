@@ -43,6 +43,9 @@ TEST(TextFind, Table) {
         {"ABC", "b", 1, true, 2},
         {"xAbC", "aBc", 1, true, 2},
         {"x[1]", "[1]", 1, true, 2},
+        {"DDDdIv", "div", 1, true, 4},
+        {"dDdDdD", "DDD", 2, true, 2},
+        {"dDdDdD", "DDD", 5, true, -1},
         // A match never begins on a trail byte.
         {kTrailA + "B", "AB", 1, false, -1},
         {kTrailA + "AB", "AB", 1, false, 3},
@@ -99,6 +102,8 @@ TEST(TextFindLast, Table) {
         {"abc", "a", 0, false, -1},
         {"xAx", "a", std::nullopt, false, -1},
         {"xAxa", "A", std::nullopt, true, 4},
+        {"dIv-DIV-div-d", "Div", std::nullopt, true, 9},
+        {"dIv-DIV-div-d", "Div", 9, true, 5},
         {kTrailA + "A", "A", std::nullopt, false, 3},
         {"A" + kTrailA, "A", std::nullopt, false, 1},
     };
@@ -181,6 +186,8 @@ TEST(TextReplace, Table) {
         {"abc", "", "x", 1, -1, true, "abc"},
         {"", "a", "x", 1, -1, true, ""},
         {"AbAb", "ab", "[$&]", 1, -1, false, "[$&][$&]"},
+        {"aAaA", "AA", "x", 1, -1, false, "xx"},
+        {"dDdDdD", "Dd", "x", 2, -1, false, "dxxD"},
         {kTrailA + "A", "a", "z", 1, -1, false, kTrailA + "z"},
         {kZhong + kWen + kZhong, kZhong, "x", 1, -1, true, "x" + kWen + "x"},
         {"a\xB0\xA1\xB0\xA1", "\xA1\xB0", "x", 1, -1, true, "a\xB0\xA1\xB0\xA1"},

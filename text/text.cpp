@@ -95,13 +95,22 @@ class Finder {
         }
         size_t last = m_size - m_len; // latest start that still fits
         if (m_anchorLo) {
-            const void* lo = std::memchr(base, m_anchorLo, last - from + 1);
-            const void* hi = std::memchr(base, m_anchorHi,
-                                         lo ? static_cast<const unsigned char*>(lo) - base : last - from + 1);
-            const void* hit = hi ? hi : lo;
-            return hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - m_data) : npos;
+            if (from < m_cacheFrom) m_nextLo = m_nextHi = kUnknown;
+            m_cacheFrom = from;
+            // Each case of the first letter is searched on its own and its next position remembered, so
+            // a letter that is frequent in one case and rare in the other is not rescanned per candidate.
+            m_nextLo = nextOf(m_anchorLo, from, last, m_nextLo);
+            m_nextHi = nextOf(m_anchorHi, from, last, m_nextHi);
+            return std::min(m_nextLo, m_nextHi);
         }
         const void* hit = std::memchr(base, m_sought[0], last - from + 1);
+        return hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - m_data) : npos;
+    }
+
+    // Position of byte c in [from, last], reusing `cached` when it is still ahead of from.
+    size_t nextOf(unsigned char c, size_t from, size_t last, size_t cached) const {
+        if (cached != kUnknown && (cached == npos || cached >= from)) return cached;
+        const void* hit = std::memchr(m_data + from, c, last - from + 1);
         return hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - m_data) : npos;
     }
 
@@ -120,6 +129,10 @@ class Finder {
     unsigned char m_anchorLo = 0;
     unsigned char m_anchorHi = 0;
     size_t m_known = 0;
+    static constexpr size_t kUnknown = npos - 1;
+    size_t m_nextLo = kUnknown;
+    size_t m_nextHi = kUnknown;
+    size_t m_cacheFrom = 0;
 };
 
 // The first character boundary at or after index i, counting characters from the start of the text.
