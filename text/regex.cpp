@@ -306,8 +306,50 @@ Text replaceAll(std::string_view text, std::string_view find, std::string_view w
 struct RegexObject::Compiled {
     CodePtr code;
     Text pattern;
+    std::uint32_t options = 0;
     int groups = 0;
+
+    static std::shared_ptr<const Compiled> make(const Text& pattern, std::uint32_t options);
 };
+
+std::shared_ptr<const RegexObject::Compiled> RegexObject::Compiled::make(const Text& pattern,
+                                                                         std::uint32_t options) {
+    // The HTML cleaning compiles one pattern for every phrase of every page; a few recent patterns
+    // per thread are kept (a compiled pattern is read-only, so copies may share it).
+    constexpr std::size_t kCached = 8;
+    thread_local std::vector<std::shared_ptr<const Compiled>> recent;
+    for (auto it = recent.begin(); it != recent.end(); ++it)
+        if ((*it)->options == options && (*it)->pattern == pattern) {
+            std::rotate(recent.begin(), it, it + 1);
+            return recent.front();
+        }
+
+    std::vector<char32_t> codePoints;
+    codePoints.reserve(pattern.size());
+    forEachGbkChar(pattern, [&](char32_t cp, std::size_t, std::size_t) { codePoints.push_back(cp); });
+    const std::string translated = translatePattern(codePoints);
+
+    std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
+        pcre2_compile_context_create(nullptr));
+    if (!context) return nullptr;
+    pcre2_set_newline(context.get(), PCRE2_NEWLINE_ANYCRLF);
+    auto compiled = std::make_shared<Compiled>();
+    compiled->pattern = pattern;
+    compiled->options = options;
+    int error = 0;
+    PCRE2_SIZE errorOffset = 0;
+    compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                       options, &error, &errorOffset, context.get()));
+    if (!compiled->code) return nullptr;
+    pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE); // the interpreter serves without JIT
+    std::uint32_t captures = 0;
+    pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
+    compiled->groups = static_cast<int>(captures);
+
+    if (recent.size() == kCached) recent.pop_back();
+    recent.insert(recent.begin(), compiled);
+    return compiled;
+}
 
 // Offsets are GBK byte offsets into the subject, start and end for the whole match and for each
 // group, -1 for a group that took no part.
@@ -323,32 +365,13 @@ bool RegexObject::create(std::string_view pattern, std::string_view subject, boo
     m_run.reset();
     m_subject.clear();
 
-    auto compiled = std::make_shared<Compiled>();
-    compiled->pattern = quote_placeholder ? replaceAll(pattern, quotePlaceholder(), "\"") : Text(pattern);
-
-    std::vector<char32_t> codePoints;
-    codePoints.reserve(compiled->pattern.size());
-    forEachGbkChar(compiled->pattern,
-                   [&](char32_t cp, std::size_t, std::size_t) { codePoints.push_back(cp); });
-    const std::string translated = translatePattern(codePoints);
-
-    std::unique_ptr<pcre2_compile_context, CompileContextDeleter> compileContext(
-        pcre2_compile_context_create(nullptr));
-    if (!compileContext) return false;
-    pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_ANYCRLF);
     std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
                             PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALT_CIRCUMFLEX;
     options |= multi_line ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
     if (!case_sensitive) options |= PCRE2_CASELESS;
-    int error = 0;
-    PCRE2_SIZE errorOffset = 0;
-    compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
-                                       options, &error, &errorOffset, compileContext.get()));
-    if (!compiled->code) return false;
-    pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE); // the interpreter serves without JIT
-    std::uint32_t captures = 0;
-    pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
-    compiled->groups = static_cast<int>(captures);
+    std::shared_ptr<const Compiled> compiled = Compiled::make(
+        quote_placeholder ? replaceAll(pattern, quotePlaceholder(), "\"") : Text(pattern), options);
+    if (!compiled) return false;
 
     MatchDataPtr matchData(pcre2_match_data_create_from_pattern(compiled->code.get(), nullptr));
     std::unique_ptr<pcre2_match_context, MatchContextDeleter> matchContext(
