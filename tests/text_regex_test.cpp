@@ -446,7 +446,7 @@ for (const c of input) {
   const found = [...c.subject.matchAll(re)];
   lines.push('n ' + found.length);
   for (const m of found) lines.push('m ' + m.index + ' ' + hex(m[0]) + ' ' + hex(m[1]));
-  lines.push('r ' + hex(c.subject.replace(re, '')));
+  lines.push('r ' + hex(c.subject.replace(re, '')) + ' ' + hex(c.subject.replace(re, '<$1$&$$>')));
 }
 fs.writeFileSync(process.argv[3], lines.join('\n') + '\n');
 )JS";
@@ -528,10 +528,11 @@ TEST(RegexAgainstJavaScript, SystemPatternsAgree) {
                     EXPECT_EQ(position < 0 ? "-" : hex(gbk_to_utf8(ours)), group) << "group of match " << m;
                 }
             }
-            std::string replaced;
-            out >> tag >> replaced;
+            std::string deleted, replaced;
+            out >> tag >> deleted >> replaced;
             ASSERT_EQ(tag, "r");
-            EXPECT_EQ(hex(gbk_to_utf8(re.replace(""))), replaced);
+            EXPECT_EQ(hex(gbk_to_utf8(re.replace(""))), deleted);
+            EXPECT_EQ(hex(gbk_to_utf8(re.replace("<$1$&$$>"))), replaced);
             ++compared;
         }
     EXPECT_EQ(compared, static_cast<int>(patterns.size() * subjects.size()));
