@@ -45,7 +45,8 @@ inline constexpr std::string_view kCaptionStop = "停止";
 namespace zelkor {
 
 // Puts every control the engine uses into its state at window creation, before the settings are
-// restored: form defaults, the save directory = home + "/", no source ticked but item 0.
+// restored: form defaults and the save directory = home + "/". Ticking item 0 of 选择列表框1 is
+// the face's (Controls has no item write).
 void applyWindowDefaults(Controls& controls, const std::filesystem::path& home);
 
 } // namespace zelkor

@@ -4,6 +4,7 @@
 // writer wrote last, only the new lines are appended; it is never left half written.
 
 #include "engine/controls.h"
+#include "engine/records.h"
 #include "text/text.h"
 
 #include <cstdint>
@@ -14,8 +15,6 @@
 
 namespace zelkor {
 
-struct ResultRecord;
-
 // The path as the controls give it now (GBK, CR LF removed); the notice shows this text.
 Text resultPathText(const Controls& controls);
 
@@ -24,15 +23,17 @@ class ResultWriter {
     // Writes all `keywords` to the path the controls give now, unless auto-save is off and the
     // save is not forced; then the notice "已帮您自动保存数据，保存路径为：<path>", or, when the
     // file could not be written, "数据保存失败，保存路径为：<path>". Returns true when written.
-    // `keywords` must start with what the previous call of this writer was given.
-    bool save(Controls& controls, const std::vector<Text>& keywords, bool forced);
+    // Records only ever grow between calls of one writer (one run's results).
+    bool save(Controls& controls, const std::vector<ResultRecord>& results, bool forced);
 
     // Bytes written to disk by this writer so far (appends and rewrites).
     std::uint64_t bytesWritten() const;
 
   private:
-    bool write(const std::filesystem::path& file, const std::vector<Text>& keywords);
-    bool rewrite(const std::filesystem::path& file, const std::vector<Text>& keywords);
+    bool write(const std::filesystem::path& file, const std::vector<ResultRecord>& results);
+    bool append(const std::filesystem::path& file, const std::vector<ResultRecord>& results);
+    bool rewrite(const std::filesystem::path& file, const std::vector<ResultRecord>& results);
+    void remember(const std::filesystem::path& file, int fd, std::size_t lines);
 
     mutable std::mutex m_mutex;
     std::filesystem::path m_lastFile;

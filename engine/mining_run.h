@@ -10,6 +10,7 @@
 #include "engine/controls.h"
 #include "engine/export.h"
 #include "engine/pacing.h"
+#include "engine/records.h"
 #include "sources/source_api.h"
 #include "text/text.h"
 
@@ -22,17 +23,6 @@
 #include <vector>
 
 namespace zelkor {
-
-struct KeywordTask {
-    Text keyword;
-    Text mainWord; // the seed it descends from
-};
-
-struct ResultRecord {
-    Text keyword;
-    Text sourceName;
-    Text mainWord;
-};
 
 enum class RunState { Idle, Running, Finished };
 

@@ -1,0 +1,146 @@
+#include "engine/export.h"
+
+#include "engine/control_names.h"
+#include "engine/program_dir.h"
+#include "engine/text_rules.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zelkor {
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 16;
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes the lines [from, results.size()) in chunks; counts the bytes into *written.
+bool writeLines(int fd, const std::vector<ResultRecord>& results, std::size_t from, std::uint64_t* written) {
+    std::string chunk;
+    chunk.reserve(kChunk + 256);
+    for (std::size_t i = from; i < results.size(); ++i) {
+        chunk += results[i].keyword;
+        chunk += "\r\n";
+        if (chunk.size() >= kChunk) {
+            if (!writeAll(fd, chunk)) return false;
+            *written += chunk.size();
+            chunk.clear();
+        }
+    }
+    if (!writeAll(fd, chunk)) return false;
+    *written += chunk.size();
+    return true;
+}
+
+std::int64_t mtimeNs(const struct stat& info) {
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+Text resultPathText(const Controls& controls) {
+    static const Text name = gbk("Zelkor长尾词_");
+    Text directory = controls.text(ctl::kSaveDir);
+    if (directory.empty() || directory.back() != '/') directory += '/';
+    Text path = directory + name + gbkPrefix(controls.text(ctl::kSeeds), 100) + ".txt";
+    // CR LF never occurs inside a GBK character (trail bytes are 0x40 and above).
+    for (std::size_t at; (at = path.find("\r\n")) != Text::npos;)
+        path.erase(at, 2);
+    return path;
+}
+
+bool ResultWriter::save(Controls& controls, const std::vector<ResultRecord>& results, bool forced) {
+    static const Text saved = gbk("已帮您自动保存数据，保存路径为：");
+    static const Text failed = gbk("数据保存失败，保存路径为：");
+    if (!forced && !controls.checked(ctl::kAutoSave)) return false;
+    const Text pathText = resultPathText(controls);
+    bool ok;
+    {
+        std::lock_guard lock(m_mutex);
+        ok = write(gbkToPath(pathText), results);
+    }
+    controls.showNotice((ok ? saved : failed) + pathText);
+    return ok;
+}
+
+std::uint64_t ResultWriter::bytesWritten() const {
+    std::lock_guard lock(m_mutex);
+    return m_bytesWritten;
+}
+
+bool ResultWriter::write(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
+    struct stat info;
+    const bool ours = !m_lastFile.empty() && file == m_lastFile && results.size() >= m_linesWritten &&
+                      ::stat(file.c_str(), &info) == 0 &&
+                      static_cast<std::uint64_t>(info.st_size) == m_size && info.st_ino == m_inode &&
+                      info.st_dev == m_device && mtimeNs(info) == m_mtimeNs;
+    if (ours && append(file, results)) return true;
+    m_lastFile.clear();
+    return rewrite(file, results);
+}
+
+bool ResultWriter::append(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
+    if (results.size() == m_linesWritten) return true;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!writeLines(fd, results, m_linesWritten, &m_bytesWritten)) {
+        // Back to what it was, so the file never holds a partial line.
+        if (::ftruncate(fd, static_cast<off_t>(m_size)) != 0) {
+            ::close(fd);
+            return false;
+        }
+        ::close(fd);
+        return false;
+    }
+    remember(file, fd, results.size());
+    ::close(fd);
+    return true;
+}
+
+bool ResultWriter::rewrite(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
+    static std::atomic<unsigned> counter{0};
+    const auto temp = file.parent_path() / ("." + file.filename().string() + ".tmp-" +
+                                            std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    if (!writeLines(fd, results, 0, &m_bytesWritten) || ::fsync(fd) != 0 ||
+        ::rename(temp.c_str(), file.c_str()) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    remember(file, fd, results.size());
+    ::close(fd);
+    return true;
+}
+
+void ResultWriter::remember(const std::filesystem::path& file, int fd, std::size_t lines) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        m_lastFile.clear();
+        return;
+    }
+    m_lastFile = file;
+    m_linesWritten = lines;
+    m_size = static_cast<std::uint64_t>(info.st_size);
+    m_inode = info.st_ino;
+    m_device = info.st_dev;
+    m_mtimeNs = mtimeNs(info);
+}
+
+} // namespace zelkor

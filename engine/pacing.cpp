@@ -1,0 +1,38 @@
+#include "engine/pacing.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace zelkor {
+
+bool waitFor(std::chrono::milliseconds duration, std::stop_token stop) {
+    if (stop.stop_requested()) return false;
+    if (duration.count() <= 0) return true;
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    // Only a stop request ends the wait early; the predicate never holds otherwise.
+    wake.wait_for(lock, stop, duration, [] { return false; });
+    return !stop.stop_requested();
+}
+
+bool PacingWait(int amount, PaceUnit unit, std::stop_token stop) {
+    long long multiplier = 1;
+    switch (unit) {
+    case PaceUnit::Milliseconds:
+        multiplier = 1;
+        break;
+    case PaceUnit::Seconds:
+        multiplier = 1000;
+        break;
+    case PaceUnit::Minutes:
+        multiplier = 60000;
+        break;
+    case PaceUnit::Hours:
+        multiplier = 3600000;
+        break;
+    }
+    return waitFor(std::chrono::milliseconds(static_cast<long long>(amount) * multiplier), stop);
+}
+
+} // namespace zelkor

@@ -1,0 +1,125 @@
+#include "engine/control_names.h"
+#include "engine/export.h"
+#include "engine/program_dir.h"
+#include "engine/text_rules.h"
+#include "engine/value_controls.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+std::vector<ResultRecord> records(std::initializer_list<std::string> keywords) {
+    std::vector<ResultRecord> out;
+    for (const auto& k : keywords)
+        out.push_back({gbk(k), gbk("百度相关"), gbk("抖音")});
+    return out;
+}
+
+TEST(ResultPath, FollowsTheNameRules) {
+    struct Case {
+        std::string directory;
+        std::string seeds;
+        std::string path;
+    };
+    const std::string a100(100, 'a');
+    const Case cases[] = {
+        {"/out", "手机", "/out/Zelkor长尾词_手机.txt"},
+        {"/out/", "手机", "/out/Zelkor长尾词_手机.txt"},
+        {"/out", "抖音\r\n快手", "/out/Zelkor长尾词_抖音快手.txt"},
+        {"", "x", "/Zelkor长尾词_x.txt"},
+        {"/out", a100 + "bcd", "/out/Zelkor长尾词_" + a100 + ".txt"},
+        {"/out", std::string(99, 'a') + "字", "/out/Zelkor长尾词_" + std::string(99, 'a') + ".txt"},
+        {"/o\r\nut", "", "/out/Zelkor长尾词_.txt"},
+    };
+    for (const auto& c : cases) {
+        ValueControls controls;
+        controls.setText(ctl::kSaveDir, gbk(c.directory));
+        controls.setText(ctl::kSeeds, gbk(c.seeds));
+        EXPECT_EQ(gbk_to_utf8(resultPathText(controls)), c.path) << c.directory << " " << c.seeds;
+    }
+}
+
+class ExportTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    ValueControls controls;
+    ResultWriter writer;
+    fs::path file;
+
+    void SetUp() override {
+        applyWindowDefaults(controls, dir.path());
+        controls.setText(ctl::kSeeds, gbk("抖音\r\n快手"));
+        file = dir / "Zelkor长尾词_抖音快手.txt";
+    }
+};
+
+TEST_F(ExportTest, WritesGbkLinesEachEndedByCrLfAndTheNotice) {
+    ASSERT_TRUE(writer.save(controls, records({"抖音直播", "快手极速版"}), false));
+    EXPECT_EQ(readFile(file), gbk("抖音直播\r\n快手极速版\r\n"));
+    EXPECT_EQ(controls.notices(),
+              std::vector<Text>{gbk("已帮您自动保存数据，保存路径为：") + pathToGbk(file)});
+}
+
+TEST_F(ExportTest, AnEmptyResultListGivesAnEmptyFile) {
+    writeFile(file, "old content\r\n");
+    ASSERT_TRUE(writer.save(controls, {}, true));
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+TEST_F(ExportTest, AutoSaveOffWritesOnlyWhenForced) {
+    controls.setChecked(ctl::kAutoSave, false);
+    EXPECT_FALSE(writer.save(controls, records({"a"}), false));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(controls.notices().empty());
+    EXPECT_TRUE(writer.save(controls, records({"a"}), true));
+    EXPECT_EQ(readFile(file), "a\r\n");
+}
+
+TEST_F(ExportTest, AppendsToItsOwnFileAndRewritesAFileChangedMeanwhile) {
+    auto all = records({"k1", "k2"});
+    ASSERT_TRUE(writer.save(controls, all, false));
+    std::uint64_t expected = 8;
+    for (int i = 3; i <= 50; ++i) {
+        all.push_back({"k" + std::to_string(i), "", ""});
+        ASSERT_TRUE(writer.save(controls, all, false));
+        expected += all.back().keyword.size() + 2;
+    }
+    std::string content;
+    for (const auto& r : all)
+        content += r.keyword + "\r\n";
+    EXPECT_EQ(readFile(file), content);
+    EXPECT_EQ(writer.bytesWritten(), expected); // every line written once
+
+    // Someone else changed the file: it is rewritten from the results, not appended to.
+    writeFile(file, "foreign\r\n");
+    all.push_back({"k51", "", ""});
+    ASSERT_TRUE(writer.save(controls, all, false));
+    EXPECT_EQ(readFile(file), content + "k51\r\n");
+
+    // Another seed text means another file: written whole.
+    controls.setText(ctl::kSeeds, "x");
+    ASSERT_TRUE(writer.save(controls, all, false));
+    EXPECT_EQ(readFile(dir / "Zelkor长尾词_x.txt"), content + "k51\r\n");
+    // No temporary file is left beside them.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST_F(ExportTest, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
+    controls.setText(ctl::kSaveDir, pathToGbk(dir / "missing"));
+    EXPECT_FALSE(writer.save(controls, records({"a"}), true));
+    EXPECT_EQ(controls.notices(),
+              std::vector<Text>{gbk("数据保存失败，保存路径为：") +
+                                pathToGbk(dir / "missing" / "Zelkor长尾词_抖音快手.txt")});
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+} // namespace
+} // namespace zelkor

@@ -1,0 +1,175 @@
+#include "engine/command_line.h"
+#include "engine/control_names.h"
+#include "engine/program_dir.h"
+#include "engine/text_rules.h"
+#include "engine/value_controls.h"
+
+#include <gtest/gtest.h>
+
+namespace zelkor {
+namespace {
+
+std::vector<std::string> toUtf8(const std::vector<Text>& lines) {
+    std::vector<std::string> out;
+    for (const auto& line : lines)
+        out.push_back(gbk_to_utf8(line));
+    return out;
+}
+
+TEST(SplitLines, FollowsTheSplitRule) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"", {}},       {"a", {"a"}},           {"a\r\n", {"a"}},         {"a\r\n\r\nb", {"a", "", "b"}},
+        {"\r\n", {""}}, {"\r\n\r\n", {"", ""}}, {"a\nb\rc", {"a\nb\rc"}}, {"抖音\r\n快手", {"抖音", "快手"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(toUtf8(splitLines(gbk(c.text))), c.lines) << c.text;
+}
+
+TEST(SplitLines, NeverSplitsInsideADoubleByteCharacter) {
+    // A lead byte followed by CR: the CR is the character's trail byte, not a delimiter start.
+    const Text text = std::string("\x81\r\nx\r\ny");
+    EXPECT_EQ(splitLines(text), (std::vector<Text>{std::string("\x81\r\nx"), "y"}));
+}
+
+TEST(TextToInt, ReadsLikeTheBoxes) {
+    struct Case {
+        std::string text;
+        int value;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"abc", 0},
+        {"0", 0},
+        {"1", 1},
+        {"30", 30},
+        {"  7", 7},
+        {"\t\r\n8", 8},
+        {"-5", -5},
+        {"+6", 6},
+        {"12abc", 12},
+        {"２", 2},
+        {"１２３", 123},
+        {"　３", 3},
+        {"－４", -4},
+        {"3.9", 3},
+        {"- 1", 0},
+        {"99999999999", 2147483647},
+        {"-99999999999", -2147483647 - 1},
+        {"x1", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(textToInt(gbk(c.text)), c.value) << c.text;
+}
+
+TEST(ContainsText, ComparesWholeCharactersExactly) {
+    struct Case {
+        std::string haystack;
+        std::string needle;
+        bool contained;
+    };
+    const Case cases[] = {
+        {"抖音直播", "抖音", true},
+        {"快手直播", "抖音", false},
+        {"QQ群", "qq", false},
+        {"Qq群", "Qq", true},
+        {"a", "", true},
+        {"", "", false},
+        {"", "a", false},
+        {"ab", "abc", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(containsText(gbk(c.haystack), gbk(c.needle)), c.contained)
+            << c.haystack << " / " << c.needle;
+
+    // "字字" is D7 D6 D7 D6: the bytes D6 D7 occur, but only across a character boundary.
+    EXPECT_FALSE(containsText(gbk("字字"), std::string("\xD6\xD7")));
+}
+
+TEST(GbkPrefix, DropsACharacterTheCutWouldSplit) {
+    EXPECT_EQ(gbkPrefix("abc", 100), "abc");
+    EXPECT_EQ(gbkPrefix(std::string(120, 'a'), 100), std::string(100, 'a'));
+    EXPECT_EQ(gbkPrefix(std::string(99, 'a') + gbk("字"), 100), std::string(99, 'a'));
+    EXPECT_EQ(gbkPrefix(std::string(98, 'a') + gbk("字字"), 100), std::string(98, 'a') + gbk("字"));
+}
+
+TEST(CommandLine, SplitsLikeTheWindowsRule) {
+    struct Case {
+        std::string line;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {"kw", {"kw"}},
+        {"  kw  ", {"kw"}},
+        {"a b", {"a", "b"}},
+        {"\"my words\"", {"my words"}},
+        {"\"a b\" c", {"a b", "c"}},
+        {"a\tb\x01"
+         "c",
+         {"a", "b", "c"}},
+        {"关键词", {"关键词"}},
+        {"\"\"", {""}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(splitCommandLine(c.line), c.arguments) << c.line;
+}
+
+TEST(CommandLine, OneArgumentSetsUpAnUnattendedRun) {
+    ValueControls controls;
+    applyWindowDefaults(controls, "/opt/zelkor");
+    EXPECT_TRUE(applyCommandLine({"kw"}, controls, "/opt/zelkor"));
+    EXPECT_TRUE(controls.checked(ctl::kHangup));
+    EXPECT_EQ(controls.text(ctl::kHangupDir), "/opt/zelkor/kw");
+    EXPECT_EQ(controls.text(ctl::kLimit), "100000");
+}
+
+TEST(CommandLine, NoneOrSeveralArgumentsChangeNothing) {
+    for (const auto& arguments : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
+        ValueControls controls;
+        applyWindowDefaults(controls, "/opt/zelkor");
+        EXPECT_FALSE(applyCommandLine(arguments, controls, "/opt/zelkor"));
+        EXPECT_FALSE(controls.checked(ctl::kHangup));
+        EXPECT_EQ(controls.text(ctl::kHangupDir), "");
+        EXPECT_EQ(controls.text(ctl::kLimit), "30");
+    }
+}
+
+TEST(ValueControls, PanelFollowsTheWindowRules) {
+    ValueControls controls;
+    applyWindowDefaults(controls, "/tmp");
+    std::string received;
+    controls.setOutputListener([&](const Text& text) { received += text; });
+
+    controls.showNotice("hi");
+    EXPECT_EQ(controls.text(ctl::kPanel), "\r\n\r\nhi\r\n");
+    EXPECT_EQ(controls.text(ctl::kNoticeLabel), "hi");
+
+    controls.setChecked(ctl::kNoOutput, true);
+    controls.showNotice("quiet");
+    controls.appendOutput("line");
+    EXPECT_EQ(controls.text(ctl::kPanel), "\r\n\r\nhi\r\n");
+    EXPECT_EQ(controls.text(ctl::kNoticeLabel), "quiet");
+
+    controls.setChecked(ctl::kNoOutput, false);
+    controls.setText(ctl::kPanel, std::string(19990, 'x'));
+    controls.appendOutput(std::string(10, 'y')); // exactly 20000: kept
+    EXPECT_EQ(controls.text(ctl::kPanel).size(), 20000u);
+    controls.appendOutput("z"); // past the limit: the panel is emptied, the text with it
+    EXPECT_EQ(controls.text(ctl::kPanel), "");
+    EXPECT_EQ(received, "\r\n\r\nhi\r\n" + std::string(10, 'y') + "z");
+}
+
+TEST(ProgramDirectory, HomeVariableOverridesTheExecutableDirectory) {
+    ::setenv("ZELKOR_HOME", "/srv/zelkor-home", 1);
+    EXPECT_EQ(programDirectory(), std::filesystem::path("/srv/zelkor-home"));
+    ::unsetenv("ZELKOR_HOME");
+    EXPECT_TRUE(std::filesystem::exists(programDirectory() / "engine_rules_test"));
+}
+
+} // namespace
+} // namespace zelkor

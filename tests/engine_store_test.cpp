@@ -1,0 +1,134 @@
+#include "engine/seen_store.h"
+#include "engine/text_rules.h"
+#include "engine/value_controls.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+TEST(MarkerName, MapsEachKeywordToOneNameInsideTheStore) {
+    struct Case {
+        std::string keyword;
+        bool fold;
+        std::string name;
+    };
+    const Case cases[] = {
+        {"抖音直播", true, "抖音直播.zr"},
+        {"QQ空间", true, "qq空间.zr"},
+        {"QQ空间", false, "QQ空间.zr"},
+        {"a/b", true, "a%2Fb.zr"},
+        {"50%", true, "50%25.zr"},
+        {"%2F", true, "%252f.zr"},
+        {".", true, "%2E.zr"},
+        {"..", true, "%2E%2E.zr"},
+        {"../x", true, "..%2Fx.zr"},
+        {"a\\b", true, "a\\b.zr"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(markerFileName(gbk(c.keyword), c.fold), c.name) << c.keyword;
+}
+
+TEST(MarkerName, LongKeywordsAreShortenedToDistinctNames) {
+    std::string base;
+    for (int i = 0; i < 150; ++i)
+        base += "字"; // 450 bytes of UTF-8
+    std::set<std::string> names;
+    for (const std::string tail : {"a", "b", "A", "/", "%"}) {
+        const auto name = markerFileName(gbk(base + tail), true);
+        EXPECT_LE(name.size(), 255u);
+        EXPECT_TRUE(name.ends_with(".zr"));
+        EXPECT_EQ(name.find('/'), std::string::npos);
+        EXPECT_EQ(name, markerFileName(gbk(base + tail), true)); // the same every time
+        names.insert(name);
+    }
+    EXPECT_EQ(names.size(), 4u); // "a" and "A" fold together
+}
+
+TEST(SeenStore, MarksWithEmptyFilesAndFoldsAsciiCase) {
+    TempDir dir;
+    SeenStore store(SeenStore::defaultDirectory(dir.path()));
+    EXPECT_FALSE(store.contains(gbk("抖音直播")));
+    EXPECT_EQ(store.mark(gbk("抖音直播")), 1);
+    EXPECT_TRUE(store.contains(gbk("抖音直播")));
+    EXPECT_EQ(fs::file_size(dir / "cwls" / "抖音直播.zr"), 0u);
+
+    EXPECT_EQ(store.mark(gbk("QQ空间")), 1);
+    EXPECT_TRUE(store.contains(gbk("Qq空间")));
+    EXPECT_FALSE(store.contains(gbk("QQ空")));
+
+    // Path-like keywords stay directly inside the store.
+    for (const std::string keyword : {"a/b", "../escape", "..", "?:*"}) {
+        EXPECT_EQ(store.mark(gbk(keyword)), 1) << keyword;
+        EXPECT_TRUE(store.contains(gbk(keyword))) << keyword;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+        EXPECT_TRUE(entry.is_directory() || entry.path().parent_path() == dir / "cwls") << entry.path();
+    EXPECT_FALSE(fs::exists(dir / "escape.zr"));
+}
+
+TEST(WriteEmptyFile, CreatesParentsTruncatesAndReportsFailures) {
+    TempDir dir;
+    const auto file = dir / "a" / "b" / "k.zr";
+    EXPECT_EQ(writeEmptyFile(file), 1);
+    EXPECT_EQ(fs::file_size(file), 0u);
+
+    test::writeFile(file, "left over");
+    EXPECT_EQ(writeEmptyFile(file), 1);
+    EXPECT_EQ(fs::file_size(file), 0u);
+
+    test::writeFile(dir / "plain", "x");
+    EXPECT_EQ(writeEmptyFile(dir / "plain" / "k.zr"), ENOTDIR);
+    EXPECT_EQ(writeEmptyFile(dir / "a"), EISDIR);
+}
+
+TEST(EmptySeenStore, ShowsBothNoticesAlsoWithoutAStore) {
+    TempDir dir;
+    ValueControls controls;
+    emptySeenStore(dir.path(), controls);
+    SeenStore store(SeenStore::defaultDirectory(dir.path()));
+    store.mark(gbk("抖音"));
+    store.mark(gbk("a/b"));
+    emptySeenStore(dir.path(), controls);
+    EXPECT_FALSE(fs::exists(dir / "cwls"));
+    EXPECT_FALSE(store.contains(gbk("抖音")));
+    const std::vector<Text> notice{gbk("开始清理临时数据，建议清理完后再使用本软件"),
+                                   gbk("临时数据清理完毕")};
+    EXPECT_EQ(controls.notices(), (std::vector<Text>{notice[0], notice[1], notice[0], notice[1]}));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(EmptySeenStore, MarkersWrittenAfterTheEmptyingStartedSurvive) {
+    TempDir dir;
+    auto controls = std::make_shared<ValueControls>();
+    SeenStore store(SeenStore::defaultDirectory(dir.path()));
+    for (int i = 0; i < 2000; ++i)
+        store.mark(std::to_string(i));
+
+    for (int round = 0; round < 3; ++round) {
+        startEmptyingSeenStore(dir.path(), controls);
+        // The run marks while the old tree is still being deleted.
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(store.mark("new" + std::to_string(round) + "-" + std::to_string(i)), 1);
+    }
+    ASSERT_TRUE(waitForSeenStoreEmptying(std::chrono::seconds(30)));
+    EXPECT_FALSE(store.contains("1"));
+    EXPECT_FALSE(store.contains("new0-0")); // emptied by the second round
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(store.contains("new2-" + std::to_string(i)));
+    // Only the live store is left: no renamed trees.
+    std::vector<fs::path> left;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<fs::path>{"cwls"});
+    EXPECT_EQ(controls->notices().size(), 6u);
+}
+
+} // namespace
+} // namespace zelkor
