@@ -354,9 +354,11 @@ void readHeaderBlock(const HttpRequestSpec& spec, const Text& block, HttpRespons
 // A page that names its charset in a meta tag near the top arrives re-encoded as GBK.
 Text decodedText(const Bytes& body) {
     Text text = bytes_to_text(body);
+    Text head = text_left(text, 1024);
+    // Most answers are script or JSON without any tag: skip compiling the pattern for them.
+    if (text_find(head, "charset=", 1, true) == -1) return text;
     RegexObject meta;
-    if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", text_left(text, 1024)) || meta.match_count() < 1)
-        return text;
+    if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", head) || meta.match_count() < 1) return text;
     Text charset = meta.group_text(1, 1);
     if (charset.empty() || charset == "gbk" || charset == "gb2312") return text;
     std::optional<Text> decoded = decode_to_gbk(body, charset);
