@@ -1,0 +1,513 @@
+// The real MainWindow on the offscreen platform: its controls, handlers, output panel and the
+// mirror the engine reads. No test here starts a run (see app_fixture_run_test.cpp).
+
+#include "app/main_window.h"
+#include "app/widgets.h"
+#include "app_test_support.h"
+#include "engine/control_names.h"
+#include "engine/seen_store.h"
+#include "support/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace zelkor::app {
+namespace {
+
+using test::gbk;
+using test::q;
+using test::TempDir;
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { test::qtApp(); }
+
+    MainWindow& open(std::vector<std::string> arguments = {}) {
+        MainWindowOptions options;
+        options.home = home.path();
+        options.arguments = std::move(arguments);
+        options.chooseFolder = [this](const QString& title, const QString& start) {
+            chooserCalls.push_back({title, start});
+            return chooserAnswer;
+        };
+        options.showFile = [this](const std::filesystem::path& file) { shownFiles.push_back(file); };
+        window = std::make_unique<MainWindow>(std::move(options));
+        return *window;
+    }
+
+    template <typename W = QWidget> W* child(const char* name) {
+        W* w = window->findChild<W*>(q(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString panel() { return child<QPlainTextEdit>("输出_面板")->toPlainText(); }
+    QString notice() { return child<QLabel>("标签_tishi")->text(); }
+
+    TempDir home;
+    std::unique_ptr<MainWindow> window;
+    std::vector<std::pair<QString, QString>> chooserCalls;
+    QString chooserAnswer;
+    std::vector<std::filesystem::path> shownFiles;
+};
+
+QString textOf(QWidget* w) {
+    if (auto* s = qobject_cast<SpinEdit*>(w)) return s->textValue();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* m = qobject_cast<QPlainTextEdit*>(w)) return m->toPlainText();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+    return {};
+}
+
+enum Flag { Plain = 0, Checked = 1, Unchecked = 2, Hidden = 4 };
+
+struct ControlRow {
+    const char* name;
+    const char* kind;
+    const char* parent;
+    QRect geometry;
+    const char* text; // nullptr: not checked here
+    int flags;
+};
+
+const ControlRow kInventory[] = {
+    {"图片框1", "zelkor::app::PictureBox", "MainWindow", {0, 0, 960, 90}, "", Plain},
+    {"标签_显示", "QLabel", "MainWindow", {348, 99, 244, 24}, "采集结果预览", Plain},
+    {"选择框_数据不输出", "QCheckBox", "MainWindow", {624, 96, 184, 32}, "数据不输出到界面", Unchecked},
+    {"输出_面板", "QPlainTextEdit", "MainWindow", {336, 136, 616, 360}, "", Plain},
+    {"标签_tishi", "QLabel", "MainWindow", {344, 504, 552, 120}, "", Plain},
+    {"按钮_开始", "QPushButton", "MainWindow", {24, 635, 104, 37}, "开始", Plain},
+    {"按钮1", "QPushButton", "MainWindow", {144, 632, 88, 40}, "开始云端采集", Hidden},
+    {"按钮5", "QPushButton", "MainWindow", {248, 632, 72, 40}, "清理缓存", Plain},
+    {"选择框_自动保存结果", "QCheckBox", "MainWindow", {339, 656, 96, 32}, "自动保存结果", Checked},
+    {"编辑框_默认保存目录", "QLineEdit", "MainWindow", {441, 656, 312, 32}, nullptr, Plain},
+    {"标签4", "zelkor::app::PressLabel", "MainWindow", {763, 656, 72, 32}, "选择目录", Plain},
+    {"标签5", "zelkor::app::PressLabel", "MainWindow", {872, 655, 72, 32}, "导出数据", Plain},
+    {"状态条1", "QStatusBar", "MainWindow", {0, 695, 1009, 20}, nullptr, Plain},
+    {"选择夹1", "QTabWidget", "MainWindow", {0, 94, 328, 530}, nullptr, Plain},
+    {"标签1", "QLabel", "采集设置", {16, 21, 96, 16}, "关键词 一行一个", Plain},
+    {"编辑框_关键词", "QPlainTextEdit", "采集设置", {8, 40, 136, 98}, "抖音\n快手", Plain},
+    {"选择框_包含原词", "QCheckBox", "采集设置", {8, 142, 128, 25}, "结果必须包含原词", Checked},
+    {"分组框1", "QGroupBox", "采集设置", {155, 43, 157, 103}, "频率限制", Plain},
+    {"标签2", "QLabel", "分组框1", {14, 26, 135, 16}, "查询延时：          秒", Plain},
+    {"编辑框_延时", "zelkor::app::SpinEdit", "分组框1", {78, 19, 31, 31}, "1", Plain},
+    {"标签3", "QLabel", "分组框1", {13, 66, 56, 24}, "挖掘数量：", Plain},
+    {"编辑框_挖掘数量", "QLineEdit", "分组框1", {78, 65, 55, 28}, "30", Plain},
+    {"分组框2", "QGroupBox", "采集设置", {8, 173, 272, 341}, "数据来源", Plain},
+    {"选择列表框1", "QListWidget", "分组框2", {8, 20, 248, 313}, nullptr, Plain},
+    {"按钮3", "QPushButton", "采集设置", {288, 202, 32, 32}, "全", Plain},
+    {"按钮4", "QPushButton", "采集设置", {288, 250, 32, 40}, "国", Plain},
+    {"分组框3", "QGroupBox", "过滤", {8, 28, 208, 318}, "违禁词列表", Plain},
+    {"编辑框_违禁词",
+     "QPlainTextEdit",
+     "分组框3",
+     {8, 24, 184, 256},
+     "成人\n色情\n棋牌\nQQ\n微信\nV信\nVX\nqq\nQq\nqQ\nvx",
+     Plain},
+    {"外形框_挂机", "zelkor::app::ShapeBox", "设置", {8, 34, 312, 480}, nullptr, Plain},
+    {"标签6",
+     "QLabel",
+     "外形框_挂机",
+     {8, 8, 272, 64},
+     "此模式主要兼容Zelkor软件出品的配套软件。\n普通用户不用配置这个选项。",
+     Plain},
+    {"标签7", "QLabel", "外形框_挂机", {8, 96, 104, 24}, "待使用关键词目录：", Plain},
+    {"编辑框_挂机keyword", "QLineEdit", "外形框_挂机", {9, 125, 272, 40}, "", Plain},
+    {"选择框_挂机模式", "QCheckBox", "外形框_挂机", {16, 174, 104, 32}, "启用挂机模式", Unchecked},
+    {"标签8", "QLabel", "外形框_挂机", {21, 217, 256, 198}, nullptr, Plain},
+    {"标签13", "QLabel", "联系方式", {8, 16, 304, 150}, nullptr, Plain},
+    {"图片框2", "zelkor::app::PictureBox", "联系方式", {8, 180, 148, 148}, "", Plain},
+    {"图片框3", "zelkor::app::PictureBox", "联系方式", {164, 180, 148, 148}, "", Plain},
+};
+
+TEST_F(WindowTest, EveryControlHasItsKindPlaceTextAndState) {
+    open();
+    for (const ControlRow& row : kInventory) {
+        SCOPED_TRACE(row.name);
+        QWidget* w = child(row.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_STREQ(w->metaObject()->className(), row.kind);
+        ASSERT_NE(w->parentWidget(), nullptr);
+        EXPECT_EQ(w->parentWidget()->objectName(), q(row.parent));
+        EXPECT_EQ(w->geometry(), row.geometry);
+        if (row.text) {
+            EXPECT_EQ(textOf(w), q(row.text));
+        }
+        if (auto* c = qobject_cast<QCheckBox*>(w)) {
+            EXPECT_EQ(c->isChecked(), (row.flags & Checked) != 0);
+        }
+        EXPECT_EQ(w->isHidden(), (row.flags & Hidden) != 0);
+        EXPECT_EQ(w->isEnabled(), (row.flags & Hidden) == 0); // 按钮1 is hidden and disabled
+    }
+}
+
+TEST_F(WindowTest, WindowCaptionTabsSourcesAndStatusBar) {
+    MainWindow& w = open();
+    EXPECT_EQ(w.windowTitle(), q("Zelkor长尾词采集工具v3.4"));
+    EXPECT_EQ(w.pos(), QPoint(50, 50));
+    EXPECT_EQ(w.size(), QSize(974, 743));
+
+    auto* tabs = child<QTabWidget>("选择夹1");
+    ASSERT_EQ(tabs->count(), 4);
+    const char* const pages[] = {"采集设置", "过滤", "设置", "联系方式"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(tabs->tabText(i), q(pages[i]));
+    EXPECT_EQ(tabs->currentIndex(), 0);
+
+    const char* const labels[] = {"百度相关", "百度下拉",   "百度移动",    "百度移动下拉", "淘宝下拉",
+                                  "360搜索",  "360下拉",    "神马相关",    "神马下拉",     "搜狗搜索",
+                                  "搜狗下拉", "丁香医疗",   "360良医相关", "360良医下拉",  "爱奇艺搜索",
+                                  "优酷相关", "b站下拉",    "腾讯下拉",    "爱奇艺下拉",   "搜狐视频",
+                                  "youtube",  "google相关", "google下拉",  "1688下拉",     "京东下拉"};
+    auto* list = child<QListWidget>("选择列表框1");
+    ASSERT_EQ(list->count(), 25);
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_EQ(list->item(i)->text(), q(labels[i])) << i;
+        EXPECT_EQ(list->item(i)->checkState(), i == 0 ? Qt::Checked : Qt::Unchecked) << i;
+        EXPECT_EQ(w.controls()->itemChecked(ctl::kSourceList, i), i == 0) << i;
+    }
+
+    EXPECT_TRUE(child<QStatusBar>("状态条1")->currentMessage().isEmpty());
+    EXPECT_EQ(child<QLineEdit>("编辑框_默认保存目录")->text(),
+              QString::fromStdString(home.path().string()) + QLatin1Char('/'));
+    for (const char* picture : {"图片框1", "图片框2", "图片框3"}) {
+        const QPixmap pixmap = child<QLabel>(picture)->pixmap();
+        EXPECT_FALSE(pixmap.isNull()) << picture;
+    }
+    EXPECT_EQ(child<QLabel>("图片框1")->pixmap().size(), QSize(960, 90));
+    EXPECT_FALSE(w.unattended());
+}
+
+TEST_F(WindowTest, MirrorFollowsEveryChangeOnTheWindow) {
+    MainWindow& w = open();
+    auto controls = w.controls();
+    EXPECT_EQ(controls->text(ctl::kSeeds), gbk("抖音\r\n快手"));
+    EXPECT_EQ(controls->text(ctl::kLimit), gbk("30"));
+    EXPECT_EQ(controls->text(ctl::kDelay), gbk("1"));
+    EXPECT_EQ(controls->text(ctl::kStartButton), gbk("开始"));
+    EXPECT_TRUE(controls->checked(ctl::kMainWordOnly));
+
+    child<QPlainTextEdit>("编辑框_关键词")->setPlainText(q("手机\n电脑"));
+    QTest::keyClicks(child<QLineEdit>("编辑框_挖掘数量"), "5");
+    QTest::mouseClick(child<QCheckBox>("选择框_包含原词"), Qt::LeftButton);
+    child<QListWidget>("选择列表框1")->item(7)->setCheckState(Qt::Checked);
+    EXPECT_EQ(controls->text(ctl::kSeeds), gbk("手机\r\n电脑"));
+    EXPECT_EQ(controls->text(ctl::kLimit), gbk("305"));
+    EXPECT_FALSE(controls->checked(ctl::kMainWordOnly));
+    EXPECT_TRUE(controls->itemChecked(ctl::kSourceList, 7));
+    EXPECT_FALSE(controls->itemChecked(ctl::kSourceList, 25));
+    EXPECT_FALSE(controls->itemChecked("other", 0));
+}
+
+// A worker's writes land in the mirror at once and reach the widgets later, on the window thread;
+// the worker never waits (were it to, join() below would never return).
+TEST_F(WindowTest, WritesFromAnotherThreadAreQueued) {
+    MainWindow& w = open();
+    auto controls = w.controls();
+    Text readBack;
+    std::thread worker([&] {
+        controls->setText(ctl::kCountLabel, gbk("当前词数：5"));
+        controls->setChecked(ctl::kAutoSave, false);
+        controls->appendOutput(gbk("手机壳\r\n"));
+        controls->showNotice(gbk("当前待索引任务3"));
+        readBack = controls->text(ctl::kCountLabel);
+    });
+    worker.join();
+    EXPECT_EQ(readBack, gbk("当前词数：5"));
+    EXPECT_EQ(child<QLabel>("标签_显示")->text(), q("采集结果预览"));
+    EXPECT_TRUE(panel().isEmpty());
+
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child<QLabel>("标签_显示")->text(), q("当前词数：5"));
+    EXPECT_FALSE(child<QCheckBox>("选择框_自动保存结果")->isChecked());
+    EXPECT_EQ(panel(), q("手机壳\n\n\n当前待索引任务3\n"));
+    EXPECT_EQ(notice(), q("当前待索引任务3"));
+}
+
+TEST_F(WindowTest, AppendGoesToTheEndWithoutASeparator) {
+    MainWindow& w = open();
+    auto* edit = child<QPlainTextEdit>("输出_面板");
+    edit->setPlainText(q("ab"));
+    edit->selectAll(); // a selection or caret elsewhere is not replaced
+    w.appendOutput(gbk("cd"));
+    w.appendOutput(gbk("\r\n词"));
+    EXPECT_EQ(panel(), q("abcd\n词"));
+    EXPECT_EQ(w.controls()->text(ctl::kPanel), gbk("abcd\r\n词"));
+    EXPECT_EQ(edit->textCursor().position(), edit->document()->characterCount() - 1);
+}
+
+TEST_F(WindowTest, PanelIsEmptiedOnlyPastTwentyThousandBytes) {
+    MainWindow& w = open();
+    Text big;
+    for (int i = 0; i < 9999; ++i)
+        big += gbk("词"); // 19 998 bytes
+    w.appendOutput(big);
+    w.appendOutput("\r\n"); // exactly 20 000 bytes, CR LF counted as two
+    EXPECT_EQ(w.controls()->text(ctl::kPanel).size(), 20000u);
+    EXPECT_FALSE(panel().isEmpty());
+    w.appendOutput("x"); // the text that passes the limit is lost with the rest
+    EXPECT_TRUE(panel().isEmpty());
+    EXPECT_TRUE(w.controls()->text(ctl::kPanel).empty());
+    w.appendOutput("y");
+    EXPECT_EQ(panel(), q("y"));
+}
+
+TEST_F(WindowTest, OutputOffStillSetsTheNotice) {
+    MainWindow& w = open();
+    QTest::mouseClick(child<QCheckBox>("选择框_数据不输出"), Qt::LeftButton);
+    ASSERT_TRUE(w.controls()->checked(ctl::kNoOutput));
+    w.appendOutput(gbk("手机\r\n"));
+    w.showNotice(gbk("当前待索引任务0"));
+    EXPECT_TRUE(panel().isEmpty());
+    EXPECT_EQ(notice(), q("当前待索引任务0"));
+    EXPECT_EQ(w.controls()->text(ctl::kNoticeLabel), gbk("当前待索引任务0"));
+}
+
+TEST_F(WindowTest, NoticeTextIsShownAsPlainText) {
+    MainWindow& w = open();
+    w.showNotice(gbk("<b>挂机词语</b> a&amp;b"));
+    EXPECT_EQ(child<QLabel>("标签_tishi")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(notice(), q("<b>挂机词语</b> a&amp;b"));
+}
+
+const char* const kAllNotice =
+    "youtube和google接口需要软件配合才能访问，如果您无法访问请取消勾选。需要帮助请联系我";
+
+TEST_F(WindowTest, SelectAllThenDomestic) {
+    MainWindow& w = open();
+    auto* list = child<QListWidget>("选择列表框1");
+    QTest::mouseClick(child<QAbstractButton>("按钮3"), Qt::LeftButton);
+    for (int i = 0; i < 25; ++i)
+        EXPECT_TRUE(w.controls()->itemChecked(ctl::kSourceList, i)) << i;
+    EXPECT_EQ(notice(), q(kAllNotice));
+    EXPECT_EQ(panel(), q("\n\n") + q(kAllNotice) + q("\n"));
+
+    QTest::mouseClick(child<QAbstractButton>("按钮4"), Qt::LeftButton);
+    int checked = 0;
+    for (int i = 0; i < 25; ++i) {
+        const bool on = list->item(i)->checkState() == Qt::Checked;
+        checked += on;
+        EXPECT_EQ(on, i < 20 || i > 22) << i;
+        EXPECT_EQ(w.controls()->itemChecked(ctl::kSourceList, i), on) << i;
+    }
+    EXPECT_EQ(checked, 22);
+    EXPECT_EQ(panel().count(q(kAllNotice)), 2); // once per click
+}
+
+TEST_F(WindowTest, FolderChooserSetsTrimmedPathAndCancelEmptiesTheBox) {
+    open();
+    auto* box = child<QLineEdit>("编辑框_默认保存目录");
+    chooserAnswer = q("  /srv/词库/out\u3000 ");
+    QTest::mousePress(child<QLabel>("标签4"), Qt::LeftButton);
+    ASSERT_EQ(chooserCalls.size(), 1u);
+    EXPECT_EQ(chooserCalls[0].first, q("选择默认保存目录"));
+    EXPECT_EQ(chooserCalls[0].second, QString::fromStdString(home.path().string()));
+    EXPECT_EQ(box->text(), q("/srv/词库/out"));
+    EXPECT_EQ(window->controls()->text(ctl::kSaveDir), gbk("/srv/词库/out"));
+
+    chooserAnswer.clear(); // cancel
+    QTest::mousePress(child<QLabel>("标签4"), Qt::LeftButton);
+    EXPECT_TRUE(box->text().isEmpty());
+    QTest::mousePress(child<QLabel>("标签4"), Qt::RightButton);
+    EXPECT_EQ(chooserCalls.size(), 2u);
+}
+
+// The system dialog itself: titled, opened in the program directory, and a cancel empties the box.
+TEST_F(WindowTest, SystemFolderDialogCancelled) {
+    test::qtApp();
+    MainWindowOptions options;
+    options.home = home.path();
+    window = std::make_unique<MainWindow>(std::move(options));
+    QString title, directory;
+    QTimer::singleShot(200, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        title = dialog->windowTitle();
+        directory = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    QTest::mousePress(child<QLabel>("标签4"), Qt::LeftButton);
+    EXPECT_EQ(title, q("选择默认保存目录"));
+    EXPECT_EQ(directory, QString::fromStdString(home.path().string()));
+    EXPECT_TRUE(child<QLineEdit>("编辑框_默认保存目录")->text().isEmpty());
+}
+
+TEST_F(WindowTest, AltPressOnTheBannerRevealsTheHangUpPanel) {
+    open();
+    auto* panelBox = child<QWidget>("外形框_挂机");
+    auto* banner = child<QWidget>("图片框1");
+    panelBox->hide();
+    const struct {
+        Qt::MouseButton button;
+        Qt::KeyboardModifiers modifiers;
+        bool reveals;
+    } cases[] = {
+        {Qt::LeftButton, Qt::NoModifier, false},
+        {Qt::LeftButton, Qt::ControlModifier | Qt::AltModifier, false}, // state 5
+        {Qt::LeftButton, Qt::ShiftModifier | Qt::AltModifier, false},
+        {Qt::RightButton, Qt::AltModifier, false},
+        {Qt::LeftButton, Qt::AltModifier, true},
+    };
+    for (const auto& c : cases) {
+        QTest::mousePress(banner, c.button, c.modifiers, QPoint(100, 40));
+        EXPECT_EQ(!panelBox->isHidden(), c.reveals) << int(c.modifiers);
+    }
+}
+
+TEST_F(WindowTest, LeftPressInAnEditBoxShowsItsHint) {
+    open();
+    const struct {
+        const char* control;
+        const char* hint;
+    } cases[] = {
+        {"编辑框_关键词", "这里填写你需要搜索的关键词，如果有多个，一行写一个就可以了。"},
+        {"编辑框_违禁词", "这里填写违禁词，一行一个，如果采集到包含这里面的内容，不保存"},
+        {"编辑框_挖掘数量", "设置采集上限，设置为0不限制个数，无限采集"},
+        {"编辑框_挂机keyword",
+         "这里填写目录地址，采集到到关键词会放到里面。裂变或者上传软件，会使用到这个目录里面的内容。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        QWidget* box = child(c.control);
+        const QString before = textOf(box);
+        QWidget* target = box;
+        if (auto* multi = qobject_cast<QPlainTextEdit*>(box)) target = multi->viewport();
+        QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        EXPECT_EQ(notice(), q(c.hint));
+        EXPECT_EQ(textOf(box), before);
+        QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    }
+    window->showNotice(gbk("x"));
+    QTest::mousePress(child<QLineEdit>("编辑框_挖掘数量"), Qt::RightButton);
+    EXPECT_EQ(notice(), q("x"));
+}
+
+TEST_F(WindowTest, ContactPicturesShowTheContactNotice) {
+    open();
+    for (const char* picture : {"图片框2", "图片框3"}) {
+        window->showNotice(gbk("x"));
+        QTest::mousePress(child<QWidget>(picture), Qt::LeftButton);
+        EXPECT_TRUE(notice().contains(q("support@zelkor.example"))) << picture;
+    }
+}
+
+TEST_F(WindowTest, DelayBoxTakesFreeTextAndStepsWithinOneToHundred) {
+    open();
+    auto* delay = child<SpinEdit>("编辑框_延时");
+    const struct {
+        const char* text;
+        int steps;
+        const char* after;
+    } cases[] = {{"1", 1, "2"},   {"1", -1, "1"},   {"100", 1, "100"},  {"99", 5, "100"},
+                 {"abc", 1, "1"}, {"２0", 1, "21"}, {"500", -1, "100"}, {"7秒", -2, "5"}};
+    for (const auto& c : cases) {
+        delay->setTextValue(q(c.text));
+        EXPECT_EQ(window->controls()->text(ctl::kDelay), gbk(c.text));
+        delay->stepBy(c.steps);
+        EXPECT_EQ(delay->textValue(), q(c.after)) << c.text << " " << c.steps;
+    }
+    delay->setTextValue(q("abc")); // any text stays as typed
+    QTest::keyClick(delay, Qt::Key_Tab);
+    EXPECT_EQ(delay->textValue(), q("abc"));
+}
+
+TEST_F(WindowTest, ExportWritesTheFileAndShowsIt) {
+    MainWindow& w = open();
+    QTest::mouseClick(child<QCheckBox>("选择框_自动保存结果"), Qt::LeftButton); // export is forced
+    QTest::mousePress(child<QLabel>("标签5"), Qt::LeftButton);
+    const std::filesystem::path file = home.path() / "Zelkor长尾词_抖音快手.txt";
+    EXPECT_TRUE(std::filesystem::exists(file));
+    ASSERT_EQ(shownFiles.size(), 1u);
+    EXPECT_EQ(shownFiles[0], file);
+    EXPECT_TRUE(notice().startsWith(q("已帮您自动保存数据，保存路径为："))) << notice().toStdString();
+    EXPECT_EQ(w.controls()->text(ctl::kNoticeLabel).find(gbk("抖音快手.txt")) != Text::npos, true);
+
+    // An unwritable directory: nothing to show.
+    child<QLineEdit>("编辑框_默认保存目录")
+        ->setText(QString::fromStdString((home.path() / "missing" / "x").string()));
+    QTest::mousePress(child<QLabel>("标签5"), Qt::LeftButton);
+    EXPECT_EQ(shownFiles.size(), 1u);
+}
+
+TEST_F(WindowTest, ClearCacheEmptiesTheSeenStore) {
+    open();
+    const auto store = SeenStore::defaultDirectory(home.path());
+    std::filesystem::create_directories(store);
+    test::writeFile(store / "abc.zr", "");
+    QTest::mouseClick(child<QAbstractButton>("按钮5"), Qt::LeftButton);
+    EXPECT_FALSE(std::filesystem::exists(store / "abc.zr")); // renamed away at once
+    ASSERT_TRUE(waitForSeenStoreEmptying(std::chrono::seconds(10)));
+    QTRY_COMPARE_WITH_TIMEOUT(notice(), q("临时数据清理完毕"), 5000);
+    // Nothing of the old store is left beside the new one.
+    for (const auto& entry : std::filesystem::directory_iterator(home.path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.rfind("cwls", 0) != 0 || name == "cwls") << name;
+    }
+}
+
+TEST_F(WindowTest, SettingsComeBackAtTheNextStart) {
+    open();
+    child<QPlainTextEdit>("编辑框_关键词")->setPlainText(q("手机\n电脑"));
+    child<QPlainTextEdit>("编辑框_违禁词")->setPlainText(q("a\"b"));
+    child<QLineEdit>("编辑框_挖掘数量")->clear();
+    child<SpinEdit>("编辑框_延时")->setTextValue(q("3"));
+    child<QLineEdit>("编辑框_挂机keyword")->setText(q("/tmp/挂机"));
+    QTest::mouseClick(child<QAbstractButton>("按钮3"), Qt::LeftButton); // ticks are not kept
+    QTest::mouseClick(child<QCheckBox>("选择框_包含原词"), Qt::LeftButton);
+    window->close();
+    const std::string saved = test::readFile(home.path() / "data" / "Zelkorkey.ini");
+    EXPECT_NE(saved.find(gbk("编辑框_关键词=手机><br><电脑")), std::string::npos) << saved;
+    EXPECT_NE(saved.find(gbk("编辑框_违禁词=a#引号b")), std::string::npos) << saved;
+
+    window.reset();
+    MainWindow& again = open();
+    EXPECT_EQ(child<QPlainTextEdit>("编辑框_关键词")->toPlainText(), q("手机\n电脑"));
+    EXPECT_EQ(child<QPlainTextEdit>("编辑框_违禁词")->toPlainText(), q("a\"b"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_挖掘数量")->text(), q("30")); // saved empty: the form default
+    EXPECT_EQ(child<SpinEdit>("编辑框_延时")->textValue(), q("3"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_挂机keyword")->text(), q("/tmp/挂机"));
+    EXPECT_TRUE(child<QCheckBox>("选择框_包含原词")->isChecked());
+    EXPECT_NE(panel().count(q(kAllNotice)), 0); // the panel is an edit box too
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(again.controls()->itemChecked(ctl::kSourceList, i), i == 0) << i;
+}
+
+TEST_F(WindowTest, CloseSavesBeforeTheProgramEnds) {
+    bool savedFirst = false;
+    int ends = 0;
+    MainWindowOptions options;
+    options.home = home.path();
+    options.afterClose = [&] {
+        ++ends;
+        savedFirst = std::filesystem::exists(home.path() / "data" / "Zelkorkey.ini");
+    };
+    window = std::make_unique<MainWindow>(std::move(options));
+    window->controls()->closeWindow();
+    window->close();
+    EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(savedFirst);
+}
+
+TEST_F(WindowTest, TwoArgumentsStartNothing) {
+    MainWindow& w = open({"kw", "more"});
+    EXPECT_FALSE(w.unattended());
+    EXPECT_FALSE(w.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(child<QLineEdit>("编辑框_挖掘数量")->text(), q("30"));
+    EXPECT_EQ(w.controls()->text(ctl::kStartButton), gbk("开始"));
+}
+
+} // namespace
+} // namespace zelkor::app
