@@ -1,0 +1,199 @@
+#include "cli/probe.h"
+
+#include "engine/program_dir.h"
+#include "sources/endpoints.h"
+#include "sources/sources.h"
+#include "sources/table_source.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace zelkor::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zelkor-cli probe [--source N ...] [--json] [--endpoints F] KEYWORD\n"
+    "Asks each chosen source (default: all 25) once for KEYWORD, exactly as a run would, and prints the\n"
+    "URL, the status, the body size and the phrases the source would offer, in order. Nothing is saved.\n"
+    "  --source N     a source index 0-24, or a comma list; may be repeated\n"
+    "  --json         one JSON object per source per line (UTF-8)\n"
+    "  --endpoints F  the endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini)\n";
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        int extra = 0;
+        char32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= s.size()) return false;
+        for (int k = 1; k <= extra; ++k) {
+            const auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string jsonString(std::string_view utf8) {
+    std::string out = "\"";
+    for (char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (ch) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                out += buffer;
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+bool parseIndexes(const std::string& list, std::vector<int>& chosen) {
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = list.find(',', start);
+        const std::string item =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (item.empty() || item.size() > 2 || item.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        const int index = std::stoi(item);
+        if (index >= kSourceCount) return false;
+        chosen.push_back(index);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+int probeMain(int argc, char** argv) {
+    std::vector<int> chosen;
+    bool json = false;
+    std::string endpointsFile;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--source" || arg == "--endpoints") {
+            if (i + 1 >= argc) {
+                std::cerr << "zelkor-cli probe: " << arg << " needs a value\n" << kUsage;
+                return 2;
+            }
+            const std::string value = argv[++i];
+            if (arg == "--endpoints") {
+                endpointsFile = value;
+            } else if (!parseIndexes(value, chosen)) {
+                std::cerr << "zelkor-cli probe: --source takes indexes 0-24, not \"" << value << "\"\n";
+                return 2;
+            }
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i)
+                words.push_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            std::cerr << "zelkor-cli probe: unknown option " << arg << "\n" << kUsage;
+            return 2;
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (words.size() != 1) {
+        std::cerr << "zelkor-cli probe: give exactly one KEYWORD\n" << kUsage;
+        return 2;
+    }
+    if (chosen.empty())
+        for (int i = 0; i < kSourceCount; ++i)
+            chosen.push_back(i);
+
+    std::string error;
+    std::optional<Endpoints> endpoints = endpointsFile.empty()
+                                             ? Endpoints::loadDefault(programDirectory(), &error)
+                                             : Endpoints::loadFile(endpointsFile, &error);
+    if (!endpoints) {
+        std::cerr << "zelkor-cli probe: " << error << "\n";
+        return 2;
+    }
+
+    const std::string& word = words.front();
+    const Text keyword = validUtf8(word) ? utf8_to_gbk(word) : bytes_to_text(word);
+
+    for (int index : chosen) {
+        const auto source = make_table_source(index, *endpoints);
+        const SourceFetch fetched = source->fetch(keyword);
+        const std::vector<Text> phrases = source->extract(fetched.body);
+        const std::string label = gbk_to_utf8(source->label());
+        const std::string status = gbk_to_utf8(fetched.status);
+        if (json) {
+            std::string line = "{\"source\":" + std::to_string(index) + ",\"label\":" + jsonString(label) +
+                               ",\"url\":" + jsonString(gbk_to_utf8(fetched.url)) +
+                               ",\"status\":" + jsonString(status) +
+                               ",\"bytes\":" + std::to_string(fetched.bytes) + ",\"phrases\":[";
+            for (std::size_t k = 0; k < phrases.size(); ++k)
+                line += (k ? "," : "") + jsonString(gbk_to_utf8(phrases[k]));
+            std::cout << line << "]}\n";
+        } else {
+            const bool plain = source->row().fetchKind == FetchKind::Plain;
+            std::cout << "#" << index << " " << label << "\n"
+                      << "  url: " << gbk_to_utf8(fetched.url) << "\n"
+                      << "  status: "
+                      << (plain            ? "(plain fetch)"
+                          : status.empty() ? "(none)"
+                                           : status)
+                      << "\n"
+                      << "  bytes: " << fetched.bytes << "\n"
+                      << "  phrases: " << phrases.size() << "\n";
+            for (const Text& phrase : phrases)
+                std::cout << "    " << (phrase.empty() ? std::string("\"\"") : gbk_to_utf8(phrase)) << "\n";
+        }
+        std::cout.flush();
+    }
+    return 0;
+}
+
+} // namespace zelkor::cli
