@@ -210,14 +210,27 @@ TEST(HttpRequestWire, SendsExactlyTheHeaderBlock) {
     }
 }
 
-TEST(HttpRequestWire, TargetIsSlashWhenTheUrlHasNoPath) {
-    RawServer server(answerOk());
-    HttpRequestSpec spec;
-    spec.url = "http://127.0.0.1:" + std::to_string(server.port());
-    spec.complete_headers = false;
-    http_request(spec);
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_TRUE(server.requests().front().head.starts_with("GET / HTTP/1.1\r\n"));
+TEST(HttpRequestWire, RequestTargetFromTheUrl) {
+    struct Case {
+        Text pathAndQuery;
+        const char* requestLine;
+    };
+    const Case cases[] = {
+        {"", "GET / HTTP/1.1"},
+        {"/a b?q=%41", "GET /a%20b?q=%41 HTTP/1.1"},
+        {gbk("/搜索?q=手机"), "GET /%E6%90%9C%E7%B4%A2?q=%E6%89%8B%E6%9C%BA HTTP/1.1"},
+        {"/p?x=1#part", "GET /p?x=1 HTTP/1.1"},
+    };
+    for (const Case& c : cases) {
+        RawServer server(answerOk());
+        HttpRequestSpec spec;
+        spec.url = "http://127.0.0.1:" + std::to_string(server.port()) + c.pathAndQuery;
+        spec.complete_headers = false;
+        EXPECT_EQ(http_request(spec).status, "200 OK");
+        ASSERT_EQ(server.requests().size(), 1u);
+        EXPECT_TRUE(server.requests().front().head.starts_with(std::string(c.requestLine) + "\r\n"))
+            << server.requests().front().head;
+    }
 }
 
 TEST(HttpRequestWire, IgnoresProxiesFromTheEnvironment) {
@@ -246,6 +259,7 @@ TEST(HttpRequestResponse, HarvestsStatusCookiesAndLocation) {
                              "Set-Cookie: a=1; path=/\r\n"
                              "set-cookie: lower=1\r\n"
                              "Set-Cookie: b=2\r\n"
+                             "Set-Cookie:nospace=1\r\n"
                              "Location: /first\r\n"
                              "location: /second\r\n"
                              "Content-Length: 4\r\n"
@@ -277,6 +291,25 @@ TEST(HttpRequestResponse, HarvestsStatusCookiesAndLocation) {
     }
     // The merge puts received items first and keeps sent ones the response did not set.
     EXPECT_EQ(cases[2].expectedCookies, "a=1; b=2; z=1");
+}
+
+TEST(HttpRequestResponse, KeepsOnlyTheFinalHeaderBlockAndNeverDecompresses) {
+    const std::string gzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x4b\x04\x00", 13);
+    RawServer server([&](const RawRequest&) {
+        return "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n" +
+               answer("HTTP/1.1 200 OK", "Content-Encoding: gzip\r\n", gzipped);
+    });
+    HttpRequestSpec spec;
+    spec.url = server.url("/");
+    spec.headers = "Accept-Encoding: gzip";
+    HttpResponse response = http_request(spec);
+    EXPECT_EQ(response.status, "200 OK");
+    EXPECT_EQ(response.headers, "HTTP/1.1 200 OK\r\nContent-Length: 13\r\nContent-Encoding: gzip\r\n\r\n");
+    EXPECT_EQ(response.body, gzipped);
+    ASSERT_EQ(server.requests().size(), 1u);
+    const std::string head = server.requests().front().head;
+    EXPECT_NE(head.find("\r\nAccept-Encoding: gzip\r\n"), std::string::npos);
+    EXPECT_EQ(head.find("GB2312"), std::string::npos);
 }
 
 TEST(HttpRequestResponse, TextEndsAtTheFirstNulButBodyKeepsEverything) {
@@ -478,6 +511,37 @@ TEST(HttpRequestFailure, ACutBodyKeepsWhatArrived) {
     EXPECT_EQ(response.body, "short");
     EXPECT_EQ(response.cookies, "s=1");
     EXPECT_TRUE(response.headers.starts_with("HTTP/1.1 200 OK\r\n"));
+}
+
+TEST(HttpRequestFailure, ABodyThatStallsTimesOutAsAReadFailure) {
+    RawServer stalling(
+        [](const RawRequest&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npart"); },
+        true);
+    HttpRequestSpec spec;
+    spec.url = stalling.url("/");
+    spec.timeout_seconds = 1;
+    HttpResponse response = http_request(spec);
+    EXPECT_EQ(response.status, gbk("713 读取数据失败!"));
+    EXPECT_EQ(response.body, "part");
+}
+
+TEST(HttpRequestFailure, TimeoutBelowOneMeansThirtySeconds) {
+    // A silent server must still be waited for after two seconds; the stop token ends the wait.
+    for (int seconds : {0, -5}) {
+        RawServer silent([](const RawRequest&) { return std::nullopt; });
+        std::stop_source source;
+        std::thread stopper([&] {
+            silent.waitForRequests(1);
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            source.request_stop();
+        });
+        HttpRequestSpec spec;
+        spec.url = silent.url("/");
+        spec.timeout_seconds = seconds;
+        HttpResponse response = http_request(spec, source.get_token());
+        stopper.join();
+        EXPECT_EQ(response.status, gbk("714 请求已中止!")) << seconds;
+    }
 }
 
 TEST(HttpRequestFailure, SilentServerTimesOutAfterTheGivenSeconds) {

@@ -140,7 +140,8 @@ int closedLoopbackPort() {
     return port;
 }
 
-RawServer::RawServer(Responder responder) : m_responder(std::move(responder)) {
+RawServer::RawServer(Responder responder, bool holdAfterAnswer)
+    : m_responder(std::move(responder)), m_holdAfterAnswer(holdAfterAnswer) {
     m_listenFd = bindLoopback(m_port);
     if (m_listenFd < 0 || ::listen(m_listenFd, 64) != 0)
         throw std::runtime_error("cannot listen on loopback");
@@ -206,14 +207,13 @@ void RawServer::serve(int fd) {
             m_requests.push_back(*request);
         }
         auto answer = m_responder(*request);
-        if (!answer) {
-            // Silent: hold the connection until the server stops.
+        if (answer) writeAll(fd, *answer);
+        if (!answer || m_holdAfterAnswer) {
+            // Hold the connection, reading nothing more into requests, until the server stops.
             std::string ignored;
             while (readSome(fd, ignored, m_stopping))
                 ignored.clear();
-            break;
         }
-        writeAll(fd, *answer);
         break;
     }
     std::lock_guard lock(m_mutex);

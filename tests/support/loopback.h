@@ -61,7 +61,9 @@ class RawServer {
     // connection open until the server stops. After the answer the connection is closed.
     using Responder = std::function<std::optional<std::string>(const RawRequest&)>;
 
-    explicit RawServer(Responder responder);
+    // With holdAfterAnswer the connection stays open after the answer until the server stops (a
+    // peer that stalls in the middle of a body).
+    explicit RawServer(Responder responder, bool holdAfterAnswer = false);
     ~RawServer();
     RawServer(const RawServer&) = delete;
     RawServer& operator=(const RawServer&) = delete;
@@ -79,6 +81,7 @@ class RawServer {
     void serve(int fd);
 
     Responder m_responder;
+    bool m_holdAfterAnswer = false;
     int m_listenFd = -1;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
