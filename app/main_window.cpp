@@ -200,6 +200,8 @@ void MainWindow::buildLayout() {
     for (QLabel* l : {static_cast<QLabel*>(choose), static_cast<QLabel*>(exportLabel)}) {
         l->setTextFormat(Qt::PlainText);
         l->setAlignment(Qt::AlignCenter);
+        l->setStyleSheet(
+            QStringLiteral("color: #1565c0; text-decoration: underline;")); // they act like links
     }
     auto* status = place<QStatusBar>(this, "状态条1", 0, 695, 1009, 20);
     status->setSizeGripEnabled(false);
