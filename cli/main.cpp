@@ -1,0 +1,271 @@
+// zelkor-cli: one mining run in the terminal, or `probe` to ask sources once.
+
+#include "cli/probe.h"
+#include "cli/run_options.h"
+#include "engine/control_names.h"
+#include "engine/mining_run.h"
+#include "engine/program_dir.h"
+#include "engine/seen_store.h"
+#include "engine/settings.h"
+#include "engine/text_rules.h"
+#include "engine/value_controls.h"
+#include "sources/sources.h"
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zelkor::cli {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "zelkor-cli: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+// --home given on the command line, looked up before parsing so that --help can show the
+// defaults of that home's settings file.
+std::filesystem::path homeFromArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--home" && i + 1 < argc) return argv[i + 1];
+        if (arg.rfind("--home=", 0) == 0) return std::string(arg.substr(7));
+    }
+    return programDirectory();
+}
+
+// Ctrl-C and SIGTERM become Stop. The signals are blocked in every thread and taken by one
+// thread with sigwait, so nothing runs inside a signal handler.
+class StopOnSignal {
+  public:
+    explicit StopOnSignal(std::function<void()> onStop) : m_onStop(std::move(onStop)) {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
+        m_thread = std::thread([this] {
+            while (true) {
+                int signal = 0;
+                if (sigwait(&m_set, &signal) != 0 || signal == SIGUSR1) return;
+                if (!m_interrupted.exchange(true)) m_onStop();
+            }
+        });
+    }
+    ~StopOnSignal() {
+        pthread_kill(m_thread.native_handle(), SIGUSR1);
+        m_thread.join();
+    }
+    bool interrupted() const { return m_interrupted; }
+
+  private:
+    sigset_t m_set;
+    std::function<void()> m_onStop;
+    std::atomic<bool> m_interrupted{false};
+    std::thread m_thread;
+};
+
+std::string settingDefault(const SettingsStore& settings, std::string_view control, std::string fallback) {
+    if (const auto saved = settings.editText(control)) return gbk_to_utf8(*saved);
+    return fallback;
+}
+
+int runMain(int argc, char** argv) {
+    const std::filesystem::path presetHome = homeFromArguments(argc, argv);
+    const SettingsStore presetSettings(SettingsStore::defaultFile(presetHome));
+    const auto shown = [&](std::string_view control, std::string fallback) {
+        std::string value = settingDefault(presetSettings, control, std::move(fallback));
+        for (std::size_t at; (at = value.find("\r\n")) != std::string::npos;)
+            value.replace(at, 2, "\\n");
+        if (value.size() > 60) value = value.substr(0, 57) + "...";
+        return value;
+    };
+
+    CLI::App app{"One mining run of Zelkor长尾词采集工具 in the terminal. Standard output carries what the "
+                 "window's output panel would receive; Ctrl-C stops the run.\n"
+                 "Defaults come from <home>/data/Zelkorkey.ini, then from the window's defaults.\n"
+                 "Also: zelkor-cli probe [--source N ...] [--json] KEYWORD",
+                 "zelkor-cli"};
+    app.get_formatter()->column_width(34);
+
+    std::vector<std::string> seeds;
+    std::string seedsFile, sourcesList = "0", forbiddenFile, hangupDir, saveDir, home, endpointsFile;
+    std::string delay, limit;
+    bool noMainWord = false, noAutosave = false, quiet = false;
+
+    app.add_option("SEED", seeds,
+                   "Seed keywords, one per argument (default: " +
+                       shown(ctl::kSeeds, std::string(ctl::kDefaultSeeds)) + ")");
+    app.add_option("--seeds-file", seedsFile, "Read the seeds from F, one per line (UTF-8, or GBK)")
+        ->option_text("F");
+    app.add_option("--sources", sourcesList,
+                   "Sources to ask: comma list of indexes 0-24, 'all', or 'domestic' (all but 20-22) "
+                   "(default: 0)")
+        ->option_text("LIST");
+    app.add_option("--delay", delay,
+                   "Seconds to wait between query rounds (default: " + shown(ctl::kDelay, "1") + ")")
+        ->option_text("S")
+        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+    app.add_option("--limit", limit,
+                   "Stop after N accepted keywords; 0 means no limit (default: " + shown(ctl::kLimit, "30") +
+                       ")")
+        ->option_text("N")
+        ->check(CLI::TypeValidator<int>());
+    app.add_option("--forbidden-file", forbiddenFile,
+                   "Forbidden words from F, one per line (default: " +
+                       shown(ctl::kForbidden, std::string(ctl::kDefaultForbidden)) + ")")
+        ->option_text("F");
+    app.add_flag("--no-main-word", noMainWord,
+                 "Show keywords even when they lack their seed (default: off: results must contain it)");
+    app.add_option("--hangup", hangupDir,
+                   "Also write each keyword as an empty file <keyword>.zr into DIR (default: off)")
+        ->option_text("DIR");
+    app.add_option(
+           "--save-dir", saveDir,
+           "Directory of the results file (default: " + shown(ctl::kSaveDir, presetHome.string() + "/") + ")")
+        ->option_text("DIR");
+    app.add_flag("--no-autosave", noAutosave,
+                 "Neither save after each keyword nor export at the end (default: save)");
+    app.add_flag("--quiet", quiet,
+                 "Nothing on standard output: the panel's \"数据不输出到界面\" (default: off)");
+    app.add_option("--home", home,
+                   "Program directory: settings, seen store (default: $ZELKOR_HOME, else the executable's "
+                   "directory: " +
+                       presetHome.string() + ")")
+        ->option_text("DIR");
+    app.add_option(
+           "--endpoints", endpointsFile,
+           "Service endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini when present)")
+        ->option_text("F");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return kExitOk;
+    } catch (const CLI::ParseError& error) {
+        std::fprintf(stderr, "zelkor-cli: %s\nRun 'zelkor-cli --help' for the options.\n", error.what());
+        return kExitUsage;
+    }
+
+    // Everything is checked before the run touches any file.
+    const std::filesystem::path homeDir = home.empty() ? programDirectory() : std::filesystem::path(home);
+    std::error_code fsError;
+    if (!std::filesystem::is_directory(homeDir, fsError))
+        return fail("program directory " + homeDir.string() + " does not exist");
+    if (!seeds.empty() && !seedsFile.empty())
+        return fail("give the seeds either as arguments or with --seeds-file, not both");
+    const auto ticks = parseSourceList(sourcesList);
+    if (!ticks)
+        return fail("invalid --sources '" + sourcesList +
+                    "': use 'all', 'domestic' or indexes 0-24 separated by commas");
+
+    std::string error;
+    std::optional<Endpoints> endpoints = endpointsFile.empty() ? Endpoints::loadDefault(homeDir, &error)
+                                                               : Endpoints::loadFile(endpointsFile, &error);
+    if (!endpoints) return fail(error.empty() ? "cannot read the endpoints file" : error);
+
+    auto controls = std::make_shared<ValueControls>();
+    applyWindowDefaults(*controls, homeDir);
+    SettingsStore(SettingsStore::defaultFile(homeDir)).restore(*controls);
+
+    if (!seedsFile.empty()) {
+        const auto text = readLinesFile(seedsFile, &error);
+        if (!text) return fail(error);
+        controls->setText(ctl::kSeeds, *text);
+    } else if (!seeds.empty()) {
+        Text joined;
+        for (std::size_t i = 0; i < seeds.size(); ++i)
+            joined += (i ? "\r\n" : "") + inputToGbk(seeds[i]);
+        controls->setText(ctl::kSeeds, joined);
+    }
+    if (!forbiddenFile.empty()) {
+        const auto text = readLinesFile(forbiddenFile, &error);
+        if (!text) return fail(error);
+        controls->setText(ctl::kForbidden, *text);
+    }
+    for (int i = 0; i < kSourceCount; ++i)
+        controls->setItemChecked(ctl::kSourceList, i, (*ticks)[i]);
+    if (!delay.empty()) controls->setText(ctl::kDelay, delay);
+    if (!limit.empty()) controls->setText(ctl::kLimit, limit);
+    if (noMainWord) controls->setChecked(ctl::kMainWordOnly, false);
+    if (!hangupDir.empty()) {
+        controls->setChecked(ctl::kHangup, true);
+        controls->setText(ctl::kHangupDir, inputToGbk(hangupDir));
+    }
+    if (!saveDir.empty()) controls->setText(ctl::kSaveDir, inputToGbk(saveDir));
+    if (noAutosave) controls->setChecked(ctl::kAutoSave, false);
+    if (quiet) controls->setChecked(ctl::kNoOutput, true);
+    if (!noAutosave) {
+        const auto directory = gbkToPath(resultPathText(*controls)).parent_path();
+        if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
+            return fail("cannot write results into " + directory.string() +
+                        ": choose a writable directory with --save-dir, or give --no-autosave");
+    }
+
+    controls->setOutputListener([](const Text& text) {
+        const std::string out = panelToTerminal(text);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+    });
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    std::atomic<bool> progressShown{false};
+    if (progress) {
+        controls->setWriteListener([&progressShown](std::string_view control, const Text& value) {
+            if (control != ctl::kCountLabel && control != ctl::kNoticeLabel) return;
+            std::string line = gbk_to_utf8(value);
+            for (auto& c : line)
+                if (c == '\r' || c == '\n') c = ' ';
+            std::fprintf(stderr, "\r\033[K%s", line.c_str());
+            std::fflush(stderr);
+            progressShown = true;
+        });
+    }
+
+    const Endpoints serviceEndpoints = *endpoints;
+    MiningController controller(controls, homeDir,
+                                [serviceEndpoints] { return make_sources(serviceEndpoints); });
+    StopOnSignal signals([&controller] { controller.stop(); });
+
+    controller.start();
+    const auto run = controller.currentRun();
+    while (!run->waitUntilDone(std::chrono::milliseconds(200))) {
+    }
+
+    int status = signals.interrupted() ? kExitInterrupted : kExitOk;
+    if (!noAutosave && !controller.exportResults()) {
+        std::fprintf(stderr, "%szelkor-cli: the results file could not be written\n",
+                     progressShown ? "\n" : "");
+        progressShown = false;
+        status = status == kExitOk ? kExitFailed : status;
+    }
+    waitForSeenStoreEmptying(std::chrono::seconds(60));
+    controls->setWriteListener({});
+    if (progressShown) std::fputc('\n', stderr);
+    return status;
+}
+
+} // namespace
+} // namespace zelkor::cli
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "probe") {
+#ifdef ZELKOR_HAVE_PROBE
+        return zelkor::cli::probeMain(argc - 1, argv + 1);
+#else
+        std::fputs("zelkor-cli: the probe subcommand is not part of this build\n", stderr);
+        return 2;
+#endif
+    }
+    return zelkor::cli::runMain(argc, argv);
+}

@@ -1,0 +1,123 @@
+#include "cli/run_options.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace zelkor::cli {
+
+namespace {
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len;
+        std::uint32_t min;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            min = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + len > s.size()) return false;
+        std::uint32_t cp = c & (0x7F >> len);
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::array<bool, 25>> parseSourceList(std::string_view list) {
+    std::array<bool, 25> ticks{};
+    if (list == "all" || list == "domestic") {
+        ticks.fill(true);
+        if (list == "domestic") ticks[20] = ticks[21] = ticks[22] = false;
+        return ticks;
+    }
+    if (list.empty()) return std::nullopt;
+    std::size_t from = 0;
+    while (true) {
+        const auto comma = list.find(',', from);
+        std::string_view item = list.substr(from, comma == std::string_view::npos ? list.npos : comma - from);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ')
+            item.remove_suffix(1);
+        if (item.empty() || item.size() > 2) return std::nullopt;
+        int index = 0;
+        for (const char c : item) {
+            if (c < '0' || c > '9') return std::nullopt;
+            index = index * 10 + (c - '0');
+        }
+        if (index > 24) return std::nullopt;
+        ticks[index] = true;
+        if (comma == std::string_view::npos) break;
+        from = comma + 1;
+    }
+    return ticks;
+}
+
+Text inputToGbk(std::string_view bytes) {
+    if (validUtf8(bytes)) return utf8_to_gbk(bytes);
+    return bytes_to_text(bytes);
+}
+
+std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        *error = "cannot read " + file.string() + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        *error = "cannot read " + file.string();
+        return std::nullopt;
+    }
+    std::string bytes = content.str();
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+    std::string joined;
+    std::size_t from = 0;
+    while (from < bytes.size()) {
+        auto end = bytes.find('\n', from);
+        const bool last = end == std::string::npos;
+        if (last) end = bytes.size();
+        std::string_view line(bytes.data() + from, end - from);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (from > 0) joined += "\r\n";
+        joined += line;
+        from = end + 1;
+    }
+    return inputToGbk(joined);
+}
+
+std::string panelToTerminal(const Text& text) {
+    std::string utf8 = gbk_to_utf8(text);
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') continue;
+        out += utf8[i];
+    }
+    return out;
+}
+
+} // namespace zelkor::cli

@@ -1,0 +1,27 @@
+#pragma once
+// Turning zelkor-cli's options into control values. Failures are messages (UTF-8), never exits.
+
+#include "text/text.h"
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelkor::cli {
+
+// "all", "domestic" (all but 20-22) or a comma list of indexes 0..24; nullopt when malformed.
+std::optional<std::array<bool, 25>> parseSourceList(std::string_view list);
+
+// UTF-8 text as GBK; bytes that are not valid UTF-8 are taken as GBK already.
+Text inputToGbk(std::string_view bytes);
+
+// A file's lines joined by CR LF (empty lines kept, a final line break ends the last line).
+std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error);
+
+// Panel text (GBK, CR LF) as terminal text (UTF-8, LF).
+std::string panelToTerminal(const Text& text);
+
+} // namespace zelkor::cli

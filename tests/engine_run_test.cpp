@@ -1,0 +1,393 @@
+#include "engine_scripted.h"
+
+#include "engine/command_line.h"
+#include "engine/program_dir.h"
+#include "engine/seen_store.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::EventLog;
+using test::ScriptedSource;
+using test::TempDir;
+using test::u8;
+
+using Strings = std::vector<std::string>;
+
+class RunTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::shared_ptr<EventLog> log = std::make_shared<EventLog>();
+    std::shared_ptr<ValueControls> controls = test::makeControls(dir.path(), {0, 1, 5});
+    std::mutex outputMutex;
+    Strings output; // every text the panel received, UTF-8
+    std::vector<RunEnd> ended;
+
+    void SetUp() override {
+        controls->setOutputListener([this](const Text& text) {
+            std::lock_guard lock(outputMutex);
+            output.push_back(u8(text));
+        });
+    }
+
+    Strings lines() {
+        std::lock_guard lock(outputMutex);
+        Strings out;
+        for (const auto& o : output)
+            if (o.rfind("\r\n\r\n", 0) != 0) out.push_back(o);
+        return out;
+    }
+    Strings notices() {
+        Strings out;
+        for (const auto& n : controls->notices())
+            out.push_back(u8(n));
+        return out;
+    }
+
+    SourceSet sources(std::initializer_list<std::pair<int, ScriptedSource::Script>> scripts) {
+        static const char* names[] = {"百度相关", "百度下拉", "", "", "", "360搜索"};
+        SourceSet set;
+        for (const auto& [index, script] : scripts)
+            set.push_back(
+                std::make_unique<ScriptedSource>(index, names[index], index < 2 ? 0 : 100, script, log));
+        return set;
+    }
+
+    std::unique_ptr<MiningRun> makeRun(SourceSet set, bool unattended = false) {
+        RunOptions options;
+        options.home = dir.path();
+        options.unattended = unattended;
+        options.wait = test::recordingWait(log);
+        options.onEnded = [this](RunEnd how) { ended.push_back(how); };
+        return std::make_unique<MiningRun>(controls, std::move(set), std::move(options));
+    }
+
+    std::unique_ptr<MiningRun> runToEnd(SourceSet set, bool unattended = false) {
+        auto run = makeRun(std::move(set), unattended);
+        run->start();
+        EXPECT_TRUE(run->waitUntilDone(std::chrono::seconds(20)));
+        return run;
+    }
+};
+
+TEST_F(RunTest, AsksSourcesInGroupsWithDelayWaitsAndSavesAfterEachQueueStep) {
+    controls->setText(ctl::kDelay, gbk("２"));
+    auto run = runToEnd(sources({{0, {{"抖音", {"抖音直播"}}}}, {1, {}}, {5, {{"快手", {"快手极速版"}}}}}));
+
+    const Strings expected = {
+        "q0:抖音",       "w10",           "q1:抖音", "w2000",         "q5:抖音", "w2000",          // seed 1
+        "q0:快手",       "q1:快手",       "w2000",   "q5:快手",       "w10",     "w100",  "w2000", // seed 2
+        "q0:抖音直播",   "q1:抖音直播",   "w2000",   "q5:抖音直播",   "w2000",                     // queue
+        "q0:快手极速版", "q1:快手极速版", "w2000",   "q5:快手极速版", "w2000",
+    };
+    EXPECT_EQ(log->events(), expected);
+    EXPECT_EQ(lines(), (Strings{"\r\n1 来源：百度相关  主词：抖音  keyword：抖音直播",
+                                "\r\n2 来源：360搜索  主词：快手  keyword：快手极速版"}));
+    const std::string saved =
+        "已帮您自动保存数据，保存路径为：" + (dir.path() / "Zelkor长尾词_抖音快手.txt").string();
+    EXPECT_EQ(notices(), (Strings{"当前待索引任务2", saved, saved}));
+    EXPECT_EQ(u8(controls->text(ctl::kCountLabel)), "当前词数：2");
+    EXPECT_EQ(test::readFile(dir / "Zelkor长尾词_抖音快手.txt"), gbk("抖音直播\r\n快手极速版\r\n"));
+    EXPECT_EQ(run->end(), RunEnd::QueueDry);
+    EXPECT_EQ(ended, std::vector<RunEnd>{RunEnd::QueueDry});
+    EXPECT_FALSE(controls->closeRequested());
+}
+
+TEST_F(RunTest, WalksBreadthFirstAndDescendantsKeepTheirSeed) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setText(ctl::kDelay, "0");
+    auto run = runToEnd(sources({{0,
+                                  {{"抖音", {"抖音直播", "快手直播", "抖音极速版"}},
+                                   {"抖音直播", {"抖音直播间"}},
+                                   {"快手直播", {"快手直播抖音", "快手"}},
+                                   {"抖音极速版", {"抖音"}}}}}));
+
+    EXPECT_EQ(log->only('q'), (Strings{"q0:抖音", "q0:抖音直播", "q0:快手直播", "q0:抖音极速版",
+                                       "q0:抖音直播间", "q0:快手直播抖音", "q0:快手", "q0:抖音"}));
+    // Counts jump over the accepted phrases that lack the main word.
+    EXPECT_EQ(lines(), (Strings{"\r\n1 来源：百度相关  主词：抖音  keyword：抖音直播",
+                                "\r\n3 来源：百度相关  主词：抖音  keyword：抖音极速版",
+                                "\r\n4 来源：百度相关  主词：抖音  keyword：抖音直播间",
+                                "\r\n5 来源：百度相关  主词：抖音  keyword：快手直播抖音",
+                                "\r\n7 来源：百度相关  主词：抖音  keyword：抖音"}));
+    EXPECT_EQ(run->acceptedCount(), 7);
+    const auto results = run->results();
+    ASSERT_EQ(results.size(), 5u);
+    for (const auto& r : results) {
+        EXPECT_EQ(u8(r.mainWord), "抖音");
+        EXPECT_EQ(u8(r.sourceName), "百度相关");
+    }
+    // The seed came back as a phrase and was accepted; querying it again finds only known phrases.
+    const Strings n = notices();
+    EXPECT_EQ(n.front(), "当前待索引任务3");
+    EXPECT_EQ(std::count(n.begin(), n.end(), "抖音直播  已采集过，不再重复采集"), 1);
+    EXPECT_EQ(std::count(n.begin(), n.end(), "快手直播  已采集过，不再重复采集"), 1);
+    // A phrase without the main word is still marked.
+    EXPECT_TRUE(SeenStore(dir / "cwls").contains(gbk("快手直播")));
+}
+
+TEST_F(RunTest, WithoutTheMainWordTestEveryAcceptedPhraseIsShown) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setChecked(ctl::kMainWordOnly, false);
+    auto run = runToEnd(sources({{0, {{"抖音", {"快手", "", "抖音"}}}}}));
+    EXPECT_EQ(lines(), (Strings{"\r\n1 来源：百度相关  主词：抖音  keyword：快手",
+                                "\r\n2 来源：百度相关  主词：抖音  keyword：抖音"}));
+}
+
+TEST_F(RunTest, ForbiddenWordsAreCaseSensitiveFirstEntryWinsAndNothingIsMarked) {
+    controls->setText(ctl::kSeeds, gbk("群"));
+    controls->setText(ctl::kForbidden, gbk("\r\nQQ\r\n\r\nqq\r\n直播\r\n"));
+    auto run = runToEnd(sources({{0, {{"群", {"QQ群", "Qq群", "qq直播群", "QQ群"}}}}}));
+    EXPECT_EQ(u8(controls->text(ctl::kForbidden)), "QQ\r\nqq\r\n直播"); // written back
+    const Strings expected = {"当前词语：QQ群  含有违禁词：QQ  不使用",
+                              "当前词语：qq直播群  含有违禁词：qq  不使用",
+                              "当前词语：QQ群  含有违禁词：QQ  不使用", "当前待索引任务1"};
+    Strings n = notices();
+    n.resize(4);
+    EXPECT_EQ(n, expected);
+    EXPECT_EQ(lines(), Strings{"\r\n1 来源：百度相关  主词：群  keyword：Qq群"});
+    EXPECT_FALSE(SeenStore(dir / "cwls").contains(gbk("qq直播群")));
+}
+
+TEST_F(RunTest, PrepareCleansTheForbiddenWords) {
+    struct Case {
+        std::string text;
+        std::string cleaned;
+        Strings entries;
+    };
+    const Case cases[] = {
+        {"\r\n成人\r\n\r\n色情\r\n", "成人\r\n色情", {"成人", "色情"}},
+        {"a\r\n\r\n", "a\r", {"a\r"}},
+        {"a\r\n\r\n\r\nb", "a\r\nb", {"a", "b"}},
+        {"\r\n\r\n", "", {}},
+        {"", "", {}},
+    };
+    for (const auto& c : cases) {
+        controls->setText(ctl::kForbidden, gbk(c.text));
+        auto run = makeRun({});
+        EXPECT_EQ(u8(controls->text(ctl::kForbidden)), c.cleaned) << c.text;
+        Strings entries;
+        for (const auto& e : run->forbiddenWords())
+            entries.push_back(u8(e));
+        EXPECT_EQ(entries, c.entries) << c.text;
+    }
+}
+
+TEST_F(RunTest, DelayTextIsReadWithTheIntegerRule) {
+    struct Case {
+        std::string delay;
+        std::string wait;
+    };
+    for (const Case& c : {Case{"0", "w0"}, Case{"", "w0"}, Case{"abc", "w0"}, Case{"２", "w2000"},
+                          Case{" 3秒", "w3000"}, Case{"-1", "w-1000"}}) {
+        log = std::make_shared<EventLog>();
+        controls->setText(ctl::kSeeds, "a\r\n\r\nb");
+        controls->setText(ctl::kDelay, gbk(c.delay));
+        auto run = runToEnd({}); // no source: two waits per seed, the empty seed included
+        EXPECT_EQ(log->events(), Strings(6, c.wait)) << c.delay;
+        EXPECT_EQ(notices().back(), "当前待索引任务0");
+    }
+}
+
+TEST_F(RunTest, NoSeedsEndsAtOnceWithoutNoticeOrClosing) {
+    controls->setText(ctl::kSeeds, "");
+    auto run = runToEnd(sources({{0, {}}}), true);
+    EXPECT_TRUE(log->events().empty());
+    EXPECT_TRUE(notices().empty());
+    EXPECT_FALSE(controls->closeRequested());
+    EXPECT_EQ(run->end(), RunEnd::NoSeeds);
+}
+
+TEST_F(RunTest, CountLimitEndsAnAttendedRunAfterShowingThatPhrase) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setText(ctl::kLimit, gbk("２"));
+    auto run =
+        runToEnd(sources({{0, {{"抖音", {"抖音1", "快手", "抖音2", "抖音3"}}}}, {1, {{"抖音", {"抖音4"}}}}}));
+    EXPECT_EQ(log->only('q'), Strings{"q0:抖音"});
+    EXPECT_EQ(lines(), (Strings{"\r\n1 来源：百度相关  主词：抖音  keyword：抖音1",
+                                "\r\n3 来源：百度相关  主词：抖音  keyword：抖音2"}));
+    EXPECT_EQ(run->acceptedCount(), 3);
+    EXPECT_EQ(notices().back(), "已达到挖掘数量上限2，采集结束");
+    EXPECT_EQ(test::readFile(dir / "Zelkor长尾词_抖音.txt"), gbk("抖音1\r\n抖音2\r\n"));
+    EXPECT_FALSE(controls->closeRequested());
+    EXPECT_EQ(ended, std::vector<RunEnd>{RunEnd::LimitReached});
+}
+
+TEST_F(RunTest, CountLimitOfZeroOrLessMeansNone) {
+    for (const std::string limit : {"0", "-3", "abc"}) {
+        controls->setText(ctl::kSeeds, gbk("抖音"));
+        controls->setText(ctl::kLimit, limit);
+        auto run = runToEnd(sources({{0, {{"抖音", {"抖音1", "抖音2", "抖音3"}}}}}));
+        EXPECT_EQ(run->results().size(), 3u) << limit;
+        EXPECT_EQ(run->end(), RunEnd::QueueDry);
+        emptySeenStore(dir.path(), *controls);
+    }
+}
+
+TEST_F(RunTest, UnattendedRunWritesKeywordFilesShowsNothingAndClosesAtTheLimit) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    const Text hangup = pathToGbk(dir / "kw");
+    ASSERT_TRUE(applyCommandLine({"kw"}, *controls, dir.path()));
+    EXPECT_EQ(controls->text(ctl::kHangupDir), hangup);
+    controls->setText(ctl::kLimit, "2");
+    auto run = runToEnd(sources({{0, {{"抖音", {"抖音A/B", "快手", "抖音2", "抖音3"}}}}}), true);
+
+    EXPECT_TRUE(controls->closeRequested());
+    EXPECT_TRUE(run->results().empty());
+    EXPECT_TRUE(lines().empty());
+    EXPECT_EQ(u8(controls->text(ctl::kCountLabel)), "采集结果预览");
+    EXPECT_EQ(notices(), (Strings{"挂机词语 抖音A/B 已保存到：" + u8(hangup),
+                                  "挂机词语 抖音2 已保存到：" + u8(hangup)}));
+    Strings files;
+    for (const auto& entry : fs::directory_iterator(dir / "kw"))
+        files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (Strings{"抖音2.zr", "抖音A%2FB.zr"})); // case kept, "/" kept inside
+    EXPECT_EQ(run->end(), RunEnd::LimitReached);
+}
+
+TEST_F(RunTest, UnattendedRunClosesWhenTheQueueRunsDry) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    auto run = runToEnd(sources({{0, {{"抖音", {"抖音1"}}}}}), true);
+    EXPECT_TRUE(controls->closeRequested());
+    EXPECT_EQ(run->end(), RunEnd::QueueDry);
+    // Auto-save still runs and writes the (empty) result list.
+    EXPECT_EQ(fs::file_size(dir / "Zelkor长尾词_抖音.txt"), 0u);
+}
+
+TEST_F(RunTest, AttendedHangupOutputNeedsADirectoryAndTheMainWord) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setChecked(ctl::kHangup, true);
+    controls->setText(ctl::kHangupDir, "");
+    auto first = runToEnd(sources({{0, {{"抖音", {"抖音1"}}}}}));
+    EXPECT_EQ(notices().front(), "当前待索引任务1");
+
+    emptySeenStore(dir.path(), *controls);
+    controls->setText(ctl::kHangupDir, pathToGbk(dir / "out" / "kw"));
+    auto second = runToEnd(sources({{0, {{"抖音", {"抖音1", "快手"}}}}}));
+    EXPECT_TRUE(fs::exists(dir / "out" / "kw" / "抖音1.zr"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "kw" / "快手.zr"));
+    EXPECT_EQ(second->results().size(), 1u);
+}
+
+// A source that offers one phrase, lets the test stop the run, then offers another.
+class PausingSource : public SourceAdapter {
+  public:
+    std::promise<void> reached;
+    std::promise<void> resume;
+    bool secondAccepted = true;
+    int listIndex() const override { return 0; }
+    void run(const Text& keyword, SourceHost& host) override {
+        if (!host.isSourceTicked(0) || keyword != gbk("抖音")) return;
+        host.offerCandidate(gbk("抖音1"), gbk("百度相关"), 0);
+        reached.set_value();
+        resume.get_future().wait();
+        secondAccepted = host.offerCandidate(gbk("抖音2"), gbk("百度相关"), 0);
+        host.offerCandidate(gbk("QQ抖音"), gbk("百度相关"), 0); // would give a forbidden-word notice
+    }
+};
+
+TEST_F(RunTest, StopInTheMiddleOfASourceEndsEverythingAtOnce) {
+    controls->setText(ctl::kSeeds, gbk("抖音\r\n快手"));
+    auto pausing = std::make_unique<PausingSource>();
+    PausingSource& source = *pausing;
+    SourceSet set;
+    set.push_back(std::move(pausing));
+    set.push_back(
+        std::make_unique<ScriptedSource>(1, "百度下拉", 0, ScriptedSource::Script{{"抖音", {"抖音x"}}}, log));
+    auto run = makeRun(std::move(set));
+    run->start();
+    source.reached.get_future().wait();
+    const auto outputBefore = lines();
+    const auto noticesBefore = notices();
+    run->stop();
+    EXPECT_TRUE(run->waitUntilDone(std::chrono::seconds(0)) || true); // stop() itself never waits
+    source.resume.set_value();
+    ASSERT_TRUE(run->waitUntilDone(std::chrono::seconds(10)));
+
+    EXPECT_FALSE(source.secondAccepted);
+    EXPECT_EQ(lines(), outputBefore);
+    EXPECT_EQ(notices(), noticesBefore);
+    EXPECT_EQ(run->acceptedCount(), 1);
+    EXPECT_EQ(run->queueSize(), 1u);
+    EXPECT_EQ(run->results().size(), 1u);
+    EXPECT_TRUE(log->only('q').empty()); // no later source asked
+    EXPECT_FALSE(SeenStore(dir / "cwls").contains(gbk("抖音2")));
+    EXPECT_FALSE(fs::exists(dir / "Zelkor长尾词_抖音快手.txt"));
+    EXPECT_EQ(run->end(), RunEnd::Stopped);
+    EXPECT_TRUE(ended.empty());
+}
+
+TEST_F(RunTest, StopEndsALongDelayAtOnce) {
+    controls->setText(ctl::kSeeds, "a");
+    controls->setText(ctl::kDelay, "3600");
+    RunOptions options;
+    options.home = dir.path(); // the real wait
+    MiningRun run(controls, {}, options);
+    run.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(run.workerDone());
+    run.stop();
+    EXPECT_TRUE(run.waitUntilDone(std::chrono::seconds(30)));
+    EXPECT_EQ(run.end(), RunEnd::Stopped);
+    EXPECT_TRUE(notices().empty());
+}
+
+TEST_F(RunTest, ControllerFollowsTheStateTable) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    SeenStore(dir / "cwls").mark(gbk("抖音1")); // from an earlier run: forgotten at Start
+    MiningController controller(controls, dir.path(), [this] {
+        return sources({{0, {{"抖音", {"抖音1"}}}}});
+    });
+    controller.setWait(test::recordingWait(log));
+    std::promise<RunEnd> ended;
+    controller.setOnEnded([&](RunEnd how) { ended.set_value(how); });
+    EXPECT_EQ(controller.state(), RunState::Idle);
+
+    controller.clickStart();
+    EXPECT_EQ(u8(controls->text(ctl::kStartButton)), "停止");
+    EXPECT_EQ(ended.get_future().get(), RunEnd::QueueDry);
+    ASSERT_TRUE(controller.currentRun()->waitUntilDone(std::chrono::seconds(10)));
+    EXPECT_EQ(controller.state(), RunState::Finished);
+    EXPECT_EQ(u8(controls->text(ctl::kStartButton)), "停止"); // a run that ends by itself keeps it
+    EXPECT_EQ(controller.currentRun()->results().size(), 1u);
+
+    controller.clickStart(); // Stop, not Start
+    EXPECT_EQ(controller.state(), RunState::Idle);
+    EXPECT_EQ(u8(controls->text(ctl::kStartButton)), "开始");
+    ASSERT_TRUE(waitForSeenStoreEmptying(std::chrono::seconds(10)));
+    EXPECT_FALSE(fs::exists(dir / "cwls"));
+
+    // Export after Stop writes the stopped run's results and names the file for the face.
+    const auto file = controller.exportResults();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(*file, dir / "Zelkor长尾词_抖音.txt");
+    EXPECT_EQ(test::readFile(*file), gbk("抖音1\r\n"));
+
+    controls->setText(ctl::kStartButton, "other");
+    controller.clickStart(); // any other caption: nothing
+    EXPECT_EQ(controller.state(), RunState::Idle);
+    const Strings n = notices();
+    EXPECT_EQ(std::count(n.begin(), n.end(), "开始清理临时数据，建议清理完后再使用本软件"), 2);
+    EXPECT_EQ(std::count(n.begin(), n.end(), "临时数据清理完毕"), 2);
+}
+
+TEST_F(RunTest, ExportWithoutAnyRunWritesAnEmptyFile) {
+    MiningController controller(controls, dir.path(), {});
+    controls->setChecked(ctl::kAutoSave, false);
+    const auto file = controller.exportResults();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(fs::file_size(*file), 0u);
+    controls->setText(ctl::kSaveDir, pathToGbk(dir / "missing"));
+    EXPECT_FALSE(controller.exportResults());
+}
+
+} // namespace
+} // namespace zelkor
