@@ -1,0 +1,154 @@
+// The window mining against the loopback fixture service through an endpoints file: Start, the
+// panel lines and captions, Stop in the middle of a request, and an unattended start in-process.
+
+#include "app/main_window.h"
+#include "app/widgets.h"
+#include "app_test_support.h"
+#include "engine/control_names.h"
+#include "engine/seen_store.h"
+#include "fixture_service.h"
+#include "support/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace zelkor::app {
+namespace {
+
+using test::gbk;
+using test::q;
+using test::TempDir;
+
+class FixtureRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::qtApp();
+        ::unsetenv("ZELKOR_ENDPOINTS"); // the program directory's file is the one that counts
+        ASSERT_TRUE(service.ok());
+        std::filesystem::create_directories(home / "data");
+        service.writeEndpoints(home / "data" / "endpoints.ini");
+    }
+    void TearDown() override {
+        window.reset();
+        waitForSeenStoreEmptying(std::chrono::seconds(10));
+    }
+
+    MainWindow& open(std::vector<std::string> arguments = {}) {
+        MainWindowOptions options;
+        options.home = home.path();
+        options.arguments = std::move(arguments);
+        options.showFile = [](const std::filesystem::path&) {};
+        options.afterClose = [this] { ++processEnds; };
+        window = std::make_unique<MainWindow>(std::move(options));
+        return *window;
+    }
+    template <typename W = QWidget> W* child(const char* name) { return window->findChild<W*>(q(name)); }
+    QString panel() { return child<QPlainTextEdit>("输出_面板")->toPlainText(); }
+    QString caption() { return child<QAbstractButton>("按钮_开始")->text(); }
+    void prepare(const char* seeds) {
+        child<QPlainTextEdit>("编辑框_关键词")->setPlainText(q(seeds));
+        child<SpinEdit>("编辑框_延时")->setTextValue(q("0"));
+    }
+    std::vector<std::string> askedKeywords() {
+        std::vector<std::string> keywords;
+        for (const auto& r : service.requests())
+            keywords.push_back(r.keyword);
+        return keywords;
+    }
+
+    test::FixtureService service;
+    TempDir home;
+    std::unique_ptr<MainWindow> window;
+    int processEnds = 0;
+};
+
+TEST_F(FixtureRunTest, StartRunsTheQueueDryAndStopResetsTheCaption) {
+    open();
+    prepare("手机");
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_EQ(caption(), q("停止"));
+
+    const auto results = home.path() / "Zelkor长尾词_手机.txt";
+    // The last auto-save follows the last keyword of the queue pass.
+    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(results) &&
+                                 test::readFile(results) ==
+                                     gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"),
+                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(askedKeywords().size() == 5, 10000);
+    EXPECT_EQ(askedKeywords(),
+              (std::vector<std::string>{"手机", "手机壳", "手机支架", "手机", "手机壳定制"}));
+
+    const QString text = panel();
+    EXPECT_TRUE(text.contains(q("1 来源："))) << text.toStdString();
+    EXPECT_TRUE(text.contains(q("主词：手机  keyword：手机壳\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(q("主词：手机  keyword：手机壳定制"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(q("当前待索引任务3"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(q("手机壳  已采集过，不再重复采集"))) << text.toStdString();
+    EXPECT_EQ(child<QLabel>("标签_显示")->text(), q("当前词数：4"));
+    EXPECT_EQ(caption(), q("停止")); // a run that ended by itself waits for Stop
+
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_EQ(caption(), q("开始"));
+    EXPECT_EQ(processEnds, 0);
+}
+
+TEST_F(FixtureRunTest, StopInTheMiddleOfARequestEndsTheRunAtOnce) {
+    open();
+    prepare("手机");
+    service.setFault(0, test::FixtureFault::Silent);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(service.requests().size(), size_t(1), 10000);
+
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_EQ(caption(), q("开始"));
+    service.setFault(0, test::FixtureFault::None);
+    QTest::qWait(1500); // long enough for a run that was not stopped to ask again
+    EXPECT_EQ(service.requests().size(), 1u);
+    EXPECT_FALSE(panel().contains(q("keyword："))) << panel().toStdString();
+    EXPECT_EQ(child<QLabel>("标签_显示")->text(), q("采集结果预览"));
+
+    // The next Start is a fresh run: counting starts again from 1.
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(panel().contains(q("keyword：手机壳定制")), 20000);
+    EXPECT_TRUE(panel().contains(q("\n1 来源："))) << panel().toStdString();
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
+TEST_F(FixtureRunTest, UnattendedStartMinimisesRunsAndClosesTheWindow) {
+    test::writeFile(home / "data" / "Zelkorkey.ini",
+                    gbk("[编辑框]\r\n编辑框_关键词=手机\r\n编辑框_延时=0\r\n编辑框_挖掘数量=7\r\n"));
+    MainWindow& w = open({"kw"});
+    EXPECT_TRUE(w.unattended());
+    EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(caption(), q("停止")); // the run started during creation
+    EXPECT_EQ(w.windowTitle(), q("Zelkor长尾词采集工具v3.4"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_挖掘数量")->text(), q("100000"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_挂机keyword")->text(), QString::fromStdString((home / "kw").string()));
+    EXPECT_TRUE(w.controls()->checked(ctl::kHangup));
+
+    QTRY_COMPARE_WITH_TIMEOUT(processEnds, 1, 20000); // closed itself at the end of the queue pass
+    for (const char* keyword : {"手机壳", "手机支架", "手机", "手机壳定制"})
+        EXPECT_TRUE(std::filesystem::exists(home / "kw" / (std::string(keyword) + ".zr"))) << keyword;
+    EXPECT_FALSE(panel().contains(q("keyword："))); // accepted keywords are not shown
+    const std::string saved = test::readFile(home / "data" / "Zelkorkey.ini");
+    EXPECT_NE(saved.find(gbk("编辑框_挖掘数量=100000")), std::string::npos) << saved;
+}
+
+TEST_F(FixtureRunTest, UnattendedRunClosesAtTheCountLimit) {
+    test::writeFile(home / "data" / "Zelkorkey.ini",
+                    gbk("[编辑框]\r\n编辑框_关键词=手机\r\n编辑框_延时=0\r\n"));
+    open({"kw"});
+    // The limit the command line set is read during the run: lower it before the first phrase.
+    window->controls()->setText(ctl::kLimit, "2");
+    QTRY_COMPARE_WITH_TIMEOUT(processEnds, 1, 20000);
+    EXPECT_TRUE(std::filesystem::exists(home / "kw" / "手机壳.zr"));
+    EXPECT_FALSE(std::filesystem::exists(home / "kw" / "手机壳定制.zr"));
+}
+
+} // namespace
+} // namespace zelkor::app
