@@ -1,5 +1,6 @@
 #include "text/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -61,36 +62,70 @@ Iconv* decoderFor(const std::string& charset) {
     return it->second.get();
 }
 
-struct RunResult {
-    size_t consumed; // input bytes converted
-    int error;       // 0 when all input was converted, else EILSEQ or EINVAL
+// Output of a conversion. The buffer only ever grows, by doubling, and `used` marks its end, so
+// recovering from thousands of bad sequences never re-fills memory.
+class Sink {
+  public:
+    explicit Sink(size_t expected) { m_buffer.resize(std::max<size_t>(expected, 16)); }
+
+    char* tail() { return m_buffer.data() + m_used; }
+    size_t room() const { return m_buffer.size() - m_used; }
+    void advance(size_t n) { m_used += n; }
+    void grow() { m_buffer.resize(m_buffer.size() * 2); }
+    void append(std::string_view bytes) {
+        while (room() < bytes.size())
+            grow();
+        std::memcpy(tail(), bytes.data(), bytes.size());
+        m_used += bytes.size();
+    }
+    std::string_view view() const { return std::string_view(m_buffer).substr(0, m_used); }
+    std::string take() {
+        m_buffer.resize(m_used);
+        if (m_buffer.capacity() > 4096 && m_buffer.capacity() / 2 > m_used) m_buffer.shrink_to_fit();
+        return std::move(m_buffer);
+    }
+
+  private:
+    std::string m_buffer;
+    size_t m_used = 0;
 };
 
-// Converts as much of [in, in + len) as iconv accepts, appending to out. Output goes through a fixed
-// buffer, so a text full of bad sequences costs no more than a clean one.
-RunResult convertRun(iconv_t cd, const char* in, size_t len, std::string& out) {
-    char buffer[16384];
-    char* src = const_cast<char*>(in);
-    size_t left = len;
-    for (;;) {
-        char* dst = buffer;
-        size_t room = sizeof buffer;
-        size_t rc = iconv(cd, &src, &left, &dst, &room);
+// Converts all of `in`. Where iconv rejects input (undecodable, or not representable on the target
+// side), `question` is written and `skip(offset)` says how many input bytes that stands for.
+template <class Skip>
+void convertAll(Iconv& cd, std::string_view in, Sink& out, std::string_view question, Skip skip) {
+    char* src = const_cast<char*>(in.data());
+    size_t left = in.size();
+    while (left > 0) {
+        char* dst = out.tail();
+        size_t room = out.room();
+        size_t rc = iconv(cd.get(), &src, &left, &dst, &room);
         int error = rc == static_cast<size_t>(-1) ? errno : 0;
-        out.append(buffer, static_cast<size_t>(dst - buffer));
-        if (error == E2BIG) continue;
-        if (error != 0) return {len - left, error == EINVAL ? EINVAL : EILSEQ};
-        return {len, 0};
+        out.advance(static_cast<size_t>(dst - out.tail()));
+        if (error == 0) break;
+        if (error == E2BIG) {
+            out.grow();
+            continue;
+        }
+        out.append(question);
+        size_t n = std::min<size_t>(left, skip(in.size() - left));
+        src += n;
+        left -= n;
+        cd.reset();
     }
 }
 
-// Flushes the shift state of a stateful encoding into out.
-void finishRun(iconv_t cd, std::string& out) {
-    char buffer[32];
-    char* dst = buffer;
-    size_t room = sizeof buffer;
-    if (iconv(cd, nullptr, nullptr, &dst, &room) != static_cast<size_t>(-1))
-        out.append(buffer, sizeof buffer - room);
+// Flushes the shift state of a stateful encoding.
+void finish(Iconv& cd, Sink& out) {
+    char* dst = out.tail();
+    size_t room = out.room();
+    if (room < 32) {
+        out.grow();
+        dst = out.tail();
+        room = out.room();
+    }
+    if (iconv(cd.get(), nullptr, nullptr, &dst, &room) != static_cast<size_t>(-1))
+        out.advance(static_cast<size_t>(dst - out.tail()));
 }
 
 inline uint8_t u8(const char* p, size_t i) {
@@ -130,37 +165,6 @@ size_t utf8Sequence(const char* p, size_t avail, bool& valid) {
     return i;
 }
 
-inline bool allAscii8(const char* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return (w & 0x8080808080808080ull) == 0;
-}
-
-// End of the run of well-formed UTF-8 starting at `from`; sets `ascii` when the run has no other byte.
-size_t validRunEnd(const char* p, size_t from, size_t len, bool& ascii) {
-    size_t i = from;
-    ascii = true;
-    while (i < len) {
-        while (i + 8 <= len && allAscii8(p + i))
-            i += 8;
-        if (i >= len) break;
-        if (u8(p, i) < 0x80) {
-            ++i;
-            continue;
-        }
-        bool valid;
-        size_t n = utf8Sequence(p + i, len - i, valid);
-        if (!valid) break;
-        ascii = false;
-        i += n;
-    }
-    return i;
-}
-
-size_t utf8LengthOfLead(uint8_t c) {
-    return c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-}
-
 size_t firstNul(std::string_view s) {
     const void* nul = std::memchr(s.data(), 0, s.size());
     return nul ? static_cast<size_t>(static_cast<const char*>(nul) - s.data()) : s.size();
@@ -168,63 +172,34 @@ size_t firstNul(std::string_view s) {
 
 // Converts GBK to a Unicode form, writing `question` for each byte sequence GBK cannot decode.
 Bytes fromGbk(Pair pair, std::string_view text, std::string_view question, size_t expectedSize) {
-    Bytes out;
-    if (text.empty()) return out;
-    Iconv& cd = converter(pair);
-    out.reserve(expectedSize);
-    size_t i = 0;
-    while (i < text.size()) {
-        RunResult r = convertRun(cd.get(), text.data() + i, text.size() - i, out);
-        i += r.consumed;
-        if (r.error == 0) break;
-        out.append(question);
+    if (text.empty()) return {};
+    Sink out(expectedSize);
+    convertAll(converter(pair), text, out, question, [&](size_t i) -> size_t {
         // A lead byte takes its trail byte with it unless that byte could not be a trail at all, so
         // markup after a stray lead byte survives.
         uint8_t c = u8(text.data(), i);
         bool pair2 = c >= 0x81 && c <= 0xFE && i + 1 < text.size() && u8(text.data(), i + 1) >= 0x40 &&
                      u8(text.data(), i + 1) != 0x7F && u8(text.data(), i + 1) != 0xFF;
-        i += pair2 ? 2 : 1;
-        cd.reset();
-    }
-    return out;
+        return pair2 ? 2 : 1;
+    });
+    return out.take();
 }
 
 } // namespace
 
 Text utf8_to_gbk(std::string_view text) {
-    const char* p = text.data();
-    size_t len = firstNul(text);
-    Text out;
-    if (len == 0) return out;
+    std::string_view in = text.substr(0, firstNul(text));
+    if (in.empty()) return {};
     // GBK never needs more bytes than UTF-8 for the same characters, and "?" replaces at least a byte.
-    out.reserve(len);
-    Iconv* cd = nullptr;
-    size_t i = 0;
-    while (i < len) {
-        bool ascii;
-        size_t end = validRunEnd(p, i, len, ascii);
-        if (ascii) {
-            out.append(p + i, end - i);
-        } else {
-            if (!cd) cd = &converter(Pair::Utf8ToGbk);
-            while (i < end) {
-                RunResult r = convertRun(cd->get(), p + i, end - i, out);
-                i += r.consumed;
-                if (r.error == 0) break;
-                // The run is well-formed, so iconv stopped at a character GBK lacks.
-                out.push_back('?');
-                i += utf8LengthOfLead(u8(p, i));
-                cd->reset();
-            }
-        }
-        i = end;
-        if (i < len) {
-            bool valid;
-            i += utf8Sequence(p + i, len - i, valid);
-            out.push_back('?');
-        }
-    }
-    return out;
+    Sink out(in.size());
+    // iconv stops at ill-formed input and at characters GBK lacks alike (it rejects overlong forms,
+    // surrogates and code points past U+10FFFF, none of which GBK could hold anyway); either way the
+    // sequence there, or its ill-formed part, becomes one "?".
+    convertAll(converter(Pair::Utf8ToGbk), in, out, "?", [&](size_t i) {
+        bool valid;
+        return utf8Sequence(in.data() + i, in.size() - i, valid);
+    });
+    return out.take();
 }
 
 Bytes gbk_to_utf8(std::string_view text) {
@@ -238,42 +213,31 @@ Bytes gbk_to_utf16(std::string_view text, bool keep_terminator) {
 }
 
 Text utf16_to_gbk(std::string_view bytes) {
-    size_t units = bytes.size() / 2;
     auto unit = [&](size_t k) {
         return static_cast<uint16_t>(u8(bytes.data(), 2 * k) | u8(bytes.data(), 2 * k + 1) << 8);
     };
+    size_t units = bytes.size() / 2;
     size_t n = 0;
     while (n < units && unit(n) != 0)
         ++n;
     bool danglingByte = n == units && (bytes.size() & 1);
-    Text out;
-    if (n > 0) {
-        Iconv& cd = converter(Pair::Utf16ToGbk);
-        size_t len = n * 2;
-        out.reserve(len);
-        size_t i = 0;
-        while (i < len) {
-            RunResult r = convertRun(cd.get(), bytes.data() + i, len - i, out);
-            i += r.consumed;
-            if (r.error == 0) break;
-            out.push_back('?');
-            size_t k = i / 2;
-            bool surrogatePair = unit(k) >= 0xD800 && unit(k) <= 0xDBFF && k + 1 < n &&
-                                 unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF;
-            i += surrogatePair ? 4 : 2;
-            cd.reset();
-        }
-    }
-    if (danglingByte) out.push_back('?');
-    return out;
+    Sink out(n * 2 + 1);
+    // One "?" per character: a surrogate pair GBK lacks is skipped whole, a lone surrogate alone.
+    convertAll(converter(Pair::Utf16ToGbk), bytes.substr(0, n * 2), out, "?", [&](size_t i) -> size_t {
+        size_t k = i / 2;
+        bool pair = unit(k) >= 0xD800 && unit(k) <= 0xDBFF && k + 1 < n && unit(k + 1) >= 0xDC00 &&
+                    unit(k + 1) <= 0xDFFF;
+        return pair ? 4 : 2;
+    });
+    if (danglingByte) out.append("?");
+    return out.take();
 }
 
 std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view charset) {
-    while (!charset.empty() && (charset.front() == ' ' || charset.front() == '\t' || charset.front() == '"' ||
-                                charset.front() == '\''))
+    auto isPadding = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    while (!charset.empty() && isPadding(charset.front()))
         charset.remove_prefix(1);
-    while (!charset.empty() && (charset.back() == ' ' || charset.back() == '\t' || charset.back() == '"' ||
-                                charset.back() == '\''))
+    while (!charset.empty() && isPadding(charset.back()))
         charset.remove_suffix(1);
     if (charset.empty() || charset.size() > 64) return std::nullopt;
     // Only plain names reach iconv: a suffix like "//IGNORE" must not change how a page decodes.
@@ -286,48 +250,31 @@ std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view chars
         name.push_back(ch);
         if (alnum) key.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
     }
+    // Code page 936 is GBK already: the bytes stay as they are, up to a NUL.
     if (key == "gbk" || key == "gb2312" || key == "xgbk") return bytes_to_text(bytes);
     if (key == "utf8") {
         if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
         return utf8_to_gbk(bytes);
     }
 
-    // Decode to UCS-4 first so that undecodable input and characters GBK lacks are told apart, and each
+    // Through UCS-4, so that undecodable input and characters GBK lacks are told apart, and each
     // becomes one "?".
     Iconv* decoder = decoderFor(name);
     if (!decoder) return std::nullopt;
-    std::string wide;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        RunResult r = convertRun(decoder->get(), bytes.data() + i, bytes.size() - i, wide);
-        i += r.consumed;
-        if (r.error == 0) break;
-        wide.append("?\0\0\0", 4);
-        if (r.error == EINVAL) break;
-        ++i;
-    }
-    finishRun(decoder->get(), wide);
-    size_t units = wide.size() / 4;
-    for (size_t k = 0; k < units; ++k) {
-        if (std::memcmp(wide.data() + 4 * k, "\0\0\0\0", 4) == 0) {
-            units = k;
+    Sink wide(bytes.size() * 4 + 16);
+    convertAll(*decoder, bytes, wide, std::string_view("?\0\0\0", 4), [](size_t) { return 1; });
+    finish(*decoder, wide);
+    std::string_view units = wide.view();
+    for (size_t k = 0; k + 4 <= units.size(); k += 4) {
+        if (units.substr(k, 4) == std::string_view("\0\0\0\0", 4)) {
+            units = units.substr(0, k);
             break;
         }
     }
-    Text out;
-    Iconv& cd = converter(Pair::Ucs4ToGbk);
-    out.reserve(units * 2);
-    size_t len = units * 4;
-    i = 0;
-    while (i < len) {
-        RunResult r = convertRun(cd.get(), wide.data() + i, len - i, out);
-        i += r.consumed;
-        if (r.error == 0) break;
-        out.push_back('?');
-        i += 4;
-        cd.reset();
-    }
-    return out;
+    units = units.substr(0, units.size() / 4 * 4);
+    Sink out(units.size() / 2 + 16);
+    convertAll(converter(Pair::Ucs4ToGbk), units, out, "?", [](size_t) { return 4; });
+    return out.take();
 }
 
 } // namespace zelkor
