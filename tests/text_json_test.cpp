@@ -164,6 +164,12 @@ TEST(JsonDocument, UnicodeEscapesBecomeGbkOrQuestionMarks) {
     EXPECT_EQ(doc.get_text("[5]"), "\x80"); // the euro sign, as code page 936 has it
     EXPECT_EQ(doc.get_text("[1].length"), "2");
     EXPECT_EQ(doc.get_text("[0].length"), "1");
+    // A Text holds no NUL: text ends there, JSON text escapes it.
+    doc = parsed(R"(['a\x00b','\u4e2d\0b',['x\0y']])");
+    EXPECT_EQ(doc.get_text("[0]"), "a");
+    EXPECT_EQ(doc.get_text("[1]"), G("中"));
+    EXPECT_EQ(doc.get_text("[2]"), "x");
+    EXPECT_EQ(doc.get_text("[1]", true), G(R"("中\u0000b")"));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -24,11 +24,13 @@ using Array = std::vector<Value>;
 
 class Object {
   public:
-    Object() = default;
-    Object(const Object& other) : m_members(other.m_members) {}
-    Object(Object&&) noexcept = default;
+    // Defined once Value is complete.
+    Object();
+    Object(const Object& other);
+    Object(Object&&) noexcept;
     Object& operator=(const Object& other);
-    Object& operator=(Object&&) noexcept = default;
+    Object& operator=(Object&&) noexcept;
+    ~Object();
 
     const std::vector<Member>& members() const { return m_members; }
     std::vector<Member>& members() { return m_members; }
@@ -62,6 +64,12 @@ struct Value {
     const Object* object() const { return std::get_if<Object>(&v); }
     Object* object() { return std::get_if<Object>(&v); }
 };
+
+Object::Object() = default;
+Object::Object(const Object& other) : m_members(other.m_members) {}
+Object::Object(Object&&) noexcept = default;
+Object& Object::operator=(Object&&) noexcept = default;
+Object::~Object() = default;
 
 Object& Object::operator=(const Object& other) {
     if (this != &other) {
@@ -164,7 +172,7 @@ constexpr std::string_view kMarker = "\xE2\x90\x80"; // U+2400, the stored form 
 
 // The text form at the boundary: U+2400 becomes a backslash, a lone surrogate one "?", then GBK.
 Text toGbk(std::string_view utf8) {
-    if (isAscii(utf8)) return Text(utf8);
+    if (isAscii(utf8)) return bytes_to_text(utf8); // a Text ends at a NUL, as utf8_to_gbk's does
     std::string s;
     bool marker = utf8.find(kMarker) != std::string_view::npos;
     bool surrogate = utf8.find('\xED') != std::string_view::npos;

@@ -8,8 +8,8 @@
 // literal parser; nothing is ever evaluated. Nesting deeper than kJsonMaxDepth fails the parse.
 //
 // Texts pass in and out as GBK; inside, strings are Unicode. A character that GBK cannot hold
-// comes out as "?". Failures are values: false, "", 0, an empty list. A read never changes the
-// document.
+// comes out as "?", and a string's text ends at a NUL it holds (JSON text escapes it). Failures are values:
+// false, "", 0, an empty list. A read never changes the document.
 //
 // Paths: a first step that is a member name ([A-Za-z_$] then also digits; any non-ASCII
 // character counts as a letter) or an index [n], then steps .name or [n]; ["name"] and ['name']
