@@ -29,7 +29,7 @@ class Iconv {
     iconv_t m_cd;
 };
 
-enum class Pair { Utf8ToGbk, GbkToUtf8, GbkToUtf16, Utf16ToGbk, Ucs4ToGbk, Count };
+enum class Pair { Utf8ToGbk, GbkToUtf8, GbkToUtf16, Utf16ToGbk, Ucs4ToGbk };
 
 // Opening a converter loads a module and costs far more than converting a phrase, so each thread
 // keeps one per direction.
