@@ -106,7 +106,8 @@ int runMain(int argc, char** argv) {
     app.add_option("SEED", seeds,
                    "Seed keywords, one per argument (default: " +
                        shown(ctl::kSeeds, std::string(ctl::kDefaultSeeds)) + ")");
-    app.add_option("--seeds-file", seedsFile, "Read the seeds from F, one per line (UTF-8, or GBK)")
+    app.add_option("--seeds-file", seedsFile,
+                   "Read the seeds from F, one per line, UTF-8 or GBK (default: none: the SEED arguments)")
         ->option_text("F");
     app.add_option("--sources", sourcesList,
                    "Sources to ask: comma list of indexes 0-24, 'all', or 'domestic' (all but 20-22) "
@@ -147,6 +148,10 @@ int runMain(int argc, char** argv) {
            "--endpoints", endpointsFile,
            "Service endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini when present)")
         ->option_text("F");
+
+    // The last of a repeated option wins, as in most GNU tools.
+    for (auto* option : app.get_options())
+        if (option->get_expected_max() == 1) option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     try {
         app.parse(argc, argv);

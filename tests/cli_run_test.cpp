@@ -1,0 +1,295 @@
+#include "fixture_service.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+
+extern char** environ;
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FixtureService;
+using test::readFile;
+using test::TempDir;
+using test::to_gbk;
+using test::writeFile;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs zelkor-cli with `args`; `whileRunning` sees the output so far and may signal the process.
+Outcome runCli(const std::vector<std::string>& args,
+               std::function<void(pid_t, const std::string&)> whileRunning = {}) {
+    int outPipe[2], errPipe[2];
+    EXPECT_EQ(::pipe2(outPipe, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    std::vector<std::string> all{ZELKOR_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("ZELKOR_", 0) != 0) envStrings.push_back(entry);
+    }
+    std::vector<char*> env;
+    for (auto& e : envStrings)
+        env.push_back(e.data());
+    env.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+
+    Outcome outcome;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (::poll(fds, 2, 100) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        if (whileRunning) whileRunning(pid, outcome.out);
+    }
+    for (auto& fd : fds)
+        if (fd.fd >= 0) {
+            ::kill(pid, SIGKILL);
+            ::close(fd.fd);
+        }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+// Removes one occurrence of `part`; the emptying thread's notices land wherever it runs.
+void removeOnce(std::string& text, const std::string& part) {
+    const auto at = text.find(part);
+    ASSERT_NE(at, std::string::npos) << part;
+    text.erase(at, part.size());
+}
+
+const std::string kEmptyBegin = "\n\n开始清理临时数据，建议清理完后再使用本软件\n";
+const std::string kEmptyEnd = "\n\n临时数据清理完毕\n";
+
+class CliRunTest : public ::testing::Test {
+  protected:
+    TempDir home;
+    FixtureService service;
+    fs::path endpoints;
+
+    void SetUp() override {
+        // The fixture graph: 手机 -> 0: 手机壳 手机支架 手机, 1: 手机壳 手机膜; 手机壳 -> 0: 手机壳定制, 1:
+        // 手机.
+        ASSERT_TRUE(service.ok());
+        endpoints = home / "endpoints.ini";
+        service.writeEndpoints(endpoints);
+    }
+
+    std::vector<std::string> base() {
+        return {
+            "--home", home.path().string(), "--endpoints", endpoints.string(), "--sources", "0,1", "--delay",
+            "0"};
+    }
+    std::vector<std::string> with(std::vector<std::string> extra) {
+        auto args = base();
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+    std::vector<std::string> askedKeywords() {
+        std::vector<std::string> out;
+        for (const auto& r : service.requests())
+            out.push_back(std::to_string(r.source) + ":" + r.keyword);
+        return out;
+    }
+};
+
+TEST_F(CliRunTest, RunsToTheEndAndPrintsWhatThePanelReceives) {
+    const Outcome o = runCli(with({"手机"}));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string file = (home / "Zelkor长尾词_手机.txt").string();
+    const std::string saved = "\n\n已帮您自动保存数据，保存路径为：" + file + "\n";
+    const std::string seen = "  已采集过，不再重复采集\n";
+    std::string out = o.out;
+    removeOnce(out, kEmptyBegin);
+    removeOnce(out, kEmptyEnd);
+    EXPECT_EQ(out, "\n1 来源：百度相关  主词：手机  keyword：手机壳"
+                   "\n2 来源：百度相关  主词：手机  keyword：手机支架"
+                   "\n3 来源：百度相关  主词：手机  keyword：手机"
+                   "\n\n手机壳" +
+                       seen +
+                       "\n4 来源：百度下拉  主词：手机  keyword：手机膜"
+                       "\n\n当前待索引任务4\n"
+                       "\n5 来源：百度相关  主词：手机  keyword：手机壳定制"
+                       "\n\n手机" +
+                       seen + saved + // 手机壳
+                       saved +        // 手机支架
+                       "\n\n手机壳" + seen + "\n\n手机支架" + seen + "\n\n手机" + seen + "\n\n手机壳" + seen +
+                       "\n\n手机膜" + seen + saved + // 手机
+                       saved + saved +               // 手机膜, 手机壳定制
+                       saved);                       // the export at the end
+    EXPECT_EQ(o.err, "");                            // not a terminal: no progress
+    EXPECT_EQ(readFile(file), to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机膜\r\n手机壳定制\r\n"));
+    EXPECT_EQ(askedKeywords(),
+              (std::vector<std::string>{"0:手机", "1:手机", "0:手机壳", "1:手机壳", "0:手机支架",
+                                        "1:手机支架", "0:手机", "1:手机", "0:手机膜", "1:手机膜",
+                                        "0:手机壳定制", "1:手机壳定制"}));
+}
+
+TEST_F(CliRunTest, OptionsBecomeControlValues) {
+    writeFile(home / "seeds.txt", "手机\n\n快手\n");
+    writeFile(home / "forbidden.txt", to_gbk("支架\r\n"));
+    fs::create_directories(home / "out");
+    const Outcome o =
+        runCli(with({"--seeds-file", (home / "seeds.txt").string(), "--forbidden-file",
+                     (home / "forbidden.txt").string(), "--no-main-word", "--limit", "2", "--hangup",
+                     (home / "kw").string(), "--save-dir", (home / "out").string(), "--quiet"}));
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, ""); // --quiet: the panel receives nothing
+    // The limit of 2 ends the run at 手机, before source 1 is asked.
+    EXPECT_EQ(askedKeywords(), std::vector<std::string>{"0:手机"});
+    EXPECT_TRUE(fs::exists(home / "kw" / "手机壳.zr"));
+    EXPECT_TRUE(fs::exists(home / "kw" / "手机.zr"));
+    EXPECT_FALSE(fs::exists(home / "kw" / "手机支架.zr"));
+    EXPECT_EQ(readFile(home / "out" / "Zelkor长尾词_手机快手.txt"), to_gbk("手机壳\r\n手机\r\n"));
+}
+
+TEST_F(CliRunTest, SeedsFileLinesAndForbiddenWordsApply) {
+    writeFile(home / "seeds.txt", to_gbk("手机\r\n\r\n快手")); // not UTF-8: read as GBK
+    writeFile(home / "forbidden.txt", "膜\n");
+    const Outcome o = runCli(with({"--seeds-file", (home / "seeds.txt").string(), "--forbidden-file",
+                                   (home / "forbidden.txt").string(), "--no-autosave", "--sources", "1"}));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto asked = askedKeywords();
+    ASSERT_GE(asked.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3),
+              (std::vector<std::string>{"1:手机", "1:", "1:快手"}));
+    EXPECT_NE(o.out.find("\n\n当前词语：手机膜  含有违禁词：膜  不使用\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(home / "Zelkor长尾词_手机快手.txt")); // --no-autosave: no file at all
+    EXPECT_EQ(count(o.out, "已帮您自动保存数据"), 0u);
+}
+
+TEST_F(CliRunTest, DefaultsComeFromTheSettingsFile) {
+    fs::create_directories(home / "data");
+    writeFile(home / "data" / "Zelkorkey.ini",
+              to_gbk("[编辑框]\r\n编辑框_关键词=手机壳\r\n编辑框_延时=0\r\n"));
+    const Outcome o = runCli({"--home", home.path().string(), "--endpoints", endpoints.string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(askedKeywords(), (std::vector<std::string>{"0:手机壳", "0:手机壳定制"}));
+    EXPECT_EQ(readFile(home / "Zelkor长尾词_手机壳.txt"), to_gbk("手机壳定制\r\n"));
+}
+
+TEST_F(CliRunTest, CtrlCStopsTheRunAndTheResultsAreExported) {
+    bool sent = false;
+    const Outcome o = runCli(with({"--delay", "3600", "手机"}), [&](pid_t pid, const std::string& out) {
+        if (!sent && out.find("keyword：手机膜") != std::string::npos) {
+            ::kill(pid, SIGINT);
+            sent = true;
+        }
+    });
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(o.status, 130) << o.err;
+    const std::string file = (home / "Zelkor长尾词_手机.txt").string();
+    EXPECT_EQ(readFile(file), to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机膜\r\n"));
+    EXPECT_EQ(count(o.out, "已帮您自动保存数据，保存路径为：" + file), 1u);
+    EXPECT_EQ(count(o.out, kEmptyBegin), 2u); // Start and Stop
+    EXPECT_EQ(count(o.out, "当前待索引任务"), 0u);
+    EXPECT_FALSE(fs::exists(home / "cwls"));
+}
+
+TEST(CliOptions, HelpShowsEveryOptionWithItsDefault) {
+    TempDir home;
+    const Outcome o = runCli({"--home", home.path().string(), "--help"});
+    EXPECT_EQ(o.status, 0);
+    for (const std::string option :
+         {"--seeds-file", "--sources", "--delay", "--limit", "--forbidden-file", "--no-main-word", "--hangup",
+          "--save-dir", "--no-autosave", "--quiet", "--home", "--endpoints"}) {
+        const auto at = o.out.find("  " + option + " ");
+        ASSERT_NE(at, std::string::npos) << option;
+        EXPECT_NE(o.out.substr(at, o.out.find('\n', at) - at).find("default"), std::string::npos) << option;
+    }
+    EXPECT_TRUE(fs::is_empty(home.path()));
+}
+
+TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    TempDir home;
+    writeFile(home / "endpoints-bad.ini", "[endpoints]\nthis is not a line\n");
+    const std::string h = home.path().string();
+    const Case cases[] = {
+        {{"--bogus"}, "--bogus"},
+        {{"--seeds-file", h + "/missing.txt"}, "missing.txt"},
+        {{"--forbidden-file", h + "/missing.txt"}, "missing.txt"},
+        {{"--sources", "25"}, "--sources"},
+        {{"--sources", "1,,2"}, "--sources"},
+        {{"--sources", "baidu"}, "--sources"},
+        {{"--sources", ""}, "--sources"},
+        {{"--delay", "abc"}, "--delay"},
+        {{"--limit", "many"}, "--limit"},
+        {{"--endpoints", h + "/missing.ini"}, "missing.ini"},
+        {{"--endpoints", h + "/endpoints-bad.ini"}, ""},
+        {{"--seeds-file", h + "/endpoints-bad.ini", "抖音"}, "not both"},
+        {{"--save-dir", h + "/no/such/dir"}, "no/such/dir"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--home", h};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = runCli(args);
+        EXPECT_EQ(o.status, 2) << c.args.front();
+        EXPECT_EQ(o.out, "") << c.args.front();
+        EXPECT_EQ(o.err.rfind("zelkor-cli: ", 0), 0u) << o.err;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+    }
+    const Outcome missingHome = runCli({"--home", h + "/nowhere"});
+    EXPECT_EQ(missingHome.status, 2);
+    EXPECT_NE(missingHome.err.find("nowhere"), std::string::npos);
+    // Nothing but the files the test made.
+    std::vector<fs::path> left;
+    for (const auto& entry : fs::recursive_directory_iterator(home.path()))
+        left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<fs::path>{"endpoints-bad.ini"});
+}
+
+} // namespace
+} // namespace zelkor
