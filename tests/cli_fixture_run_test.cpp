@@ -1,0 +1,343 @@
+// zelkor-cli end to end against the fixture service, reached only through an endpoints file.
+
+#include "fixture_service.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FixtureFault;
+using test::FixtureService;
+using test::TempDir;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome runCli(const std::vector<std::string>& args, const TempDir& dir,
+               const std::vector<std::pair<std::string, std::string>>& env = {}) {
+    const fs::path outFile = dir / "stdout.txt";
+    const fs::path errFile = dir / "stderr.txt";
+    std::vector<std::string> argvStrings = {ZELKOR_FIXTURE_CLI};
+    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argvStrings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::unsetenv("ZELKOR_ENDPOINTS");
+        ::unsetenv("ZELKOR_HOME");
+        for (const auto& [name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Outcome outcome;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        outcome.status = WEXITSTATUS(status);
+    outcome.out = test::readFile(outFile);
+    outcome.err = test::readFile(errFile);
+    return outcome;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        out.push_back(text.substr(start, nl - start));
+    out.push_back(text.substr(start));
+    return out;
+}
+
+void expectSameLines(const std::string& actual, const std::string& expected) {
+    const auto a = lines(actual);
+    const auto e = lines(expected);
+    for (std::size_t i = 0; i < std::min(a.size(), e.size()); ++i)
+        if (a[i] != e[i]) {
+            ADD_FAILURE() << "first difference at line " << i + 1 << "\n  actual:   " << a[i]
+                          << "\n  expected: " << e[i];
+            return;
+        }
+    EXPECT_EQ(a.size(), e.size()) << "line counts differ";
+}
+
+// Removes one notice of the store-emptying thread, which may land anywhere in the run's output.
+bool takeNotice(std::string& out, const std::string& text) {
+    const std::string block = "\n\n" + text + "\n";
+    const auto at = out.find(block);
+    if (at == std::string::npos) return false;
+    out.erase(at, block.size());
+    return out.find(block) == std::string::npos;
+}
+
+// The run's output for the seed 手机, written event by event as the fixture graph makes it. Sources
+// in `down` answer nothing; the keywords only they would have named never reach the queue.
+class ExpectedRun {
+  public:
+    ExpectedRun(std::string hangDir, std::string resultFile, std::set<std::string> down)
+        : m_hang(std::move(hangDir)), m_result(std::move(resultFile)), m_down(std::move(down)) {}
+
+    void shown(const std::string& source, const std::string& keyword) {
+        if (m_down.count(source)) return;
+        m_out += "\n\n挂机词语 " + keyword + " 已保存到：" + m_hang + "\n";
+        m_out += "\n" + std::to_string(++m_count) + " 来源：" + source + "  主词：手机  keyword：" + keyword;
+        m_shown.push_back(keyword);
+        m_queued.insert(keyword);
+    }
+    // Accepted and queued, but without the main word: nothing shown.
+    void hidden(const std::string& source, const std::string& keyword) {
+        if (m_down.count(source)) return;
+        ++m_count;
+        m_queued.insert(keyword);
+    }
+    void seen(const std::string& source, const std::string& keyword) {
+        if (!m_down.count(source)) notice(keyword + "  已采集过，不再重复采集");
+    }
+    void forbidden(const std::string& source, const std::string& keyword, const std::string& word) {
+        if (!m_down.count(source)) notice("当前词语：" + keyword + "  含有违禁词：" + word + "  不使用");
+    }
+    void queueNotice() { notice("当前待索引任务" + std::to_string(m_queued.size())); }
+    // One keyword of the queue pass; `answers` runs only when the keyword was queued at all.
+    template <typename F> void step(const std::string& keyword, F answers) {
+        if (!m_queued.count(keyword)) return;
+        answers();
+        saved();
+    }
+    void step(const std::string& keyword) {
+        step(keyword, [] {});
+    }
+    void saved() { notice("已帮您自动保存数据，保存路径为：" + m_result); }
+
+    const std::string& out() const { return m_out; }
+    const std::vector<std::string>& shownKeywords() const { return m_shown; }
+
+  private:
+    void notice(const std::string& text) { m_out += "\n\n" + text + "\n"; }
+
+    std::string m_hang;
+    std::string m_result;
+    std::set<std::string> m_down;
+    std::string m_out;
+    int m_count = 0;
+    std::vector<std::string> m_shown;
+    std::set<std::string> m_queued;
+};
+
+// What the fixture graph answers for 手机, per source in list order, as the sink sees it.
+void seedAnswers(ExpectedRun& r) {
+    r.shown("百度相关", "手机壳");
+    r.shown("百度相关", "手机支架");
+    r.shown("百度相关", "手机");
+    r.seen("百度下拉", "手机壳");
+    r.shown("百度下拉", "手机膜");
+    r.shown("百度移动相关", "手机报价");
+    r.shown("百度移动下拉", "手机回收");
+    r.shown("淘宝下拉", "手机套");
+    r.shown("360搜索相关", "手机品牌");
+    r.shown("360下拉", "手机号");
+    r.shown("神马相关", "手机银行");
+    r.shown("神马下拉", "手机游戏");
+    r.shown("搜狗相关", "手机壁纸"); // then an empty cell, rejected without a word
+    r.hidden("搜狗相关", "平板电脑");
+    r.shown("搜狗下拉", "手机铃声");
+    r.forbidden("搜狗下拉", "手机QQ", "QQ");
+    r.shown("丁香园医疗", "手机辐射");
+    r.shown("360良医相关", "手机依赖症");
+    r.shown("360良医下拉", "手机颈");
+    r.shown("爱奇艺相关", "手机电影");
+    r.shown("优酷下拉", "手机电视");
+    r.shown("bilibili", "手机直播");
+    r.shown("腾讯视频", "手机视频");
+    r.shown("爱奇艺下拉", "手机剧");
+    r.shown("搜狐下拉", "手机短片");
+    r.shown("youtube", "手机评测");
+    r.shown("google相关", "手机测评");
+    r.shown("google下拉", "手机排行");
+    r.shown("1688下拉", "手机配件");
+    r.shown("京东下拉", "手机充电器"); // then the version element, an empty text
+}
+
+// The same answers asked again when the queue reaches 手机 itself: every phrase is known by now.
+void seedAnswersAgain(ExpectedRun& r) {
+    const std::vector<std::pair<std::string, std::string>> again = {
+        {"百度相关", "手机壳"},       {"百度相关", "手机支架"}, {"百度相关", "手机"},
+        {"百度下拉", "手机壳"},       {"百度下拉", "手机膜"},   {"百度移动相关", "手机报价"},
+        {"百度移动下拉", "手机回收"}, {"淘宝下拉", "手机套"},   {"360搜索相关", "手机品牌"},
+        {"360下拉", "手机号"},        {"神马相关", "手机银行"}, {"神马下拉", "手机游戏"},
+        {"搜狗相关", "手机壁纸"},     {"搜狗相关", "平板电脑"}, {"搜狗下拉", "手机铃声"},
+    };
+    for (const auto& [source, keyword] : again)
+        r.seen(source, keyword);
+    r.forbidden("搜狗下拉", "手机QQ", "QQ"); // a forbidden phrase is never marked, so it comes back
+    const std::vector<std::pair<std::string, std::string>> rest = {
+        {"丁香园医疗", "手机辐射"}, {"360良医相关", "手机依赖症"}, {"360良医下拉", "手机颈"},
+        {"爱奇艺相关", "手机电影"}, {"优酷下拉", "手机电视"},      {"bilibili", "手机直播"},
+        {"腾讯视频", "手机视频"},   {"爱奇艺下拉", "手机剧"},      {"搜狐下拉", "手机短片"},
+        {"youtube", "手机评测"},    {"google相关", "手机测评"},    {"google下拉", "手机排行"},
+        {"1688下拉", "手机配件"},   {"京东下拉", "手机充电器"},
+    };
+    for (const auto& [source, keyword] : rest)
+        r.seen(source, keyword);
+}
+
+ExpectedRun expectedRun(const std::string& hang, const std::string& result, std::set<std::string> down) {
+    ExpectedRun r(hang, result, std::move(down));
+    seedAnswers(r);
+    r.queueNotice();
+    r.step("手机壳", [&] {
+        r.shown("百度相关", "手机壳定制");
+        r.seen("百度下拉", "手机");
+    });
+    r.step("手机支架");
+    r.step("手机", [&] { seedAnswersAgain(r); });
+    for (const char* keyword : {"手机膜", "手机报价", "手机回收", "手机套", "手机品牌", "手机号", "手机银行",
+                                "手机游戏", "手机壁纸"})
+        r.step(keyword);
+    r.step("平板电脑", [&] { r.hidden("百度下拉", "平板电脑支架"); });
+    for (const char* keyword : {"手机铃声", "手机辐射", "手机依赖症", "手机颈", "手机电影", "手机电视",
+                                "手机直播", "手机视频", "手机剧", "手机短片", "手机评测", "手机测评",
+                                "手机排行", "手机配件", "手机充电器", "手机壳定制", "平板电脑支架"})
+        r.step(keyword);
+    r.saved(); // the export when the run has ended
+    return r;
+}
+
+class CliFixtureRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.ok());
+        fs::create_directories(dir / "home");
+        fs::create_directories(dir / "out");
+    }
+
+    Outcome run() {
+        service.writeEndpoints(dir / "endpoints.ini");
+        return runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string(),
+                       "--sources", "all", "--delay", "0", "--limit", "0", "--hangup",
+                       (dir / "hang").string(), "--save-dir", (dir / "out").string(), "手机"},
+                      dir);
+    }
+
+    void expectRun(const Outcome& outcome, const ExpectedRun& expected) {
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        std::string out = outcome.out;
+        EXPECT_TRUE(takeNotice(out, "开始清理临时数据，建议清理完后再使用本软件")) << out;
+        EXPECT_TRUE(takeNotice(out, "临时数据清理完毕")) << out;
+        expectSameLines(out, expected.out());
+
+        std::string exported;
+        for (const std::string& keyword : expected.shownKeywords())
+            exported += test::to_gbk(keyword) + "\r\n";
+        EXPECT_EQ(test::readFile(dir / "out" / "Zelkor长尾词_手机.txt"), exported);
+
+        std::set<std::string> hangFiles;
+        for (const auto& entry : fs::directory_iterator(dir / "hang")) {
+            hangFiles.insert(entry.path().filename().string());
+            EXPECT_EQ(fs::file_size(entry.path()), 0u);
+        }
+        std::set<std::string> expectedFiles;
+        for (const std::string& keyword : expected.shownKeywords())
+            expectedFiles.insert(keyword + ".zr");
+        EXPECT_EQ(hangFiles, expectedFiles);
+    }
+
+    TempDir dir;
+    FixtureService service;
+};
+
+TEST_F(CliFixtureRun, AllSourcesAgainstTheFixtureService) {
+    const std::string result = (dir / "out" / "Zelkor长尾词_手机.txt").string();
+    const Outcome outcome = run();
+    expectRun(outcome, expectedRun((dir / "hang").string(), result, {}));
+    // Every source was asked about every queued keyword, each once.
+    const auto requests = service.requests();
+    EXPECT_EQ(requests.size(), 25u * 31u);
+    for (const auto& request : requests)
+        EXPECT_GE(request.source, 0) << request.target;
+}
+
+TEST_F(CliFixtureRun, BrokenServicesLeaveTheOthersAsBefore) {
+    service.setFault(5, FixtureFault::Garbage500);
+    service.setFault(6, FixtureFault::CloseAtOnce);
+    const std::string result = (dir / "out" / "Zelkor长尾词_手机.txt").string();
+    const Outcome outcome = run();
+    expectRun(outcome, expectedRun((dir / "hang").string(), result, {"360搜索相关", "360下拉"}));
+}
+
+TEST(CliFixtureProbe, PrintsEachSourcesRequestAndPhrasesAsJson) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    const Outcome outcome = runCli(
+        {"probe", "--source", "0", "--source", "9,21", "--json", "手机"}, dir,
+        {{"ZELKOR_ENDPOINTS", (dir / "endpoints.ini").string()}, {"ZELKOR_HOME", (dir / "home").string()}});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const std::string origin = service.origin();
+    auto bytes = [](int source) {
+        return std::to_string(
+            test::fixture_body(source, "手机", test::fixture_phrases(source, "手机")).size());
+    };
+    const std::string expected =
+        "{\"source\":0,\"label\":\"百度相关\",\"url\":\"" + origin +
+        "/s?ie=utf-8&wd=%E6%89%8B%E6%9C%BA\",\"status\":\"200 OK\",\"bytes\":" + bytes(0) +
+        ",\"phrases\":[\"手机壳\",\"手机支架\",\"手机\"]}\n"
+        "{\"source\":9,\"label\":\"搜狗搜索\",\"url\":\"" +
+        origin + "/web?query=%E6%89%8B%E6%9C%BA\",\"status\":\"200 OK\",\"bytes\":" + bytes(9) +
+        ",\"phrases\":[\"手机壁纸\",\"\",\"平板电脑\"]}\n"
+        "{\"source\":21,\"label\":\"google相关\",\"url\":\"" +
+        origin +
+        "/search?hl=zh-CN&source=hp&ei=_J7PgwR7LmYPJ9FBaEHd5_j&q=%E6%89%8B%E6%9C%BA\",\"status\":\"\","
+        "\"bytes\":" +
+        bytes(21) + ",\"phrases\":[\"手机测评\"]}\n";
+    expectSameLines(outcome.out, expected);
+    // Nothing is stored: no seen store, no settings, no results.
+    EXPECT_TRUE(fs::is_empty(dir / "home"));
+    EXPECT_EQ(service.requests().size(), 3u);
+}
+
+TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    service.setFault(6, FixtureFault::Garbage500);
+    TempDir dir;
+    service.writeEndpoints(dir / "endpoints.ini");
+    const Outcome outcome =
+        runCli({"probe", "--endpoints", (dir / "endpoints.ini").string(), "--source", "6", "手机"}, dir);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    expectSameLines(outcome.out,
+                    "#6 360下拉\n  url: " + service.origin() +
+                        "/suggest?callback=suggest_so&encodein=utf-8&encodeout=utf-8&format=json&"
+                        "fields=word&word=%E6%89%8B%E6%9C%BA\n  status: 500 Internal Server Error\n"
+                        "  bytes: 30\n  phrases: 0\n");
+
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"probe"}, {"probe", "--source", "25", "x"}, {"probe", "--bogus", "x"}, {"probe", "a", "b"}}) {
+        const Outcome failed = runCli(bad, dir);
+        EXPECT_EQ(failed.status, 2) << bad.back();
+        EXPECT_TRUE(failed.out.empty());
+        EXPECT_FALSE(failed.err.empty());
+    }
+}
+
+} // namespace
+} // namespace zelkor
