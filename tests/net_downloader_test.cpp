@@ -42,13 +42,23 @@ std::string pattern(std::int64_t size) {
     return bytes;
 }
 
+// Compares file contents without printing megabytes when they differ.
+testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return testing::AssertionSuccess();
+    auto [a, e] = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    return testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                       << " were expected, first difference at byte " << (a - actual.begin());
+}
+
 // How the server answers range requests (and, for the last two, requests without a range).
 enum class Reply { Honour, IgnoreRange, ShiftedRange, LongBody, ShortBody, Stall, NoLength, NotFound };
 
 // A file server that answers ranges the way a careful server does (the end clamped to the file),
 // or misbehaves on purpose for the ranges starting at `badStart` (-1: all of them). It keeps the
-// request heads as they arrived and the most requests it had in flight at once; a request counts
+// request heads as they arrived and the most range requests it had in flight at once; one counts
 // as in flight until just before its last byte is sent, so the client cannot have finished it.
+// (The length request is left out: the client drops it after the head, and the server may not
+// notice before the first range arrives.)
 class RangeServer {
   public:
     explicit RangeServer(std::string content, Reply reply = Reply::Honour, std::int64_t badStart = -1)
@@ -151,7 +161,7 @@ class RangeServer {
             m_heads.push_back(head);
             if (!range.empty()) m_ranges.push_back(range);
             arrival = int(m_ranges.size());
-            m_peak = std::max(m_peak, ++m_inFlight);
+            if (!range.empty()) m_peak = std::max(m_peak, ++m_inFlight);
             m_changed.notify_all();
             if (!range.empty() && arrival <= m_hold)
                 m_changed.wait_for(lock, std::chrono::seconds(5),
@@ -173,7 +183,8 @@ class RangeServer {
             }
         } else {
             std::int64_t first = std::stoll(range.substr(6));
-            std::int64_t last = std::min<std::int64_t>(std::stoll(range.substr(range.find('-') + 1)), size - 1);
+            std::int64_t last =
+                std::min<std::int64_t>(std::stoll(range.substr(range.find('-') + 1)), size - 1);
             std::int64_t length = last - first + 1;
             Reply reply = m_badStart < 0 || m_badStart == first ? m_reply : Reply::Honour;
             std::string contentRange =
@@ -214,7 +225,7 @@ class RangeServer {
         }
         response += "Connection: close\r\n\r\n" + body;
         test::writeAll(fd, std::string_view(response).substr(0, response.size() - 1));
-        {
+        if (!range.empty()) {
             std::lock_guard lock(m_mutex);
             --m_inFlight;
             m_changed.notify_all();
@@ -317,7 +328,7 @@ TEST_P(DownloadSizes, ArrivesWholeThroughTheRangesAskedFor) {
     EXPECT_EQ(downloader.target_of(task), target);
     ASSERT_EQ(downloader.wait(task), 0);
 
-    EXPECT_TRUE(readFile(target) == content);
+    EXPECT_TRUE(sameBytes(readFile(target), content));
     EXPECT_FALSE(std::filesystem::exists(part));
     EXPECT_EQ(server.ranges(), c.ranges);
     EXPECT_EQ(server.peakInFlight(), c.peak);
@@ -406,7 +417,7 @@ TEST_P(MisbehavingServer, FailsCleanlyWithoutWritingOutsideThePiece) {
     ASSERT_GT(task, 0);
     EXPECT_EQ(downloader.wait(task), -1);
 
-    EXPECT_EQ(readFile(target), "the previous version");
+    EXPECT_TRUE(sameBytes(readFile(target), "the previous version"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
         << "partial file removed";
     auto events = recorder.events();
@@ -483,7 +494,7 @@ TEST_P(TargetDirectory, TakesTheServersFileName) {
     ASSERT_GT(task, 0);
     ASSERT_EQ(downloader.wait(task), 0);
     EXPECT_EQ(downloader.target_of(task), dir / c.fileName);
-    EXPECT_TRUE(readFile(dir / c.fileName) == content);
+    EXPECT_TRUE(sameBytes(readFile(dir / c.fileName), content));
 
     // The naming request goes out under the downloader's own agent name and nothing else.
     auto heads = server.heads();
@@ -537,7 +548,7 @@ TEST(FileDownloader, NumbersTasksInStartOrderAndKeepsDownloadsToOneTargetApart) 
     EXPECT_EQ(b, a + 1);
     EXPECT_EQ(downloader.wait(a), 0);
     EXPECT_EQ(downloader.wait(b), 0);
-    EXPECT_TRUE(readFile(dir / "same.bin") == content);
+    EXPECT_TRUE(sameBytes(readFile(dir / "same.bin"), content));
     EXPECT_EQ(downloader.wait(b + 1), -1) << "not a task of this downloader";
 }
 
