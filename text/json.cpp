@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -33,9 +32,8 @@ class Object {
     ~Object();
 
     const std::vector<Member>& members() const { return m_members; }
-    std::vector<Member>& members() { return m_members; }
-    Value* find(std::string_view key);
-    const Value* find(std::string_view key) const { return const_cast<Object*>(this)->find(key); }
+    const Value* find(std::string_view key) const;
+    Value* find(std::string_view key) { return const_cast<Value*>(std::as_const(*this).find(key)); }
     // A new key goes last; an existing one keeps its place.
     void put(std::string key, Value value);
     bool erase(std::string_view key);
@@ -45,8 +43,8 @@ class Object {
     // otherwise make reading quadratic) get an index.
     static constexpr size_t kIndexFrom = 24;
     std::vector<Member> m_members;
-    std::unique_ptr<std::unordered_map<std::string_view, size_t>> m_index;
-    void buildIndex();
+    mutable std::unique_ptr<std::unordered_map<std::string_view, size_t>> m_index; // a cache
+    void buildIndex() const;
 };
 
 struct Undefined {};
@@ -79,16 +77,16 @@ Object& Object::operator=(const Object& other) {
     return *this;
 }
 
-void Object::buildIndex() {
+void Object::buildIndex() const {
     m_index = std::make_unique<std::unordered_map<std::string_view, size_t>>();
     m_index->reserve(m_members.size() * 2);
     for (size_t i = 0; i < m_members.size(); ++i)
         m_index->emplace(m_members[i].first, i);
 }
 
-Value* Object::find(std::string_view key) {
+const Value* Object::find(std::string_view key) const {
     if (m_members.size() < kIndexFrom) {
-        for (auto& m : m_members)
+        for (const auto& m : m_members)
             if (m.first == key) return &m.second;
         return nullptr;
     }
