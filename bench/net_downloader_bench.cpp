@@ -157,7 +157,8 @@ bool plainTransfer(const std::string& url, const std::string& path) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeToFile);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
-    bool ok = curl_easy_perform(curl) == CURLE_OK;
+    // Synced like the downloader's file, which is flushed before it takes its name.
+    bool ok = curl_easy_perform(curl) == CURLE_OK && ::fdatasync(fd) == 0;
     curl_easy_cleanup(curl);
     ::close(fd);
     return ok;

@@ -418,11 +418,13 @@ void FileDownloader::Task::run_manager() {
 
     bool finished = going_on() && received == total;
     if (finished) {
-        // Closed before the rename, so the caller may run the file as soon as it hears of it.
+        // On disk before it takes the target's name, so a crash leaves the old file or the new
+        // one, never a hole-filled one; closed first, so the caller may run it at once.
+        finished = ::fdatasync(file.get()) == 0;
         file.reset();
         std::error_code error;
-        std::filesystem::rename(part, target, error);
-        finished = !error;
+        if (finished) std::filesystem::rename(part, target, error);
+        finished = finished && !error;
     }
     file.reset();
     if (!finished) {
