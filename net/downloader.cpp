@@ -244,8 +244,8 @@ std::pair<UniqueFd, std::filesystem::path> create_part_file(const std::filesyste
             continue;
         }
         // The holder may have renamed or removed the file between our open and our lock.
-        struct stat opened {
-        }, named{};
+        struct stat opened = {};
+        struct stat named = {};
         if (::fstat(fd.get(), &opened) != 0 || ::stat(part.c_str(), &named) != 0 ||
             opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
             if (++retries < 10) --n;

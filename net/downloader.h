@@ -21,7 +21,7 @@ class FileDownloader {
     // state -1: failed, once, after every worker has ended; total and received are 0.
     // Progress calls come from worker threads with the task's lock held, so calls for one task
     // never overlap; the final call comes last, from the task's manager thread. A callback must
-    // not throw, and must not call wait() for its own task.
+    // not throw, call wait() for its own task, or destroy the downloader.
     using Callback = std::function<void(int task, int state, std::int64_t total, std::int64_t received)>;
 
     FileDownloader();
