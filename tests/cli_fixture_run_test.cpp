@@ -29,7 +29,7 @@ Outcome runCli(const std::vector<std::string>& args, const TempDir& dir,
                const std::vector<std::pair<std::string, std::string>>& env = {}) {
     const fs::path outFile = dir / "stdout.txt";
     const fs::path errFile = dir / "stderr.txt";
-    std::vector<std::string> argvStrings = {ZELKOR_FIXTURE_CLI};
+    std::vector<std::string> argvStrings = {ZELKOR_CLI_PATH};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : argvStrings)
