@@ -237,6 +237,22 @@ TEST_F(WindowTest, WritesFromAnotherThreadAreQueued) {
     EXPECT_EQ(notice(), q("当前待索引任务3"));
 }
 
+// Engine threads may hold the controls longer than the window lives: their writes are dropped.
+TEST_F(WindowTest, WritesAfterTheWindowIsGoneAreDropped) {
+    open();
+    std::shared_ptr<WindowControls> controls = window->controls();
+    window.reset();
+    std::thread worker([&] {
+        controls->setText(ctl::kCountLabel, gbk("当前词数：1"));
+        controls->appendOutput(gbk("a"));
+        controls->closeWindow();
+    });
+    worker.join();
+    controls->showNotice(gbk("b"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controls->text(ctl::kCountLabel), gbk("当前词数：1"));
+}
+
 TEST_F(WindowTest, AppendGoesToTheEndWithoutASeparator) {
     MainWindow& w = open();
     auto* edit = child<QPlainTextEdit>("输出_面板");
