@@ -72,6 +72,6 @@ void reportFault(const Fault& fault, const FaultReportInputs& inputs, const Faul
 // notification root from the endpoints file of the program directory) and returns the exit
 // status of the crashed program; nullopt otherwise.
 std::optional<int> runHandedOverFaultReport(int& argc, char** argv,
-                                           std::function<void(QMessageBox&)> boxShown = {});
+                                            std::function<void(QMessageBox&)> boxShown = {});
 
 } // namespace zelkor::app

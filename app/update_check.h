@@ -84,13 +84,14 @@ struct UpdateDocument {
 UpdateDocument parseUpdateDocument(const Bytes& body);
 
 struct MirrorChoice {
-    int index = 0;      // 0..2; 0 also when none answered
+    int index = 0; // 0..2; 0 also when none answered
     bool answered = false;
     Text root;
-    Text status;        // GBK
+    Text status; // GBK
 };
 // The first configured mirror whose probe document is exactly "ok". `fetch` returns the body.
-MirrorChoice chooseMirror(const std::array<Text, 3>& roots, const std::function<Bytes(const Text& url)>& fetch);
+MirrorChoice chooseMirror(const std::array<Text, 3>& roots,
+                          const std::function<Bytes(const Text& url)>& fetch);
 
 // "   " + the sentence in GBK.
 Text quoteLine(const Bytes& utf8Sentence);
