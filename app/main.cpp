@@ -1,12 +1,16 @@
+#include "app/fault_report.h"
 #include "app/main_window.h"
 #include "app/platform/special_folders.h"
 #include "app/startup.h"
+#include "app/update_check.h"
 #include "engine/program_dir.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     using namespace zelkor::app;
+    // A process started by the fault handler only reports the fault of the one that crashed.
+    if (const std::optional<int> status = runHandedOverFaultReport(argc, argv)) return *status;
     QApplication app(argc, argv);
     applyLook(app);
 
@@ -25,8 +29,9 @@ int main(int argc, char** argv) {
     env.desktop = platform::desktopFolder();
     StartupTasks tasks;
     addShellTasks(tasks, env);
-    // The fault handler and the update check take their slots here:
-    //   tasks.set(StartupStep::FaultHandler, ...);  tasks.set(StartupStep::UpdateCheck, ...);
+    tasks.set(StartupStep::FaultHandler, [] { installFaultHandler(); });
+    const std::unique_ptr<UpdateCheck> update = makeWindowUpdateCheck(&window, env.home, env.desktop);
+    tasks.set(StartupStep::UpdateCheck, [check = update.get()] { check->start(); });
     runStartupTasksLater(&window, std::move(tasks));
 
     return app.exec();

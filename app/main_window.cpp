@@ -3,6 +3,7 @@
 #include "app/platform/open_folder.h"
 #include "app/program_values.h"
 #include "app/qt_text.h"
+#include "app/update_check.h"
 #include "app/widgets.h"
 #include "engine/command_line.h"
 #include "engine/control_names.h"
@@ -301,6 +302,8 @@ void MainWindow::buildContactPage(QWidget* page) {
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     picture(page, "图片框2", {8, 180, 148, 148}, ":/zelkor/contact_mail.jpg");
     picture(page, "图片框3", {164, 180, 148, 148}, ":/zelkor/contact_web.png");
+    auto* notices = new UpdateNoticeArea(page); // filled by the update check
+    notices->setGeometry(8, 336, 304, 160);
 }
 
 // Every change a user or the engine makes reaches the mirror before anything else can read it.
