@@ -122,11 +122,12 @@ bool MiningRun::State::offerCandidate(const Text& candidate, const Text& outputN
             return false;
         }
     }
-    if (store.contains(candidate)) {
+    const std::string marker = markerFileName(candidate, true);
+    if (store.containsName(marker)) {
         effect([&] { controls->showNotice(candidate + seenText); });
         return false;
     }
-    if (!effect([&] { store.mark(candidate); })) return false;
+    if (!effect([&] { store.markName(marker); })) return false;
 
     const bool mainWordOnly = controls->checked(ctl::kMainWordOnly);
     const bool hasMainWord = containsText(candidate, currentMainWord);
@@ -311,6 +312,10 @@ int MiningRun::acceptedCount() const {
 }
 std::size_t MiningRun::queueSize() const {
     return m_state->queueSize;
+}
+
+std::uint64_t MiningRun::bytesSaved() const {
+    return m_state->writer.bytesWritten();
 }
 
 bool MiningRun::saveResults(bool forced) {

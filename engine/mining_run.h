@@ -64,6 +64,8 @@ class MiningRun {
     // saveResults(forced) on this run's results and its writer; used by the worker (auto-save) and
     // by the export action.
     bool saveResults(bool forced);
+    // Bytes this run's result files received so far (auto-saves and exports).
+    std::uint64_t bytesSaved() const;
 
     struct State;
 

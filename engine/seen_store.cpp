@@ -134,13 +134,13 @@ int writeEmptyFile(const std::filesystem::path& file) {
     return result;
 }
 
-bool SeenStore::contains(const Text& keyword) const {
+bool SeenStore::containsName(const std::string& name) const {
     struct stat info;
-    return ::lstat((m_dir / markerFileName(keyword, true)).c_str(), &info) == 0;
+    return ::lstat((m_dir / name).c_str(), &info) == 0;
 }
 
-int SeenStore::mark(const Text& keyword) const {
-    const auto file = m_dir / markerFileName(keyword, true);
+int SeenStore::markName(const std::string& name) const {
+    const auto file = m_dir / name;
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) { // the usual case: the store exists; markers are created empty
         ::close(fd);

@@ -28,8 +28,13 @@ class SeenStore {
     static std::filesystem::path defaultDirectory(const std::filesystem::path& home) { return home / "cwls"; }
 
     const std::filesystem::path& directory() const { return m_dir; }
-    bool contains(const Text& keyword) const;
-    int mark(const Text& keyword) const; // as writeEmptyFile
+    bool contains(const Text& keyword) const { return containsName(markerFileName(keyword, true)); }
+    int mark(const Text& keyword) const {
+        return markName(markerFileName(keyword, true));
+    } // as writeEmptyFile
+    // The same by marker file name, for a caller that tests and then marks one keyword.
+    bool containsName(const std::string& name) const;
+    int markName(const std::string& name) const;
 
   private:
     std::filesystem::path m_dir;
