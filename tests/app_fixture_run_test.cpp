@@ -73,13 +73,11 @@ TEST_F(FixtureRunTest, StartRunsTheQueueDryAndStopResetsTheCaption) {
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
     EXPECT_EQ(caption(), q("停止"));
 
-    const auto results = home.path() / "Zelkor长尾词_手机.txt";
-    // The last auto-save follows the last keyword of the queue pass.
-    QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(results) &&
-                                 test::readFile(results) ==
-                                     gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"),
-                             20000);
-    QTRY_VERIFY_WITH_TIMEOUT(askedKeywords().size() == 5, 10000);
+    // The queue pass ends with the auto-save of its fourth keyword; the window shows its notice
+    // after everything the worker wrote before it.
+    QTRY_COMPARE_WITH_TIMEOUT(panel().count(q("已帮您自动保存数据，保存路径为：")), 4, 20000);
+    EXPECT_EQ(test::readFile(home.path() / "Zelkor长尾词_手机.txt"),
+              gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"));
     EXPECT_EQ(askedKeywords(),
               (std::vector<std::string>{"手机", "手机壳", "手机支架", "手机", "手机壳定制"}));
 
@@ -116,6 +114,20 @@ TEST_F(FixtureRunTest, StopInTheMiddleOfARequestEndsTheRunAtOnce) {
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(panel().contains(q("keyword：手机壳定制")), 20000);
     EXPECT_TRUE(panel().contains(q("\n1 来源："))) << panel().toStdString();
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
+// A broken endpoints file must not send the run to the public services it was meant to replace.
+TEST_F(FixtureRunTest, UnusableEndpointsFileAsksNobody) {
+    test::writeFile(home / "data" / "endpoints.ini",
+                    "[endpoints]\n0 = " + service.origin() + "\nnot a line\n");
+    open();
+    prepare("手机");
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_TRUE(panel().contains(q("服务地址文件无法使用，本次不查询任何来源："))) << panel().toStdString();
+    EXPECT_TRUE(panel().contains(q("expected key = value"))) << panel().toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(panel().contains(q("当前待索引任务0")), 10000);
+    EXPECT_TRUE(service.requests().empty());
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
 }
 
