@@ -73,8 +73,9 @@ HttpResponse get(const Text& url, std::stop_token stop) {
 // A member of the document: the name is looked up as a bracketed string so that no GBK byte is
 // taken for path syntax.
 Text member(const JsonDocument& doc, const char* utf8) {
-    if (doc.type_of("[\"" + utf8_to_gbk(utf8) + "\"]") != JsonDocument::kString) return {};
-    return doc.get_text("[\"" + utf8_to_gbk(utf8) + "\"]");
+    const Text path = "[\"" + utf8_to_gbk(utf8) + "\"]";
+    const int type = doc.type_of(path);
+    return type == JsonDocument::kString || type == JsonDocument::kNumber ? doc.get_text(path) : Text{};
 }
 
 bool plainFileName(const Text& name) {

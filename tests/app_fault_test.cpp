@@ -1,0 +1,274 @@
+// The fault report: a real fatal error in a child process, the message box the re-executed
+// program shows, and the request the notification service receives.
+
+#include "app/fault_report.h"
+#include "app_test_support.h"
+#include "support/loopback.h"
+#include "support/temp_dir.h"
+
+#include <QSysInfo>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <csignal>
+#include <ctime>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace zelkor::app {
+namespace {
+
+using test::gbk;
+using test::RawServer;
+using test::TempDir;
+
+std::string percentAll(const std::string& bytes) {
+    std::string out;
+    char buffer[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(buffer, sizeof buffer, "%%%02X", c);
+        out += buffer;
+    }
+    return out;
+}
+
+std::string md5(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    std::string out;
+    char buffer[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(buffer, sizeof buffer, "%02x", digest[i]);
+        out += buffer;
+    }
+    return out;
+}
+
+// Seconds since 1970-01-01 08:00:00 local time, from the zone's offset at `t`.
+long long localSecondsSinceEight(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    return static_cast<long long>(t) + local.tm_gmtoff - 8 * 3600;
+}
+
+struct ChildResult {
+    int exitCode = -1; // -1 when it died by a signal
+    int signal = 0;
+    std::string out;
+};
+
+ChildResult runCrasher(const std::string& how, const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("ZELKOR_") && !entry.starts_with("QT_QPA_PLATFORM=")) env.push_back(entry);
+    }
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    for (const std::string& e : extraEnv)
+        env.push_back(e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = ZELKOR_FAULT_CRASHER, arg = how;
+    char* argv[] = {program.data(), arg.data(), nullptr};
+
+    int pipeFds[2];
+    EXPECT_EQ(pipe(pipeFds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    ChildResult result;
+    if (spawned != 0) {
+        close(pipeFds[0]);
+        ADD_FAILURE() << "cannot start " << program;
+        return result;
+    }
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        result.out.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+std::string targetOf(const std::string& head) {
+    const auto first = head.find(' ');
+    return head.substr(first + 1, head.find(' ', first + 1) - first - 1);
+}
+
+struct CrashCase {
+    const char* name;
+    const char* how;
+    int code;
+    const char* text; // UTF-8
+};
+
+class FaultReportCrash : public ::testing::TestWithParam<CrashCase> {};
+
+TEST_P(FaultReportCrash, BoxShownAndReportReceived) {
+    const CrashCase& c = GetParam();
+    RawServer notify([](const test::RawRequest&) {
+        return std::optional<std::string>(
+            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+    });
+    TempDir home;
+    const std::filesystem::path programDir = home / "程序 目录";
+    std::filesystem::create_directories(programDir);
+    test::writeFile(home / "endpoints.ini", "[endpoints]\nnotify = " + notify.url("/") + "\n");
+
+    const long long before = localSecondsSinceEight(std::time(nullptr));
+    const ChildResult child = runCrasher(c.how, {"ZELKOR_HOME=" + programDir.string(),
+                                                 "ZELKOR_ENDPOINTS=" + (home / "endpoints.ini").string()});
+    const long long after = localSecondsSinceEight(std::time(nullptr));
+
+    // The crashed image is gone; the report process ends with the crash's own status.
+    EXPECT_EQ(child.signal, 0);
+    EXPECT_EQ(child.exitCode, 128 + c.code);
+    const std::string message =
+        std::string("软件发生致命错误，已经上报开发人员加紧修复bug|   软件错误代码：") +
+        std::to_string(c.code) + "|   错误信息：" + c.text;
+    EXPECT_EQ(child.out, "box visible=1 modal=1 title=Zelkor软件bug提示 text=" + message + "\n");
+
+    ASSERT_TRUE(notify.waitForRequests(1));
+    const std::vector<test::RawRequest> requests = notify.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string& head = requests[0].head;
+    EXPECT_TRUE(head.starts_with("GET ")) << head;
+
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::string computer = std::string(host).substr(0, 15);
+    std::erase(computer, ' ');
+    const std::string title = gbk("电脑") + computer + gbk("发现bug，软件-app_fault_crasher版本号3.4");
+    const std::string body =
+        gbk("所属软件：app_fault_crasher\r\n    软件运行路径：") + gbk(programDir.c_str()) +
+        gbk("\r\n   操作系统：") + gbk(QSysInfo::prettyProductName().toUtf8().constData()) +
+        gbk("\r\n   软件错误代码：") + std::to_string(c.code) + gbk("\r\n   错误信息：") + gbk(c.text) +
+        gbk("     Zelkor软件 错误信息和bug通知系统。\r\n");
+    EXPECT_EQ(targetOf(head), "/tongzhi?mubiao=" + std::string(kReportRecipient) +
+                                  "&title=" + percentAll(title) + "&body=" + percentAll(body) + "&sa=1");
+
+    // One "sign:" line (names are case-blind), md5(secret + timestamp) + "@" + ten digits.
+    std::string lower = head;
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const auto at = lower.find("\r\nsign:");
+    ASSERT_NE(at, std::string::npos) << head;
+    EXPECT_EQ(lower.find("\r\nsign:", at + 1), std::string::npos);
+    const std::string value = head.substr(at + 7, head.find("\r\n", at + 2) - at - 7);
+    ASSERT_EQ(value.size(), 32u + 1 + 10) << value;
+    const std::string stamp = value.substr(33);
+    EXPECT_EQ(value[32], '@');
+    EXPECT_EQ(value.substr(0, 32), md5(std::string(kReportSecret) + stamp));
+    const long long seconds = std::stoll(stamp);
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultReportCrash,
+    ::testing::Values(CrashCase{"SegmentationFault", "segv", SIGSEGV, "非法内存访问（段错误）"},
+                      CrashCase{"FaultOnAnotherThread", "thread", SIGSEGV, "非法内存访问（段错误）"},
+                      CrashCase{"IntegerDivisionByZero", "fpe", SIGFPE, "算术运算错误（如整数除以零）"},
+                      CrashCase{"BusError", "bus", SIGBUS, "总线错误（内存对齐或映射文件失效）"},
+                      CrashCase{"Abort", "abort", SIGABRT, "程序异常中止"},
+                      CrashCase{"UncaughtException", "throw", SIGABRT, "未捕获的异常：index 7 outside 0..3"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FaultReport, NothingSentWithoutANotificationRoot) {
+    RawServer listener([](const test::RawRequest&) { return std::optional<std::string>(); });
+    TempDir home;
+    test::writeFile(home / "endpoints.ini", "[endpoints]\nquote = " + listener.url("/") + "\n");
+    const ChildResult child = runCrasher("segv", {"ZELKOR_HOME=" + home.path().string(),
+                                                  "ZELKOR_ENDPOINTS=" + (home / "endpoints.ini").string()});
+    EXPECT_EQ(child.exitCode, 128 + SIGSEGV);
+    EXPECT_TRUE(child.out.starts_with("box visible=1")) << child.out;
+    EXPECT_TRUE(listener.requests().empty());
+}
+
+TEST(FaultReport, NoFaultNoReport) {
+    const ChildResult child = runCrasher("none", {});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.out, "no fault\n");
+}
+
+TEST(FaultReport, TitleLosesEverySpace) {
+    FaultReportInputs in;
+    in.computer = "my pc";
+    in.programFile = gbk("zel kor　新.bin");
+    in.version = "3.4";
+    EXPECT_EQ(faultReportTitle(in), gbk("电脑mypc发现bug，软件-zelkor新.bin版本号3.4"));
+    // The body keeps them.
+    in.system = "Debian GNU/Linux 12";
+    in.programDir = "/opt/my apps";
+    EXPECT_EQ(
+        faultReportBody(in, {11, gbk("越界 访问")}),
+        gbk("所属软件：zel kor　新.bin\r\n    软件运行路径：/opt/my apps\r\n   操作系统：Debian GNU/Linux "
+            "12\r\n"
+            "   软件错误代码：11\r\n   错误信息：越界 访问     Zelkor软件 错误信息和bug通知系统。\r\n"));
+}
+
+TEST(FaultReport, EveryByteEncoded) {
+    EXPECT_EQ(percentEncodeEveryByte("A"), "%41");
+    EXPECT_EQ(percentEncodeEveryByte(gbk("电a 9\r\n")), "%B5%E7%61%20%39%0D%0A");
+    EXPECT_EQ(faultReportUrl("http://127.0.0.1:9/", "A", "b"),
+              "http://127.0.0.1:9/tongzhi?mubiao=" + std::string(kReportRecipient) +
+                  "&title=%41&body=%62&sa=1");
+}
+
+TEST(FaultReport, TimestampCountsFromEightOClockLocalTime) {
+    const char* saved = std::getenv("TZ");
+    const std::string restore = saved ? saved : "";
+    struct Case {
+        const char* zone;
+        std::time_t now;
+        const char* stamp;
+    } cases[] = {
+        {"CST-8", 1612663205, "1612663205"}, // UTC+8: the Unix time itself
+        {"UTC0", 1612663205, "1612634405"},
+        {"EST5", 1612663205, "1612616405"},
+        {"CST-8", 28800, "0000028800"}, // ten digits, zero-padded
+    };
+    for (const Case& c : cases) {
+        setenv("TZ", c.zone, 1);
+        tzset();
+        EXPECT_EQ(reportTimestamp(c.now), c.stamp) << c.zone;
+    }
+    if (saved)
+        setenv("TZ", restore.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(reportSignHeader("1612663205"),
+              "sign:" + md5(std::string(kReportSecret) + "1612663205") + "@1612663205");
+    EXPECT_EQ(std::string(kReportSecret).size(), 22u);
+}
+
+TEST(FaultReport, FaultVariableRoundTrip) {
+    const Fault fault{11, gbk("非法内存访问：a:b")};
+    const std::string value = faultVariableValue(fault);
+    EXPECT_EQ(value, "11:非法内存访问：a:b");
+    const std::optional<Fault> back = parseFaultVariable(value);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->code, 11);
+    EXPECT_EQ(back->text, fault.text);
+    for (const char* bad : {"", "11", ":text", "x1:text", "1234567890:t"})
+        EXPECT_FALSE(parseFaultVariable(bad)) << bad;
+}
+
+} // namespace
+} // namespace zelkor::app
