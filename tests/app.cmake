@@ -9,3 +9,11 @@ foreach(test ${zelkor_app_tests})
     add_dependencies(${test} zelkor)
   endif()
 endforeach()
+
+# The fault report test crashes a helper that installs the handler the way zelkor does.
+if(TARGET app_fault_test)
+  add_executable(app_fault_crasher app_fault_crasher.cpp)
+  target_link_libraries(app_fault_crasher PRIVATE zelkor_app_lib)
+  target_compile_definitions(app_fault_test PRIVATE ZELKOR_FAULT_CRASHER="$<TARGET_FILE:app_fault_crasher>")
+  add_dependencies(app_fault_test app_fault_crasher)
+endif()
