@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <malloc.h>
 #include <thread>
@@ -34,6 +35,13 @@ struct ScratchHome {
         fs::remove_all(path, ignored);
     }
 };
+
+// CPU time of the calling thread: the sink's own work, without the file system's waits.
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 WaitFunction noWait() {
     return [](std::chrono::milliseconds, std::stop_token stop) { return !stop.stop_requested(); };
@@ -58,16 +66,19 @@ class FloodSource : public SourceAdapter {
         if (keyword != "seed" || m_done) return;
         const Text name = gbk("百度相关");
         m_heapBefore = mallinfo2().uordblks;
+        const double cpuStart = threadCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < m_count; ++i)
             host.offerCandidate(gbk("长尾词") + std::to_string(i), name, 0);
         m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        m_cpuSeconds = threadCpuSeconds() - cpuStart;
         m_heapAfter = mallinfo2().uordblks;
         m_done = true;
     }
     int m_count;
     std::atomic<bool> m_done{false};
     double m_seconds = 0;
+    double m_cpuSeconds = 0;
     std::size_t m_heapBefore = 0, m_heapAfter = 0;
 };
 
@@ -94,6 +105,7 @@ void BM_SinkAndStoreGrowth(benchmark::State& state) {
         state.SetIterationTime(source.m_seconds);
         state.counters["accepted"] = run.acceptedCount();
         state.counters["us_per_candidate"] = source.m_seconds * 1e6 / count;
+        state.counters["cpu_us_per_candidate"] = source.m_cpuSeconds * 1e6 / count;
         state.counters["heap_per_keyword"] =
             static_cast<double>(source.m_heapAfter - source.m_heapBefore) / std::max(1, run.acceptedCount());
     }
