@@ -293,17 +293,19 @@ void UpdateCheck::downloadEnded(bool failed) {
         std::filesystem::rename(fetching, target, ec);
         if (ec) failed = true;
     }
-    if (!m_stop.stop_requested() && m_face.showOpen) m_face.showOpen();
-
-    // A failed download says so whatever file of that name is already there.
-    const std::int64_t kb = failed ? -1 : fileSizeKb(target);
-    if (kb >= 20) {
-        std::error_code ec;
-        std::filesystem::permissions(target, std::filesystem::perms::owner_exec,
-                                     std::filesystem::perm_options::add, ec);
-        platform::writeDesktopEntry(m_settings.desktop, kTitle, target);
-    } else {
-        notice(UpdateNotice::UpdateStatus, utf8_to_gbk(kFailureText));
+    // A window that is going away gets no more notices, entry or file permissions.
+    if (!m_stop.stop_requested()) {
+        if (m_face.showOpen) m_face.showOpen();
+        // A failed download says so whatever file of that name is already there.
+        const std::int64_t kb = failed ? -1 : fileSizeKb(target);
+        if (kb >= 20) {
+            std::error_code ec;
+            std::filesystem::permissions(target, std::filesystem::perms::owner_exec,
+                                         std::filesystem::perm_options::add, ec);
+            platform::writeDesktopEntry(m_settings.desktop, kTitle, target);
+        } else {
+            notice(UpdateNotice::UpdateStatus, utf8_to_gbk(kFailureText));
+        }
     }
     std::lock_guard lock(m_mutex);
     m_ended = true;
