@@ -1,5 +1,7 @@
 #include "cli/probe.h"
 
+#include "cli/run_options.h"
+
 #include "engine/program_dir.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
@@ -21,41 +23,6 @@ constexpr const char* kUsage =
     "  --source N     a source index 0-24, or a comma list; may be repeated\n"
     "  --json         one JSON object per source per line (UTF-8)\n"
     "  --endpoints F  the endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini)\n";
-
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        int extra = 0;
-        char32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size()) return false;
-        for (int k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 std::string jsonString(std::string_view utf8) {
     std::string out = "\"";
@@ -161,7 +128,7 @@ int probeMain(int argc, char** argv) {
     }
 
     const std::string& word = words.front();
-    const Text keyword = validUtf8(word) ? utf8_to_gbk(word) : bytes_to_text(word);
+    const Text keyword = inputToGbk(word);
 
     for (int index : chosen) {
         const auto source = make_table_source(index, *endpoints);

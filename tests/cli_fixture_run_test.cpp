@@ -313,6 +313,15 @@ TEST(CliFixtureProbe, PrintsEachSourcesRequestAndPhrasesAsJson) {
     // Nothing is stored: no seen store, no settings, no results.
     EXPECT_TRUE(fs::is_empty(dir / "home"));
     EXPECT_EQ(service.requests().size(), 3u);
+
+    // A keyword that is not UTF-8 is taken as GBK.
+    const Outcome gbk = runCli(
+        {"probe", "--json", "--source", "1", test::to_gbk("手机")}, dir,
+        {{"ZELKOR_ENDPOINTS", (dir / "endpoints.ini").string()}, {"ZELKOR_HOME", (dir / "home").string()}});
+    ASSERT_EQ(gbk.status, 0) << gbk.err;
+    EXPECT_NE(gbk.out.find("/5a1Fazu8AA54nxGko9WTAnF6hhy/su?wd=%E6%89%8B%E6%9C%BA\","), std::string::npos)
+        << gbk.out;
+    EXPECT_NE(gbk.out.find("\"phrases\":[\"手机壳\",\"手机膜\"]}"), std::string::npos) << gbk.out;
 }
 
 TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
