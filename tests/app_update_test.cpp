@@ -531,3 +531,36 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
 
 } // namespace
 } // namespace zelkor::app
+
+namespace zelkor::app {
+namespace {
+
+// A check being torn down must not wait for a question nobody will answer.
+TEST(UpdateWindow, StopGivesAnOpenQuestionUpAsCancel) {
+    test::qtApp();
+    QWidget window;
+    UpdateNoticeArea area(&window);
+    UpdateFace face = windowUpdateFace(&window, &area);
+    std::stop_source stop;
+    std::optional<bool> answer;
+    // The box runs its own loop, so the test acts from inside it.
+    bool checked = false;
+    std::thread asker;
+    QTimer::singleShot(100, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        stop.request_stop();
+        asker.join();
+        EXPECT_EQ(answer, false);
+        checked = true;
+        box->button(QMessageBox::Ok)->click(); // an answer after the fact goes nowhere
+    });
+    asker = std::thread([&] { answer = face.ask(gbk("发现新版本，是否更新"), gbk("x"), stop.get_token()); });
+    QTRY_VERIFY_WITH_TIMEOUT(checked, 5000);
+    stop.request_stop();
+    if (asker.joinable()) asker.join();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+} // namespace zelkor::app
