@@ -58,10 +58,16 @@ Text resultPathText(const Controls& controls) {
     Text directory = controls.text(ctl::kSaveDir);
     if (directory.empty() || directory.back() != '/') directory += '/';
     Text path = directory + name + gbkPrefix(controls.text(ctl::kSeeds), 100) + ".txt";
-    // CR LF never occurs inside a GBK character (trail bytes are 0x40 and above).
-    for (std::size_t at; (at = path.find("\r\n")) != Text::npos;)
-        path.erase(at, 2);
-    return path;
+    // One pass, left to right: "\r\r\n\n" leaves "\r\n". CR LF never occurs inside a GBK character
+    // (trail bytes are 0x40 and above).
+    Text out;
+    out.reserve(path.size());
+    for (std::size_t from = 0, at;; from = at + 2) {
+        at = path.find("\r\n", from);
+        out.append(path, from, at == Text::npos ? Text::npos : at - from);
+        if (at == Text::npos) break;
+    }
+    return out;
 }
 
 bool ResultWriter::save(Controls& controls, const std::vector<ResultRecord>& results, bool forced) {
@@ -85,10 +91,12 @@ std::uint64_t ResultWriter::bytesWritten() const {
 
 bool ResultWriter::write(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
     struct stat info;
-    const bool ours = !m_lastFile.empty() && file == m_lastFile && results.size() >= m_linesWritten &&
-                      ::stat(file.c_str(), &info) == 0 &&
+    const bool ours = !m_lastFile.empty() && file == m_lastFile && ::stat(file.c_str(), &info) == 0 &&
                       static_cast<std::uint64_t>(info.st_size) == m_size && info.st_ino == m_inode &&
                       info.st_dev == m_device && mtimeNs(info) == m_mtimeNs;
+    // An export's copy can be older than the worker's last auto-save; the file already holds those
+    // lines and the newer ones, and rewriting it from the copy would drop the newer ones.
+    if (ours && results.size() <= m_linesWritten) return true;
     if (ours && append(file, results)) return true;
     m_lastFile.clear();
     return rewrite(file, results);

@@ -23,7 +23,8 @@ class ResultWriter {
     // Writes all `keywords` to the path the controls give now, unless auto-save is off and the
     // save is not forced; then the notice "已帮您自动保存数据，保存路径为：<path>", or, when the
     // file could not be written, "数据保存失败，保存路径为：<path>". Returns true when written.
-    // Records only ever grow between calls of one writer (one run's results).
+    // Records only ever grow between calls of one writer (one run's results); a call with an older,
+    // shorter copy leaves the file holding the newer lines.
     bool save(Controls& controls, const std::vector<ResultRecord>& results, bool forced);
 
     // Bytes written to disk by this writer so far (appends and rewrites).

@@ -37,6 +37,7 @@ TEST(ResultPath, FollowsTheNameRules) {
         {"/out", a100 + "bcd", "/out/Zelkor长尾词_" + a100 + ".txt"},
         {"/out", std::string(99, 'a') + "字", "/out/Zelkor长尾词_" + std::string(99, 'a') + ".txt"},
         {"/o\r\nut", "", "/out/Zelkor长尾词_.txt"},
+        {"/out", "a\r\r\n\nb", "/out/Zelkor长尾词_a\r\nb.txt"}, // one pass, not until none is left
     };
     for (const auto& c : cases) {
         ValueControls controls;
@@ -110,6 +111,24 @@ TEST_F(ExportTest, AppendsToItsOwnFileAndRewritesAFileChangedMeanwhile) {
     EXPECT_EQ(readFile(dir / "Zelkor长尾词_x.txt"), content + "k51\r\n");
     // No temporary file is left beside them.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST_F(ExportTest, AnOlderCopyNeverTakesLinesAwayFromTheFile) {
+    // The export action copies the results, then the worker auto-saves a longer list before the
+    // export gets to write its copy.
+    const auto older = records({"k1", "k2"});
+    const auto newer = records({"k1", "k2", "k3"});
+    ASSERT_TRUE(writer.save(controls, newer, false));
+    ASSERT_TRUE(writer.save(controls, older, true));
+    EXPECT_EQ(readFile(file), "k1\r\nk2\r\nk3\r\n");
+    const auto newest = records({"k1", "k2", "k3", "k4"});
+    ASSERT_TRUE(writer.save(controls, newest, false));
+    EXPECT_EQ(readFile(file), "k1\r\nk2\r\nk3\r\nk4\r\n");
+
+    // A file changed by someone else is still rewritten from whatever copy comes.
+    writeFile(file, "foreign\r\n");
+    ASSERT_TRUE(writer.save(controls, older, true));
+    EXPECT_EQ(readFile(file), "k1\r\nk2\r\n");
 }
 
 TEST_F(ExportTest, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
