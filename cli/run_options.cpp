@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace zelkor::cli {
 
@@ -81,18 +81,26 @@ Text inputToGbk(std::string_view bytes) {
 }
 
 std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // read(2) itself, so that a directory or a failing read is an error, not an empty file.
+    std::string bytes;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    while (ok) {
+        char buffer[1 << 16];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (!ok) {
         *error = "cannot read " + file.string() + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        *error = "cannot read " + file.string();
-        return std::nullopt;
-    }
-    std::string bytes = content.str();
+    ::close(fd);
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
     std::string joined;
     std::size_t from = 0;

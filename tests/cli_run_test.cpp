@@ -261,6 +261,8 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
         {{"--bogus"}, "--bogus"},
         {{"--seeds-file", h + "/missing.txt"}, "missing.txt"},
         {{"--forbidden-file", h + "/missing.txt"}, "missing.txt"},
+        {{"--seeds-file", h}, "Is a directory"},
+        {{"--forbidden-file", h}, "Is a directory"},
         {{"--sources", "25"}, "--sources"},
         {{"--sources", "1,,2"}, "--sources"},
         {{"--sources", "baidu"}, "--sources"},
