@@ -92,6 +92,8 @@ std::string markerFileName(const Text& keyword, bool fold_case) {
     for (const char c : utf8) {
         if (c == '%')
             name += "%25";
+        else if (c == '\0') // would end the name at the system call
+            name += "%00";
         else if (c == '/')
             name += "%2F";
         else if (fold_case && c >= 'A' && c <= 'Z')

@@ -1,6 +1,6 @@
 #pragma once
 // One empty marker file per collected phrase, under <home>/cwls/. Names are the keyword in UTF-8
-// with ASCII letters folded to lower case, "%" and "/" escaped as %25 and %2F, "." and ".." as
+// with ASCII letters folded to lower case, "%", "/" and NUL escaped as %25, %2F and %00, "." and ".." as
 // %2E and %2E%2E, and names too long for the file system shortened to a prefix plus a hash; every
 // marker lies directly inside the store directory, and one keyword always gives one name.
 

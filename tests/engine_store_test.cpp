@@ -71,6 +71,14 @@ TEST(SeenStore, MarksWithEmptyFilesAndFoldsAsciiCase) {
     for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
         EXPECT_TRUE(entry.is_directory() || entry.path().parent_path() == dir / "cwls") << entry.path();
     EXPECT_FALSE(fs::exists(dir / "escape.zr"));
+
+    // A NUL inside a keyword neither cuts its name short nor makes it another keyword's.
+    const Text withNul("n\0b", 3);
+    EXPECT_EQ(store.mark(withNul), 1);
+    EXPECT_TRUE(store.contains(withNul));
+    EXPECT_FALSE(store.contains("n"));
+    EXPECT_FALSE(store.contains(Text("n\0c", 3)));
+    EXPECT_TRUE(fs::exists(dir / "cwls" / "n%00b.zr"));
 }
 
 TEST(WriteEmptyFile, CreatesParentsTruncatesAndReportsFailures) {
