@@ -308,7 +308,7 @@ TEST_F(RunTest, StopInTheMiddleOfASourceEndsEverythingAtOnce) {
     const auto outputBefore = lines();
     const auto noticesBefore = notices();
     run->stop();
-    EXPECT_TRUE(run->waitUntilDone(std::chrono::seconds(0)) || true); // stop() itself never waits
+    EXPECT_FALSE(run->workerDone()); // stop() returned while the worker still sits in the source
     source.resume.set_value();
     ASSERT_TRUE(run->waitUntilDone(std::chrono::seconds(10)));
 
