@@ -4,6 +4,7 @@
 #include "net/curl_handle.h"
 #include "text/regex.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <string_view>
@@ -331,16 +332,20 @@ Failure failureOf(Phase phase, CURLcode code) {
 // Harvests the final response's header block into the response.
 void readHeaderBlock(const HttpRequestSpec& spec, const Text& block, HttpResponse& response) {
     response.headers = block;
-    int end = text_find(block, "\r\n", 10);
-    response.status = end > 0 ? text_mid(block, 10, end - 10) : Text();
+    // The block is the server's raw bytes, not GBK: a UTF-8 reason phrase or cookie value can end
+    // in a lone high byte, which a character scan would pair with the CR or ";" after it. Those
+    // bytes are never trail bytes in GBK, so a byte search cuts well-formed text the same way.
+    std::size_t end = block.size() > 9 ? block.find("\r\n", 9) : Text::npos;
+    response.status = end != Text::npos ? block.substr(9, end - 9) : Text();
     Text cookies;
     for (std::string_view line : splitLines(block)) {
         std::size_t sep = line.find(": ");
         if (sep != std::string_view::npos && line.substr(0, sep) == "Set-Cookie") {
-            if (line.find(';') == std::string_view::npos)
+            std::size_t semicolon = line.find(';', sep);
+            if (semicolon == std::string_view::npos)
                 cookies += text_trim(text_replace(line, "Set-Cookie:", ""));
             else
-                cookies += text_trim(text_between(line, "Set-Cookie:", ";"));
+                cookies += text_trim(line.substr(sep + 1, semicolon - sep - 1));
             cookies += "; ";
         }
         if (line.size() >= 10 && text_compare(line.substr(0, 10), "Location: ", false) == 0)
@@ -355,8 +360,12 @@ void readHeaderBlock(const HttpRequestSpec& spec, const Text& block, HttpRespons
 Text decodedText(const Bytes& body) {
     Text text = bytes_to_text(body);
     Text head = text_left(text, 1024);
-    // Most answers are script or JSON without any tag: skip compiling the pattern for them.
-    if (text_find(head, "charset=", 1, true) == -1) return text;
+    // Most answers are script or JSON without any tag: skip compiling the pattern for them. A byte
+    // search, so that a stray high byte before the tag cannot hide it from this check.
+    static constexpr std::string_view kCharset = "charset=";
+    auto folded = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; };
+    if (std::search(head.begin(), head.end(), kCharset.begin(), kCharset.end(), folded) == head.end())
+        return text;
     RegexObject meta;
     if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", head) || meta.match_count() < 1) return text;
     Text charset = meta.group_text(1, 1);

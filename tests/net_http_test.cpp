@@ -293,6 +293,32 @@ TEST(HttpRequestResponse, HarvestsStatusCookiesAndLocation) {
     EXPECT_EQ(cases[2].expectedCookies, "a=1; b=2; z=1");
 }
 
+TEST(HttpRequestResponse, HeaderBytesOutsideGbkDoNotHideLineEnds) {
+    // Servers send UTF-8 in reason phrases and cookie values; an odd run of high bytes must not
+    // swallow the CR or the ";" after it.
+    struct Case {
+        const char* name;
+        std::string headLines;
+        std::string status;
+        std::string cookies;
+    };
+    const Case cases[] = {
+        {"reason phrase", "HTTP/1.1 200 \xE5\xA5\xBD\r\nX-A: 1\r\n", "200 \xE5\xA5\xBD", ""},
+        {"cookie value", "HTTP/1.1 200 OK\r\nSet-Cookie: n=\xE5\xA5\xBD; path=/\r\nSet-Cookie: m=1\r\n",
+         "200 OK", "n=\xE5\xA5\xBD; m=1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawServer server([&](const RawRequest&) { return c.headLines + "Content-Length: 2\r\n\r\nok"; });
+        HttpRequestSpec spec;
+        spec.url = server.url("/");
+        HttpResponse response = http_request(spec);
+        EXPECT_EQ(response.status, c.status);
+        EXPECT_EQ(response.cookies, c.cookies);
+        EXPECT_EQ(response.text, "ok");
+    }
+}
+
 TEST(HttpRequestResponse, KeepsOnlyTheFinalHeaderBlockAndNeverDecompresses) {
     const std::string gzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x4b\x04\x00", 13);
     RawServer server([&](const RawRequest&) {
@@ -336,6 +362,11 @@ TEST(HttpRequestResponse, DecodesTheCharsetDeclaredInTheFirst1024Bytes) {
         {"html5 tag", "<meta charset=\"UTF-8\"><p>" + chinese, true},
         {"non-GBK bytes before the tag",
          "<title>" + chinese + "\xF0\x9F\x98\x80</title><meta charset='utf-8'>", true},
+        {"a byte 0x80 just before charset=",
+         "<meta\xE3\x80\x80"
+         "charset=utf-8>" +
+             chinese,
+         true},
         {"tag after byte 1024", "<html>" + pad + "<meta charset=\"utf-8\">" + chinese, false},
         {"gbk in lower case is not decoded", "<meta charset=gbk>" + chinese, false},
         {"an unknown charset keeps the bytes", "<meta charset=no-such-charset>" + chinese, false},
