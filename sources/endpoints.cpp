@@ -43,9 +43,16 @@ std::string urlProblem(const std::string& key, const std::string& value) {
     const std::string_view authority = rest.substr(0, slash);
     if (authority.empty() || authority.starts_with(":")) return "the value has no host";
     if (authority.find_first_of(" \t?#@") != std::string_view::npos) return "the host part is not valid";
-    if (const auto colon = authority.rfind(':');
-        colon != std::string_view::npos && authority.find(']') == std::string_view::npos) {
-        const std::string_view port = authority.substr(colon + 1);
+    // An IPv6 address is bracketed; a port may follow only after its closing bracket.
+    std::string_view afterHost = authority;
+    if (authority.starts_with("[")) {
+        const auto close = authority.find(']');
+        if (close == std::string_view::npos || close == 1) return "the host part is not valid";
+        afterHost = authority.substr(close + 1);
+        if (!afterHost.empty() && !afterHost.starts_with(":")) return "the host part is not valid";
+    }
+    if (const auto colon = afterHost.rfind(':'); colon != std::string_view::npos) {
+        const std::string_view port = afterHost.substr(colon + 1);
         if (port.empty() || port.size() > 5 ||
             port.find_first_not_of("0123456789") != std::string_view::npos ||
             std::stoi(std::string(port)) > 65535 || std::stoi(std::string(port)) == 0)

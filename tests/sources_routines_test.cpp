@@ -198,6 +198,9 @@ TEST(Endpoints, RejectsMalformedFilesWithTheLine) {
         {"[endpoints]\n0 = ftp://127.0.0.1:1\n", "http:// or https://"},
         {"[endpoints]\n0 = http://:80\n", "no host"},
         {"[endpoints]\n0 = http://127.0.0.1:99999\n", "port"},
+        {"[endpoints]\n0 = http://[::1]:x\n", "port"},
+        {"[endpoints]\n0 = http://[::1\n", "host part"},
+        {"[endpoints]\n0 = http://[::1]8080\n", "host part"},
         {"[endpoints]\n\n\n3 = http://127.0.0.1:80/prefix\n", ":4: a source's value"},
         {"[endpoints\n", "section header"},
     };
