@@ -291,6 +291,7 @@ const std::vector<Case>& cases() {
          "b\\u003e\",0]],"
          "{\"i\":\"xwfe\"}]",
          {"target", "trump"}},
+        {22, "google_sug_guard_inside_a_phrase", Enc::Utf8, ")]}'\n[[[\"a)]}'b\",0]]]", {"ab"}},
         // 23 1688下拉: the assignment removed, "_" and "%" removed from each phrase (whole characters).
         {23,
          "alibaba",
@@ -370,6 +371,23 @@ TEST(SourceFailures, WrongShapesAndBrokenServicesGiveNothing) {
     RecordingHost host;
     make_table_source(1, closed)->run(to_gbk("手机"), host);
     EXPECT_TRUE(host.offers.empty());
+}
+
+TEST(SourceGraph, TheServiceAnswersFromTheGraphItIsGiven) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    test::FixtureGraph graph;
+    graph["x"][24] = {"x1", "x2"};
+    service.useGraph(std::move(graph));
+    Endpoints endpoints;
+    endpoints.set("24", service.origin());
+    RecordingHost host;
+    make_table_source(24, endpoints)->run("x", host);
+    // The trailing element carries no key: the empty text.
+    EXPECT_EQ(host.phrases(), (std::vector<Text>{"x1", "x2", ""}));
+    host.offers.clear();
+    make_table_source(24, endpoints)->run(to_gbk("手机"), host); // not in the given graph
+    EXPECT_EQ(host.phrases(), std::vector<Text>{""});
 }
 
 TEST(SourceTick, AnUntickedSourceSendsNothingAndTheTickIsReadAtEveryCall) {

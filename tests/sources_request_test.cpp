@@ -161,23 +161,57 @@ TEST_P(SourceRequest, TheServiceReceivesTheRowsRequest) {
 INSTANTIATE_TEST_SUITE_P(Rows, SourceRequest, ::testing::ValuesIn(requestCases()),
                          [](const auto& info) { return "row" + std::to_string(info.param.source); });
 
-TEST(SourceRequestCookies, TheFixedCookieTextsGoOutByteForByte) {
+// The rows' own header lines and cookie texts as they go out on the wire: byte for byte, in order,
+// each once (the engine's defaults never add a second User-Agent or Host).
+TEST(SourceRequestHeaders, TheRowsHeaderBlocksGoOutByteForByte) {
     test::RawServer server([](const test::RawRequest&) -> std::optional<std::string> {
         return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n[]");
     });
-    Endpoints endpoints;
-    endpoints.set("2", server.url(""));
-    endpoints.set("24", server.url(""));
-    SilentHost host;
-    make_table_source(2, endpoints)->run(to_gbk("手机"), host);
-    make_table_source(24, endpoints)->run(to_gbk("手机"), host);
-    const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_NE(requests[0].head.find("\r\n" + source_config::baiduCookieText() + "\r\n"), std::string::npos)
-        << requests[0].head;
-    EXPECT_NE(requests[1].head.find("\r\n" + source_config::jdCookieText() + "\r\n"), std::string::npos)
-        << requests[1].head;
-    EXPECT_EQ(requests[1].head.find("Cookie:"), requests[1].head.rfind("Cookie:")); // sent once
+    const std::string host = "127.0.0.1:" + std::to_string(server.port());
+    struct Case {
+        int source;
+        std::string block; // consecutive lines of the request head
+        std::vector<std::string> once;
+    } cases[] = {
+        {2,
+         "\r\nUser-Agent: Mozilla/5.0 (Linux; Android 6.0; Nexus 5 Build/MRA58N) AppleWebKit/537.36 (KHTML, "
+         "like "
+         "Gecko) Chrome/78.0.3904.70 Mobile Safari/537.36\r\n",
+         {"User-Agent:", "Cookie:"}},
+        {2, "\r\n" + source_config::baiduCookieText() + "\r\n", {}},
+        {8,
+         "\r\nUser-Agent: Mozilla/5.0 (iPhone; CPU iPhone OS 11_0 like Mac OS X) AppleWebKit/604.1.38 "
+         "(KHTML, like "
+         "Gecko) Version/11.0 Mobile/15A372 Safari/604.1\r\n",
+         {"User-Agent:"}},
+        {11,
+         "\r\nUser-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+         "Chrome/50.0.2661.87 Safari/537.36\r\n",
+         {"User-Agent:"}},
+        {24,
+         "\r\nHost: " + host +
+             "\r\nPragma: no-cache\r\nReferer: https://www.jd.com/\r\nSec-Fetch-Mode: "
+             "no-cors\r\nSec-Fetch-Site: same-site\r\nUser-Agent: Mozilla/5.0 (Windows NT 6.1; Win64; x64) "
+             "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/78.0.3904.70 Safari/537.36\r\n",
+         {"Host:", "User-Agent:", "Cookie:", "Pragma:", "Referer:"}},
+        {24, "\r\n" + source_config::jdCookieText() + "\r\n", {}},
+    };
+    SilentHost silent;
+    for (const Case& c : cases) {
+        Endpoints endpoints;
+        endpoints.set(std::to_string(c.source), server.url(""));
+        const std::size_t before = server.requests().size();
+        make_table_source(c.source, endpoints)->run(to_gbk("手机"), silent);
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), before + 1) << c.source;
+        const std::string& head = requests.back().head;
+        EXPECT_NE(head.find(c.block), std::string::npos) << c.source << "\n" << head;
+        for (const std::string& name : c.once) {
+            const std::string line = "\r\n" + name;
+            EXPECT_NE(head.find(line), std::string::npos) << c.source << " " << name;
+            EXPECT_EQ(head.find(line), head.rfind(line)) << c.source << " " << name << " sent twice";
+        }
+    }
 }
 
 TEST(SourceRequestKeyword, AnEmptyKeywordIsSentWithAnEmptyValue) {
