@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,18 +83,27 @@ int probeMain(int argc, char** argv) {
     std::string endpointsFile;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        std::optional<std::string> attached; // --name=value
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+            attached = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        if (attached && arg != "--source" && arg != "--endpoints") {
+            std::cerr << "zelkor-cli probe: unknown option " << argv[i] << "\n" << kUsage;
+            return 2;
+        }
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
         } else if (arg == "--json") {
             json = true;
         } else if (arg == "--source" || arg == "--endpoints") {
-            if (i + 1 >= argc) {
+            if (!attached && i + 1 >= argc) {
                 std::cerr << "zelkor-cli probe: " << arg << " needs a value\n" << kUsage;
                 return 2;
             }
-            const std::string value = argv[++i];
+            const std::string value = attached ? *attached : std::string(argv[++i]);
             if (arg == "--endpoints") {
                 endpointsFile = value;
             } else if (!parseIndexes(value, chosen)) {

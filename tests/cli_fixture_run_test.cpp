@@ -331,7 +331,7 @@ TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
     TempDir dir;
     service.writeEndpoints(dir / "endpoints.ini");
     const Outcome outcome =
-        runCli({"probe", "--endpoints", (dir / "endpoints.ini").string(), "--source", "6", "手机"}, dir);
+        runCli({"probe", "--endpoints=" + (dir / "endpoints.ini").string(), "--source=6", "手机"}, dir);
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     expectSameLines(outcome.out,
                     "#6 360下拉\n  url: " + service.origin() +
@@ -339,8 +339,13 @@ TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
                         "fields=word&word=%E6%89%8B%E6%9C%BA\n  status: 500 Internal Server Error\n"
                         "  bytes: 30\n  phrases: 0\n");
 
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {"probe"}, {"probe", "--source", "25", "x"}, {"probe", "--bogus", "x"}, {"probe", "a", "b"}}) {
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"probe"},
+                                               {"probe", "--source", "25", "x"},
+                                               {"probe", "--source=", "x"},
+                                               {"probe", "--json=1", "x"},
+                                               {"probe", "--bogus", "x"},
+                                               {"probe", "a", "b"}}) {
         const Outcome failed = runCli(bad, dir);
         EXPECT_EQ(failed.status, 2) << bad.back();
         EXPECT_TRUE(failed.out.empty());
