@@ -170,7 +170,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
-    // A run still going must not write into a window that is gone.
+    // A run or a cache cleanup still going must not write into a window that is gone.
+    m_controls->detach();
     if (m_run) m_run->controller.stop();
 }
 

@@ -8,17 +8,24 @@
 
 namespace zelkor::app {
 
-WindowControls::WindowControls(QObject* window, Face face) : m_window(window), m_face(std::move(face)) {}
+WindowControls::WindowControls(QObject* window, Face face)
+    : m_window(window), m_windowThread(window->thread()), m_face(std::move(face)) {}
+
+void WindowControls::detach() {
+    std::lock_guard guard(m_windowMutex);
+    m_window = nullptr;
+}
 
 bool WindowControls::onWindowThread() const {
-    return m_window && QThread::currentThread() == m_window->thread();
+    std::lock_guard guard(m_windowMutex);
+    return m_window && QThread::currentThread() == m_windowThread;
 }
 
 void WindowControls::post(std::function<void()> call) {
-    QObject* window = m_window.data();
-    if (!window) return;
+    std::lock_guard guard(m_windowMutex);
+    if (!m_window) return;
     // The window as context: a call still queued when the window goes is dropped, not run.
-    QMetaObject::invokeMethod(window, std::move(call), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_window, std::move(call), Qt::QueuedConnection);
 }
 
 Text WindowControls::text(std::string_view control) const {

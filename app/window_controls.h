@@ -5,7 +5,6 @@
 
 #include "engine/controls.h"
 
-#include <QPointer>
 #include <array>
 #include <functional>
 #include <map>
@@ -13,6 +12,7 @@
 #include <string>
 
 class QObject;
+class QThread;
 
 namespace zelkor::app {
 
@@ -31,6 +31,9 @@ class WindowControls final : public Controls {
 
     // `window` decides the thread writes are delivered to; once it is gone, writes are dropped.
     WindowControls(QObject* window, Face face);
+    // Called by the window as it is destroyed, on its thread: from then on every write is dropped.
+    // Other threads never look at the window itself, so one going away under them is harmless.
+    void detach();
 
     Text text(std::string_view control) const override;
     bool checked(std::string_view control) const override;
@@ -50,7 +53,9 @@ class WindowControls final : public Controls {
     bool onWindowThread() const;
     void post(std::function<void()> call);
 
-    QPointer<QObject> m_window;
+    mutable std::mutex m_windowMutex; // held while a write is queued, so the window outlives it
+    QObject* m_window;
+    QThread* m_windowThread;
     Face m_face;
     mutable std::mutex m_mutex;
     std::map<std::string, Text, std::less<>> m_texts;

@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -251,6 +252,32 @@ TEST_F(WindowTest, WritesAfterTheWindowIsGoneAreDropped) {
     controls->showNotice(gbk("b"));
     QCoreApplication::processEvents();
     EXPECT_EQ(controls->text(ctl::kCountLabel), gbk("当前词数：1"));
+}
+
+// A cache cleanup or a stopped run may be writing at the very moment the window goes.
+TEST_F(WindowTest, WritesWhileTheWindowGoesAwayAreSafe) {
+    for (int round = 0; round < 20; ++round) {
+        open();
+        std::shared_ptr<WindowControls> controls = window->controls();
+        std::atomic<bool> writing{true};
+        std::atomic<int> writes{0};
+        std::thread worker([&] {
+            while (writing) {
+                controls->showNotice(gbk("临时数据清理完毕"));
+                controls->setText(ctl::kCountLabel, gbk("当前词数：1"));
+                ++writes;
+            }
+        });
+        while (writes < 50)
+            std::this_thread::yield();
+        window.reset();
+        const int before = writes;
+        while (writes < before + 50)
+            std::this_thread::yield();
+        writing = false;
+        worker.join();
+        QCoreApplication::processEvents();
+    }
 }
 
 TEST_F(WindowTest, AppendGoesToTheEndWithoutASeparator) {
