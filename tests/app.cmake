@@ -17,3 +17,8 @@ if(TARGET app_fault_test)
   target_compile_definitions(app_fault_test PRIVATE ZELKOR_FAULT_CRASHER="$<TARGET_FILE:app_fault_crasher>")
   add_dependencies(app_fault_test app_fault_crasher)
 endif()
+
+# No window test may reach a public host, even one that forgets its own endpoints file.
+foreach(test ${zelkor_app_tests})
+  target_sources(${test} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/app_loopback_guard.cpp)
+endforeach()

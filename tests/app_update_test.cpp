@@ -15,7 +15,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
+#include <string>
 #include <thread>
 
 namespace zelkor::app {
@@ -482,6 +484,7 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
     Services services({{kIndex1, document("3.4")}, {kQuote, kQuoteUtf8}});
     test::writeFile(home / "endpoints.ini",
                     "[endpoints]\nupdate1 = " + services.root() + "/m1/\nquote = " + services.root() + "\n");
+    const std::string before = std::getenv("ZELKOR_ENDPOINTS") ? std::getenv("ZELKOR_ENDPOINTS") : "";
     setenv("ZELKOR_ENDPOINTS", (home / "endpoints.ini").c_str(), 1);
     MainWindowOptions options;
     options.home = home.path();
@@ -493,7 +496,10 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
     EXPECT_EQ(area->parentWidget()->objectName(), q("联系方式"));
 
     std::unique_ptr<UpdateCheck> check = makeWindowUpdateCheck(&window, home.path(), home / "desktop");
-    unsetenv("ZELKOR_ENDPOINTS");
+    if (before.empty())
+        unsetenv("ZELKOR_ENDPOINTS");
+    else
+        setenv("ZELKOR_ENDPOINTS", before.c_str(), 1); // the test program's loopback guard
     check->start();
     QTRY_COMPARE_WITH_TIMEOUT(area->notice(UpdateNotice::Quote), q("   ") + q(kQuoteUtf8), 10000);
     EXPECT_EQ(area->notice(UpdateNotice::Version), q("版本v3.4"));

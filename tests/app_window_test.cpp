@@ -2,10 +2,12 @@
 // mirror the engine reads. No test here starts a run (see app_fixture_run_test.cpp).
 
 #include "app/main_window.h"
+#include "app/update_check.h"
 #include "app/widgets.h"
 #include "app_test_support.h"
 #include "engine/control_names.h"
 #include "engine/seen_store.h"
+#include "sources/endpoints.h"
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>
@@ -133,6 +135,19 @@ const ControlRow kInventory[] = {
     {"图片框2", "zelkor::app::PictureBox", "联系方式", {8, 180, 148, 148}, "", Plain},
     {"图片框3", "zelkor::app::PictureBox", "联系方式", {164, 180, 148, 148}, "", Plain},
 };
+
+// The test programs' own guard: a window made here without an endpoints file of its own asks
+// loopback only, for every source and for the daily quote.
+TEST_F(WindowTest, ServicesOfATestWindowAreOnLoopback) {
+    const std::optional<Endpoints> endpoints = Endpoints::loadDefault(home.path());
+    ASSERT_TRUE(endpoints.has_value());
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(endpoints->get(std::to_string(i)).value_or("").rfind("http://127.0.0.1:", 0), 0u) << i;
+    const UpdateSettings update = UpdateSettings::fromEndpoints(&*endpoints, home.path(), home / "desktop");
+    EXPECT_EQ(update.quoteRoot.rfind("http://127.0.0.1:", 0), 0u) << update.quoteRoot;
+    for (const Text& mirror : update.mirrors)
+        EXPECT_TRUE(mirror.empty());
+}
 
 TEST_F(WindowTest, EveryControlHasItsKindPlaceTextAndState) {
     open();
