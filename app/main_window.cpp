@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 
 // Resources of a static library are registered by hand; outside any namespace, as Qt requires.
@@ -113,6 +114,21 @@ PictureBox* picture(QWidget* parent, std::string_view control, QRect r, const ch
     p->setPixmap(QPixmap(QString::fromLatin1(resource)));
     return p;
 }
+
+// Controls on a page are placed from the tab control's own top-left corner, the strip of tabs
+// included, as the layout's coordinates were made: the page area starts under a slim tab strip
+// drawn over it, so nothing at the bottom of a page is cut off. Group box frames run through the
+// middle of their titles, clear of the controls placed under them.
+const int kTabStripHeight = 21;
+const char* const kTabsStyle = R"(
+QTabBar::tab { height: 19px; padding: 0 8px; border: 1px solid #a0a0a0; background: #e6e6e6;
+               margin-right: -1px; }
+QTabBar::tab:selected { background: palette(window); border-bottom-color: palette(window); }
+QTabBar::tab:!selected { margin-top: 2px; height: 17px; }
+QTabWidget::pane { top: -20px; border: 1px solid #a0a0a0; border-top: none; }
+QGroupBox { border: 1px solid #a0a0a0; border-radius: 2px; margin-top: 7px; }
+QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }
+)";
 
 QString qstr(const std::filesystem::path& p) {
     return QString::fromStdString(p.string());
@@ -221,6 +237,12 @@ void MainWindow::buildLayout() {
     buildSettingsPage(pageWidgets[2]);
     buildContactPage(pageWidgets[3]);
     tabs->setCurrentIndex(0);
+    tabs->setStyleSheet(QString::fromLatin1(kTabsStyle));
+    // The line under the tabs, beside the last one; the selected tab stays open towards its page.
+    auto* strip = new QFrame(tabs);
+    strip->setGeometry(0, kTabStripHeight - 1, 328, 1);
+    strip->setStyleSheet(QStringLiteral("background: #a0a0a0;"));
+    strip->stackUnder(tabs->tabBar());
 
     connect(findChild<QPushButton*>(name(ctl::kStartButton)), &QPushButton::clicked, this,
             &MainWindow::onStartStop);
@@ -293,7 +315,7 @@ void MainWindow::buildSettingsPage(QWidget* page) {
 }
 
 void MainWindow::buildContactPage(QWidget* page) {
-    QLabel* text = label(page, "标签13", {8, 16, 304, 150},
+    QLabel* text = label(page, "标签13", {8, 28, 304, 140},
                          "Zelkor工作室\n\n"
                          "邮箱：support@zelkor.example\n"
                          "网站：www.zelkor.example\n"

@@ -131,7 +131,7 @@ const ControlRow kInventory[] = {
     {"编辑框_挂机keyword", "QLineEdit", "外形框_挂机", {9, 125, 272, 40}, "", Plain},
     {"选择框_挂机模式", "QCheckBox", "外形框_挂机", {16, 174, 104, 32}, "启用挂机模式", Unchecked},
     {"标签8", "QLabel", "外形框_挂机", {21, 217, 256, 198}, nullptr, Plain},
-    {"标签13", "QLabel", "联系方式", {8, 16, 304, 150}, nullptr, Plain},
+    {"标签13", "QLabel", "联系方式", {8, 28, 304, 140}, nullptr, Plain},
     {"图片框2", "zelkor::app::PictureBox", "联系方式", {8, 180, 148, 148}, "", Plain},
     {"图片框3", "zelkor::app::PictureBox", "联系方式", {164, 180, 148, 148}, "", Plain},
 };
@@ -167,6 +167,32 @@ TEST_F(WindowTest, EveryControlHasItsKindPlaceTextAndState) {
         }
         EXPECT_EQ(w->isHidden(), (row.flags & Hidden) != 0);
         EXPECT_EQ(w->isEnabled(), (row.flags & Hidden) == 0); // 按钮1 is hidden and disabled
+    }
+}
+
+// Page coordinates count from the tab control's corner, as the layout was made: every control of
+// every page is whole inside the page area and clear of the tab strip.
+TEST_F(WindowTest, EveryPageControlIsWhollyVisible) {
+    MainWindow& w = open();
+    w.show();
+    QCoreApplication::processEvents();
+    auto* tabs = child<QTabWidget>("选择夹1");
+    const int strip = tabs->tabBar()->geometry().bottom();
+    EXPECT_LE(strip, 21); // the first page's label starts at 21
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QWidget* page = tabs->widget(i);
+        const QRect area(page->mapTo(tabs, QPoint(0, 0)), page->size());
+        EXPECT_LE(area.top(), 1); // the border at most
+        EXPECT_LE(area.left(), 1);
+        for (const ControlRow& row : kInventory) {
+            QWidget* control = page->findChild<QWidget*>(q(row.name));
+            if (!control) continue;
+            SCOPED_TRACE(row.name);
+            const QRect onTabs(control->mapTo(tabs, QPoint(0, 0)), control->size());
+            EXPECT_TRUE(area.contains(onTabs)) << onTabs.bottom() << " > " << area.bottom();
+            EXPECT_GT(onTabs.top(), strip);
+        }
     }
 }
 
