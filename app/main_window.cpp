@@ -200,7 +200,6 @@ void MainWindow::buildLayout() {
     label(this, ctl::kCountLabel, {348, 99, 244, 24}, "采集结果预览");
     m_noOutput = checkBox(this, ctl::kNoOutput, {624, 96, 184, 32}, "数据不输出到界面", false);
     m_panel = multiLine(this, ctl::kPanel, {336, 136, 616, 360}, true);
-    m_panel->setTabChangesFocus(false);
     m_notice = label(this, ctl::kNoticeLabel, {344, 504, 552, 120}, "");
     m_notice->setWordWrap(true);
     m_notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -196,6 +196,38 @@ TEST_F(WindowTest, EveryPageControlIsWhollyVisible) {
     }
 }
 
+// Tab walks the controls in the layout's order, the tab control before its page's controls, and
+// leaves every box, the output panel included.
+TEST_F(WindowTest, TabWalksTheControlsInLayoutOrder) {
+    MainWindow& w = open();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    const char* const order[] = {"选择框_数据不输出",
+                                 "输出_面板",
+                                 "按钮_开始",
+                                 "按钮5",
+                                 "选择框_自动保存结果",
+                                 "编辑框_默认保存目录",
+                                 "qt_tabwidget_tabbar",
+                                 "编辑框_关键词",
+                                 "选择框_包含原词",
+                                 "编辑框_延时",
+                                 "编辑框_挖掘数量",
+                                 "选择列表框1",
+                                 "按钮3",
+                                 "按钮4"};
+    child<QCheckBox>("选择框_数据不输出")->setFocus(Qt::TabFocusReason);
+    for (const char* name : order) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        EXPECT_EQ(focus->objectName().toStdString(), name);
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), q("选择框_数据不输出")); // round again
+    EXPECT_TRUE(panel().isEmpty());
+}
+
 TEST_F(WindowTest, WindowCaptionTabsSourcesAndStatusBar) {
     MainWindow& w = open();
     EXPECT_EQ(w.windowTitle(), q("Zelkor长尾词采集工具v3.4"));
