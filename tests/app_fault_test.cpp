@@ -2,7 +2,7 @@
 // program shows, and the request the notification service receives.
 
 #include "app/fault_report.h"
-#include "app_test_support.h"
+#include "support/app_support.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"
 

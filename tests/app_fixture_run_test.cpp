@@ -3,7 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/widgets.h"
-#include "app_test_support.h"
+#include "support/app_support.h"
 #include "engine/control_names.h"
 #include "engine/seen_store.h"
 #include "fixture_service.h"

@@ -1,7 +1,7 @@
 // The built zelkor, started the way a companion program starts it ("zelkor kw"), offscreen,
 // against the loopback fixture service: it mines, writes the keyword files and ends by itself.
 
-#include "app_test_support.h"
+#include "support/app_support.h"
 #include "fixture_service.h"
 #include "support/temp_dir.h"
 

@@ -2,7 +2,7 @@
 
 #include "app/platform/desktop_entry.h"
 #include "app/startup.h"
-#include "app_test_support.h"
+#include "support/app_support.h"
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>

@@ -3,7 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/update_check.h"
-#include "app_test_support.h"
+#include "support/app_support.h"
 #include "sources/endpoints.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"

@@ -4,7 +4,7 @@
 #include "app/main_window.h"
 #include "app/update_check.h"
 #include "app/widgets.h"
-#include "app_test_support.h"
+#include "support/app_support.h"
 #include "engine/control_names.h"
 #include "engine/seen_store.h"
 #include "sources/endpoints.h"

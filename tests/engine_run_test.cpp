@@ -1,4 +1,4 @@
-#include "engine_scripted.h"
+#include "support/scripted_sources.h"
 
 #include "engine/command_line.h"
 #include "engine/program_dir.h"
