@@ -1,0 +1,87 @@
+#pragma once
+// Run stores that outlive the process, and what they keep of each run: the options it was
+// started with, its progress and its history.
+//   files        the cwls marker files and memory (the default; nothing here)
+//   sqlite:PATH  one database file; a run killed at any instant resumes without a loss or a
+//                duplicate, because each keyword's effects commit together
+
+#include "engine/records.h"
+#include "text/text.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zelkor {
+
+// The values a run was started with: control name (UTF-8) → value (GBK). Check boxes "1"/"0",
+// the source list as a comma list of ticked indexes.
+using RunOptionValues = std::vector<std::pair<std::string, Text>>;
+
+enum class StoredRunState { Running, Finished, Stopped, Interrupted };
+std::string_view storedRunStateName(StoredRunState state);
+
+// One run of a store, as `runs` lists it.
+struct RunSummary {
+    std::int64_t id = 0;
+    std::string started; // ISO 8601
+    Text seeds;          // the seed box's text, GBK
+    StoredRunState state = StoredRunState::Running;
+    std::int64_t keywordsDone = 0; // seeds and queued keywords whose answers were committed
+    std::int64_t results = 0;
+};
+
+// What a resumed run starts from.
+struct RunProgress {
+    std::int64_t id = 0;
+    RunOptionValues options;
+    std::size_t seedsDone = 0;
+    int accepted = 0;
+    std::vector<ResultRecord> results;
+};
+
+// A store that keeps a run beyond its process. The run loop calls commitKeyword once per keyword
+// (a seed of the seed pass, or the queue's front task); before that, nothing of the keyword is
+// kept, so a run killed at any instant asks about the same keyword again when resumed.
+class DurableStore {
+  public:
+    virtual ~DurableStore() = default;
+
+    virtual std::string describe() const = 0; // "sqlite:<path>"
+
+    // A new run with these options. False (see error()) when the store cannot take it.
+    virtual bool beginRun(const RunOptionValues& options) = 0;
+    // Continues the newest unfinished run not alive in another process. nullopt with error() empty
+    // when there is none.
+    virtual std::optional<RunProgress> resumeNewest() = 0;
+
+    // Ends one keyword: its marks, queued tasks and results, together with `seedsDone` seeds done
+    // (seed pass) or the front task leaving the queue (queue pass), and the accepted count.
+    virtual bool commitKeyword(bool seedPass, std::size_t seedsDone, int accepted) = 0;
+
+    // The run ended by itself / was stopped (any thread). Uncommitted effects are dropped.
+    virtual void finish() = 0;
+    virtual void stop() = 0;
+
+    // The latest failure, in words (UTF-8).
+    virtual std::string error() const = 0;
+
+    virtual std::vector<RunSummary> listRuns() = 0;
+    // The results of run `id` (0: the newest), in order; nullopt (see error()) when no such run.
+    virtual std::optional<std::vector<ResultRecord>> runResults(std::int64_t id) = 0;
+};
+
+// "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH".
+struct StoreSpec {
+    enum class Kind { Files, Sqlite } kind = Kind::Files;
+    std::filesystem::path path;
+};
+std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
+                                        std::string* error);
+
+} // namespace zelkor

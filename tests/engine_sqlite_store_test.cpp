@@ -1,0 +1,243 @@
+#include "engine/rich_export.h"
+#include "engine/sqlite.h"
+#include "engine/sqlite_run_store.h"
+#include "engine/text_rules.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+ResultRecord record(const std::string& keyword, const std::string& parent, int depth) {
+    return {gbk(keyword), gbk("百度相关"), gbk("抖音"), gbk(parent), depth, "2026-12-10T13:45:00+08:00"};
+}
+
+std::unique_ptr<SqliteRunStore> openStore(const fs::path& file, int busyMs = 5000) {
+    std::string error;
+    auto store = SqliteRunStore::open(file, &error, busyMs);
+    EXPECT_TRUE(store) << error;
+    return store;
+}
+
+TEST(SqliteRunStore, KeepsOnlyCommittedKeywordsAcrossReopen) {
+    TempDir dir;
+    const fs::path file = dir / "data" / "runs.sqlite"; // the directory is made on demand
+    {
+        auto store = openStore(file);
+        ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("抖音")}, {"选择列表框1", "0,3"}}));
+        // The seed: two phrases, one shown.
+        EXPECT_FALSE(store->contains(gbk("抖音直播")));
+        store->mark(gbk("抖音直播"));
+        EXPECT_TRUE(store->contains(gbk("抖音直播"))); // pending marks count at once
+        store->push({gbk("抖音直播"), gbk("抖音"), 1});
+        store->addResult(record("抖音直播", "抖音", 1));
+        store->mark(gbk("QQ空间"));
+        store->push({gbk("QQ空间"), gbk("抖音"), 1});
+        EXPECT_EQ(store->queueSize(), 2u);
+        ASSERT_TRUE(store->commitKeyword(true, 1, 2)) << store->error();
+        EXPECT_TRUE(store->contains(gbk("qq空间"))); // A-Z case does not count
+
+        // The first queued keyword: committed.
+        auto front = store->front();
+        ASSERT_TRUE(front);
+        EXPECT_EQ(front->keyword, gbk("抖音直播"));
+        store->mark(gbk("抖音直播间"));
+        store->push({gbk("抖音直播间"), gbk("抖音"), 2});
+        store->addResult(record("抖音直播间", "抖音直播", 2));
+        ASSERT_TRUE(store->commitKeyword(false, 1, 3));
+
+        // The second: asked, never committed (the process dies here).
+        front = store->front();
+        ASSERT_TRUE(front);
+        EXPECT_EQ(front->keyword, gbk("QQ空间"));
+        store->mark(gbk("lost"));
+        store->push({gbk("lost"), gbk("抖音"), 2});
+        store->addResult(record("lost", "QQ空间", 2));
+    }
+    auto store = openStore(file);
+    const auto runs = store->listRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].seeds, gbk("抖音"));
+    EXPECT_EQ(runs[0].keywordsDone, 2);
+    EXPECT_EQ(runs[0].results, 2);
+
+    const auto progress = store->resumeNewest();
+    ASSERT_TRUE(progress) << store->error();
+    EXPECT_EQ(progress->seedsDone, 1u);
+    EXPECT_EQ(progress->accepted, 3);
+    ASSERT_EQ(progress->options.size(), 2u);
+    EXPECT_EQ(progress->options[1], (std::pair<std::string, Text>{"选择列表框1", "0,3"}));
+    ASSERT_EQ(progress->results.size(), 2u);
+    EXPECT_EQ(progress->results[1].keyword, gbk("抖音直播间"));
+    EXPECT_EQ(progress->results[1].parent, gbk("抖音直播"));
+    EXPECT_EQ(progress->results[1].depth, 2);
+    EXPECT_EQ(progress->results[1].time, "2026-12-10T13:45:00+08:00");
+    EXPECT_FALSE(store->contains(gbk("lost")));
+    EXPECT_EQ(store->queueSize(), 2u); // QQ空间 and 抖音直播间
+    const auto front = store->front();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->keyword, gbk("QQ空间"));
+    EXPECT_EQ(front->depth, 1);
+}
+
+TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
+    TempDir dir;
+    auto store = openStore(dir / "runs.sqlite");
+    EXPECT_FALSE(store->resumeNewest());
+    EXPECT_EQ(store->error(), "");
+
+    ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("a")}}));
+    store->stop();
+    ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("b")}}));
+    store->finish();
+    auto runs = store->listRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].state, StoredRunState::Stopped);
+    EXPECT_EQ(runs[1].state, StoredRunState::Finished);
+
+    const auto progress = store->resumeNewest();
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->id, runs[0].id);
+    EXPECT_EQ(store->listRuns()[0].state, StoredRunState::Running);
+    store->finish();
+    EXPECT_FALSE(store->resumeNewest());
+}
+
+TEST(SqliteRunStore, RunsResultsByIdOrNewest) {
+    TempDir dir;
+    auto store = openStore(dir / "runs.sqlite");
+    for (const char* word : {"x", "y"}) {
+        ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk(word)}}));
+        store->mark(gbk(word));
+        store->addResult(record(word, word, 1));
+        ASSERT_TRUE(store->commitKeyword(true, 1, 1));
+        store->finish();
+    }
+    const auto runs = store->listRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    auto first = store->runResults(runs[0].id);
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->size(), 1u);
+    EXPECT_EQ((*first)[0].keyword, "x");
+    auto newest = store->runResults(0);
+    ASSERT_TRUE(newest);
+    EXPECT_EQ((*newest)[0].keyword, "y");
+    EXPECT_FALSE(store->runResults(runs[1].id + 5));
+    EXPECT_NE(store->error().find("no run"), std::string::npos);
+}
+
+TEST(SqliteRunStore, RefusesAFileThatIsNotADatabaseAndLeavesIt) {
+    TempDir dir;
+    const fs::path file = dir / "runs.sqlite";
+    const std::string garbage(8192, '\x5a');
+    writeFile(file, garbage);
+    std::string error;
+    EXPECT_FALSE(SqliteRunStore::open(file, &error));
+    EXPECT_NE(error.find("not a database"), std::string::npos) << error;
+    EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+    EXPECT_EQ(readFile(file), garbage);
+}
+
+TEST(SqliteRunStore, ALockedDatabaseFailsTheCommitAndLosesNothing) {
+    TempDir dir;
+    const fs::path file = dir / "runs.sqlite";
+    auto store = openStore(file, 200);
+    ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("a")}}));
+    store->mark(gbk("one"));
+    store->addResult(record("one", "a", 1));
+    ASSERT_TRUE(store->commitKeyword(true, 1, 1));
+
+    SqliteDb other;
+    ASSERT_TRUE(other.open(file, false));
+    ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE"));
+    store->mark(gbk("two"));
+    store->addResult(record("two", "a", 1));
+    EXPECT_FALSE(store->commitKeyword(true, 2, 2));
+    EXPECT_NE(store->error().find("locked"), std::string::npos) << store->error();
+    ASSERT_TRUE(other.exec("ROLLBACK"));
+    other.close();
+    store.reset();
+
+    store = openStore(file);
+    const auto progress = store->resumeNewest();
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->seedsDone, 1u);
+    ASSERT_EQ(progress->results.size(), 1u);
+    EXPECT_EQ(progress->results[0].keyword, "one");
+    EXPECT_FALSE(store->contains(gbk("two")));
+}
+
+TEST(RichExport, WritesEachFormatWithItsMetadata) {
+    const std::vector<ResultRecord> records = {
+        record("抖音直播", "抖音", 1),
+        {gbk("a,\"b\""), gbk("360搜索"), gbk(""), gbk("x\ny"), 3, "t"},
+    };
+    EXPECT_EQ(formatResults(records, ExportFormat::Txt), gbk("抖音直播") + "\r\n" + gbk("a,\"b\"") + "\r\n");
+    EXPECT_EQ(formatResults(records, ExportFormat::Csv),
+              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n"
+              "抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00\r\n"
+              "\"a,\"\"b\"\"\",360搜索,,\"x\ny\",3,t\r\n");
+    EXPECT_EQ(formatResults(records, ExportFormat::Jsonl),
+              "{\"keyword\":\"抖音直播\",\"source\":\"百度相关\",\"main_word\":\"抖音\",\"parent\":\"抖音\","
+              "\"depth\":1,\"time\":\"2026-12-10T13:45:00+08:00\"}\n"
+              "{\"keyword\":\"a,\\\"b\\\"\",\"source\":\"360搜索\",\"main_word\":\"\",\"parent\":\"x\\ny\","
+              "\"depth\":3,\"time\":\"t\"}\n");
+    EXPECT_EQ(formatResults({}, ExportFormat::Csv), "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n");
+
+    TempDir dir;
+    std::string error;
+    for (const auto format : {ExportFormat::Txt, ExportFormat::Csv, ExportFormat::Jsonl, ExportFormat::Xlsx}) {
+        const fs::path file = dir / ("out" + std::string(exportExtension(format)));
+        ASSERT_TRUE(writeResultsFile(file, records, format, &error)) << error;
+        const std::string bytes = readFile(file);
+        if (format == ExportFormat::Xlsx)
+            EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x03\x04", 4)); // a zip package
+        else
+            EXPECT_EQ(bytes, formatResults(records, format));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
+
+    EXPECT_FALSE(writeResultsFile(dir / "missing" / "out.csv", records, ExportFormat::Csv, &error));
+    EXPECT_NE(error.find("missing/out.csv"), std::string::npos) << error;
+    EXPECT_FALSE(writeResultsFile(dir / "missing" / "out.xlsx", records, ExportFormat::Xlsx, &error));
+}
+
+TEST(RichExport, NamesItsFormats) {
+    for (const auto format : {ExportFormat::Txt, ExportFormat::Csv, ExportFormat::Jsonl, ExportFormat::Xlsx}) {
+        EXPECT_EQ(parseExportFormat(exportFormatName(format)), format);
+        EXPECT_EQ("." + std::string(exportFormatName(format)), exportExtension(format));
+    }
+    EXPECT_FALSE(parseExportFormat("xls"));
+    EXPECT_FALSE(parseExportFormat(""));
+}
+
+TEST(StoreSpec, ParsesTheStoreNames) {
+    std::string error;
+    EXPECT_EQ(parseStoreSpec("", "/h", &error)->kind, StoreSpec::Kind::Files);
+    EXPECT_EQ(parseStoreSpec("files", "/h", &error)->kind, StoreSpec::Kind::Files);
+    const auto plain = parseStoreSpec("sqlite", "/h", &error);
+    EXPECT_EQ(plain->kind, StoreSpec::Kind::Sqlite);
+    EXPECT_EQ(plain->path, fs::path("/h/data/runs.sqlite"));
+    EXPECT_EQ(parseStoreSpec("sqlite:/tmp/r.db", "/h", &error)->path, fs::path("/tmp/r.db"));
+    for (const char* bad : {"sqlite:", "mysql://x", "file"}) {
+        EXPECT_FALSE(parseStoreSpec(bad, "/h", &error)) << bad;
+        EXPECT_NE(error.find(bad), std::string::npos);
+    }
+}
+
+TEST(IsoTime, HasTheExtendedOffset) {
+    const std::string now = isoTimeNow();
+    ASSERT_EQ(now.size(), 25u) << now;
+    EXPECT_EQ(now[10], 'T');
+    EXPECT_TRUE(now[19] == '+' || now[19] == '-') << now;
+    EXPECT_EQ(now[22], ':');
+}
+
+} // namespace
+} // namespace zelkor
