@@ -465,7 +465,7 @@ void MainWindow::onSelectAll() {
 
 void MainWindow::onSelectDomestic() {
     onSelectAll();
-    for (int i : {20, 21, 22})
+    for (int i : kForeignSources)
         m_sources->item(i)->setCheckState(Qt::Unchecked);
 }
 

@@ -4,6 +4,7 @@
 // threads land in the mirror at once and reach the widgets as queued calls.
 
 #include "engine/controls.h"
+#include "sources/source_table.h"
 
 #include <array>
 #include <functional>
@@ -27,7 +28,7 @@ class WindowControls final : public Controls {
         std::function<void()> closeWindow;
     };
 
-    static constexpr int kItemCount = 25;
+    static constexpr int kItemCount = kSourceCount;
 
     // `window` decides the thread writes are delivered to; once it is gone, writes are dropped.
     WindowControls(QObject* window, Face face);

@@ -155,7 +155,7 @@ int probeMain(int argc, char** argv) {
                 line += (k ? "," : "") + jsonString(gbk_to_utf8(phrases[k]));
             std::cout << line << "]}\n";
         } else {
-            const bool plain = source->row().fetchKind == FetchKind::Plain;
+            const bool plain = source->row().fetch == FetchKind::Plain;
             std::cout << "#" << index << " " << label << "\n"
                       << "  url: " << gbk_to_utf8(fetched.url) << "\n"
                       << "  status: "

@@ -45,11 +45,13 @@ bool validUtf8(std::string_view s) {
 
 } // namespace
 
-std::optional<std::array<bool, 25>> parseSourceList(std::string_view list) {
-    std::array<bool, 25> ticks{};
+std::optional<std::array<bool, kSourceCount>> parseSourceList(std::string_view list) {
+    std::array<bool, kSourceCount> ticks{};
     if (list == "all" || list == "domestic") {
         ticks.fill(true);
-        if (list == "domestic") ticks[20] = ticks[21] = ticks[22] = false;
+        if (list == "domestic")
+            for (int i : kForeignSources)
+                ticks[i] = false;
         return ticks;
     }
     if (list.empty()) return std::nullopt;
@@ -67,7 +69,7 @@ std::optional<std::array<bool, 25>> parseSourceList(std::string_view list) {
             if (c < '0' || c > '9') return std::nullopt;
             index = index * 10 + (c - '0');
         }
-        if (index > 24) return std::nullopt;
+        if (index >= kSourceCount) return std::nullopt;
         ticks[index] = true;
         if (comma == std::string_view::npos) break;
         from = comma + 1;

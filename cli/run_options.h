@@ -1,6 +1,7 @@
 #pragma once
 // Turning zelkor-cli's options into control values. Failures are messages (UTF-8), never exits.
 
+#include "sources/source_table.h"
 #include "text/text.h"
 
 #include <array>
@@ -13,7 +14,7 @@
 namespace zelkor::cli {
 
 // "all", "domestic" (all but 20-22) or a comma list of indexes 0..24; nullopt when malformed.
-std::optional<std::array<bool, 25>> parseSourceList(std::string_view list);
+std::optional<std::array<bool, kSourceCount>> parseSourceList(std::string_view list);
 
 // UTF-8 text as GBK; bytes that are not valid UTF-8 are taken as GBK already.
 Text inputToGbk(std::string_view bytes);

@@ -4,6 +4,7 @@
 #include "engine/program_dir.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
+#include "sources/source_table.h"
 #include "text/regex.h"
 
 #include <atomic>
@@ -83,7 +84,7 @@ struct MiningRun::State final : SourceHost {
     bool delayWait() { return wait(std::chrono::seconds(textToInt(controls->text(ctl::kDelay)))); }
 
     bool isSourceTicked(int index) override {
-        return !halted() && index >= 0 && index < 25 && controls->itemChecked(ctl::kSourceList, index);
+        return !halted() && index >= 0 && index < kSourceCount && controls->itemChecked(ctl::kSourceList, index);
     }
 
     std::stop_token stopToken() const override { return halt.get_token(); }
@@ -191,7 +192,7 @@ void MiningRun::State::run() {
         currentMainWord = seeds[i];
         ask(seeds[i], 0, 1);
         if (!halted()) delayWait();
-        ask(seeds[i], 2, 24);
+        ask(seeds[i], 2, kSourceCount - 1);
         if (!halted()) delayWait();
     }
     if (!halted()) {
@@ -202,7 +203,7 @@ void MiningRun::State::run() {
             currentMainWord = queue.front().mainWord;
             ask(keyword, 0, 1);
             if (!halted()) delayWait();
-            ask(keyword, 2, 24);
+            ask(keyword, 2, kSourceCount - 1);
             if (halted()) break;
             if (!effect([&] {
                     queue.pop_front();

@@ -1,5 +1,7 @@
 #include "sources/endpoints.h"
 
+#include "sources/source_table.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,7 +24,7 @@ bool isSourceKey(const std::string& key) {
     for (char c : key)
         if (c < '0' || c > '9') return false;
     if (key.size() == 2 && key[0] == '0') return false;
-    return std::stoi(key) <= 24;
+    return std::stoi(key) < kSourceCount;
 }
 
 bool isKnownKey(const std::string& key) {

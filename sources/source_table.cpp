@@ -1,5 +1,7 @@
 #include "sources/source_table.h"
 
+#include <algorithm>
+
 namespace zelkor {
 
 namespace source_config {
@@ -101,13 +103,13 @@ SourceRow related(int index, const char* label, const char* output, const char* 
                   std::string prefix, std::string suffix, std::string sectionStart, std::string sectionEnd,
                   std::string itemStart, std::string itemEnd, ItemCleaning cleaning) {
     SourceRow row;
-    row.listIndex = index;
-    row.listLabel = label;
+    row.index = index;
+    row.label = label;
     row.outputName = output;
     row.family = SourceFamily::RelatedPage;
     row.displayPauseMs = index <= 1 ? 0 : 100;
     row.scheme = scheme;
-    row.defaultHost = host;
+    row.host = host;
     row.prefix = std::move(prefix);
     row.suffix = std::move(suffix);
     row.cut = BodyCut::Between;
@@ -125,13 +127,13 @@ SourceRow suggestion(int index, const char* label, const char* output, const cha
                      std::string cutStart, std::string cutEnd, std::string arrayPath, std::string itemPrefix,
                      std::string itemSuffix, ItemCleaning cleaning) {
     SourceRow row;
-    row.listIndex = index;
-    row.listLabel = label;
+    row.index = index;
+    row.label = label;
     row.outputName = output;
     row.family = SourceFamily::Suggestion;
     row.displayPauseMs = index <= 1 ? 0 : 100;
     row.scheme = scheme;
-    row.defaultHost = host;
+    row.host = host;
     row.prefix = std::move(prefix);
     row.suffix = std::move(suffix);
     row.decoding = decoding;
@@ -146,14 +148,14 @@ SourceRow suggestion(int index, const char* label, const char* output, const cha
     return row;
 }
 
-std::array<SourceRow, 25> buildRows() {
+std::array<SourceRow, kSourceCount> buildRows() {
     using enum BodyCut;
     constexpr auto None = BodyDecoding::None;
     constexpr auto Utf8 = BodyDecoding::Utf8;
     constexpr auto StripHtml = ItemCleaning::StripHtml;
     constexpr auto RemoveUnderscorePercent = ItemCleaning::RemoveUnderscorePercent;
     const std::string d(kSo360Domain);
-    std::array<SourceRow, 25> rows = {
+    std::array<SourceRow, kSourceCount> rows = {
         related(0, "百度相关", "百度相关", "http", "www.baidu.com", "/s?ie=utf-8&wd=", "",
                 " <div id=\"rs\"><div class=\"tt\">相关搜索</div>", "</div>", "<th>", "</th>", StripHtml),
         suggestion(1, "百度下拉", "百度下拉", "https", "sp0.baidu.com", "/5a1Fazu8AA54nxGko9WTAnF6hhy/su?wd=",
@@ -234,8 +236,8 @@ std::array<SourceRow, 25> buildRows() {
     };
 
     // The Google family fetches with plain_get; its related page is UTF-8 and carries its list as JSON.
-    for (int i : {20, 21, 22})
-        rows[i].fetchKind = FetchKind::Plain;
+    for (int i : kForeignSources)
+        rows[i].fetch = FetchKind::Plain;
     rows[21].decoding = Utf8;
     rows[21].cut = BetweenThenClose;
     rows[21].itemRule = ItemRule::JsonPaths;
@@ -243,22 +245,26 @@ std::array<SourceRow, 25> buildRows() {
     rows[21].itemPrefix = "[";
     rows[21].itemSuffix = "]";
     rows[2].decoding = Utf8;
-    rows[2].extraHeaders = kAndroidAgent;
-    rows[2].fixedCookies = baiduCookieText();
-    rows[8].extraHeaders = std::string("User-Agent: ") + kIphoneAgent;
-    rows[11].extraHeaders = kWindowsAgent;
+    rows[2].headers = kAndroidAgent;
+    rows[2].cookies = baiduCookieText();
+    rows[8].headers = std::string("User-Agent: ") + kIphoneAgent;
+    rows[11].headers = kWindowsAgent;
     rows[23].stampSuffix = true;
-    rows[24].extraHeaders = std::string("Host: {host}\r\nPragma: no-cache\r\nReferer: ") +
+    rows[24].headers = std::string("Host: {host}\r\nPragma: no-cache\r\nReferer: ") +
                             std::string(kJdReferer) +
                             "\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Site: same-site\r\n" + kJdAgent;
-    rows[24].fixedCookies = jdCookieText();
+    rows[24].cookies = jdCookieText();
     return rows;
 }
 
 } // namespace
 
-const std::array<SourceRow, 25>& source_rows() {
-    static const std::array<SourceRow, 25> rows = buildRows();
+bool isForeignSource(int index) {
+    return std::find(kForeignSources.begin(), kForeignSources.end(), index) != kForeignSources.end();
+}
+
+const std::array<SourceRow, kSourceCount>& source_rows() {
+    static const std::array<SourceRow, kSourceCount> rows = buildRows();
     return rows;
 }
 

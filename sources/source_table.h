@@ -24,19 +24,19 @@ enum class ItemRule { Markers, JsonPaths };
 enum class ItemCleaning { None, StripHtml, RemoveUnderscorePercent };
 
 struct SourceRow {
-    int listIndex = 0;
-    std::string listLabel;  // UTF-8
+    int index = 0;
+    std::string label;      // UTF-8
     std::string outputName; // UTF-8
     SourceFamily family = SourceFamily::Suggestion;
-    FetchKind fetchKind = FetchKind::Engine;
+    FetchKind fetch = FetchKind::Engine;
     int displayPauseMs = 100;
     std::string scheme;       // of the default endpoint
-    std::string defaultHost;  // the public host
+    std::string host;         // the public host
     std::string prefix;       // path and query up to the encoded keyword
     std::string suffix;       // after it
     bool stampSuffix = false; // epoch_millis_text() follows the suffix
-    std::string extraHeaders; // CR LF between lines; "{host}" stands for the endpoint's host[:port]
-    std::string fixedCookies;
+    std::string headers;      // CR LF between lines; "{host}" stands for the endpoint's host[:port]
+    std::string cookies;
     BodyDecoding decoding = BodyDecoding::None;
     BodyCut cut = BodyCut::Whole;
     std::string cutStart;
@@ -50,8 +50,14 @@ struct SourceRow {
     ItemCleaning cleaning = ItemCleaning::None;
 };
 
-// All 25 rows in list order.
-const std::array<SourceRow, 25>& source_rows();
+inline constexpr int kSourceCount = 25;
+
+// The services reached only from abroad: they fetch with plain_get, and "domestic" leaves them out.
+inline constexpr std::array<int, 3> kForeignSources = {20, 21, 22};
+bool isForeignSource(int index);
+
+// The built-in rows in list order.
+const std::array<SourceRow, kSourceCount>& source_rows();
 
 // Fixed identifiers and cookie texts sent as they stand (configuration of the rows).
 namespace source_config {

@@ -17,7 +17,7 @@ Text source_list_label(int index) {
     static const std::vector<Text> labels = [] {
         std::vector<Text> gbkLabels;
         for (const SourceRow& row : source_rows())
-            gbkLabels.push_back(utf8_to_gbk(row.listLabel));
+            gbkLabels.push_back(utf8_to_gbk(row.label));
         return gbkLabels;
     }();
     return labels[static_cast<std::size_t>(index)];

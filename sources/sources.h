@@ -2,10 +2,9 @@
 
 #include "sources/endpoints.h"
 #include "sources/source_api.h"
+#include "sources/source_table.h"
 
 namespace zelkor {
-
-inline constexpr int kSourceCount = 25;
 
 // The 25 keyword sources in list order, with the endpoints' overrides applied.
 SourceSet make_sources(const Endpoints& endpoints);

@@ -15,7 +15,7 @@ Text gbk(const std::string& utf8) {
 SourceRow toGbk(const SourceRow& row) {
     SourceRow g = row;
     for (std::string* field :
-         {&g.listLabel, &g.outputName, &g.prefix, &g.suffix, &g.extraHeaders, &g.fixedCookies, &g.cutStart,
+         {&g.label, &g.outputName, &g.prefix, &g.suffix, &g.headers, &g.cookies, &g.cutStart,
           &g.cutEnd, &g.itemStart, &g.itemEnd, &g.arrayPath, &g.itemPrefix, &g.itemSuffix})
         *field = gbk(*field);
     return g;
@@ -37,9 +37,9 @@ Text hostOf(const Text& base) {
 } // namespace
 
 TableSource::TableSource(const SourceRow& row, const Text& base)
-    : m_row(toGbk(row)), m_base(base), m_label(m_row.listLabel), m_output(m_row.outputName),
-      m_headers(text_replace(m_row.extraHeaders, "{host}", hostOf(base), 1, -1, true)),
-      m_cookies(m_row.fixedCookies) {}
+    : m_row(toGbk(row)), m_base(base), m_label(m_row.label), m_output(m_row.outputName),
+      m_headers(text_replace(m_row.headers, "{host}", hostOf(base), 1, -1, true)),
+      m_cookies(m_row.cookies) {}
 
 Text TableSource::requestUrl(const Text& keyword) const {
     Text url = m_base + m_row.prefix + percent_encode_utf8(keyword) + m_row.suffix;
@@ -50,7 +50,7 @@ Text TableSource::requestUrl(const Text& keyword) const {
 SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop) const {
     SourceFetch result;
     result.url = requestUrl(keyword);
-    if (m_row.fetchKind == FetchKind::Plain) {
+    if (m_row.fetch == FetchKind::Plain) {
         const Bytes bytes = plain_get(result.url, stop);
         result.bytes = bytes.size();
         result.body = bytes_to_text(bytes);
@@ -119,7 +119,7 @@ std::vector<Text> TableSource::extract(const Text& body) const {
 }
 
 void TableSource::run(const Text& keyword, SourceHost& host) {
-    if (!host.isSourceTicked(m_row.listIndex)) return;
+    if (!host.isSourceTicked(m_row.index)) return;
     const std::stop_token stop = host.stopToken();
     if (stop.stop_requested()) return;
     const SourceFetch fetched = fetch(keyword, stop);
@@ -142,7 +142,7 @@ std::vector<Text> SuggestionSource::items(const Text& cut) const {
 Text source_endpoint_base(int index, const Endpoints& endpoints) {
     const SourceRow& row = source_rows().at(static_cast<std::size_t>(index));
     if (const auto value = endpoints.get(std::to_string(index))) return originOf(*value);
-    return row.scheme + "://" + row.defaultHost;
+    return row.scheme + "://" + row.host;
 }
 
 std::unique_ptr<TableSource> make_table_source(int index, const Endpoints& endpoints) {

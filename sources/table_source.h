@@ -25,7 +25,7 @@ class TableSource : public SourceAdapter {
     // `base` is scheme + "://" + host[:port], without a trailing "/".
     TableSource(const SourceRow& row, const Text& base);
 
-    int listIndex() const override { return m_row.listIndex; }
+    int listIndex() const override { return m_row.index; }
     void run(const Text& keyword, SourceHost& host) override;
 
     Text label() const { return m_label; }       // GBK

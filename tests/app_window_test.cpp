@@ -8,6 +8,7 @@
 #include "engine/control_names.h"
 #include "engine/seen_store.h"
 #include "sources/endpoints.h"
+#include "sources/source_table.h"
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>
@@ -141,7 +142,7 @@ const ControlRow kInventory[] = {
 TEST_F(WindowTest, ServicesOfATestWindowAreOnLoopback) {
     const std::optional<Endpoints> endpoints = Endpoints::loadDefault(home.path());
     ASSERT_TRUE(endpoints.has_value());
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < kSourceCount; ++i)
         EXPECT_EQ(endpoints->get(std::to_string(i)).value_or("").rfind("http://127.0.0.1:", 0), 0u) << i;
     const UpdateSettings update = UpdateSettings::fromEndpoints(&*endpoints, home.path(), home / "desktop");
     EXPECT_EQ(update.quoteRoot.rfind("http://127.0.0.1:", 0), 0u) << update.quoteRoot;
@@ -247,8 +248,8 @@ TEST_F(WindowTest, WindowCaptionTabsSourcesAndStatusBar) {
                                   "优酷相关", "b站下拉",    "腾讯下拉",    "爱奇艺下拉",   "搜狐视频",
                                   "youtube",  "google相关", "google下拉",  "1688下拉",     "京东下拉"};
     auto* list = child<QListWidget>("选择列表框1");
-    ASSERT_EQ(list->count(), 25);
-    for (int i = 0; i < 25; ++i) {
+    ASSERT_EQ(list->count(), kSourceCount);
+    for (int i = 0; i < kSourceCount; ++i) {
         EXPECT_EQ(list->item(i)->text(), q(labels[i])) << i;
         EXPECT_EQ(list->item(i)->checkState(), i == 0 ? Qt::Checked : Qt::Unchecked) << i;
         EXPECT_EQ(w.controls()->itemChecked(ctl::kSourceList, i), i == 0) << i;
@@ -282,7 +283,7 @@ TEST_F(WindowTest, MirrorFollowsEveryChangeOnTheWindow) {
     EXPECT_EQ(controls->text(ctl::kLimit), gbk("305"));
     EXPECT_FALSE(controls->checked(ctl::kMainWordOnly));
     EXPECT_TRUE(controls->itemChecked(ctl::kSourceList, 7));
-    EXPECT_FALSE(controls->itemChecked(ctl::kSourceList, 25));
+    EXPECT_FALSE(controls->itemChecked(ctl::kSourceList, kSourceCount));
     EXPECT_FALSE(controls->itemChecked("other", 0));
 }
 
@@ -406,14 +407,14 @@ TEST_F(WindowTest, SelectAllThenDomestic) {
     MainWindow& w = open();
     auto* list = child<QListWidget>("选择列表框1");
     QTest::mouseClick(child<QAbstractButton>("按钮3"), Qt::LeftButton);
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < kSourceCount; ++i)
         EXPECT_TRUE(w.controls()->itemChecked(ctl::kSourceList, i)) << i;
     EXPECT_EQ(notice(), q(kAllNotice));
     EXPECT_EQ(panel(), q("\n\n") + q(kAllNotice) + q("\n"));
 
     QTest::mouseClick(child<QAbstractButton>("按钮4"), Qt::LeftButton);
     int checked = 0;
-    for (int i = 0; i < 25; ++i) {
+    for (int i = 0; i < kSourceCount; ++i) {
         const bool on = list->item(i)->checkState() == Qt::Checked;
         checked += on;
         EXPECT_EQ(on, i < 20 || i > 22) << i;
@@ -597,7 +598,7 @@ TEST_F(WindowTest, SettingsComeBackAtTheNextStart) {
     EXPECT_EQ(child<QLineEdit>("编辑框_挂机keyword")->text(), q("/tmp/挂机"));
     EXPECT_TRUE(child<QCheckBox>("选择框_包含原词")->isChecked());
     EXPECT_NE(panel().count(q(kAllNotice)), 0); // the panel is an edit box too
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < kSourceCount; ++i)
         EXPECT_EQ(again.controls()->itemChecked(ctl::kSourceList, i), i == 0) << i;
 }
 

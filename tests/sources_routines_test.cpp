@@ -156,13 +156,13 @@ TEST(SourceTable, LabelsNamesAndPausesInListOrder) {
                              "youtube",     "google相关", "google下拉",   "1688下拉",     "京东下拉"};
     const auto& rows = source_rows();
     for (int i = 0; i < kSourceCount; ++i) {
-        EXPECT_EQ(rows[i].listIndex, i);
+        EXPECT_EQ(rows[i].index, i);
         EXPECT_EQ(source_list_label(i), to_gbk(labels[i])) << i;
         EXPECT_EQ(rows[i].outputName, outputs[i]) << i;
         EXPECT_EQ(rows[i].displayPauseMs, i <= 1 ? 0 : 100) << i;
         const bool related = i == 0 || i == 2 || i == 5 || i == 7 || i == 9 || i == 12 || i == 14 || i == 21;
         EXPECT_EQ(rows[i].family == SourceFamily::RelatedPage, related) << i;
-        EXPECT_EQ(rows[i].fetchKind == FetchKind::Plain, i >= 20 && i <= 22) << i;
+        EXPECT_EQ(rows[i].fetch == FetchKind::Plain, i >= 20 && i <= 22) << i;
     }
     EXPECT_EQ(source_list_label(-1), "");
     EXPECT_EQ(source_list_label(25), "");

@@ -2,6 +2,8 @@
 // quote are pointed at a closed loopback port, so a test that forgets its own endpoints file fails
 // to connect instead of reaching a public host. A test that names its own file still wins.
 
+#include "sources/source_table.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +22,7 @@ class LoopbackGuard {
         m_file = dir / ("zelkor-app-test-endpoints-" + std::to_string(::getpid()) + ".ini");
         std::ofstream out(m_file, std::ios::binary | std::ios::trunc);
         out << "[endpoints]\n";
-        for (int i = 0; i < 25; ++i)
+        for (int i = 0; i < zelkor::kSourceCount; ++i)
             out << i << " = " << kClosed << "\n";
         out << "quote = " << kClosed << "\n"; // no mirrors and no notification root: those stay quiet
         out.close();
