@@ -16,6 +16,11 @@ void WindowControls::detach() {
     m_window = nullptr;
 }
 
+bool WindowControls::attached() const {
+    std::lock_guard guard(m_windowMutex);
+    return m_window != nullptr;
+}
+
 bool WindowControls::onWindowThread() const {
     std::lock_guard guard(m_windowMutex);
     return m_window && QThread::currentThread() == m_windowThread;

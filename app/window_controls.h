@@ -35,6 +35,7 @@ class WindowControls final : public Controls {
     // Called by the window as it is destroyed, on its thread: from then on every write is dropped.
     // Other threads never look at the window itself, so one going away under them is harmless.
     void detach();
+    bool attached() const;
 
     Text text(std::string_view control) const override;
     bool checked(std::string_view control) const override;

@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/update_check.h"
+#include "app/window_controls.h"
 #include "app/widgets.h"
 #include "support/app_support.h"
 #include "engine/control_names.h"
@@ -312,27 +313,65 @@ TEST_F(WindowTest, WritesFromAnotherThreadAreQueued) {
     EXPECT_EQ(notice(), q("当前待索引任务3"));
 }
 
-// Engine threads may hold the controls longer than the window lives: their writes are dropped.
+// A stand-in window for the controls: its face counts the calls that reach it and flags any that
+// comes once it is gone.
+struct CountingWindow {
+    std::unique_ptr<QObject> object = std::make_unique<QObject>();
+    std::atomic<bool> alive{true};
+    std::atomic<int> calls{0}, callsWhenGone{0};
+
+    WindowControls::Face face() {
+        auto reached = [this] { ++(alive ? calls : callsWhenGone); };
+        WindowControls::Face f;
+        f.setText = [reached](const std::string&, const Text&) { reached(); };
+        f.setChecked = [reached](const std::string&, bool) { reached(); };
+        f.appendOutput = [reached](const Text&) { reached(); };
+        f.showNotice = [reached](const Text&) { reached(); };
+        f.closeWindow = [reached] { reached(); };
+        return f;
+    }
+    // What the window's destructor does.
+    void goAway(WindowControls& controls) {
+        controls.detach();
+        object.reset();
+        alive = false;
+    }
+};
+
+// Engine threads may hold the controls longer than the window lives: their writes are dropped,
+// from any thread, queued or not, while the mirror still answers.
 TEST_F(WindowTest, WritesAfterTheWindowIsGoneAreDropped) {
     open();
-    std::shared_ptr<WindowControls> controls = window->controls();
+    std::shared_ptr<WindowControls> fromWindow = window->controls();
+    EXPECT_TRUE(fromWindow->attached());
     window.reset();
+    EXPECT_FALSE(fromWindow->attached()); // the real window lets go of its controls
+
+    CountingWindow stand;
+    auto controls = std::make_shared<WindowControls>(stand.object.get(), stand.face());
+    std::thread([&] { controls->appendOutput(gbk("a")); }).join(); // queued while the window is there
+    stand.goAway(*controls);
     std::thread worker([&] {
         controls->setText(ctl::kCountLabel, gbk("当前词数：1"));
+        controls->setChecked(ctl::kAutoSave, false);
         controls->appendOutput(gbk("a"));
         controls->closeWindow();
     });
     worker.join();
     controls->showNotice(gbk("b"));
+    controls->setText(ctl::kLimit, gbk("3"));
     QCoreApplication::processEvents();
+    EXPECT_EQ(stand.calls, 0);
+    EXPECT_EQ(stand.callsWhenGone, 0);
     EXPECT_EQ(controls->text(ctl::kCountLabel), gbk("当前词数：1"));
 }
 
-// A cache cleanup or a stopped run may be writing at the very moment the window goes.
+// A cache cleanup or a stopped run may be writing at the very moment the window goes: what was
+// queued before reaches it, nothing reaches it after.
 TEST_F(WindowTest, WritesWhileTheWindowGoesAwayAreSafe) {
     for (int round = 0; round < 20; ++round) {
-        open();
-        std::shared_ptr<WindowControls> controls = window->controls();
+        CountingWindow stand;
+        auto controls = std::make_shared<WindowControls>(stand.object.get(), stand.face());
         std::atomic<bool> writing{true};
         std::atomic<int> writes{0};
         std::thread worker([&] {
@@ -344,14 +383,32 @@ TEST_F(WindowTest, WritesWhileTheWindowGoesAwayAreSafe) {
         });
         while (writes < 50)
             std::this_thread::yield();
-        window.reset();
+        QCoreApplication::processEvents(); // some writes land while the window is there
+        const int landed = stand.calls;
+        stand.goAway(*controls);
         const int before = writes;
         while (writes < before + 50)
             std::this_thread::yield();
         writing = false;
         worker.join();
         QCoreApplication::processEvents();
+        EXPECT_GT(landed, 0);
+        EXPECT_EQ(stand.callsWhenGone, 0);
     }
+    // The same with the real window: its destructor detaches while the worker writes.
+    open();
+    std::shared_ptr<WindowControls> controls = window->controls();
+    std::atomic<bool> writing{true};
+    std::thread worker([&] {
+        while (writing)
+            controls->showNotice(gbk("临时数据清理完毕"));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    window.reset();
+    writing = false;
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(controls->attached());
 }
 
 TEST_F(WindowTest, AppendGoesToTheEndWithoutASeparator) {

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
+
+extern char** environ;
 
 namespace zelkor {
 namespace {
@@ -36,19 +39,33 @@ Outcome runCli(const std::vector<std::string>& args, const TempDir& dir,
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::unsetenv("ZELKOR_ENDPOINTS");
-        ::unsetenv("ZELKOR_HOME");
+    // posix_spawn, not fork: the fixture service's threads are running, and a forked child may only
+    // call async-signal-safe functions (no setenv, no allocation) before it execs.
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("ZELKOR_ENDPOINTS=", 0) == 0 || entry.rfind("ZELKOR_HOME=", 0) == 0) continue;
+        bool replaced = false;
         for (const auto& [name, value] : env)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+            replaced = replaced || entry.rfind(name + "=", 0) == 0;
+        if (!replaced) envStrings.push_back(entry);
     }
+    for (const auto& [name, value] : env)
+        envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
+    if (spawned != 0) pid = -1;
     Outcome outcome;
     int status = 0;
     if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))

@@ -270,7 +270,7 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
         {{"--delay", "abc"}, "--delay"},
         {{"--limit", "many"}, "--limit"},
         {{"--endpoints", h + "/missing.ini"}, "missing.ini"},
-        {{"--endpoints", h + "/endpoints-bad.ini"}, ""},
+        {{"--endpoints", h + "/endpoints-bad.ini"}, "endpoints-bad.ini:2: expected key = value"},
         {{"--seeds-file", h + "/endpoints-bad.ini", "抖音"}, "not both"},
         {{"--save-dir", h + "/no/such/dir"}, "no/such/dir"},
     };
