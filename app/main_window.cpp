@@ -378,9 +378,13 @@ void MainWindow::applyText(const std::string& control, const Text& value) {
     if (!w) return;
     if (auto* e = qobject_cast<QLineEdit*>(w))
         e->setText(toQString(value));
-    else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
         m->setPlainText(toQStringLines(value));
-    else if (auto* s = qobject_cast<SpinEdit*>(w))
+        // Read back as written: the box shows a lone CR or LF as a line break too, and reading
+        // that back as CR LF would turn "\na" into a blank line plus "a".
+        m_controls->recordText(control, value);
+        return;
+    } else if (auto* s = qobject_cast<SpinEdit*>(w))
         s->setTextValue(toQString(value));
     else if (auto* b = qobject_cast<QAbstractButton*>(w))
         b->setText(toQString(value));

@@ -8,13 +8,11 @@
 #include "sources/endpoints.h"
 #include "text/json.h"
 
-#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
@@ -172,6 +170,12 @@ UpdateCheck::UpdateCheck(UpdateSettings settings, UpdateFace face)
       m_downloader(std::make_unique<FileDownloader>()) {
     if (!m_face.startProgram) m_face.startProgram = startDetached;
     if (!m_face.wait) m_face.wait = waitFor;
+    if (!m_face.later) {
+        m_face.later = [wait = m_face.wait](std::chrono::milliseconds pause, std::function<void()> call) {
+            wait(pause, {});
+            call();
+        };
+    }
 }
 
 UpdateCheck::~UpdateCheck() {
@@ -253,6 +257,7 @@ void UpdateCheck::startDownload(const UpdateDocument& doc) {
         m_target = target;
         m_fetching = fetching;
         m_ended = false;
+        m_downloaded = false;
     }
     if (m_face.setOpenCaption) m_face.setOpenCaption(utf8_to_gbk("打开：") + doc.fileName);
 
@@ -295,7 +300,9 @@ void UpdateCheck::downloadEnded(bool failed) {
     }
     // A window that is going away gets no more notices, entry or file permissions.
     if (!m_stop.stop_requested()) {
-        if (m_face.showOpen) m_face.showOpen();
+        // Only a transfer that succeeded can be opened: after a failure a file of that name is an
+        // older one, not what was fetched.
+        if (!failed && m_face.showOpen) m_face.showOpen();
         // A failed download says so whatever file of that name is already there.
         const std::int64_t kb = failed ? -1 : fileSizeKb(target);
         if (kb >= 20) {
@@ -308,6 +315,7 @@ void UpdateCheck::downloadEnded(bool failed) {
         }
     }
     std::lock_guard lock(m_mutex);
+    m_downloaded = !failed;
     m_ended = true;
     m_endedChanged.notify_all();
 }
@@ -333,15 +341,19 @@ std::filesystem::path UpdateCheck::downloadTarget() const {
 }
 
 void UpdateCheck::open() {
-    const std::filesystem::path target = downloadTarget();
-    if (target.empty()) return;
+    std::filesystem::path target;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_downloaded) return;
+        target = m_target;
+    }
     if (!m_face.startProgram(target)) {
         // The old version stays open rather than leaving the user with neither.
         notice(UpdateNotice::UpdateStatus, utf8_to_gbk("无法打开：") + pathToGbk(target.filename()));
         return;
     }
-    wait(std::chrono::milliseconds(200));
-    if (m_face.closeWindow) m_face.closeWindow();
+    // The new version gets a moment to start; the window's thread goes on meanwhile.
+    if (m_face.closeWindow) m_face.later(std::chrono::milliseconds(200), m_face.closeWindow);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -405,10 +417,6 @@ template <typename F> void post(QObject* object, F call) {
     QMetaObject::invokeMethod(object, std::move(call), Qt::QueuedConnection);
 }
 
-bool onGuiThread(QObject* object) {
-    return QThread::currentThread() == object->thread();
-}
-
 struct Question {
     std::mutex mutex;
     std::condition_variable_any answered;
@@ -467,15 +475,11 @@ UpdateFace windowUpdateFace(QWidget* window, UpdateNoticeArea* area) {
         question->answered.wait(lock, stop, [&] { return question->answer.has_value(); });
         return question->answer.value_or(false);
     };
-    // On the window's thread the wait keeps the window's messages flowing.
-    face.wait = [win](std::chrono::milliseconds duration, std::stop_token stop) {
-        if (win && onGuiThread(win)) {
-            QEventLoop loop;
-            QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-            loop.exec();
-            return !stop.stop_requested();
-        }
-        return waitFor(duration, stop);
+    face.later = [win](std::chrono::milliseconds pause, std::function<void()> call) {
+        if (!win) return;
+        post(win, [win, pause, call = std::move(call)] {
+            if (win) QTimer::singleShot(pause, win, call);
+        });
     };
     return face;
 }

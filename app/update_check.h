@@ -41,6 +41,9 @@ struct UpdateFace {
     std::function<void(const Text& caption)> setOpenCaption; // the "open" action stays hidden
     std::function<void()> showOpen;
     std::function<void()> closeWindow; // runs the close sequence
+    // Runs the call once the pause is over and returns at once; a wait on the calling thread, then
+    // the call, when not set.
+    std::function<void(std::chrono::milliseconds, std::function<void()>)> later;
     // Starts the program as a process of its own; false when it could not be started. A detached
     // process when not set.
     std::function<bool(const std::filesystem::path&)> startProgram;
@@ -112,7 +115,8 @@ class UpdateCheck {
     // Blocks until the check thread has ended and a download it started has been dealt with.
     void waitUntilDone();
 
-    // The "open" action: starts the downloaded file and closes the window.
+    // The "open" action: starts the downloaded file and closes the window; nothing unless the
+    // download succeeded.
     void open();
     std::filesystem::path downloadTarget() const;
 
@@ -136,6 +140,7 @@ class UpdateCheck {
     std::filesystem::path m_target;   // where the user finds the new version
     std::filesystem::path m_fetching; // where the downloader writes it
     bool m_ended = false;
+    bool m_downloaded = false; // the transfer succeeded and the file is in place
     std::condition_variable m_endedChanged;
     int m_task = 0;
 

@@ -95,6 +95,28 @@ TEST_F(FixtureRunTest, StartRunsTheQueueDryAndStopResetsTheCaption) {
     EXPECT_EQ(processEnds, 0);
 }
 
+// The cleaned forbidden words are written back and read again: the box shows a lone LF as a line
+// break, which must not come back as a blank entry that every phrase contains.
+TEST_F(FixtureRunTest, ForbiddenWordsAfterBlankLinesRejectNothingElse) {
+    const struct {
+        const char* box;
+        const char* cleaned; // GBK bytes of the run's list, CR LF as written
+    } cases[] = {{"\n\n成人", "\n成人"}, {"\n\n\n成人\n\n色情", "\n成人\r\n色情"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        open();
+        prepare("手机");
+        child<QPlainTextEdit>("编辑框_违禁词")->setPlainText(q(c.box));
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        EXPECT_EQ(window->controls()->text(ctl::kForbidden), gbk(c.cleaned));
+        QTRY_VERIFY_WITH_TIMEOUT(panel().contains(q("keyword：手机壳定制")), 20000);
+        EXPECT_FALSE(panel().contains(q("含有违禁词"))) << panel().toStdString();
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        window.reset();
+        waitForSeenStoreEmptying(std::chrono::seconds(10));
+    }
+}
+
 TEST_F(FixtureRunTest, StopInTheMiddleOfARequestEndsTheRunAtOnce) {
     open();
     prepare("手机");
@@ -154,12 +176,18 @@ TEST_F(FixtureRunTest, UnattendedStartMinimisesRunsAndClosesTheWindow) {
 TEST_F(FixtureRunTest, UnattendedRunClosesAtTheCountLimit) {
     test::writeFile(home / "data" / "Zelkorkey.ini",
                     gbk("[编辑框]\r\n编辑框_关键词=手机\r\n编辑框_延时=0\r\n"));
+    // The limit the command line set is read during the run: it is lowered while the first answer
+    // is held back, so the run sees the lower one from its first phrase on.
+    service.setFault(0, test::FixtureFault::Held);
     open({"kw"});
-    // The limit the command line set is read during the run: lower it before the first phrase.
+    QTRY_COMPARE_WITH_TIMEOUT(service.requests().size(), size_t(1), 10000);
     window->controls()->setText(ctl::kLimit, "2");
+    service.setFault(0, test::FixtureFault::None);
     QTRY_COMPARE_WITH_TIMEOUT(processEnds, 1, 20000);
     EXPECT_TRUE(std::filesystem::exists(home / "kw" / "手机壳.zr"));
-    EXPECT_FALSE(std::filesystem::exists(home / "kw" / "手机壳定制.zr"));
+    EXPECT_TRUE(std::filesystem::exists(home / "kw" / "手机支架.zr"));
+    EXPECT_FALSE(std::filesystem::exists(home / "kw" / "手机.zr"));
+    EXPECT_EQ(service.requests().size(), 1u);
 }
 
 } // namespace

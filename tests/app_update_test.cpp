@@ -70,7 +70,9 @@ class Services {
         if (auto file = m_files.find(target); file != m_files.end()) {
             const std::string& body = file->second;
             const auto range = r.head.find("Range:bytes=");
-            if (range == std::string::npos) return httpAnswer(200, body);
+            // A host that ignores ranges: the pieces cannot be fetched.
+            if (range == std::string::npos || target.starts_with("/files/norange/"))
+                return httpAnswer(200, body);
             const long long first = std::stoll(r.head.substr(range + 12));
             long long last = std::stoll(r.head.substr(r.head.find('-', range) + 1));
             last = std::min<long long>(last, static_cast<long long>(body.size()) - 1);
@@ -423,6 +425,29 @@ TEST_F(UpdateFlow, DownloadThatCannotStartSaysSoAndKeepsAnExistingFile) {
     EXPECT_FALSE(std::filesystem::exists(home / "desktop" / "Zelkor长尾词采集工具.desktop"));
 }
 
+// A transfer that fails after it started leaves the older file of that name alone, and it is
+// never offered to be opened.
+TEST_F(UpdateFlow, FailedTransferOffersNothingToOpen) {
+    Services files({}, {{"/files/norange/new.bin", payload(65536)}});
+    Services mirror(Pages{{kIndex1, document("3.5", "z.bin", files.root() + "/files/norange/new.bin")},
+                          {"/m1/test.txt", "ok"}});
+    test::writeFile(home / "z.bin", std::string(40000, 'x'));
+    rec.answer = true;
+    UpdateFace face = rec.face();
+    int started = 0;
+    face.startProgram = [&](const std::filesystem::path&) { return ++started, true; };
+    UpdateCheck check(settings(mirror), face);
+    check.run();
+    check.waitUntilDone();
+    EXPECT_GT(files.fileRequests(), 1u); // the transfer did start
+    EXPECT_EQ(rec.shownOpen, 0);
+    EXPECT_EQ(rec.lines(UpdateNotice::UpdateStatus).back(), gbk(kFailure));
+    EXPECT_EQ(test::readFile(home / "z.bin"), std::string(40000, 'x'));
+    check.open();
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(rec.closed, 0);
+}
+
 TEST(UpdateText, ProgressTextsUseThirteenSignificantDigits) {
     struct Case {
         std::int64_t total, received;
@@ -540,6 +565,43 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
 
 namespace zelkor::app {
 namespace {
+
+// "open" is pressed on the window's thread: it returns at once, with no event loop of its own
+// running inside it, and the window closes after the pause.
+TEST(UpdateWindow, OpenClosesTheWindowLaterWithoutANestedLoop) {
+    test::qtApp();
+    TempDir home;
+    const std::string content = payload(65536);
+    Services files({}, {{"/files/new.bin", content}});
+    Services mirror(Pages{{kIndex1, document("3.5", "zelkor-new.bin", files.root() + "/files/new.bin")},
+                          {"/m1/test.txt", "ok"}});
+    QWidget window;
+    UpdateNoticeArea area(&window);
+    bool closed = false;
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.show();
+    UpdateFace face = windowUpdateFace(&window, &area);
+    face.ask = [](const Text&, const Text&, std::stop_token) { return true; };
+    face.closeWindow = [&] { closed = true; };
+    int started = 0;
+    face.startProgram = [&](const std::filesystem::path&) { return ++started, true; };
+    UpdateSettings settings;
+    settings.home = home.path();
+    settings.desktop = home / "desktop";
+    settings.mirrors[0] = mirror.root() + "/m1/";
+    UpdateCheck check(settings, face);
+    check.run();
+    check.waitUntilDone();
+    ASSERT_EQ(test::readFile(home / "zelkor-new.bin"), content);
+
+    bool otherEventRan = false;
+    QTimer::singleShot(0, [&] { otherEventRan = true; });
+    check.open();
+    EXPECT_EQ(started, 1);
+    EXPECT_FALSE(otherEventRan);
+    EXPECT_FALSE(closed);
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
+}
 
 // A check being torn down must not wait for a question nobody will answer.
 TEST(UpdateWindow, StopGivesAnOpenQuestionUpAsCancel) {
