@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -67,6 +69,13 @@ void applyLook(QApplication& app) {
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(12);
     app.setFont(font);
+    // Qt's own texts (message box buttons, dialogs) in Chinese like the rest of the window, so
+    // that the disclaimer's "确定" is a button the user can see, whatever the locale.
+    auto* translator = new QTranslator(&app); // owned by the application
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(translator);
+    else
+        delete translator;
 }
 
 void StartupTasks::set(StartupStep step, std::function<void()> task) {

@@ -15,7 +15,7 @@ class QWidget;
 
 namespace zelkor::app {
 
-// Qt's own style with a CJK font that is sized like the layout expects.
+// Qt's own style with a CJK font that is sized like the layout expects, and Qt's own texts in Chinese.
 void applyLook(QApplication& app);
 
 // The start-up tasks, in the order they run. Each slot is filled by the part of the program that

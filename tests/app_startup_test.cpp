@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -44,6 +46,14 @@ TEST(StartupTasks, RunLaterOnTheWindowThread) {
     QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 5000);
     QTest::qWait(1200);
     EXPECT_EQ(runs, 1);
+}
+
+// The disclaimer asks for "确定": the buttons of every message box say it.
+TEST(Look, MessageBoxButtonsAreInChinese) {
+    test::qtApp();
+    QMessageBox box(QMessageBox::NoIcon, q("免责声明"), q("x"), QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), q("确定"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), q("取消"));
 }
 
 class ShellTest : public ::testing::Test {
@@ -141,6 +151,39 @@ TEST_F(ShellTest, DesktopEntryIsReplacedAtEveryStart) {
     std::filesystem::remove(entry); // deleted by the user: back at the next start
     EXPECT_TRUE(platform::writeDesktopEntry(env.desktop, "Zelkor长尾词采集工具", home / "zelkor"));
     EXPECT_TRUE(std::filesystem::exists(entry));
+}
+
+// What desktop-file-validate says about a file: nothing when the file is valid.
+QString validatorComplaints(const std::filesystem::path& file) {
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty()) return QStringLiteral("desktop-file-validate is missing (scripts/setup installs it)");
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(validator, {QString::fromStdString(file.string())});
+    if (!run.waitForFinished(30000)) return QStringLiteral("desktop-file-validate did not end");
+    const QString said = QString::fromUtf8(run.readAll());
+    return run.exitCode() == 0 ? said : said + QStringLiteral(" (exit status non-zero)");
+}
+
+// Characters that mean something in Exec= reach the program as they are, and launchers show the
+// program's icon.
+TEST_F(ShellTest, DesktopEntryQuotesExecAndNamesTheIcon) {
+    std::filesystem::create_directories(env.desktop);
+    const struct {
+        const char* dir;
+        const char* exec; // the directory as written inside Exec="…"
+    } cases[] = {{"100%棉", "100%%棉"}, {"a%%b", "a%%%%b"}, {"%f $x", "%%f \\\\$x"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir);
+        ASSERT_TRUE(platform::writeDesktopEntry(env.desktop, "Zelkor长尾词采集工具", home / c.dir / "zelkor"));
+        const auto entry = env.desktop / "Zelkor长尾词采集工具.desktop";
+        const std::string content = test::readFile(entry);
+        EXPECT_NE(content.find("Exec=\"" + (home.path() / c.exec / "zelkor").string() + "\"\n"), std::string::npos)
+            << content;
+        EXPECT_NE(content.find("Path=" + (home.path() / c.dir).string() + "\n"), std::string::npos) << content;
+        EXPECT_NE(content.find("\nIcon=zelkor\n"), std::string::npos) << content;
+        EXPECT_EQ(validatorComplaints(entry), QString());
+    }
 }
 
 TEST_F(ShellTest, DesktopEntryFailuresWriteNothing) {

@@ -8,11 +8,13 @@ namespace zelkor::app::platform {
 namespace {
 
 // Exec= quoting of the desktop entry format: the argument in double quotes, with the double quote,
-// backquote, dollar and backslash escaped; then the string-value escaping doubles backslashes again.
+// backquote, dollar and backslash escaped, and "%" doubled (a lone one starts a field code); then
+// the string-value escaping doubles backslashes again.
 std::string quoteExec(const std::string& arg) {
     std::string quoted = "\"";
     for (char c : arg) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
         quoted += c;
     }
     quoted += '"';
@@ -61,6 +63,7 @@ bool writeDesktopEntry(const std::filesystem::path& desktop, const std::string& 
             << "Name=" << plainValue(base) << "\n"
             << "Exec=" << quoteExec(target.string()) << "\n"
             << "Path=" << plainValue(target.parent_path().string()) << "\n"
+            << "Icon=" << kIconName << "\n"
             << "Terminal=false\n"
             << "Categories=Utility;\n";
         out.flush();

@@ -5,6 +5,9 @@
 
 namespace zelkor::app::platform {
 
+// The program's icon in the icon theme (share/icons/hicolor/scalable/apps/zelkor.svg when installed).
+inline constexpr const char* kIconName = "zelkor";
+
 // Writes <desktop>/<name>.desktop, a freedesktop launcher for `target` started in its own
 // directory, replacing any earlier file of that name. `name` is UTF-8; a path in it counts by its
 // file-name part without extension. False when nothing was written (target without a directory,
