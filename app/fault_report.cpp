@@ -14,9 +14,11 @@
 #include <array>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -245,15 +247,35 @@ Text reportSignHeader(const Text& timestamp) {
     return "sign:" + md5Hex(std::string(kReportSecret) + timestamp) + "@" + timestamp;
 }
 
+bool displayAvailable() {
+    // The first platform of QT_QPA_PLATFORM ("xcb", "wayland;xcb", "offscreen:fontengine=…") decides.
+    if (const char* platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform) {
+        const std::string_view name = std::string_view(platform).substr(0, std::strcspn(platform, ";:"));
+        return name != "offscreen" && name != "minimal";
+    }
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (const char* value = std::getenv(variable); value && *value) return true;
+    }
+    return false;
+}
+
 void reportFault(const Fault& fault, const FaultReportInputs& inputs, const FaultReportOptions& options) {
     const Text title = faultReportTitle(inputs);
     const Text body = faultReportBody(inputs, fault);
 
-    QMessageBox box(QMessageBox::Critical, qs("Zelkor软件bug提示"), toQStringLines(faultMessageText(fault)),
-                    QMessageBox::Ok);
-    box.setWindowModality(Qt::ApplicationModal);
-    if (options.boxShown) QTimer::singleShot(0, &box, [&box, &options] { options.boxShown(box); });
-    box.exec();
+    const QString boxTitle = qs("Zelkor软件bug提示");
+    const QString message = toQStringLines(faultMessageText(fault));
+    if (options.showBox) {
+        QMessageBox box(QMessageBox::Critical, boxTitle, message, QMessageBox::Ok);
+        box.setWindowModality(Qt::ApplicationModal);
+        if (options.boxShown) QTimer::singleShot(0, &box, [&box, &options] { options.boxShown(box); });
+        box.exec();
+    } else {
+        // Nobody could see or close a box: the user is told on the terminal instead.
+        const QByteArray text = (boxTitle + QLatin1Char('\n') + message + QLatin1Char('\n')).toUtf8();
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+        std::fflush(stderr);
+    }
 
     if (options.notifyRoot.empty()) return;
     HttpRequestSpec spec;
@@ -272,8 +294,15 @@ std::optional<int> runHandedOverFaultReport(int& argc, char** argv,
     unsetenv(kFaultVariable);
     if (!fault) return std::nullopt;
 
-    QApplication app(argc, argv);
     FaultReportOptions options;
+    options.showBox = displayAvailable();
+    // Without a display a QApplication could not even start; the core is all the report needs then.
+    std::optional<QApplication> gui;
+    std::optional<QCoreApplication> core;
+    if (options.showBox)
+        gui.emplace(argc, argv);
+    else
+        core.emplace(argc, argv);
     const std::optional<Endpoints> endpoints = Endpoints::loadDefault(programDirectory());
     if (endpoints) options.notifyRoot = endpoints->get("notify").value_or("");
     options.boxShown = std::move(boxShown);

@@ -60,16 +60,23 @@ Text reportTimestamp(std::time_t now);
 Text reportSignHeader(const Text& timestamp);
 
 struct FaultReportOptions {
-    Text notifyRoot; // empty: the box is shown, nothing is sent
+    Text notifyRoot; // empty: the user is told, nothing is sent
+    bool showBox = true; // false: the message goes to standard error instead of a message box
     // Called once the box is on screen; tests close it from here.
     std::function<void(QMessageBox&)> boxShown;
 };
 
-// Shows the message box (blocking until closed), then sends the report. Needs a QApplication.
+// True when windows can be shown: a platform other than offscreen or minimal is named, or an X11 or
+// Wayland display is there.
+bool displayAvailable();
+
+// Tells the user (a message box, blocking until closed, or standard error), then sends the
+// report. A message box needs a QApplication.
 void reportFault(const Fault& fault, const FaultReportInputs& inputs, const FaultReportOptions& options);
 
 // The first thing main() runs: when this process was started to report a fault, reports it (the
-// notification root from the endpoints file of the program directory) and returns the exit
+// notification root from the endpoints file of the program directory; a message box only where a
+// display can show it) and returns the exit
 // status of the crashed program; nullopt otherwise.
 std::optional<int> runHandedOverFaultReport(int& argc, char** argv,
                                             std::function<void(QMessageBox&)> boxShown = {});

@@ -6,14 +6,18 @@
 #include "support/loopback.h"
 #include "support/temp_dir.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QSysInfo>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -58,16 +62,30 @@ long long localSecondsSinceEight(std::time_t t) {
 struct ChildResult {
     int exitCode = -1; // -1 when it died by a signal
     int signal = 0;
-    std::string out;
+    std::string out, err;
 };
 
-ChildResult runCrasher(const std::string& how, const std::vector<std::string>& extraEnv) {
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+// `platform` becomes QT_QPA_PLATFORM; empty: none, and no display either, as in a terminal session.
+ChildResult runCrasher(const std::string& how, const std::vector<std::string>& extraEnv,
+                       const std::string& platform = "offscreen") {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
-        if (!entry.starts_with("ZELKOR_") && !entry.starts_with("QT_QPA_PLATFORM=")) env.push_back(entry);
+        if (!entry.starts_with("ZELKOR_") && !entry.starts_with("QT_QPA_PLATFORM=") &&
+            !entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY="))
+            env.push_back(entry);
     }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
+    if (!platform.empty()) env.push_back("QT_QPA_PLATFORM=" + platform);
     for (const std::string& e : extraEnv)
         env.push_back(e);
     std::vector<char*> envp;
@@ -77,27 +95,32 @@ ChildResult runCrasher(const std::string& how, const std::vector<std::string>& e
     std::string program = ZELKOR_FAULT_CRASHER, arg = how;
     char* argv[] = {program.data(), arg.data(), nullptr};
 
-    int pipeFds[2];
-    EXPECT_EQ(pipe(pipeFds), 0);
+    int outFds[2], errFds[2];
+    EXPECT_EQ(pipe(outFds), 0);
+    EXPECT_EQ(pipe(errFds), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_adddup2(&actions, outFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errFds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, outFds[0]);
+    posix_spawn_file_actions_addclose(&actions, errFds[0]);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
+    close(outFds[1]);
+    close(errFds[1]);
     ChildResult result;
     if (spawned != 0) {
-        close(pipeFds[0]);
+        close(outFds[0]);
+        close(errFds[0]);
         ADD_FAILURE() << "cannot start " << program;
         return result;
     }
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        result.out.append(buffer, static_cast<size_t>(n));
-    close(pipeFds[0]);
+    std::string err;
+    std::thread errReader([&] { err = readAll(errFds[0]); });
+    result.out = readAll(outFds[0]);
+    errReader.join();
+    result.err = std::move(err);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
@@ -141,7 +164,11 @@ TEST_P(FaultReportCrash, BoxShownAndReportReceived) {
     const std::string message =
         std::string("软件发生致命错误，已经上报开发人员加紧修复bug|   软件错误代码：") +
         std::to_string(c.code) + "|   错误信息：" + c.text;
-    EXPECT_EQ(child.out, "box visible=1 modal=1 title=Zelkor软件bug提示 text=" + message + "\n");
+    // No display to show a box on: the user is told on standard error, and nothing waits.
+    EXPECT_EQ(child.out, "");
+    std::string told = message;
+    std::replace(told.begin(), told.end(), '|', '\n');
+    EXPECT_NE(child.err.find("Zelkor软件bug提示\n" + told + "\n"), std::string::npos) << child.err;
 
     ASSERT_TRUE(notify.waitForRequests(1));
     const std::vector<test::RawRequest> requests = notify.requests();
@@ -196,8 +223,71 @@ TEST(FaultReport, NothingSentWithoutANotificationRoot) {
     const ChildResult child = runCrasher("segv", {"ZELKOR_HOME=" + home.path().string(),
                                                   "ZELKOR_ENDPOINTS=" + (home / "endpoints.ini").string()});
     EXPECT_EQ(child.exitCode, 128 + SIGSEGV);
-    EXPECT_TRUE(child.out.starts_with("box visible=1")) << child.out;
+    EXPECT_NE(child.err.find("软件错误代码：11"), std::string::npos) << child.err;
     EXPECT_TRUE(listener.requests().empty());
+}
+
+// A terminal session: no platform named and no display. The report process must not try a
+// window (Qt would refuse to start) and still reports.
+TEST(FaultReport, TerminalSessionReportsOnStandardError) {
+    RawServer notify([](const test::RawRequest&) {
+        return std::optional<std::string>("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+    });
+    TempDir home;
+    test::writeFile(home / "endpoints.ini", "[endpoints]\nnotify = " + notify.url("/") + "\n");
+    const ChildResult child = runCrasher("abort",
+                                         {"ZELKOR_HOME=" + home.path().string(),
+                                          "ZELKOR_ENDPOINTS=" + (home / "endpoints.ini").string()},
+                                         "");
+    EXPECT_EQ(child.signal, 0);
+    EXPECT_EQ(child.exitCode, 128 + SIGABRT);
+    EXPECT_EQ(child.out, "");
+    EXPECT_NE(child.err.find("Zelkor软件bug提示\n软件发生致命错误"), std::string::npos) << child.err;
+    EXPECT_TRUE(notify.waitForRequests(1));
+}
+
+// Where a display is there, the user is told in a modal message box.
+TEST(FaultReport, MessageBoxWhereADisplayIsThere) {
+    test::qtApp();
+    FaultReportOptions options;
+    options.showBox = true;
+    std::string seen;
+    options.boxShown = [&](QMessageBox& box) {
+        seen = "visible=" + std::to_string(box.isVisible()) + " modal=" + std::to_string(box.isModal()) +
+               " title=" + box.windowTitle().toStdString() + " text=" + box.text().toStdString();
+        box.button(QMessageBox::Ok)->click();
+    };
+    reportFault({SIGFPE, gbk("算术运算错误（如整数除以零）")}, FaultReportInputs{}, options);
+    EXPECT_EQ(seen, "visible=1 modal=1 title=Zelkor软件bug提示 text=软件发生致命错误，已经上报开发人员加紧修复bug\n"
+                    "   软件错误代码：8\n   错误信息：算术运算错误（如整数除以零）");
+}
+
+TEST(FaultReport, DisplayIsJudgedFromThePlatformAndTheDisplayVariables) {
+    const struct {
+        const char* platform;
+        const char* display;
+        const char* wayland;
+        bool available;
+    } cases[] = {
+        {"offscreen", ":0", nullptr, false}, {"minimal", nullptr, nullptr, false},
+        {"offscreen:fontengine=freetype", nullptr, nullptr, false},
+        {"xcb", ":0", nullptr, true},        {"wayland;xcb", nullptr, "wayland-0", true},
+        {nullptr, ":0", nullptr, true},      {nullptr, nullptr, "wayland-0", true},
+        {nullptr, nullptr, nullptr, false},  {nullptr, "", "", false},
+    };
+    const char* const names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    std::optional<std::string> saved[3];
+    for (int i = 0; i < 3; ++i)
+        if (const char* v = std::getenv(names[i])) saved[i] = v;
+    for (const auto& c : cases) {
+        const char* values[] = {c.platform, c.display, c.wayland};
+        for (int i = 0; i < 3; ++i)
+            values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+        EXPECT_EQ(displayAvailable(), c.available)
+            << (c.platform ? c.platform : "-") << " " << (c.display ? c.display : "-");
+    }
+    for (int i = 0; i < 3; ++i)
+        saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
 }
 
 TEST(FaultReport, NoFaultNoReport) {
