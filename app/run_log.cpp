@@ -1,5 +1,7 @@
 #include "app/run_log.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <string>
@@ -24,24 +26,22 @@ class Fd {
     int m_fd;
 };
 
-bool preadAll(int fd, char* data, size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, at);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        at += n;
+bool readAll(int fd, std::string& out) {
+    char block[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0) return false;
+        if (n == 0) return true;
+        out.append(block, static_cast<size_t>(n));
     }
-    return true;
 }
 
-bool pwriteAll(int fd, const char* data, size_t size, off_t at) {
+bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, at);
+        const ssize_t n = ::write(fd, data, size);
         if (n <= 0) return false;
         data += n;
         size -= static_cast<size_t>(n);
-        at += n;
     }
     return true;
 }
@@ -91,26 +91,25 @@ std::mutex& RunLog::writeLock() {
 void RunLog::write(const Text& message) const {
     std::lock_guard guard(writeLock());
     const std::filesystem::path path = pathFor(m_clock());
-    // O_CREAT without creating directories: a missing data/ means no log at all.
-    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.ok()) return;
+    std::string earlier;
+    {
+        Fd old(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!old.ok() && errno != ENOENT) return;
+        if (old.ok() && !readAll(old.get(), earlier)) return;
+    }
 
-    // The time is taken again once the file is open, so a line written across midnight may carry
+    // The time is taken again once the file is read, so a line written across midnight may carry
     // the next day's date in the previous day's file.
     const Text line = runLogDateTimeText(m_clock()) + "   " + message + "\r\n";
-    const off_t n = static_cast<off_t>(line.size());
 
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return;
-    off_t length = st.st_size;
-    char block[4096];
-    while (length > 0) {
-        const off_t size = std::min<off_t>(length, sizeof block);
-        if (!preadAll(fd.get(), block, static_cast<size_t>(size), length - size)) return;
-        if (!pwriteAll(fd.get(), block, static_cast<size_t>(size), length - size + n)) return;
-        length -= size;
-    }
-    pwriteAll(fd.get(), line.data(), line.size(), 0);
+    // Newest first means rewriting the file: a new one is written beside it and renamed over it,
+    // so a crash or a full disk leaves the day's log as it was. No data/ means no log at all.
+    std::string temp = path.string() + ".XXXXXX";
+    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.ok()) return;
+    const bool written = ::fchmod(fd.get(), 0644) == 0 && writeAll(fd.get(), line.data(), line.size()) &&
+                         writeAll(fd.get(), earlier.data(), earlier.size());
+    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
 
 } // namespace zelkor::app

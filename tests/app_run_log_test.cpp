@@ -1,7 +1,9 @@
 #include "app/run_log.h"
 #include "support/temp_dir.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace zelkor::app {
 namespace {
@@ -62,6 +64,36 @@ TEST(RunLog, InsertionKeepsALongFileIntact) {
     for (int i = 0; i < 10000; ++i)
         earlier += static_cast<char>('a' + i % 26);
     test::writeFile(log.pathFor(now), earlier);
+    log.write(gbk("显示版本号3.4"));
+    EXPECT_EQ(test::readFile(log.pathFor(now)), gbk("2021年2月7日10时   显示版本号3.4\r\n") + earlier);
+}
+
+// A write cut short (here by the file size limit, as a full disk or a crash would cut it) leaves
+// the day's file as it was, and nothing beside it.
+TEST(RunLog, CutShortWriteLeavesTheFileAsItWas) {
+    TempDir home;
+    std::filesystem::create_directories(home / "data");
+    LocalTime now{2021, 2, 7, 10, 0, 0};
+    RunLog log(home.path(), [&] { return now; });
+    const std::string earlier(10000, 'e');
+    test::writeFile(log.pathFor(now), earlier);
+
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit cut = before;
+    cut.rlim_cur = earlier.size() + 10; // the new line is longer than that
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &cut), 0);
+    log.write(gbk("显示版本号3.4"));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(test::readFile(log.pathFor(now)), earlier);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home / "data"))
+        ++files;
+    EXPECT_EQ(files, 1);
+
     log.write(gbk("显示版本号3.4"));
     EXPECT_EQ(test::readFile(log.pathFor(now)), gbk("2021年2月7日10时   显示版本号3.4\r\n") + earlier);
 }
