@@ -11,13 +11,15 @@ int main(int argc, char** argv) {
     using namespace zelkor::app;
     // A process started by the fault handler only reports the fault of the one that crashed.
     if (const std::optional<int> status = runHandedOverFaultReport(argc, argv)) return *status;
+    // Taken before QApplication removes its own options (-style, -reverse …) from argv: the one
+    // argument of an unattended start may look like one of them.
+    MainWindowOptions options;
+    for (int i = 1; i < argc; ++i)
+        options.arguments.emplace_back(argv[i]);
     QApplication app(argc, argv);
     applyLook(app);
 
-    MainWindowOptions options;
     options.home = zelkor::programDirectory();
-    for (int i = 1; i < argc; ++i)
-        options.arguments.emplace_back(argv[i]);
     options.afterClose = [] { endProcess(); };
     MainWindow window(std::move(options));
     window.show();

@@ -19,7 +19,11 @@ QString qpath(const std::filesystem::path& p) {
     return QString::fromStdString(p.string());
 }
 
-TEST(UnattendedProcess, MinesIntoTheKeywordFolderAndExitsByItself) {
+// The argument names the keyword folder, even one that Qt would take for an option of its own.
+class UnattendedProcess : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UnattendedProcess, MinesIntoTheKeywordFolderAndExitsByItself) {
+    const std::string folder = GetParam();
     test::qtApp();
     test::FixtureService service;
     ASSERT_TRUE(service.ok());
@@ -42,22 +46,25 @@ TEST(UnattendedProcess, MinesIntoTheKeywordFolderAndExitsByItself) {
     QProcess zelkor;
     zelkor.setProcessEnvironment(env);
     zelkor.setProcessChannelMode(QProcess::ForwardedChannels);
-    zelkor.start(ZELKOR_APP_BINARY, {"kw"});
+    zelkor.start(ZELKOR_APP_BINARY, {QString::fromStdString(folder)});
     ASSERT_TRUE(zelkor.waitForStarted(10000));
     const bool ended = zelkor.waitForFinished(60000);
     if (!ended) zelkor.kill();
-    ASSERT_TRUE(ended) << "zelkor kw did not end by itself";
+    ASSERT_TRUE(ended) << "zelkor " << folder << " did not end by itself";
     EXPECT_EQ(zelkor.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(zelkor.exitCode(), 0);
 
     for (const char* keyword : {"手机壳", "手机支架", "手机", "手机壳定制"})
-        EXPECT_TRUE(std::filesystem::exists(home / "kw" / (std::string(keyword) + ".zr"))) << keyword;
+        EXPECT_TRUE(std::filesystem::exists(home / folder / (std::string(keyword) + ".zr"))) << keyword;
     const std::string saved = test::readFile(home / "data" / "Zelkorkey.ini");
     EXPECT_NE(saved.find(gbk("编辑框_挖掘数量=100000")), std::string::npos) << saved;
-    EXPECT_NE(saved.find(gbk("编辑框_挂机keyword=") + (home / "kw").string()), std::string::npos) << saved;
+    EXPECT_NE(saved.find(gbk("编辑框_挂机keyword=") + (home / folder).string()), std::string::npos) << saved;
     EXPECT_NE(saved.find(gbk("编辑框_关键词=手机")), std::string::npos) << saved;
     EXPECT_FALSE(service.requests().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, UnattendedProcess, ::testing::Values("kw", "-reverse"),
+                         [](const auto& info) { return info.index == 0 ? std::string("Plain") : std::string("QtOption"); });
 
 } // namespace
 } // namespace zelkor::app
