@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace zelkor {
@@ -184,17 +185,67 @@ int countGroups(const std::vector<char32_t>& p) {
     return groups;
 }
 
+// The length of a counted quantifier ("{2}", "{2,}", "{2,5}") starting at p[i], or 0 when the
+// brace is a plain character there.
+std::size_t countedQuantifier(const std::vector<char32_t>& p, std::size_t i) {
+    std::size_t j = i + 1;
+    const std::size_t digits = j;
+    while (j < p.size() && isAsciiDigit(p[j]))
+        ++j;
+    if (j == digits) return 0;
+    if (j < p.size() && p[j] == ',') {
+        ++j;
+        while (j < p.size() && isAsciiDigit(p[j]))
+            ++j;
+    }
+    return j < p.size() && p[j] == '}' ? j + 1 - i : 0;
+}
+
 // Rewrites a dialect pattern (as code points) into a PCRE2 pattern in UTF-8. Only what PCRE2
-// reads differently changes: ".", \s and \S (ASCII to PCRE2 without UCP), escapes of letters PCRE2 gives a
-// meaning the dialect does not have, back references to groups that do not exist (octal escapes or plain
-// digits in the dialect), and "[" inside a class (a POSIX class opener to PCRE2).
-std::string translatePattern(const std::vector<char32_t>& p) {
+// reads differently changes: ".", \s and \S (ASCII to PCRE2 without UCP), \v (one character in the
+// dialect, a class to PCRE2), escapes of letters PCRE2 gives a meaning the dialect does not have,
+// back references to groups that do not exist (octal escapes or plain digits in the dialect), and
+// "[" inside a class (a POSIX class opener to PCRE2). Syntax that only PCRE2 has gives nullopt:
+// "(?" other than "(?:", "(?=" and "(?!" (look-behind, named and atomic groups, inline flags …),
+// "(*" (verbs, some of which change how the subject is read) and possessive quantifiers.
+std::optional<std::string> translatePattern(const std::vector<char32_t>& p) {
     const int groups = countGroups(p);
     std::string out;
     out.reserve(p.size() * 2);
     bool inClass = false;
+    bool afterQuantifier = false; // the last thing outside a class was a quantifier
     for (std::size_t i = 0; i < p.size(); ++i) {
         char32_t c = p[i];
+        const bool quantified = afterQuantifier;
+        afterQuantifier = false;
+        if (!inClass) {
+            if (c == '(' && i + 1 < p.size()) {
+                const char32_t next = p[i + 1];
+                if (next == '*') return std::nullopt;
+                if (next == '?' && (i + 2 >= p.size() || (p[i + 2] != ':' && p[i + 2] != '=' && p[i + 2] != '!')))
+                    return std::nullopt;
+                if (next == '?') { // the group's "?" is no quantifier
+                    out += "(?";
+                    ++i;
+                    continue;
+                }
+            } else if (c == '*' || c == '+' || c == '?') {
+                if (quantified && c == '+') return std::nullopt; // possessive
+                afterQuantifier = !(quantified && c == '?');    // "?" after a quantifier makes it lazy
+                out += static_cast<char>(c);
+                continue;
+            } else if (c == '{') {
+                if (const std::size_t n = countedQuantifier(p, i)) {
+                    for (std::size_t k = i; k < i + n; ++k)
+                        out += static_cast<char>(p[k]);
+                    i += n - 1;
+                    afterQuantifier = true;
+                    continue;
+                }
+                out += "\\{"; // a plain brace, whatever a newer PCRE2 makes of "{,n}"
+                continue;
+            }
+        }
         if (c == '\\') {
             if (i + 1 >= p.size()) {
                 out += '\\'; // a dangling escape stays an error
@@ -204,6 +255,8 @@ std::string translatePattern(const std::vector<char32_t>& p) {
             if (e == 's' || e == 'S') {
                 // The dialect's white space is the Unicode spaces with TAB..CR: PCRE2's Xsp.
                 out += e == 's' ? "\\p{Xsp}" : "\\P{Xsp}";
+            } else if (e == 'v') {
+                out += "\\x0b";
             } else if (isAsciiDigit(e) && e != '0' && !inClass) {
                 std::size_t j = i;
                 int number = 0;
@@ -229,7 +282,7 @@ std::string translatePattern(const std::vector<char32_t>& p) {
                     i = k - 1;
                 }
             } else if (isAsciiLetter(e)) {
-                static constexpr std::string_view kept = "dDwWbBfnrtvcxu";
+                static constexpr std::string_view kept = "dDwWbBfnrtcxu";
                 if (kept.find(static_cast<char>(e)) != std::string_view::npos) {
                     out += '\\';
                     out += static_cast<char>(e);
@@ -327,7 +380,8 @@ std::shared_ptr<const RegexObject::Compiled> RegexObject::Compiled::make(const T
     std::vector<char32_t> codePoints;
     codePoints.reserve(pattern.size());
     forEachGbkChar(pattern, [&](char32_t cp, std::size_t, std::size_t) { codePoints.push_back(cp); });
-    const std::string translated = translatePattern(codePoints);
+    const std::optional<std::string> translated = translatePattern(codePoints);
+    if (!translated) return nullptr;
 
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
         pcre2_compile_context_create(nullptr));
@@ -338,7 +392,7 @@ std::shared_ptr<const RegexObject::Compiled> RegexObject::Compiled::make(const T
     compiled->options = options;
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
-    compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+    compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated->data()), translated->size(),
                                        options, &error, &errorOffset, context.get()));
     if (!compiled->code) return nullptr;
     pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE); // the interpreter serves without JIT
