@@ -8,6 +8,7 @@
 #include "text/regex.h"
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -111,6 +112,7 @@ bool MiningRun::State::offerCandidate(const Text& candidate, const Text& outputN
     static const Text seenText = gbk("  已采集过，不再重复采集");
     static const Text hangupA = gbk("挂机词语 ");
     static const Text hangupB = gbk(" 已保存到：");
+    static const Text hangupSkipped = gbk(" 不能用作文件名，未保存到：");
     static const Text countText = gbk("当前词数：");
     static const Text sourceText = gbk(" 来源：");
     static const Text mainText = gbk("  主词：");
@@ -136,8 +138,12 @@ bool MiningRun::State::offerCandidate(const Text& candidate, const Text& outputN
         const Text directory = controls->text(ctl::kHangupDir);
         if (!directory.empty() && (!mainWordOnly || hasMainWord)) {
             if (!effect([&] {
-                    writeEmptyFile(gbkToPath(directory) / markerFileName(candidate, false));
-                    controls->showNotice(hangupA + candidate + hangupB + directory);
+                    // A keyword is never altered to make a name: one that cannot be a name here is
+                    // left out of the directory, and the user is told.
+                    const std::optional<std::string> name = hangupFileName(candidate);
+                    const bool named =
+                        name && writeEmptyFile(gbkToPath(directory) / *name) != ENAMETOOLONG;
+                    controls->showNotice(hangupA + candidate + (named ? hangupB : hangupSkipped) + directory);
                 }))
                 return false;
         }

@@ -123,6 +123,13 @@ std::string markerFileName(const Text& keyword, bool fold_case) {
     return name + kSuffix;
 }
 
+std::optional<std::string> hangupFileName(const Text& keyword) {
+    std::string name = gbk_to_utf8(keyword);
+    if (name == "." || name == ".." || name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+        return std::nullopt;
+    return name + kSuffix;
+}
+
 int writeEmptyFile(const std::filesystem::path& file) {
     std::error_code error;
     if (!std::filesystem::is_directory(file, error) && file.has_parent_path())

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zelkor {
@@ -17,6 +18,11 @@ namespace zelkor {
 // File name (UTF-8) of `keyword` + ".zr". fold_case: fold ASCII letters (the store does; the
 // hang-up output keeps the case).
 std::string markerFileName(const Text& keyword, bool fold_case);
+
+// The hang-up file of `keyword`: the keyword as it stands (UTF-8) plus ".zr", so that the companion
+// programs read the keyword from the name. nullopt when the keyword cannot be a file name: "/" or
+// NUL inside, "." or "..". A name too long for the file system shows when the file is written.
+std::optional<std::string> hangupFileName(const Text& keyword);
 
 // Creates the directories of `file`, then creates it empty or truncates it. 1 on success, else the
 // errno value (the file is then removed).

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <set>
 #include <thread>
 
 namespace zelkor {
@@ -243,14 +245,58 @@ TEST_F(RunTest, UnattendedRunWritesKeywordFilesShowsNothingAndClosesAtTheLimit) 
     EXPECT_TRUE(run->results().empty());
     EXPECT_TRUE(lines().empty());
     EXPECT_EQ(u8(controls->text(ctl::kCountLabel)), "采集结果预览");
-    EXPECT_EQ(notices(), (Strings{"挂机词语 抖音A/B 已保存到：" + u8(hangup),
+    EXPECT_EQ(notices(), (Strings{"挂机词语 抖音A/B 不能用作文件名，未保存到：" + u8(hangup),
                                   "挂机词语 抖音2 已保存到：" + u8(hangup)}));
     Strings files;
     for (const auto& entry : fs::directory_iterator(dir / "kw"))
         files.push_back(entry.path().filename().string());
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (Strings{"抖音2.zr", "抖音A%2FB.zr"})); // case kept, "/" kept inside
+    EXPECT_EQ(files, (Strings{"抖音2.zr"}));
     EXPECT_EQ(run->end(), RunEnd::LimitReached);
+}
+
+// The companion programs read the keyword from the file name: it is the keyword as it stands, or
+// no file at all when the keyword cannot be a name here.
+TEST_F(RunTest, HangupFilesAreNamedByTheKeywordAsItStands) {
+    const std::string longest = "抖音" + std::string(246, 'x'); // with ".zr": 255 bytes, the limit
+    const struct {
+        std::string keyword;
+        std::string file; // empty: skipped
+    } cases[] = {
+        {"抖音100%棉", "抖音100%棉.zr"}, {"抖音%2F", "抖音%2F.zr"}, {"抖音ABC", "抖音ABC.zr"},
+        {"抖音 a.b", "抖音 a.b.zr"},     {"抖音/x", ""},            {longest, longest + ".zr"},
+        {longest + "x", ""},
+    };
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setChecked(ctl::kHangup, true);
+    controls->setText(ctl::kHangupDir, pathToGbk(dir / "kw"));
+    std::vector<std::string> phrases;
+    for (const auto& c : cases)
+        phrases.push_back(c.keyword);
+    auto run = runToEnd(sources({{0, {{"抖音", phrases}}}}));
+    std::set<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir / "kw"))
+        files.insert(entry.path().filename().string());
+    std::set<std::string> expected;
+    for (const auto& c : cases)
+        if (!c.file.empty()) expected.insert(c.file);
+    EXPECT_EQ(files, expected);
+    const Strings shown = notices();
+    for (const auto& c : cases) {
+        const std::string notice = "挂机词语 " + c.keyword +
+                                   (c.file.empty() ? " 不能用作文件名，未保存到：" : " 已保存到：") +
+                                   u8(pathToGbk(dir / "kw"));
+        EXPECT_NE(std::find(shown.begin(), shown.end(), notice), shown.end()) << notice;
+    }
+    EXPECT_EQ(run->results().size(), std::size(cases)); // skipped for the directory, still collected
+}
+
+TEST(HangupFileName, OnlyNamesThatCannotBeFilesAreRefused) {
+    EXPECT_EQ(hangupFileName(utf8_to_gbk("100%棉")), std::optional<std::string>("100%棉.zr"));
+    EXPECT_EQ(hangupFileName("AbC"), std::optional<std::string>("AbC.zr"));
+    for (const char* bad : {".", "..", "a/b", "/"})
+        EXPECT_EQ(hangupFileName(bad), std::nullopt) << bad;
+    EXPECT_EQ(hangupFileName(std::string("a\0b", 3)), std::nullopt);
+    EXPECT_EQ(hangupFileName("..."), std::optional<std::string>("....zr"));
 }
 
 TEST_F(RunTest, UnattendedRunClosesWhenTheQueueRunsDry) {
