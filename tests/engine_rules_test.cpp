@@ -3,6 +3,7 @@
 #include "engine/program_dir.h"
 #include "engine/text_rules.h"
 #include "engine/value_controls.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -169,6 +170,45 @@ TEST(ProgramDirectory, HomeVariableOverridesTheExecutableDirectory) {
     EXPECT_EQ(programDirectory(), std::filesystem::path("/srv/zelkor-home"));
     ::unsetenv("ZELKOR_HOME");
     EXPECT_TRUE(std::filesystem::exists(programDirectory() / "engine_rules_test"));
+}
+
+// Run from an install prefix, the program keeps its state in the user's data directory; run from
+// the build tree, beside itself; ZELKOR_HOME wins over both.
+TEST(ProgramDirectory, InstalledProgramUsesTheUserDataDirectory) {
+    test::TempDir dir;
+    const std::filesystem::path prefix = dir / "usr";
+    std::filesystem::create_directories(prefix / "bin");
+    std::filesystem::create_directories(prefix / "share" / "zelkor");
+    std::filesystem::create_directories(dir / "build" / "bin");
+    std::filesystem::create_directories(dir / "build" / "app");
+    const struct {
+        std::filesystem::path exeDir;
+        const char* zelkorHome;
+        const char* dataHome;
+        std::filesystem::path expected;
+    } cases[] = {
+        {prefix / "bin", nullptr, nullptr, "/home/u/.local/share/zelkor"},
+        {prefix / "bin", nullptr, "/data/u", "/data/u/zelkor"},
+        {prefix / "bin", nullptr, "", "/home/u/.local/share/zelkor"},
+        {prefix / "bin", nullptr, "relative/dir", "/home/u/.local/share/zelkor"},
+        {prefix / "bin", "/srv/z", "/data/u", "/srv/z"},
+        {prefix / "bin", "", "/data/u", "/data/u/zelkor"},
+        {dir / "build" / "bin", nullptr, "/data/u", dir / "build" / "bin"}, // no share/zelkor beside it
+        {dir / "build" / "app", nullptr, "/data/u", dir / "build" / "app"},
+        {dir / "build" / "app", "/srv/z", nullptr, "/srv/z"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exeDir.string() + " " + (c.zelkorHome ? c.zelkorHome : "-") + " " +
+                     (c.dataHome ? c.dataHome : "-"));
+        const auto variable = [&](const char* name) -> const char* {
+            const std::string_view n = name;
+            if (n == "ZELKOR_HOME") return c.zelkorHome;
+            if (n == "XDG_DATA_HOME") return c.dataHome;
+            if (n == "HOME") return "/home/u";
+            return nullptr;
+        };
+        EXPECT_EQ(programDirectoryFor(c.exeDir, variable), c.expected);
+    }
 }
 
 } // namespace
