@@ -19,6 +19,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -155,6 +156,18 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         };
     }
     if (!m_options.showFile) m_options.showFile = platform::showInFolder;
+    if (!m_options.showWarning) {
+        m_options.showWarning = [this](const QString& title, const QString& text) {
+            auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open(); // an unattended run goes on while the box waits for its reader
+        };
+    }
+
+    // A broken sources file must not half-apply: the built-in table stands and the user is told.
+    std::string sourcesError;
+    std::optional<SourceRows> rows = loadSources(m_options.home, {}, &sourcesError);
+    m_sourceRows = rows ? std::move(*rows) : builtInSourceRows();
 
     WindowControls::Face face;
     face.setText = [this](const std::string& c, const Text& v) { applyText(c, v); };
@@ -169,9 +182,9 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 
     const std::filesystem::path home = m_options.home;
     std::weak_ptr<WindowControls> weakControls = m_controls;
-    m_run = std::make_unique<WindowRun>(m_controls, home, [home, weakControls]() {
+    m_run = std::make_unique<WindowRun>(m_controls, home, [home, weakControls, table = m_sourceRows]() {
         std::string error;
-        std::optional<Endpoints> endpoints = Endpoints::loadDefault(home, &error);
+        std::optional<Endpoints> endpoints = Endpoints::loadDefault(home, &error, static_cast<int>(table.size()));
         if (!endpoints) {
             // A named endpoints file that cannot be used: say so, and ask nobody rather than the
             // public services the user meant to replace.
@@ -179,10 +192,13 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
                 controls->showNotice(utf8_to_gbk("服务地址文件无法使用，本次不查询任何来源：" + error));
             return SourceSet{};
         }
-        return make_sources(*endpoints);
+        return make_sources(table, *endpoints);
     });
 
     creationSteps();
+    if (!rows)
+        m_options.showWarning(qs("数据来源文件有误"),
+                              qs("数据来源文件无法使用，已改用内置的数据来源：\n") + QString::fromStdString(sourcesError));
 }
 
 MainWindow::~MainWindow() {
@@ -279,8 +295,8 @@ void MainWindow::buildCollectPage(QWidget* page) {
 
     QGroupBox* sourceBox = groupBox(page, "分组框2", {8, 173, 272, 341}, "数据来源");
     m_sources = place<QListWidget>(sourceBox, ctl::kSourceList, 8, 20, 248, 313);
-    for (int i = 0; i < kSourceCount; ++i) {
-        auto* item = new QListWidgetItem(toQString(source_list_label(i)), m_sources);
+    for (const SourceRow& row : m_sourceRows) {
+        auto* item = new QListWidgetItem(QString::fromStdString(row.label), m_sources);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }

@@ -3,6 +3,7 @@
 // talks to them through controls(), from any thread.
 
 #include "app/window_controls.h"
+#include "sources/sources_file.h"
 
 #include <QWidget>
 #include <filesystem>
@@ -36,6 +37,9 @@ struct MainWindowOptions {
     // The end of the close sequence, after the settings were saved. The program ends the process
     // here; left empty (tests) the window just closes.
     std::function<void()> afterClose;
+    // Tells the user of a problem without waiting for an answer; a message box over the window
+    // when not set.
+    std::function<void(const QString& title, const QString& text)> showWarning;
 };
 
 class MainWindow : public QWidget {
@@ -86,6 +90,7 @@ class MainWindow : public QWidget {
     QLabel* m_notice = nullptr;
     QCheckBox* m_noOutput = nullptr;
     QListWidget* m_sources = nullptr;
+    SourceRows m_sourceRows; // the built-in table with <home>/data/sources.toml applied
     ShapeBox* m_hangupBox = nullptr;
 };
 

@@ -46,9 +46,9 @@ bool WindowControls::checked(std::string_view control) const {
 }
 
 bool WindowControls::itemChecked(std::string_view list, int index) const {
-    if (list != ctl::kSourceList || index < 0 || index >= kItemCount) return false;
+    if (list != ctl::kSourceList || index < 0) return false;
     std::lock_guard guard(m_mutex);
-    return m_items[static_cast<size_t>(index)];
+    return static_cast<size_t>(index) < m_items.size() && m_items[static_cast<size_t>(index)];
 }
 
 void WindowControls::recordText(std::string_view control, const Text& value) {
@@ -62,8 +62,9 @@ void WindowControls::recordChecked(std::string_view control, bool value) {
 }
 
 void WindowControls::recordItem(int index, bool value) {
-    if (index < 0 || index >= kItemCount) return;
+    if (index < 0) return;
     std::lock_guard guard(m_mutex);
+    if (static_cast<size_t>(index) >= m_items.size()) m_items.resize(static_cast<size_t>(index) + 1);
     m_items[static_cast<size_t>(index)] = value;
 }
 

@@ -4,13 +4,12 @@
 // threads land in the mirror at once and reach the widgets as queued calls.
 
 #include "engine/controls.h"
-#include "sources/source_table.h"
 
-#include <array>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class QObject;
 class QThread;
@@ -27,8 +26,6 @@ class WindowControls final : public Controls {
         std::function<void(const Text& text)> showNotice;
         std::function<void()> closeWindow;
     };
-
-    static constexpr int kItemCount = kSourceCount;
 
     // `window` decides the thread writes are delivered to; once it is gone, writes are dropped.
     WindowControls(QObject* window, Face face);
@@ -49,6 +46,8 @@ class WindowControls final : public Controls {
     // Window thread only: a control changed, record its new value.
     void recordText(std::string_view control, const Text& value);
     void recordChecked(std::string_view control, bool value);
+    // Item `index` of 选择列表框1; the list may be longer than the built-in rows when a sources
+    // file adds some.
     void recordItem(int index, bool value);
 
   private:
@@ -62,7 +61,7 @@ class WindowControls final : public Controls {
     mutable std::mutex m_mutex;
     std::map<std::string, Text, std::less<>> m_texts;
     std::map<std::string, bool, std::less<>> m_checks;
-    std::array<bool, kItemCount> m_items{};
+    std::vector<bool> m_items;
 };
 
 } // namespace zelkor::app

@@ -2,6 +2,7 @@
 
 #include "cli/probe.h"
 #include "cli/run_options.h"
+#include "cli/sources_command.h"
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
@@ -94,12 +95,14 @@ int runMain(int argc, char** argv) {
     CLI::App app{"One mining run of Zelkor长尾词采集工具 in the terminal. Standard output carries what the "
                  "window's output panel would receive; Ctrl-C stops the run.\n"
                  "Defaults come from <home>/data/Zelkorkey.ini, then from the window's defaults.\n"
-                 "Also: zelkor-cli probe [--source N ...] [--json] KEYWORD",
+                 "Also: zelkor-cli probe [--source N ...] [--json] KEYWORD, and zelkor-cli sources "
+                 "(the source table as TOML)",
                  "zelkor-cli"};
     app.get_formatter()->column_width(34);
 
     std::vector<std::string> seeds;
     std::string seedsFile, sourcesList = "0", forbiddenFile, hangupDir, saveDir, home, endpointsFile;
+    std::string sourcesFile;
     std::string delay, limit;
     bool noMainWord = false, noAutosave = false, quiet = false;
 
@@ -110,8 +113,8 @@ int runMain(int argc, char** argv) {
                    "Read the seeds from F, one per line, UTF-8 or GBK (default: none: the SEED arguments)")
         ->option_text("F");
     app.add_option("--sources", sourcesList,
-                   "Sources to ask: comma list of indexes 0-24, 'all', or 'domestic' (all but 20-22) "
-                   "(default: 0)")
+                   "Sources to ask: comma list of indexes 0-24 (and any a sources file adds), 'all', or "
+                   "'domestic' (all but 20-22) (default: 0)")
         ->option_text("LIST");
     app.add_option("--delay", delay,
                    "Seconds to wait between query rounds (default: " + shown(ctl::kDelay, "1") + ")")
@@ -148,6 +151,10 @@ int runMain(int argc, char** argv) {
            "--endpoints", endpointsFile,
            "Service endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini when present)")
         ->option_text("F");
+    app.add_option("--sources-file", sourcesFile,
+                   "Source table changes and additions in TOML, see 'zelkor-cli sources' (default: "
+                   "<home>/data/sources.toml when present)")
+        ->option_text("F");
 
     // The last of a repeated option wins, as in most GNU tools.
     for (auto* option : app.get_options())
@@ -170,14 +177,18 @@ int runMain(int argc, char** argv) {
         return fail("program directory " + homeDir.string() + " does not exist");
     if (!seeds.empty() && !seedsFile.empty())
         return fail("give the seeds either as arguments or with --seeds-file, not both");
-    const auto ticks = parseSourceList(sourcesList);
-    if (!ticks)
-        return fail("invalid --sources '" + sourcesList +
-                    "': use 'all', 'domestic' or indexes 0-24 separated by commas");
-
     std::string error;
-    std::optional<Endpoints> endpoints = endpointsFile.empty() ? Endpoints::loadDefault(homeDir, &error)
-                                                               : Endpoints::loadFile(endpointsFile, &error);
+    const std::optional<SourceRows> rows = loadSources(homeDir, sourcesFile, &error);
+    if (!rows) return fail(error);
+    const int sourceCount = static_cast<int>(rows->size());
+    const auto ticks = parseSourceList(sourcesList, sourceCount);
+    if (!ticks)
+        return fail("invalid --sources '" + sourcesList + "': use 'all', 'domestic' or indexes 0-" +
+                    std::to_string(sourceCount - 1) + " separated by commas");
+
+    std::optional<Endpoints> endpoints = endpointsFile.empty()
+                                             ? Endpoints::loadDefault(homeDir, &error, sourceCount)
+                                             : Endpoints::loadFile(endpointsFile, &error, sourceCount);
     if (!endpoints) return fail(error.empty() ? "cannot read the endpoints file" : error);
 
     auto controls = std::make_shared<ValueControls>();
@@ -199,8 +210,8 @@ int runMain(int argc, char** argv) {
         if (!text) return fail(error);
         controls->setText(ctl::kForbidden, *text);
     }
-    for (int i = 0; i < kSourceCount; ++i)
-        controls->setItemChecked(ctl::kSourceList, i, (*ticks)[i]);
+    for (int i = 0; i < sourceCount; ++i)
+        controls->setItemChecked(ctl::kSourceList, i, (*ticks)[static_cast<std::size_t>(i)]);
     if (!delay.empty()) controls->setText(ctl::kDelay, delay);
     if (!limit.empty()) controls->setText(ctl::kLimit, limit);
     if (noMainWord) controls->setChecked(ctl::kMainWordOnly, false);
@@ -238,8 +249,9 @@ int runMain(int argc, char** argv) {
     }
 
     const Endpoints serviceEndpoints = *endpoints;
-    MiningController controller(controls, homeDir,
-                                [serviceEndpoints] { return make_sources(serviceEndpoints); });
+    MiningController controller(controls, homeDir, [serviceEndpoints, table = *rows] {
+        return make_sources(table, serviceEndpoints);
+    });
     StopOnSignal signals([&controller] { controller.stop(); });
 
     controller.start();
@@ -264,6 +276,7 @@ int runMain(int argc, char** argv) {
 } // namespace zelkor::cli
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "sources") return zelkor::cli::sourcesMain(argc - 1, argv + 1);
     if (argc > 1 && std::string_view(argv[1]) == "probe") {
 #ifdef ZELKOR_HAVE_PROBE
         return zelkor::cli::probeMain(argc - 1, argv + 1);

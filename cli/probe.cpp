@@ -18,12 +18,13 @@ namespace zelkor::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zelkor-cli probe [--source N ...] [--json] [--endpoints F] KEYWORD\n"
-    "Asks each chosen source (default: all 25) once for KEYWORD, exactly as a run would, and prints the\n"
-    "URL, the status, the body size and the phrases the source would offer, in order. Nothing is saved.\n"
-    "  --source N     a source index 0-24, or a comma list; may be repeated\n"
-    "  --json         one JSON object per source per line (UTF-8)\n"
-    "  --endpoints F  the endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini)\n";
+    "usage: zelkor-cli probe [--source N ...] [--json] [--endpoints F] [--sources-file F] KEYWORD\n"
+    "Asks each chosen source (default: all of them) once for KEYWORD, exactly as a run would, and prints\n"
+    "the URL, the status, the body size and the phrases the source would offer, in order. Nothing is saved.\n"
+    "  --source N        a source index (0-24, and any a sources file adds), or a comma list; may be repeated\n"
+    "  --json            one JSON object per source per line (UTF-8)\n"
+    "  --endpoints F     the endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini)\n"
+    "  --sources-file F  source table changes in TOML (default: <home>/data/sources.toml when present)\n";
 
 std::string jsonString(std::string_view utf8) {
     std::string out = "\"";
@@ -58,17 +59,16 @@ std::string jsonString(std::string_view utf8) {
     return out + "\"";
 }
 
+// Indexes are checked against the table once it is read.
 bool parseIndexes(const std::string& list, std::vector<int>& chosen) {
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t comma = list.find(',', start);
         const std::string item =
             list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (item.empty() || item.size() > 2 || item.find_first_not_of("0123456789") != std::string::npos)
+        if (item.empty() || item.size() > 3 || item.find_first_not_of("0123456789") != std::string::npos)
             return false;
-        const int index = std::stoi(item);
-        if (index >= kSourceCount) return false;
-        chosen.push_back(index);
+        chosen.push_back(std::stoi(item));
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -81,6 +81,7 @@ int probeMain(int argc, char** argv) {
     std::vector<int> chosen;
     bool json = false;
     std::string endpointsFile;
+    std::string sourcesFile;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -89,7 +90,8 @@ int probeMain(int argc, char** argv) {
             attached = arg.substr(eq + 1);
             arg.resize(eq);
         }
-        if (attached && arg != "--source" && arg != "--endpoints") {
+        const bool takesValue = arg == "--source" || arg == "--endpoints" || arg == "--sources-file";
+        if (attached && !takesValue) {
             std::cerr << "zelkor-cli probe: unknown option " << argv[i] << "\n" << kUsage;
             return 2;
         }
@@ -98,7 +100,7 @@ int probeMain(int argc, char** argv) {
             return 0;
         } else if (arg == "--json") {
             json = true;
-        } else if (arg == "--source" || arg == "--endpoints") {
+        } else if (takesValue) {
             if (!attached && i + 1 >= argc) {
                 std::cerr << "zelkor-cli probe: " << arg << " needs a value\n" << kUsage;
                 return 2;
@@ -106,8 +108,10 @@ int probeMain(int argc, char** argv) {
             const std::string value = attached ? *attached : std::string(argv[++i]);
             if (arg == "--endpoints") {
                 endpointsFile = value;
+            } else if (arg == "--sources-file") {
+                sourcesFile = value;
             } else if (!parseIndexes(value, chosen)) {
-                std::cerr << "zelkor-cli probe: --source takes indexes 0-24, not \"" << value << "\"\n";
+                std::cerr << "zelkor-cli probe: --source takes source indexes, not \"" << value << "\"\n";
                 return 2;
             }
         } else if (arg == "--") {
@@ -124,14 +128,28 @@ int probeMain(int argc, char** argv) {
         std::cerr << "zelkor-cli probe: give exactly one KEYWORD\n" << kUsage;
         return 2;
     }
-    if (chosen.empty())
-        for (int i = 0; i < kSourceCount; ++i)
-            chosen.push_back(i);
 
     std::string error;
+    const std::optional<SourceRows> rows = loadSources(programDirectory(), sourcesFile, &error);
+    if (!rows) {
+        std::cerr << "zelkor-cli probe: " << error << "\n";
+        return 2;
+    }
+    const int sourceCount = static_cast<int>(rows->size());
+    for (int index : chosen) {
+        if (index >= sourceCount) {
+            std::cerr << "zelkor-cli probe: --source takes indexes 0-" << sourceCount - 1 << ", not " << index
+                      << "\n";
+            return 2;
+        }
+    }
+    if (chosen.empty())
+        for (int i = 0; i < sourceCount; ++i)
+            chosen.push_back(i);
+
     std::optional<Endpoints> endpoints = endpointsFile.empty()
-                                             ? Endpoints::loadDefault(programDirectory(), &error)
-                                             : Endpoints::loadFile(endpointsFile, &error);
+                                             ? Endpoints::loadDefault(programDirectory(), &error, sourceCount)
+                                             : Endpoints::loadFile(endpointsFile, &error, sourceCount);
     if (!endpoints) {
         std::cerr << "zelkor-cli probe: " << error << "\n";
         return 2;
@@ -141,7 +159,7 @@ int probeMain(int argc, char** argv) {
     const Text keyword = inputToGbk(word);
 
     for (int index : chosen) {
-        const auto source = make_table_source(index, *endpoints);
+        const auto source = make_table_source((*rows)[static_cast<std::size_t>(index)], *endpoints);
         const SourceFetch fetched = source->fetch(keyword);
         const std::vector<Text> phrases = source->extract(fetched.body);
         const std::string label = gbk_to_utf8(source->label());

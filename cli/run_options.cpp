@@ -1,5 +1,6 @@
 #include "cli/run_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -45,13 +46,13 @@ bool validUtf8(std::string_view s) {
 
 } // namespace
 
-std::optional<std::array<bool, kSourceCount>> parseSourceList(std::string_view list) {
-    std::array<bool, kSourceCount> ticks{};
+std::optional<std::vector<bool>> parseSourceList(std::string_view list, int count) {
+    std::vector<bool> ticks(static_cast<std::size_t>(std::max(count, 0)), false);
     if (list == "all" || list == "domestic") {
-        ticks.fill(true);
+        ticks.assign(ticks.size(), true);
         if (list == "domestic")
             for (int i : kForeignSources)
-                ticks[i] = false;
+                if (i < count) ticks[static_cast<std::size_t>(i)] = false;
         return ticks;
     }
     if (list.empty()) return std::nullopt;
@@ -63,14 +64,14 @@ std::optional<std::array<bool, kSourceCount>> parseSourceList(std::string_view l
             item.remove_prefix(1);
         while (!item.empty() && item.back() == ' ')
             item.remove_suffix(1);
-        if (item.empty() || item.size() > 2) return std::nullopt;
+        if (item.empty() || item.size() > 3) return std::nullopt;
         int index = 0;
         for (const char c : item) {
             if (c < '0' || c > '9') return std::nullopt;
             index = index * 10 + (c - '0');
         }
-        if (index >= kSourceCount) return std::nullopt;
-        ticks[index] = true;
+        if (index >= count) return std::nullopt;
+        ticks[static_cast<std::size_t>(index)] = true;
         if (comma == std::string_view::npos) break;
         from = comma + 1;
     }

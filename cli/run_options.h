@@ -13,8 +13,9 @@
 
 namespace zelkor::cli {
 
-// "all", "domestic" (all but 20-22) or a comma list of indexes 0..24; nullopt when malformed.
-std::optional<std::array<bool, kSourceCount>> parseSourceList(std::string_view list);
+// "all", "domestic" (all but the foreign sources) or a comma list of indexes below `count`, as
+// one tick per source; nullopt when malformed.
+std::optional<std::vector<bool>> parseSourceList(std::string_view list, int count = kSourceCount);
 
 // UTF-8 text as GBK; bytes that are not valid UTF-8 are taken as GBK already.
 Text inputToGbk(std::string_view bytes);

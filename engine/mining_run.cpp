@@ -4,13 +4,13 @@
 #include "engine/program_dir.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
-#include "sources/source_table.h"
 #include "text/regex.h"
 
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <thread>
 
 namespace zelkor {
@@ -85,10 +85,13 @@ struct MiningRun::State final : SourceHost {
     bool delayWait() { return wait(std::chrono::seconds(textToInt(controls->text(ctl::kDelay)))); }
 
     bool isSourceTicked(int index) override {
-        return !halted() && index >= 0 && index < kSourceCount && controls->itemChecked(ctl::kSourceList, index);
+        return !halted() && index >= 0 && controls->itemChecked(ctl::kSourceList, index);
     }
 
     std::stop_token stopToken() const override { return halt.get_token(); }
+
+    // The second group of every round runs to the end of the list, sources a file added included.
+    static constexpr int kLastSource = std::numeric_limits<int>::max();
 
     // Asks the sources whose list index lies in [first, last] with `keyword`.
     void ask(const Text& keyword, int first, int last) {
@@ -198,7 +201,7 @@ void MiningRun::State::run() {
         currentMainWord = seeds[i];
         ask(seeds[i], 0, 1);
         if (!halted()) delayWait();
-        ask(seeds[i], 2, kSourceCount - 1);
+        ask(seeds[i], 2, kLastSource);
         if (!halted()) delayWait();
     }
     if (!halted()) {
@@ -209,7 +212,7 @@ void MiningRun::State::run() {
             currentMainWord = queue.front().mainWord;
             ask(keyword, 0, 1);
             if (!halted()) delayWait();
-            ask(keyword, 2, kSourceCount - 1);
+            ask(keyword, 2, kLastSource);
             if (halted()) break;
             if (!effect([&] {
                     queue.pop_front();

@@ -1,7 +1,5 @@
 #include "sources/endpoints.h"
 
-#include "sources/source_table.h"
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -19,16 +17,17 @@ std::string trimmed(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
+// A list index as written: digits without a leading zero, up to the largest index a sources file takes.
 bool isSourceKey(const std::string& key) {
-    if (key.empty() || key.size() > 2) return false;
+    if (key.empty() || key.size() > 3) return false;
     for (char c : key)
         if (c < '0' || c > '9') return false;
-    if (key.size() == 2 && key[0] == '0') return false;
-    return std::stoi(key) < kSourceCount;
+    return key.size() == 1 || key[0] != '0';
 }
 
-bool isKnownKey(const std::string& key) {
-    return isSourceKey(key) || key == "update1" || key == "update2" || key == "update3" || key == "quote" ||
+bool isKnownKey(const std::string& key, std::optional<int> sourceCount) {
+    if (isSourceKey(key)) return !sourceCount || std::stoi(key) < *sourceCount;
+    return key == "update1" || key == "update2" || key == "update3" || key == "quote" ||
            key == "notify";
 }
 
@@ -67,7 +66,8 @@ std::string urlProblem(const std::string& key, const std::string& value) {
 
 } // namespace
 
-std::optional<Endpoints> Endpoints::loadFile(const std::filesystem::path& file, std::string* error) {
+std::optional<Endpoints> Endpoints::loadFile(const std::filesystem::path& file, std::string* error,
+                                             std::optional<int> sourceCount) {
     auto fail = [&](const std::string& why) -> std::optional<Endpoints> {
         if (error) *error = why;
         return std::nullopt;
@@ -107,9 +107,10 @@ std::optional<Endpoints> Endpoints::loadFile(const std::filesystem::path& file, 
         if (!inSection) continue;
         const std::string key = trimmed(std::string_view(line).substr(0, eq));
         const std::string value = trimmed(std::string_view(line).substr(eq + 1));
-        if (!isKnownKey(key))
-            return fail(where + "unknown key \"" + key +
-                        "\" (expected 0..24, update1..update3, quote or notify)");
+        if (!isKnownKey(key, sourceCount))
+            return fail(where + "unknown key \"" + key + "\" (expected " +
+                        (sourceCount ? "0.." + std::to_string(*sourceCount - 1) : std::string("a source index")) +
+                        ", update1..update3, quote or notify)");
         if (value.empty()) continue; // an empty value keeps the default
         if (const std::string problem = urlProblem(key, value); !problem.empty())
             return fail(where + problem);
@@ -118,12 +119,14 @@ std::optional<Endpoints> Endpoints::loadFile(const std::filesystem::path& file, 
     return result;
 }
 
-std::optional<Endpoints> Endpoints::loadDefault(const std::filesystem::path& home, std::string* error) {
-    if (const char* named = std::getenv("ZELKOR_ENDPOINTS"); named && *named) return loadFile(named, error);
+std::optional<Endpoints> Endpoints::loadDefault(const std::filesystem::path& home, std::string* error,
+                                                std::optional<int> sourceCount) {
+    if (const char* named = std::getenv("ZELKOR_ENDPOINTS"); named && *named)
+        return loadFile(named, error, sourceCount);
     const std::filesystem::path file = home / "data" / "endpoints.ini";
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return Endpoints{};
-    return loadFile(file, error);
+    return loadFile(file, error, sourceCount);
 }
 
 std::optional<std::string> Endpoints::get(const std::string& key) const {

@@ -48,6 +48,8 @@ struct SourceRow {
     std::string itemPrefix;
     std::string itemSuffix;
     ItemCleaning cleaning = ItemCleaning::None;
+
+    bool operator==(const SourceRow&) const = default;
 };
 
 inline constexpr int kSourceCount = 25;

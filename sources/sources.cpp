@@ -4,12 +4,16 @@
 
 namespace zelkor {
 
-SourceSet make_sources(const Endpoints& endpoints) {
+SourceSet make_sources(const SourceRows& rows, const Endpoints& endpoints) {
     SourceSet set;
-    set.reserve(kSourceCount);
-    for (int i = 0; i < kSourceCount; ++i)
-        set.push_back(make_table_source(i, endpoints));
+    set.reserve(rows.size());
+    for (const SourceRow& row : rows)
+        set.push_back(make_table_source(row, endpoints));
     return set;
+}
+
+SourceSet make_sources(const Endpoints& endpoints) {
+    return make_sources(builtInSourceRows(), endpoints);
 }
 
 Text source_list_label(int index) {

@@ -139,17 +139,23 @@ std::vector<Text> SuggestionSource::items(const Text& cut) const {
     return jsonItems(cut);
 }
 
-Text source_endpoint_base(int index, const Endpoints& endpoints) {
-    const SourceRow& row = source_rows().at(static_cast<std::size_t>(index));
-    if (const auto value = endpoints.get(std::to_string(index))) return originOf(*value);
+Text source_endpoint_base(const SourceRow& row, const Endpoints& endpoints) {
+    if (const auto value = endpoints.get(std::to_string(row.index))) return originOf(*value);
     return row.scheme + "://" + row.host;
 }
 
-std::unique_ptr<TableSource> make_table_source(int index, const Endpoints& endpoints) {
-    const SourceRow& row = source_rows().at(static_cast<std::size_t>(index));
-    const Text base = source_endpoint_base(index, endpoints);
+std::unique_ptr<TableSource> make_table_source(const SourceRow& row, const Endpoints& endpoints) {
+    const Text base = source_endpoint_base(row, endpoints);
     if (row.family == SourceFamily::RelatedPage) return std::make_unique<RelatedPageSource>(row, base);
     return std::make_unique<SuggestionSource>(row, base);
+}
+
+Text source_endpoint_base(int index, const Endpoints& endpoints) {
+    return source_endpoint_base(source_rows().at(static_cast<std::size_t>(index)), endpoints);
+}
+
+std::unique_ptr<TableSource> make_table_source(int index, const Endpoints& endpoints) {
+    return make_table_source(source_rows().at(static_cast<std::size_t>(index)), endpoints);
 }
 
 } // namespace zelkor

@@ -75,7 +75,10 @@ class SuggestionSource final : public TableSource {
     std::vector<Text> items(const Text& cut) const override;
 };
 
-// The endpoint base of list index `index`: the endpoints file's scheme, host and port, else the default.
+// The endpoint base of a row: the endpoints file's scheme, host and port for its index, else the row's.
+Text source_endpoint_base(const SourceRow& row, const Endpoints& endpoints);
+std::unique_ptr<TableSource> make_table_source(const SourceRow& row, const Endpoints& endpoints);
+// The same for built-in row `index`.
 Text source_endpoint_base(int index, const Endpoints& endpoints);
 std::unique_ptr<TableSource> make_table_source(int index, const Endpoints& endpoints);
 

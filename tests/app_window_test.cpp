@@ -288,6 +288,40 @@ TEST_F(WindowTest, MirrorFollowsEveryChangeOnTheWindow) {
     EXPECT_FALSE(controls->itemChecked("other", 0));
 }
 
+// The home's sources file adds items after the built-in ones; a broken one leaves the built-in
+// list and says what is wrong without waiting for an answer.
+TEST_F(WindowTest, SourcesFileInTheHomeShapesTheSourceList) {
+    std::filesystem::create_directories(home / "data");
+    test::writeFile(home / "data" / "sources.toml",
+                    "[[source]]\nindex = 25\nlabel = \"新来源\"\nfamily = \"suggestion\"\nscheme = \"http\"\n"
+                    "host = \"h.invalid\"\nprefix = \"/q=\"\n\n[[source]]\nindex = 3\nlabel = \"改名\"\n");
+    std::vector<QString> warnings;
+    auto openWith = [&] {
+        MainWindowOptions options;
+        options.home = home.path();
+        options.showWarning = [&](const QString& title, const QString& text) { warnings.push_back(title + text); };
+        window = std::make_unique<MainWindow>(std::move(options));
+        return child<QListWidget>("选择列表框1");
+    };
+
+    QListWidget* list = openWith();
+    ASSERT_EQ(list->count(), kSourceCount + 1);
+    EXPECT_EQ(list->item(3)->text(), q("改名"));
+    EXPECT_EQ(list->item(kSourceCount)->text(), q("新来源"));
+    list->item(kSourceCount)->setCheckState(Qt::Checked);
+    EXPECT_TRUE(window->controls()->itemChecked(ctl::kSourceList, kSourceCount));
+    EXPECT_TRUE(warnings.empty());
+
+    test::writeFile(home / "data" / "sources.toml", "[[source]]\nindex = 3\nfamily = \"page\"\n");
+    list = openWith();
+    ASSERT_EQ(list->count(), kSourceCount);
+    EXPECT_EQ(list->item(3)->text(), q("百度移动下拉"));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].contains(QString::fromStdString((home / "data" / "sources.toml").string() + ":3:10:")))
+        << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[0].contains(q("family must be one of"))) << warnings[0].toStdString();
+}
+
 // A worker's writes land in the mirror at once and reach the widgets later, on the window thread;
 // the worker never waits (were it to, join() below would never return).
 TEST_F(WindowTest, WritesFromAnotherThreadAreQueued) {

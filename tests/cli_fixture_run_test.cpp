@@ -370,5 +370,98 @@ TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
     }
 }
 
+// A row mended and a row added through a sources file, seen on the wire by probe and by a run.
+TEST(CliFixtureSources, MendedAndAddedRowsReachTheService) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    test::writeFile(dir / "endpoints.ini", service.endpointsText() + "25 = " + service.origin() + "\n");
+    // Row 25 asks the shop suggestion service (row 4's path) under a name of its own.
+    test::writeFile(dir / "sources.toml", "[[source]]\nindex = 1\noutput_name = \"百度下拉改\"\n"
+                                          "headers = \"X-Mended: yes\"\n\n"
+                                          "[[source]]\nindex = 25\nlabel = \"淘宝副本\"\nfamily = \"suggestion\"\n"
+                                          "scheme = \"https\"\nhost = \"shop.invalid\"\n"
+                                          "prefix = \"/sug?code=utf-8&q=\"\ndecoding = \"utf8\"\n"
+                                          "array_path = \"result\"\nitem_prefix = \"result[\"\n"
+                                          "item_suffix = \"][0]\"\n");
+    const std::vector<std::string> files = {"--endpoints", (dir / "endpoints.ini").string(), "--sources-file",
+                                            (dir / "sources.toml").string()};
+    // The files go after a subcommand's name, or first for a run.
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + (args.front() == "probe" ? 1 : 0), files.begin(), files.end());
+        return runCli(args, dir, {{"ZELKOR_HOME", (dir / "home").string()}});
+    };
+
+    const Outcome probe = with({"probe", "--json", "--source", "25", "手机"});
+    ASSERT_EQ(probe.status, 0) << probe.err;
+    std::string phrases;
+    for (const std::string& phrase : test::fixture_phrases(4, "手机"))
+        phrases += (phrases.empty() ? "\"" : ",\"") + phrase + "\"";
+    EXPECT_EQ(probe.out, "{\"source\":25,\"label\":\"淘宝副本\",\"url\":\"" + service.origin() +
+                             "/sug?code=utf-8&q=%E6%89%8B%E6%9C%BA\",\"status\":\"200 OK\",\"bytes\":" +
+                             std::to_string(test::fixture_body(4, "手机", test::fixture_phrases(4, "手机")).size()) +
+                             ",\"phrases\":[" + phrases + "]}\n");
+
+    service.clearRequests();
+    const Outcome run = with({"--home", (dir / "home").string(), "--sources", "1,25", "--delay", "0",
+                              "--limit", "0", "--no-autosave", "手机"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("来源：百度下拉改  主词：手机  keyword："), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("来源：淘宝副本  主词：手机  keyword："), std::string::npos) << run.out;
+    int mended = 0, added = 0;
+    for (const auto& request : service.requests()) {
+        ASSERT_TRUE(request.source == 1 || request.source == 4) << request.target;
+        if (request.source == 1) {
+            ++mended;
+            const auto header = request.headers.find("X-Mended");
+            EXPECT_TRUE(header != request.headers.end() && header->second == "yes");
+        } else {
+            ++added;
+        }
+    }
+    EXPECT_GT(mended, 0);
+    EXPECT_EQ(added, mended); // each keyword asked of both, row 1 first
+    EXPECT_EQ(service.requests().front().source, 1);
+}
+
+TEST(CliFixtureSources, DumpReadsBackAndBrokenFilesStopBeforeAnyRequest) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home" / "data");
+    service.writeEndpoints(dir / "endpoints.ini");
+    const std::vector<std::pair<std::string, std::string>> env = {{"ZELKOR_HOME", (dir / "home").string()}};
+
+    const Outcome dump = runCli({"sources"}, dir, env);
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_NE(dump.out.find("\n# 24 京东下拉: JD search suggestion service\n[[source]]\nindex = 24\n"),
+              std::string::npos);
+    test::writeFile(dir / "dump.toml", dump.out);
+    const Outcome again = runCli({"sources", "--sources-file", (dir / "dump.toml").string()}, dir, env);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, dump.out);
+
+    // The home's file is read by default; a broken one stops every command that would use it.
+    test::writeFile(dir / "home" / "data" / "sources.toml", "[[source]]\nindex = 3\n\nhots = \"x\"\n");
+    const std::string endpoints = "--endpoints=" + (dir / "endpoints.ini").string();
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"probe", endpoints, "手机"},
+                                               {endpoints, "--sources", "all", "--no-autosave", "手机"},
+                                               {"sources", "--sources-file", (dir / "home/data/sources.toml").string()}}) {
+        const Outcome refused = runCli(args, dir, env);
+        EXPECT_EQ(refused.status, 2) << args.front();
+        EXPECT_NE(refused.err.find("sources.toml:4:1: unknown key \"hots\""), std::string::npos) << refused.err;
+        EXPECT_TRUE(refused.out.empty()) << refused.out;
+    }
+    EXPECT_TRUE(service.requests().empty());
+
+    // Without a file that adds it, index 25 is no source.
+    fs::remove(dir / "home" / "data" / "sources.toml");
+    const Outcome unknown = runCli({endpoints, "--sources", "25", "--no-autosave", "手机"}, dir, env);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("indexes 0-24"), std::string::npos) << unknown.err;
+}
+
 } // namespace
 } // namespace zelkor

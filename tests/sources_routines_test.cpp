@@ -208,10 +208,16 @@ TEST(Endpoints, RejectsMalformedFilesWithTheLine) {
     for (const Case& c : cases) {
         test::writeFile(dir / "e.ini", c.content);
         std::string error;
-        EXPECT_FALSE(Endpoints::loadFile(dir / "e.ini", &error)) << c.content;
+        EXPECT_FALSE(Endpoints::loadFile(dir / "e.ini", &error, kSourceCount)) << c.content;
         EXPECT_NE(error.find(c.why), std::string::npos) << error;
     }
+    // Indexes a sources file adds are accepted when the table is that long, or when no table is given.
+    test::writeFile(dir / "e.ini", "[endpoints]\n26 = http://127.0.0.1:1\n");
     std::string error;
+    EXPECT_TRUE(Endpoints::loadFile(dir / "e.ini", &error, 27)) << error;
+    EXPECT_TRUE(Endpoints::loadFile(dir / "e.ini", &error)) << error;
+    EXPECT_FALSE(Endpoints::loadFile(dir / "e.ini", &error, 26));
+    EXPECT_NE(error.find("unknown key \"26\" (expected 0..25,"), std::string::npos) << error;
     EXPECT_FALSE(Endpoints::loadFile(dir / "missing.ini", &error));
     EXPECT_NE(error.find("cannot read"), std::string::npos);
 }

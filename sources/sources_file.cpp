@@ -1,0 +1,340 @@
+#include "sources/sources_file.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <system_error>
+
+namespace zelkor {
+
+namespace {
+
+// What each built-in row asks, for the comment above it.
+constexpr std::array<std::string_view, kSourceCount> kServices = {
+    "Baidu desktop web search results page",
+    "Baidu search-box suggestion service",
+    "Baidu mobile web search results page",
+    "Baidu mobile suggestion service",
+    "Taobao search suggestion service",
+    "360 web search results page",
+    "360 search suggestion service",
+    "Shenma mobile web search results page",
+    "Shenma mobile suggestion service",
+    "Sogou web search results page",
+    "Sogou suggestion service",
+    "DXY medical search related-search service",
+    "360 medical search results page",
+    "360 medical search suggestion service",
+    "iQiyi video search results page",
+    "Youku search tip service",
+    "bilibili search suggestion service",
+    "Tencent Video smart-box service",
+    "iQiyi suggestion service",
+    "Sohu Video search tip service",
+    "Google suggestion service, YouTube client",
+    "Google web search results page",
+    "Google web suggestion service",
+    "1688 offer suggestion service",
+    "JD search suggestion service",
+};
+
+template <typename E> struct Word {
+    E value;
+    std::string_view word;
+};
+
+constexpr Word<SourceFamily> kFamilies[] = {{SourceFamily::RelatedPage, "related_page"},
+                                            {SourceFamily::Suggestion, "suggestion"}};
+constexpr Word<FetchKind> kFetches[] = {{FetchKind::Engine, "engine"}, {FetchKind::Plain, "plain"}};
+constexpr Word<BodyDecoding> kDecodings[] = {{BodyDecoding::None, "none"}, {BodyDecoding::Utf8, "utf8"}};
+constexpr Word<BodyCut> kCuts[] = {{BodyCut::Between, "between"},
+                                   {BodyCut::BetweenThenClose, "between_then_close"},
+                                   {BodyCut::RemoveLiteral, "remove_literal"},
+                                   {BodyCut::AfterFirstEquals, "after_first_equals"},
+                                   {BodyCut::Whole, "whole"}};
+constexpr Word<ItemRule> kItemRules[] = {{ItemRule::Markers, "markers"}, {ItemRule::JsonPaths, "json_paths"}};
+constexpr Word<ItemCleaning> kCleanings[] = {
+    {ItemCleaning::None, "none"},
+    {ItemCleaning::StripHtml, "strip_html"},
+    {ItemCleaning::RemoveUnderscorePercent, "remove_underscore_percent"}};
+
+template <typename E, std::size_t N> std::string_view wordOf(const Word<E> (&words)[N], E value) {
+    for (const auto& w : words)
+        if (w.value == value) return w.word;
+    return {};
+}
+
+template <typename E, std::size_t N> std::string wordList(const Word<E> (&words)[N]) {
+    std::string list;
+    for (const auto& w : words) {
+        if (!list.empty()) list += ", ";
+        list += w.word;
+    }
+    return list;
+}
+
+std::string quoted(const std::string& value) {
+    std::ostringstream out;
+    out << toml::toml_formatter(toml::value<std::string>(value), toml::format_flags::allow_unicode_strings);
+    return out.str();
+}
+
+// One key of a row: how it is written and how a file's value is taken. `read` answers what is
+// wrong with the value, or nothing.
+struct Field {
+    std::string_view key;
+    std::string (*write)(const SourceRow&);
+    std::string (*read)(SourceRow&, const toml::node&);
+};
+
+std::string readString(std::string& target, const toml::node& node) {
+    const auto* value = node.as_string();
+    if (!value) return "must be a string in double quotes";
+    if (value->get().find('\0') != std::string::npos) return "must not hold a NUL character";
+    target = value->get();
+    return {};
+}
+
+std::string readInt(int& target, const toml::node& node, std::int64_t low, std::int64_t high) {
+    const auto* value = node.as_integer();
+    if (!value) return "must be a whole number";
+    if (value->get() < low || value->get() > high)
+        return "must lie between " + std::to_string(low) + " and " + std::to_string(high);
+    target = static_cast<int>(value->get());
+    return {};
+}
+
+template <typename E, std::size_t N>
+std::string readWord(E& target, const toml::node& node, const Word<E> (&words)[N]) {
+    const auto* value = node.as_string();
+    if (value) {
+        for (const auto& w : words) {
+            if (w.word == value->get()) {
+                target = w.value;
+                return {};
+            }
+        }
+    }
+    return "must be one of " + wordList(words);
+}
+
+// Built by hand so that a row prints its keys in this order, not sorted.
+#define ZELKOR_TEXT_FIELD(key, member)                                                                       \
+    Field {                                                                                                  \
+        key, [](const SourceRow& r) { return quoted(r.member); },                                            \
+            [](SourceRow& r, const toml::node& n) { return readString(r.member, n); }                        \
+    }
+#define ZELKOR_WORD_FIELD(key, member, words)                                                                \
+    Field {                                                                                                  \
+        key, [](const SourceRow& r) { return quoted(std::string(wordOf(words, r.member))); },                \
+            [](SourceRow& r, const toml::node& n) { return readWord(r.member, n, words); }                   \
+    }
+
+constexpr std::int64_t kMaxIndex = 999;
+constexpr std::int64_t kMaxPauseMs = 60000;
+
+const Field kFields[] = {
+    {"index", [](const SourceRow& r) { return std::to_string(r.index); },
+     [](SourceRow& r, const toml::node& n) { return readInt(r.index, n, 0, kMaxIndex); }},
+    ZELKOR_TEXT_FIELD("label", label),
+    ZELKOR_TEXT_FIELD("output_name", outputName),
+    ZELKOR_WORD_FIELD("family", family, kFamilies),
+    ZELKOR_WORD_FIELD("fetch", fetch, kFetches),
+    {"display_pause_ms", [](const SourceRow& r) { return std::to_string(r.displayPauseMs); },
+     [](SourceRow& r, const toml::node& n) { return readInt(r.displayPauseMs, n, 0, kMaxPauseMs); }},
+    ZELKOR_TEXT_FIELD("scheme", scheme),
+    ZELKOR_TEXT_FIELD("host", host),
+    ZELKOR_TEXT_FIELD("prefix", prefix),
+    ZELKOR_TEXT_FIELD("suffix", suffix),
+    {"stamp_suffix", [](const SourceRow& r) { return std::string(r.stampSuffix ? "true" : "false"); },
+     [](SourceRow& r, const toml::node& n) -> std::string {
+         const auto* value = n.as_boolean();
+         if (!value) return "must be true or false";
+         r.stampSuffix = value->get();
+         return {};
+     }},
+    ZELKOR_TEXT_FIELD("headers", headers),
+    ZELKOR_TEXT_FIELD("cookies", cookies),
+    ZELKOR_WORD_FIELD("decoding", decoding, kDecodings),
+    ZELKOR_WORD_FIELD("cut", cut, kCuts),
+    ZELKOR_TEXT_FIELD("cut_start", cutStart),
+    ZELKOR_TEXT_FIELD("cut_end", cutEnd),
+    ZELKOR_WORD_FIELD("item_rule", itemRule, kItemRules),
+    ZELKOR_TEXT_FIELD("item_start", itemStart),
+    ZELKOR_TEXT_FIELD("item_end", itemEnd),
+    ZELKOR_TEXT_FIELD("array_path", arrayPath),
+    ZELKOR_TEXT_FIELD("item_prefix", itemPrefix),
+    ZELKOR_TEXT_FIELD("item_suffix", itemSuffix),
+    ZELKOR_WORD_FIELD("cleaning", cleaning, kCleanings),
+};
+
+#undef ZELKOR_TEXT_FIELD
+#undef ZELKOR_WORD_FIELD
+
+const Field* fieldOf(std::string_view key) {
+    for (const Field& field : kFields)
+        if (field.key == key) return &field;
+    return nullptr;
+}
+
+// What a new row cannot do without.
+constexpr std::string_view kRequired[] = {"index", "label", "family", "scheme", "host", "prefix"};
+
+struct Refusal {
+    toml::source_position at;
+    std::string what;
+};
+
+std::string where(const std::string& fileName, toml::source_position at) {
+    return fileName + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": ";
+}
+
+// What is wrong with a row as a whole, after its keys were taken.
+std::string rowProblem(const SourceRow& row) {
+    if (row.scheme != "http" && row.scheme != "https") return "scheme must be \"http\" or \"https\"";
+    if (row.host.empty() || row.host.find_first_of(" \t\r\n/?#@") != std::string::npos)
+        return "host must be a host name or address, with an optional :port, and nothing else";
+    if (row.label.empty()) return "label must not be empty";
+    if (row.family == SourceFamily::Suggestion && row.itemRule == ItemRule::Markers)
+        return "item_rule \"markers\" needs family \"related_page\"; a suggestion source reads JSON paths";
+    if (row.itemRule == ItemRule::Markers && (row.itemStart.empty() || row.itemEnd.empty()))
+        return "item_rule \"markers\" needs item_start and item_end";
+    if (row.cut == BodyCut::RemoveLiteral && row.cutStart.empty())
+        return "cut \"remove_literal\" needs cut_start, the text to remove";
+    return {};
+}
+
+} // namespace
+
+SourceRows builtInSourceRows() {
+    const auto& rows = source_rows();
+    return SourceRows(rows.begin(), rows.end());
+}
+
+std::string sourcesToml(const SourceRows& rows) {
+    std::string text =
+        "# Keyword sources, one [[source]] table per row, in list order.\n"
+        "# A sources file gives only the rows and keys it changes; a row is known by its index.\n";
+    for (const SourceRow& row : rows) {
+        text += "\n# ";
+        text += std::to_string(row.index) + " " + row.label;
+        if (row.index >= 0 && row.index < kSourceCount) text += ": " + std::string(kServices[row.index]);
+        text += "\n[[source]]\n";
+        for (const Field& field : kFields)
+            text.append(field.key).append(" = ").append(field.write(row)).append("\n");
+    }
+    return text;
+}
+
+std::optional<SourceRows> applySourcesToml(std::string_view text, const std::string& fileName,
+                                           SourceRows base, std::string* error) {
+    auto refuse = [&](toml::source_position at, const std::string& what) -> std::optional<SourceRows> {
+        if (error) *error = where(fileName, at) + what;
+        return std::nullopt;
+    };
+    toml::table document;
+    try {
+        document = toml::parse(text, std::string_view(fileName));
+    } catch (const toml::parse_error& e) {
+        return refuse(e.source().begin, std::string(e.description()));
+    }
+
+    const toml::array* list = nullptr;
+    for (auto&& [key, node] : document) {
+        if (key.str() != "source")
+            return refuse(key.source().begin,
+                          "unknown key \"" + std::string(key.str()) + "\"; rows are [[source]] tables");
+        list = node.as_array();
+        if (!list || !list->is_array_of_tables())
+            return refuse(key.source().begin,
+                          "source must be a list of tables: write each row under [[source]]");
+    }
+    if (!list) return base;
+
+    const std::size_t builtCount = base.size();
+    std::map<int, toml::source_position> seen; // index -> where its row begins
+    std::map<int, SourceRow> added;
+    for (const toml::node& entry : *list) {
+        const toml::table& table = *entry.as_table();
+        const toml::source_position rowAt = table.source().begin;
+        const toml::node* indexNode = table.get("index");
+        if (!indexNode) return refuse(rowAt, "a [[source]] table needs an index");
+        SourceRow probe;
+        if (const std::string problem = readInt(probe.index, *indexNode, 0, kMaxIndex); !problem.empty())
+            return refuse(indexNode->source().begin, "index " + problem);
+        const int index = probe.index;
+        if (const auto before = seen.find(index); before != seen.end())
+            return refuse(indexNode->source().begin, "index " + std::to_string(index) +
+                                                         " is given twice (first on line " +
+                                                         std::to_string(before->second.line) + ")");
+        seen.emplace(index, indexNode->source().begin);
+
+        const bool isNew = static_cast<std::size_t>(index) >= builtCount;
+        SourceRow row;
+        if (isNew) {
+            for (std::string_view key : kRequired)
+                if (!table.contains(key))
+                    return refuse(rowAt, "the new source " + std::to_string(index) + " needs the key " +
+                                             std::string(key));
+            row.displayPauseMs = 100;
+        } else {
+            row = base[static_cast<std::size_t>(index)];
+        }
+        for (auto&& [key, node] : table) {
+            const Field* field = fieldOf(key.str());
+            if (!field) return refuse(key.source().begin, "unknown key \"" + std::string(key.str()) + "\"");
+            if (const std::string problem = field->read(row, node); !problem.empty())
+                return refuse(node.source().begin, std::string(key.str()) + " " + problem);
+        }
+        if (isNew) {
+            if (!table.contains("output_name")) row.outputName = row.label;
+            if (!table.contains("item_rule"))
+                row.itemRule =
+                    row.family == SourceFamily::RelatedPage ? ItemRule::Markers : ItemRule::JsonPaths;
+        }
+        if (const std::string problem = rowProblem(row); !problem.empty()) return refuse(rowAt, problem);
+        if (isNew)
+            added.emplace(index, std::move(row));
+        else
+            base[static_cast<std::size_t>(index)] = std::move(row);
+    }
+
+    // New rows continue the list without a hole, whatever their order in the file.
+    int expected = static_cast<int>(builtCount);
+    for (auto& [index, row] : added) {
+        if (index != expected)
+            return refuse(seen.at(index), "index " + std::to_string(index) +
+                                              " leaves a gap: the next new source is " +
+                                              std::to_string(expected));
+        base.push_back(std::move(row));
+        ++expected;
+    }
+    return base;
+}
+
+std::optional<SourceRows> loadSourcesFile(const std::filesystem::path& file, std::string* error) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream buffer;
+    if (in) buffer << in.rdbuf();
+    std::error_code ec;
+    if (!in || in.bad() || std::filesystem::is_directory(file, ec)) {
+        if (error) *error = file.string() + ": cannot read the sources file";
+        return std::nullopt;
+    }
+    return applySourcesToml(buffer.str(), file.string(), builtInSourceRows(), error);
+}
+
+std::optional<SourceRows> loadSources(const std::filesystem::path& home, const std::filesystem::path& file,
+                                      std::string* error) {
+    if (!file.empty()) return loadSourcesFile(file, error);
+    const std::filesystem::path fallback = home / "data" / "sources.toml";
+    std::error_code ec;
+    if (!std::filesystem::exists(fallback, ec)) return builtInSourceRows();
+    return loadSourcesFile(fallback, error);
+}
+
+} // namespace zelkor
