@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/advanced_tab.h"
 #include "app/platform/open_folder.h"
 #include "app/program_values.h"
 #include "app/qt_text.h"
@@ -9,6 +10,7 @@
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
+#include "engine/run_report.h"
 #include "engine/settings.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
@@ -195,6 +197,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         return make_sources(table, *endpoints);
     });
 
+    m_run->controller.setSummaryNotices(true);
+
     creationSteps();
     if (!rows)
         m_options.showWarning(qs("数据来源文件有误"),
@@ -240,9 +244,9 @@ void MainWindow::buildLayout() {
     status->setSizeGripEnabled(false);
 
     auto* tabs = place<QTabWidget>(this, "选择夹1", 0, 94, 328, 530);
-    const char* const pages[] = {"采集设置", "过滤", "设置", "联系方式"};
-    QWidget* pageWidgets[4];
-    for (int i = 0; i < 4; ++i) {
+    const char* const pages[] = {"采集设置", "过滤", "设置", "联系方式", kAdvancedPage};
+    QWidget* pageWidgets[5];
+    for (int i = 0; i < 5; ++i) {
         pageWidgets[i] = new QWidget(tabs);
         pageWidgets[i]->setObjectName(qs(pages[i]));
         tabs->addTab(pageWidgets[i], qs(pages[i]));
@@ -251,6 +255,7 @@ void MainWindow::buildLayout() {
     buildFilterPage(pageWidgets[1]);
     buildSettingsPage(pageWidgets[2]);
     buildContactPage(pageWidgets[3]);
+    buildAdvancedPage(pageWidgets[4]);
     tabs->setCurrentIndex(0);
     tabs->setStyleSheet(QString::fromLatin1(kTabsStyle));
     // The line under the tabs, beside the last one; the selected tab stays open towards its page.
@@ -469,7 +474,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::onStartStop() {
+    const bool stopping = m_run->controller.state() == RunState::Running;
+    const std::shared_ptr<MiningRun> run = m_run->controller.currentRun();
     m_run->controller.clickStart();
+    // A run that ends by itself gives its summary from the worker; a stopped one from here.
+    if (stopping && run && m_run->controller.state() == RunState::Idle)
+        for (const Text& notice : reportNotices(run->report(), run->resilienceInUse()))
+            showNotice(notice);
 }
 
 void MainWindow::onClearCache() {

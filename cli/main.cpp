@@ -6,6 +6,7 @@
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
+#include "engine/run_report.h"
 #include "engine/seen_store.h"
 #include "engine/settings.h"
 #include "engine/text_rules.h"
@@ -15,7 +16,9 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
+#include <fstream>
 #include <cstdio>
 #include <pthread.h>
 #include <thread>
@@ -156,6 +159,34 @@ int runMain(int argc, char** argv) {
                    "<home>/data/sources.toml when present)")
         ->option_text("F");
 
+    std::string retries, cooldown, reportFile, proxyFile;
+    double backoff = 0.5;
+    std::vector<std::string> proxies;
+    app.add_option("--retries", retries,
+                   "Ask a service again up to N times after a failed or blocked answer (default: " +
+                       shown(ctl::kRetries, "0") + ")")
+        ->option_text("N")
+        ->check(CLI::Range(0, 100) & CLI::TypeValidator<int>());
+    app.add_option("--backoff", backoff,
+                   "Seconds to wait before the first retry, doubled at each next, +-25% jitter (default: 0.5)")
+        ->option_text("S")
+        ->check(CLI::Range(0.0, 3600.0));
+    app.add_option("--cooldown", cooldown,
+                   "Leave a service that is still blocked after its retries alone for S seconds; off after "
+                   "three cool-downs in a row; 0: never (default: " +
+                       shown(ctl::kCooldown, "300 with --retries, else 0") + ")")
+        ->option_text("S")
+        ->check(CLI::Range(0, 86400) & CLI::TypeValidator<int>());
+    app.add_option("--proxy", proxies,
+                   "Send requests through URL, in turn with the other proxies: http, https, socks5 or socks5h, "
+                   "user:password@ allowed; repeatable (default: " +
+                       shown(ctl::kProxyList, "none") + ")")
+        ->option_text("URL");
+    app.add_option("--proxy-file", proxyFile, "Proxies from F, one per line, # starts a comment")
+        ->option_text("F");
+    app.add_option("--report", reportFile, "Also write the end-of-run summary per service to F as JSON")
+        ->option_text("F");
+
     // The last of a repeated option wins, as in most GNU tools.
     for (auto* option : app.get_options())
         if (option->get_expected_max() == 1) option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -222,6 +253,37 @@ int runMain(int argc, char** argv) {
     if (!saveDir.empty()) controls->setText(ctl::kSaveDir, inputToGbk(saveDir));
     if (noAutosave) controls->setChecked(ctl::kAutoSave, false);
     if (quiet) controls->setChecked(ctl::kNoOutput, true);
+    if (!retries.empty()) controls->setText(ctl::kRetries, retries);
+    if (!cooldown.empty()) controls->setText(ctl::kCooldown, cooldown);
+    if (!proxies.empty() || !proxyFile.empty()) {
+        std::string lines;
+        for (const std::string& proxy : proxies)
+            lines += proxy + "\n";
+        if (!proxyFile.empty()) {
+            const auto text = readLinesFile(proxyFile, &error);
+            if (!text) return fail(error);
+            std::string why;
+            if (!parseProxyList(gbk_to_utf8(*text), &why)) return fail(proxyFile + ": " + why);
+            lines += gbk_to_utf8(*text);
+        }
+        for (const std::string& proxy : proxies) {
+            std::string why;
+            if (!parseProxy(proxy, &why)) return fail(why);
+        }
+        controls->setText(ctl::kProxyList, inputToGbk(lines));
+    }
+    {
+        // Values from the settings file are checked like the options: a run never starts on a
+        // value it would have to ignore.
+        std::vector<Text> problems;
+        readHealthOptions(*controls, std::chrono::milliseconds(0), &problems);
+        if (!problems.empty()) return fail("settings file: " + gbk_to_utf8(problems.front()));
+    }
+    if (!reportFile.empty()) {
+        const auto directory = std::filesystem::absolute(reportFile, fsError).parent_path();
+        if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
+            return fail("cannot write the report into " + directory.string());
+    }
     if (!noAutosave) {
         const auto directory = gbkToPath(resultPathText(*controls)).parent_path();
         if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
@@ -252,6 +314,7 @@ int runMain(int argc, char** argv) {
     MiningController controller(controls, homeDir, [serviceEndpoints, table = *rows] {
         return make_sources(table, serviceEndpoints);
     });
+    controller.setBackoff(std::chrono::milliseconds(std::llround(backoff * 1000.0)));
     StopOnSignal signals([&controller] { controller.stop(); });
 
     controller.start();
@@ -269,6 +332,20 @@ int runMain(int argc, char** argv) {
     waitForSeenStoreEmptying(std::chrono::seconds(60));
     controls->setWriteListener({});
     if (progressShown) std::fputc('\n', stderr);
+
+    const HealthReport report = run->report();
+    const std::string table = reportTable(report);
+    std::fwrite(table.data(), 1, table.size(), stderr);
+    if (const auto line = noAnswerLine(report)) std::fprintf(stderr, "zelkor-cli: %s\n", line->c_str());
+    if (!reportFile.empty()) {
+        std::ofstream out(reportFile, std::ios::binary | std::ios::trunc);
+        out << reportJson(report) << "\n";
+        out.close();
+        if (!out) {
+            std::fprintf(stderr, "zelkor-cli: the report %s could not be written\n", reportFile.c_str());
+            status = status == kExitOk ? kExitFailed : status;
+        }
+    }
     return status;
 }
 

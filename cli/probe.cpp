@@ -20,7 +20,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: zelkor-cli probe [--source N ...] [--json] [--endpoints F] [--sources-file F] KEYWORD\n"
     "Asks each chosen source (default: all of them) once for KEYWORD, exactly as a run would, and prints\n"
-    "the URL, the status, the body size and the phrases the source would offer, in order. Nothing is saved.\n"
+    "the URL, the status, the class of the answer (ok, empty, failed or blocked), the body size and the\n"
+    "phrases the source would offer, in order. Nothing is saved.\n"
     "  --source N        a source index (0-24, and any a sources file adds), or a comma list; may be repeated\n"
     "  --json            one JSON object per source per line (UTF-8)\n"
     "  --endpoints F     the endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini)\n"
@@ -162,6 +163,7 @@ int probeMain(int argc, char** argv) {
         const auto source = make_table_source((*rows)[static_cast<std::size_t>(index)], *endpoints);
         const SourceFetch fetched = source->fetch(keyword);
         const std::vector<Text> phrases = source->extract(fetched.body);
+        const std::string answerClass(answerClassName(classifyFetch(fetched, phrases)));
         const std::string label = gbk_to_utf8(source->label());
         const std::string status = gbk_to_utf8(fetched.status);
         if (json) {
@@ -171,7 +173,7 @@ int probeMain(int argc, char** argv) {
                                ",\"bytes\":" + std::to_string(fetched.bytes) + ",\"phrases\":[";
             for (std::size_t k = 0; k < phrases.size(); ++k)
                 line += (k ? "," : "") + jsonString(gbk_to_utf8(phrases[k]));
-            std::cout << line << "]}\n";
+            std::cout << line << "],\"class\":" << jsonString(answerClass) << "}\n";
         } else {
             const bool plain = source->row().fetch == FetchKind::Plain;
             std::cout << "#" << index << " " << label << "\n"
@@ -181,6 +183,7 @@ int probeMain(int argc, char** argv) {
                           : status.empty() ? "(none)"
                                            : status)
                       << "\n"
+                      << "  class: " << answerClass << "\n"
                       << "  bytes: " << fetched.bytes << "\n"
                       << "  phrases: " << phrases.size() << "\n";
             for (const Text& phrase : phrases)

@@ -3,6 +3,7 @@
 
 #include "engine/controls.h"
 
+#include <array>
 #include <filesystem>
 #include <string_view>
 
@@ -24,9 +25,18 @@ inline constexpr std::string_view kNoOutput = "选择框_数据不输出";
 inline constexpr std::string_view kHangup = "选择框_挂机模式";
 inline constexpr std::string_view kSourceList = "选择列表框1";
 
+// Boxes of the page 高级.
+inline constexpr std::string_view kRetries = "编辑框_重试次数";
+inline constexpr std::string_view kCooldown = "编辑框_冷却秒数";
+inline constexpr std::string_view kProxyList = "编辑框_代理列表";
+
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
                                                   kSaveDir, kHangupDir, kPanel};
+
+// The boxes of the page 高级, kept in the same section after those above. A box left empty is not
+// written, so a settings file stays as it was until one of them is used.
+inline constexpr std::array<std::string_view, 3> kAdvancedBoxes{kRetries, kCooldown, kProxyList};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

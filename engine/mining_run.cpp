@@ -2,6 +2,7 @@
 
 #include "engine/control_names.h"
 #include "engine/program_dir.h"
+#include "engine/run_report.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
 #include "text/regex.h"
@@ -69,6 +70,11 @@ struct MiningRun::State final : SourceHost {
     std::optional<RunEnd> end;
     bool started = false;
 
+    std::unique_ptr<SourceHealth> health;
+    bool healthInUse = false;
+    std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
+    std::atomic<std::int64_t> elapsedMs{-1}; // set when the worker has ended
+
     template <typename F> bool effect(F&& action) {
         std::lock_guard lock(gate);
         if (stopped) return false;
@@ -92,6 +98,24 @@ struct MiningRun::State final : SourceHost {
 
     // The second group of every round runs to the end of the list, sources a file added included.
     static constexpr int kLastSource = std::numeric_limits<int>::max();
+
+    bool sendRequest(int listIndex, const Text& label, const SendAttempt& send) override {
+        return sendWithPolicy(
+            *health, listIndex, label, send, [this](std::chrono::milliseconds d) { return wait(d); },
+            halt.get_token());
+    }
+
+    void countOffers(int listIndex, int offered, int accepted) override {
+        health->offered(listIndex, offered, accepted);
+    }
+
+    HealthReport report() const {
+        HealthReport r = health->report();
+        const std::int64_t ended = elapsedMs;
+        r.seconds = ended >= 0 ? static_cast<double>(ended) / 1000.0
+                               : std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
+        return r;
+    }
 
     // Asks the sources whose list index lies in [first, last] with `keyword`.
     void ask(const Text& keyword, int first, int last) {
@@ -199,6 +223,7 @@ void MiningRun::State::run() {
     const std::size_t seedCount = seeds.size();
     for (std::size_t i = 0; i < seedCount && !halted(); ++i) {
         currentMainWord = seeds[i];
+        health->keywordAsked();
         ask(seeds[i], 0, 1);
         if (!halted()) delayWait();
         ask(seeds[i], 2, kLastSource);
@@ -210,6 +235,7 @@ void MiningRun::State::run() {
         while (n != 0 && !halted()) {
             const Text keyword = queue.front().keyword;
             currentMainWord = queue.front().mainWord;
+            health->keywordAsked();
             ask(keyword, 0, 1);
             if (!halted()) delayWait();
             ask(keyword, 2, kLastSource);
@@ -245,6 +271,12 @@ void MiningRun::State::run() {
 }
 
 void MiningRun::State::finish(RunEnd how) {
+    elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt)
+                    .count();
+    if (how != RunEnd::Stopped && options.summaryNotices) {
+        for (const Text& notice : reportNotices(report(), healthInUse))
+            effect([&] { controls->showNotice(notice); });
+    }
     bool wasStopped;
     {
         std::lock_guard lock(gate);
@@ -270,6 +302,16 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.seeds = splitLines(s.controls->text(ctl::kSeeds));
     s.controls->setText(ctl::kForbidden, cleanForbidden(s.controls->text(ctl::kForbidden)));
     s.forbidden = splitLines(s.controls->text(ctl::kForbidden));
+    std::vector<Text> problems;
+    HealthOptions health = readHealthOptions(*s.controls, s.options.backoff, &problems);
+    s.healthInUse = healthOptionsInUse(health);
+    for (const Text& problem : problems)
+        s.controls->showNotice(problem);
+    // The policy outlives neither the state nor its gate: notices from it are effects like any other.
+    State* state = &s;
+    s.health = std::make_unique<SourceHealth>(std::move(health), [state](const Text& notice) {
+        state->effect([&] { state->controls->showNotice(notice); });
+    });
 }
 
 MiningRun::~MiningRun() {
@@ -279,6 +321,7 @@ MiningRun::~MiningRun() {
 void MiningRun::start() {
     if (m_state->started) return;
     m_state->started = true;
+    m_state->startedAt = std::chrono::steady_clock::now();
     std::thread([state = m_state] { state->run(); }).detach();
 }
 
@@ -324,6 +367,14 @@ std::size_t MiningRun::queueSize() const {
     return m_state->queueSize;
 }
 
+HealthReport MiningRun::report() const {
+    return m_state->report();
+}
+
+bool MiningRun::resilienceInUse() const {
+    return m_state->healthInUse;
+}
+
 std::uint64_t MiningRun::bytesSaved() const {
     return m_state->writer.bytesWritten();
 }
@@ -352,6 +403,8 @@ void MiningController::start() {
     options.unattended = m_unattended;
     options.wait = m_wait;
     options.onEnded = m_onEnded;
+    options.backoff = m_backoff;
+    options.summaryNotices = m_summaryNotices;
     auto run =
         std::make_shared<MiningRun>(m_controls, m_sources ? m_sources() : SourceSet(), std::move(options));
     {

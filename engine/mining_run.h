@@ -10,6 +10,7 @@
 #include "engine/controls.h"
 #include "engine/export.h"
 #include "engine/pacing.h"
+#include "engine/source_health.h"
 #include "engine/records.h"
 #include "sources/source_api.h"
 #include "text/text.h"
@@ -35,6 +36,10 @@ struct RunOptions {
     WaitFunction wait; // empty: a real wait
     // Called once on the worker thread when the run ends by itself (never after stop()).
     std::function<void(RunEnd)> onEnded;
+    // Wait before the first retry of a request (the number of retries is a box of the page 高级).
+    std::chrono::milliseconds backoff{500};
+    // The end-of-run summary as notices: the window's way; zelkor-cli prints its own.
+    bool summaryNotices = false;
 };
 
 class MiningRun {
@@ -61,6 +66,11 @@ class MiningRun {
     int acceptedCount() const;
     std::size_t queueSize() const;
 
+    // What each service answered so far, and the run's time (to its end once it has ended).
+    HealthReport report() const;
+    // Retries, cool-downs or proxies were asked for: the summary then has a line per service.
+    bool resilienceInUse() const;
+
     // saveResults(forced) on this run's results and its writer; used by the worker (auto-save) and
     // by the export action.
     bool saveResults(bool forced);
@@ -84,6 +94,8 @@ class MiningController {
     bool unattended() const { return m_unattended; }
     void setOnEnded(std::function<void(RunEnd)> callback) { m_onEnded = std::move(callback); }
     void setWait(WaitFunction wait) { m_wait = std::move(wait); }
+    void setBackoff(std::chrono::milliseconds backoff) { m_backoff = backoff; }
+    void setSummaryNotices(bool on) { m_summaryNotices = on; }
 
     // Start when the caption of 按钮_开始 is "开始", Stop when it is "停止", nothing otherwise.
     void clickStart();
@@ -106,6 +118,8 @@ class MiningController {
     bool m_unattended = false;
     std::function<void(RunEnd)> m_onEnded;
     WaitFunction m_wait;
+    std::chrono::milliseconds m_backoff{500};
+    bool m_summaryNotices = false;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
     bool m_stopped = false;

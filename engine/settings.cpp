@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <unistd.h>
 
@@ -216,14 +217,22 @@ bool SettingsStore::save(const Controls& controls) const {
     IniFile ini = IniFile::load(m_file);
     for (const auto control : ctl::kEditBoxes)
         ini.set(editSection(), gbk(control), escapeSetting(controls.text(control)));
+    for (const auto control : ctl::kAdvancedBoxes) {
+        const Text value = controls.text(control);
+        if (!value.empty() || ini.get(editSection(), gbk(control)))
+            ini.set(editSection(), gbk(control), escapeSetting(value));
+    }
     return ini.save(m_file);
 }
 
 void SettingsStore::restore(Controls& controls) const {
     const IniFile ini = IniFile::load(m_file);
-    for (const auto control : ctl::kEditBoxes) {
-        if (const auto value = ini.get(editSection(), gbk(control)))
-            controls.setText(control, unescapeSetting(*value));
+    for (const auto& boxes : {std::span<const std::string_view>(ctl::kEditBoxes),
+                              std::span<const std::string_view>(ctl::kAdvancedBoxes)}) {
+        for (const auto control : boxes) {
+            if (const auto value = ini.get(editSection(), gbk(control)))
+                controls.setText(control, unescapeSetting(*value));
+        }
     }
 }
 

@@ -252,26 +252,66 @@ enum class Phase {
     Body,        // the final response's body
 };
 
+// The value of a block's first Location line, spaces around it trimmed.
+Text locationOf(std::string_view block) {
+    for (std::string_view line : splitLines(block)) {
+        if (line.size() < 9 || text_compare(line.substr(0, 9), "Location:", false) != 0) continue;
+        line.remove_prefix(9);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        return Text(line);
+    }
+    return {};
+}
+
 struct Exchange {
     bool followRedirects = true;
     Phase phase = Phase::Connecting;
     ActivityClock clock;
     Text headers;
     Bytes body;
+    std::vector<Text> redirects;
 
     void headersComplete() {
         int code = 0;
         std::size_t space = headers.find(' ');
         if (space != Text::npos) code = std::atoi(headers.c_str() + space + 1);
         bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-        if (code >= 100 && code < 200)
+        if (code >= 100 && code < 200) {
             phase = Phase::Waiting;
-        else if (redirect && followRedirects && text_find(headers, "\r\nLocation:", 1, true) != -1)
+        } else if (redirect && followRedirects && text_find(headers, "\r\nLocation:", 1, true) != -1) {
             phase = Phase::Redirecting;
-        else
+            redirects.push_back(locationOf(headers));
+        } else {
             phase = Phase::Body;
+        }
     }
 };
+
+// Whether a failed transfer never got through the proxy to the service.
+bool proxyFailed(CURL* easy, const detail::TransferResult& result, Phase phase) {
+    if (result.end != TransferEnd::Finished) return false;
+    switch (result.code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT: // with a proxy set, the only connection made is to the proxy
+    case CURLE_PROXY:
+        return true;
+    case CURLE_OPERATION_TIMEDOUT: {
+        curl_off_t connected = 0;
+        return phase == Phase::Connecting && curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+               connected == 0;
+    }
+    default:
+        return false;
+    }
+}
+
+int statusCode(std::string_view block) {
+    const std::size_t space = block.find(' ');
+    return space == std::string_view::npos ? 0 : std::atoi(block.data() + space + 1);
+}
 
 int onPrereq(void* user, char*, char*, int, int) {
     auto& exchange = *static_cast<Exchange*>(user);
@@ -301,11 +341,6 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     auto& exchange = *static_cast<Exchange*>(user);
     exchange.clock.touch();
     exchange.body.append(data, size * count);
-    return size * count;
-}
-
-std::size_t onPlainHeader(char*, std::size_t size, std::size_t count, void* user) {
-    static_cast<Exchange*>(user)->clock.touch();
     return size * count;
 }
 
@@ -384,6 +419,7 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
     HttpResponse response;
     auto fail = [&response](Failure failure) {
         response.status = failureText(failure);
+        response.failed = true;
         return response;
     };
     if (stop.stop_requested()) return fail(Failure::Aborted);
@@ -455,6 +491,8 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
     detail::TransferResult result =
         detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(timeoutMs));
     if (result.end == TransferEnd::Stopped) return fail(Failure::Aborted);
+    response.redirects = std::move(exchange.redirects);
+    response.proxy_failed = !spec.proxy.empty() && proxyFailed(h, result, exchange.phase);
     bool complete = result.end == TransferEnd::Finished && result.code == CURLE_OK;
     if (!complete) {
         Failure failure = failureOf(exchange.phase, result.code);
@@ -463,6 +501,7 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
     if (exchange.headers.empty()) return fail(Failure::NoResponse);
 
     readHeaderBlock(spec, exchange.headers, response);
+    response.http_code = statusCode(exchange.headers);
     response.body = std::move(exchange.body);
     // A body cut short is a failure, not a shorter page: what arrived stays in body, text stays
     // empty, and the status says so.
@@ -472,14 +511,21 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
 }
 
 Bytes plain_get(const Text& url, std::stop_token stop) {
-    if (stop.stop_requested() || !detail::curlReady()) return {};
+    return plain_fetch(url, ProxyRoute{}, stop).body;
+}
+
+PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop) {
+    PlainAnswer answer;
+    answer.failed = true;
+    if (stop.stop_requested() || !detail::curlReady()) return answer;
     std::optional<std::string> target = requestUrl(url);
-    if (!target) return {};
+    if (!target) return answer;
     CurlEasy easy(curl_easy_init());
-    if (!easy) return {};
+    if (!easy) return answer;
     CURL* h = easy.get();
 
-    // Its own fixed profile: HTTP/1.0, direct, two headers, no stored state, certificates checked.
+    // Its own fixed profile: HTTP/1.0, direct unless the run routes it, two headers, no stored
+    // state, certificates checked.
     constexpr long kPhaseMs = 30000;
     Exchange exchange;
     CurlHeaderList headers;
@@ -488,18 +534,28 @@ Bytes plain_get(const Text& url, std::stop_token stop) {
               set(h, CURLOPT_PROTOCOLS_STR, "http,https") &&
               set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
               set(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
-              set(h, CURLOPT_PROXY, "") && set(h, CURLOPT_NOSIGNAL, 1L) && set(h, CURLOPT_FORBID_REUSE, 1L) &&
-              set(h, CURLOPT_FRESH_CONNECT, 1L) && set(h, CURLOPT_HTTP_CONTENT_DECODING, 0L) &&
-              set(h, CURLOPT_FOLLOWLOCATION, 1L) && set(h, CURLOPT_MAXREDIRS, 10L) &&
-              set(h, CURLOPT_CONNECTTIMEOUT_MS, kPhaseMs) && set(h, CURLOPT_HTTPHEADER, headers.get()) &&
-              set(h, CURLOPT_PREREQFUNCTION, onPrereq) && set(h, CURLOPT_PREREQDATA, &exchange) &&
-              set(h, CURLOPT_HEADERFUNCTION, onPlainHeader) && set(h, CURLOPT_HEADERDATA, &exchange) &&
-              set(h, CURLOPT_WRITEFUNCTION, onBody) && set(h, CURLOPT_WRITEDATA, &exchange);
-    if (!ok) return {};
+              set(h, CURLOPT_PROXY, route.proxy.c_str()) && set(h, CURLOPT_NOSIGNAL, 1L) &&
+              set(h, CURLOPT_FORBID_REUSE, 1L) && set(h, CURLOPT_FRESH_CONNECT, 1L) &&
+              set(h, CURLOPT_HTTP_CONTENT_DECODING, 0L) && set(h, CURLOPT_FOLLOWLOCATION, 1L) &&
+              set(h, CURLOPT_MAXREDIRS, 10L) && set(h, CURLOPT_CONNECTTIMEOUT_MS, kPhaseMs) &&
+              set(h, CURLOPT_HTTPHEADER, headers.get()) && set(h, CURLOPT_PREREQFUNCTION, onPrereq) &&
+              set(h, CURLOPT_PREREQDATA, &exchange) && set(h, CURLOPT_HEADERFUNCTION, onHeader) &&
+              set(h, CURLOPT_HEADERDATA, &exchange) && set(h, CURLOPT_WRITEFUNCTION, onBody) &&
+              set(h, CURLOPT_WRITEDATA, &exchange);
+    if (ok && !route.proxy.empty() && !route.user.empty() && !route.password.empty())
+        ok = set(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) &&
+             set(h, CURLOPT_PROXYUSERNAME, route.user.c_str()) &&
+             set(h, CURLOPT_PROXYPASSWORD, route.password.c_str());
+    if (!ok) return answer;
     detail::TransferResult result =
         detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(kPhaseMs));
-    if (result.end != TransferEnd::Finished || result.code != CURLE_OK) return {};
-    return std::move(exchange.body);
+    answer.redirects = std::move(exchange.redirects);
+    answer.http_code = statusCode(exchange.headers);
+    answer.proxy_failed = !route.proxy.empty() && proxyFailed(h, result, exchange.phase);
+    if (result.end != TransferEnd::Finished || result.code != CURLE_OK) return answer;
+    answer.failed = false;
+    answer.body = std::move(exchange.body);
+    return answer;
 }
 
 } // namespace zelkor

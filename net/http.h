@@ -2,9 +2,11 @@
 // One blocking HTTP/HTTPS exchange with its own client, connection and request; nothing
 // outlives the call. Failures are values: empty text and a numbered status message.
 
+#include "net/proxy.h"
 #include "text/text.h"
 
 #include <stop_token>
+#include <vector>
 
 namespace zelkor {
 
@@ -34,6 +36,12 @@ struct HttpResponse {
     Text location;
     Text status;   // e.g. "200 OK", or one of the 700-713 messages
     Bytes body;    // raw body bytes
+
+    // What the run needs to tell a failed or refused answer from a good one.
+    bool failed = false;          // status holds one of the failure messages
+    int http_code = 0;            // status code of the final response; 0 when none arrived
+    std::vector<Text> redirects;  // Location of every redirect followed, in order
+    bool proxy_failed = false;    // the proxy could not be reached, or refused to connect us
 };
 
 // A stop request aborts the exchange in flight; the call then returns at once with empty text and
@@ -45,5 +53,15 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop = {}
 // cache, redirects followed; the body whatever the status, empty bytes on any failure. Connecting
 // and each later wait for the peer are bounded by 30 s; certificates are verified.
 Bytes plain_get(const Text& url, std::stop_token stop = {});
+
+// plain_get through a proxy, with what the run needs to class the answer.
+struct PlainAnswer {
+    Bytes body; // empty on any failure
+    bool failed = false;
+    int http_code = 0;
+    std::vector<Text> redirects; // Location of every redirect followed, in order
+    bool proxy_failed = false;
+};
+PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop = {});
 
 } // namespace zelkor

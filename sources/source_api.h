@@ -2,13 +2,22 @@
 // The contract between a keyword source and the run it serves. The engine implements
 // SourceHost; sources never include an engine header.
 
+#include "net/answer_class.h"
+#include "net/proxy.h"
 #include "text/text.h"
 
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <vector>
 
 namespace zelkor {
+
+// What one attempt at a source's request came to.
+struct SourceAttempt {
+    AnswerClass answer = AnswerClass::Empty;
+    bool proxyFailed = false; // the proxy of the route could not be reached
+};
 
 class SourceHost {
 public:
@@ -19,6 +28,24 @@ public:
     virtual bool offerCandidate(const Text& candidate, const Text& outputName, int displayPauseMs) = 0;
     // Set when the run is stopped: requests in flight abort and nothing more is offered.
     virtual std::stop_token stopToken() const = 0;
+
+    // The run's say over a source's request for one keyword; `send` makes one attempt through the
+    // route given. The run may hold the request back (a service cooling down: false, nothing was
+    // sent), route it through a proxy, or send it again after a failed or blocked answer; the
+    // source then offers what the last attempt brought. By default: once, directly.
+    using SendAttempt = std::function<SourceAttempt(const ProxyRoute&)>;
+    virtual bool sendRequest(int listIndex, const Text& label, const SendAttempt& send) {
+        (void)listIndex;
+        (void)label;
+        send(ProxyRoute{});
+        return true;
+    }
+    // How many phrases a source offered from its answer and how many of them the sink took.
+    virtual void countOffers(int listIndex, int offered, int accepted) {
+        (void)listIndex;
+        (void)offered;
+        (void)accepted;
+    }
 };
 
 class SourceAdapter {

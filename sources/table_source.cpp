@@ -4,6 +4,8 @@
 #include "sources/routines.h"
 #include "text/json.h"
 
+#include <algorithm>
+
 namespace zelkor {
 
 namespace {
@@ -47,25 +49,44 @@ Text TableSource::requestUrl(const Text& keyword) const {
     return url;
 }
 
-SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop) const {
+SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop, const ProxyRoute& route) const {
     SourceFetch result;
     result.url = requestUrl(keyword);
     if (m_row.fetch == FetchKind::Plain) {
-        const Bytes bytes = plain_get(result.url, stop);
-        result.bytes = bytes.size();
-        result.body = bytes_to_text(bytes);
+        PlainAnswer answer = plain_fetch(result.url, route, stop);
+        result.bytes = answer.body.size();
+        result.body = bytes_to_text(answer.body);
+        result.facts.transportFailed = answer.failed;
+        result.facts.httpCode = answer.http_code;
+        result.facts.locations = std::move(answer.redirects);
+        result.proxyFailed = answer.proxy_failed;
     } else {
         HttpRequestSpec spec;
         spec.url = result.url;
         spec.headers = m_headers;
         spec.cookies = m_cookies;
+        spec.proxy = route.proxy;
+        spec.proxy_user = route.user;
+        spec.proxy_password = route.password;
         HttpResponse response = http_request(spec, stop);
         result.status = std::move(response.status);
         result.bytes = response.body.size();
         result.body = std::move(response.text);
+        result.facts.transportFailed = response.failed;
+        result.facts.httpCode = response.http_code;
+        result.facts.locations = std::move(response.redirects);
+        if (!response.location.empty()) result.facts.locations.push_back(std::move(response.location));
+        result.proxyFailed = response.proxy_failed;
     }
     if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
     return result;
+}
+
+AnswerClass classifyFetch(const SourceFetch& fetched, const std::vector<Text>& phrases) {
+    AnswerFacts facts = fetched.facts;
+    facts.phrases = static_cast<std::size_t>(
+        std::count_if(phrases.begin(), phrases.end(), [](const Text& phrase) { return !phrase.empty(); }));
+    return classifyAnswer(facts);
 }
 
 Text TableSource::cutBody(const Text& body) const {
@@ -122,12 +143,21 @@ void TableSource::run(const Text& keyword, SourceHost& host) {
     if (!host.isSourceTicked(m_row.index)) return;
     const std::stop_token stop = host.stopToken();
     if (stop.stop_requested()) return;
-    const SourceFetch fetched = fetch(keyword, stop);
-    if (stop.stop_requested()) return;
-    for (const Text& phrase : extract(fetched.body)) {
-        if (stop.stop_requested()) return;
-        host.offerCandidate(phrase, m_output, m_row.displayPauseMs);
+    std::vector<Text> phrases;
+    const bool sent = host.sendRequest(m_row.index, m_label, [&](const ProxyRoute& route) {
+        const SourceFetch fetched = fetch(keyword, stop, route);
+        phrases = extract(fetched.body);
+        return SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed};
+    });
+    if (!sent || stop.stop_requested()) return;
+    int offered = 0;
+    int accepted = 0;
+    for (const Text& phrase : phrases) {
+        if (stop.stop_requested()) break;
+        ++offered;
+        if (host.offerCandidate(phrase, m_output, m_row.displayPauseMs)) ++accepted;
     }
+    host.countOffers(m_row.index, offered, accepted);
 }
 
 std::vector<Text> RelatedPageSource::items(const Text& cut) const {

@@ -18,7 +18,12 @@ struct SourceFetch {
     Text status;         // the engine's status text; empty for a plain fetch
     std::size_t bytes{}; // raw body bytes received
     Text body;           // GBK, after the row's decoding
+    AnswerFacts facts;   // phrases left at 0: extract() says what the body holds
+    bool proxyFailed = false;
 };
+
+// The class of a fetched answer once its phrases are known.
+AnswerClass classifyFetch(const SourceFetch& fetched, const std::vector<Text>& phrases);
 
 class TableSource : public SourceAdapter {
   public:
@@ -37,8 +42,8 @@ class TableSource : public SourceAdapter {
     Text requestUrl(const Text& keyword) const;
     Text requestHeaders() const { return m_headers; }
     Text requestCookies() const { return m_cookies; }
-    // One request exactly as a run sends it.
-    SourceFetch fetch(const Text& keyword, std::stop_token stop = {}) const;
+    // One request exactly as a run sends it, directly or through `route`.
+    SourceFetch fetch(const Text& keyword, std::stop_token stop = {}, const ProxyRoute& route = {}) const;
     // The phrases the source offers for a decoded body, in order, cleaned.
     std::vector<Text> extract(const Text& body) const;
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QTest>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -136,6 +137,43 @@ TEST_F(FixtureRunTest, StopInTheMiddleOfARequestEndsTheRunAtOnce) {
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(panel().contains(q("keyword：手机壳定制")), 20000);
     EXPECT_TRUE(panel().contains(q("\n1 来源："))) << panel().toStdString();
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
+// QTRY_* report to QTest, not to this test runner: a wait that must end in a failure here.
+template <typename F> bool waitFor(F condition, int ms = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > ms) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+// Retries from the page 高级: the failed first answer is asked again and the run's summary ends the
+// panel's notices. A run that asks for nothing beyond the original ends without a summary.
+TEST_F(FixtureRunTest, RetriesFromTheAdvancedPageAndTheSummaryInThePanel) {
+    open();
+    prepare("手机");
+    child<QLineEdit>("编辑框_重试次数")->setText(q("1"));
+    service.setFailFirst(0, 1);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return panel().contains(q("来源统计 百度相关：")); })) << panel().toStdString();
+    EXPECT_TRUE(panel().contains(q("来源统计 百度相关：请求 6，有结果 3，无结果 2，失败 1，被拦截 0，重试 1，"
+                                   "提供 7，采用 4")))
+        << panel().toStdString();
+    EXPECT_EQ(test::readFile(home.path() / "Zelkor长尾词_手机.txt"),
+              gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"));
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+
+    // Without retries the one request fails: no table, but the panel says what that means.
+    child<QLineEdit>("编辑框_重试次数")->clear();
+    service.setFailFirst(0, 1);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return panel().contains(q("本次运行的 1 个请求全部失败")); }))
+        << panel().toStdString();
+    EXPECT_EQ(panel().count(q("来源统计")), 1) << panel().toStdString();
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
 }
 

@@ -237,9 +237,9 @@ TEST_F(WindowTest, WindowCaptionTabsSourcesAndStatusBar) {
     EXPECT_EQ(w.size(), QSize(974, 743));
 
     auto* tabs = child<QTabWidget>("选择夹1");
-    ASSERT_EQ(tabs->count(), 4);
-    const char* const pages[] = {"采集设置", "过滤", "设置", "联系方式"};
-    for (int i = 0; i < 4; ++i)
+    ASSERT_EQ(tabs->count(), 5);
+    const char* const pages[] = {"采集设置", "过滤", "设置", "联系方式", "高级"};
+    for (int i = 0; i < 5; ++i)
         EXPECT_EQ(tabs->tabText(i), q(pages[i]));
     EXPECT_EQ(tabs->currentIndex(), 0);
 
@@ -691,6 +691,48 @@ TEST_F(WindowTest, SettingsComeBackAtTheNextStart) {
     EXPECT_NE(panel().count(q(kAllNotice)), 0); // the panel is an edit box too
     for (int i = 0; i < kSourceCount; ++i)
         EXPECT_EQ(again.controls()->itemChecked(ctl::kSourceList, i), i == 0) << i;
+}
+
+// The page 高级 holds its boxes under their settings keys; they come back at the next start and,
+// left empty, are not written at all.
+TEST_F(WindowTest, AdvancedBoxesAreKeptOnlyOnceUsed) {
+    open();
+    auto* tabs = child<QTabWidget>("选择夹1");
+    EXPECT_EQ(tabs->widget(4)->objectName(), q("高级"));
+    for (const char* box : {"编辑框_重试次数", "编辑框_冷却秒数"})
+        EXPECT_EQ(child<QLineEdit>(box)->window(), window.get()) << box;
+    auto* proxies = child<QPlainTextEdit>("编辑框_代理列表");
+    EXPECT_TRUE(tabs->widget(4)->isAncestorOf(proxies));
+    window->close();
+    std::string saved = test::readFile(home.path() / "data" / "Zelkorkey.ini");
+    for (const char* key : {"编辑框_重试次数", "编辑框_冷却秒数", "编辑框_代理列表"})
+        EXPECT_EQ(saved.find(gbk(key)), std::string::npos) << key;
+
+    window.reset();
+    open();
+    QTest::keyClicks(child<QLineEdit>("编辑框_重试次数"), "3");
+    child<QLineEdit>("编辑框_冷却秒数")->setText(q("60"));
+    child<QPlainTextEdit>("编辑框_代理列表")->setPlainText(q("socks5://127.0.0.1:1080\nhttp://127.0.0.1:8080"));
+    EXPECT_EQ(window->controls()->text(ctl::kRetries), gbk("3"));
+    EXPECT_EQ(window->controls()->text(ctl::kProxyList), gbk("socks5://127.0.0.1:1080\r\nhttp://127.0.0.1:8080"));
+    window->close();
+    saved = test::readFile(home.path() / "data" / "Zelkorkey.ini");
+    EXPECT_NE(saved.find(gbk("编辑框_代理列表=socks5://127.0.0.1:1080><br><http://127.0.0.1:8080")),
+              std::string::npos)
+        << saved;
+
+    window.reset();
+    open();
+    EXPECT_EQ(child<QLineEdit>("编辑框_重试次数")->text(), q("3"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_冷却秒数")->text(), q("60"));
+    EXPECT_EQ(child<QPlainTextEdit>("编辑框_代理列表")->toPlainText(),
+              q("socks5://127.0.0.1:1080\nhttp://127.0.0.1:8080"));
+    // Emptied again: saved empty, so the next start shows it empty.
+    child<QLineEdit>("编辑框_重试次数")->clear();
+    window->close();
+    window.reset();
+    open();
+    EXPECT_TRUE(child<QLineEdit>("编辑框_重试次数")->text().isEmpty());
 }
 
 TEST_F(WindowTest, CloseSavesBeforeTheProgramEnds) {

@@ -317,15 +317,15 @@ TEST(CliFixtureProbe, PrintsEachSourcesRequestAndPhrasesAsJson) {
     const std::string expected =
         "{\"source\":0,\"label\":\"百度相关\",\"url\":\"" + origin +
         "/s?ie=utf-8&wd=%E6%89%8B%E6%9C%BA\",\"status\":\"200 OK\",\"bytes\":" + bytes(0) +
-        ",\"phrases\":[\"手机壳\",\"手机支架\",\"手机\"]}\n"
+        ",\"phrases\":[\"手机壳\",\"手机支架\",\"手机\"],\"class\":\"ok\"}\n"
         "{\"source\":9,\"label\":\"搜狗搜索\",\"url\":\"" +
         origin + "/web?query=%E6%89%8B%E6%9C%BA\",\"status\":\"200 OK\",\"bytes\":" + bytes(9) +
-        ",\"phrases\":[\"手机壁纸\",\"\",\"平板电脑\"]}\n"
+        ",\"phrases\":[\"手机壁纸\",\"\",\"平板电脑\"],\"class\":\"ok\"}\n"
         "{\"source\":21,\"label\":\"google相关\",\"url\":\"" +
         origin +
         "/search?hl=zh-CN&source=hp&ei=_J7PgwR7LmYPJ9FBaEHd5_j&q=%E6%89%8B%E6%9C%BA\",\"status\":\"\","
         "\"bytes\":" +
-        bytes(21) + ",\"phrases\":[\"手机测评\"]}\n";
+        bytes(21) + ",\"phrases\":[\"手机测评\"],\"class\":\"ok\"}\n";
     expectSameLines(outcome.out, expected);
     // Nothing is stored: no seen store, no settings, no results.
     EXPECT_TRUE(fs::is_empty(dir / "home"));
@@ -338,7 +338,7 @@ TEST(CliFixtureProbe, PrintsEachSourcesRequestAndPhrasesAsJson) {
     ASSERT_EQ(gbk.status, 0) << gbk.err;
     EXPECT_NE(gbk.out.find("/5a1Fazu8AA54nxGko9WTAnF6hhy/su?wd=%E6%89%8B%E6%9C%BA\","), std::string::npos)
         << gbk.out;
-    EXPECT_NE(gbk.out.find("\"phrases\":[\"手机壳\",\"手机膜\"]}"), std::string::npos) << gbk.out;
+    EXPECT_NE(gbk.out.find("\"phrases\":[\"手机壳\",\"手机膜\"],\"class\":\"ok\"}"), std::string::npos) << gbk.out;
 }
 
 TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
@@ -354,7 +354,7 @@ TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
                     "#6 360下拉\n  url: " + service.origin() +
                         "/suggest?callback=suggest_so&encodein=utf-8&encodeout=utf-8&format=json&"
                         "fields=word&word=%E6%89%8B%E6%9C%BA\n  status: 500 Internal Server Error\n"
-                        "  bytes: 30\n  phrases: 0\n");
+                        "  class: failed\n  bytes: 30\n  phrases: 0\n");
 
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"probe"},
@@ -401,7 +401,7 @@ TEST(CliFixtureSources, MendedAndAddedRowsReachTheService) {
     EXPECT_EQ(probe.out, "{\"source\":25,\"label\":\"淘宝副本\",\"url\":\"" + service.origin() +
                              "/sug?code=utf-8&q=%E6%89%8B%E6%9C%BA\",\"status\":\"200 OK\",\"bytes\":" +
                              std::to_string(test::fixture_body(4, "手机", test::fixture_phrases(4, "手机")).size()) +
-                             ",\"phrases\":[" + phrases + "]}\n");
+                             ",\"phrases\":[" + phrases + "],\"class\":\"ok\"}\n");
 
     service.clearRequests();
     const Outcome run = with({"--home", (dir / "home").string(), "--sources", "1,25", "--delay", "0",

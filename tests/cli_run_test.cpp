@@ -166,7 +166,15 @@ TEST_F(CliRunTest, RunsToTheEndAndPrintsWhatThePanelReceives) {
                        "\n\n手机膜" + seen + saved + // 手机
                        saved + saved +               // 手机膜, 手机壳定制
                        saved);                       // the export at the end
-    EXPECT_EQ(o.err, "");                            // not a terminal: no progress
+    // Not a terminal: no progress, only the summary per service at the end.
+    EXPECT_EQ(o.err.find('\r'), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.rfind("source  requests  ok  empty  failed  blocked  retries  phrases  accepted  label\n"
+                          "     0         6   3      3       0        0        0        7         4  百度相关\n"
+                          "     1         6   3      3       0        0        0        5         1  百度下拉\n"
+                          "   all        12   6      6       0        0        0       12         5  6 keywords, ",
+                          0),
+              0u)
+        << o.err;
     EXPECT_EQ(readFile(file), to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机膜\r\n手机壳定制\r\n"));
     EXPECT_EQ(askedKeywords(),
               (std::vector<std::string>{"0:手机", "1:手机", "0:手机壳", "1:手机壳", "0:手机支架",

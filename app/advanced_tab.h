@@ -1,0 +1,33 @@
+#pragma once
+// The fifth page, 高级: the capabilities beyond the original behaviour, each opt-in, one group box
+// per capability. Every box's objectName is its key in the settings file; the engine names the
+// keys in ctl::kAdvancedBoxes, so both faces read the same values.
+
+#include <QString>
+#include <string_view>
+
+class QFormLayout;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QWidget;
+
+namespace zelkor::app {
+
+inline constexpr const char* kAdvancedPage = "高级";
+
+// Lays the page out: group boxes stacked from the top, scrolled when they outgrow the page.
+// Call once, before the boxes are added.
+void buildAdvancedPage(QWidget* page);
+
+// Retries, cool-downs and proxies of a run.
+void addResilienceGroup(QWidget* page);
+
+// A group box at the end of the page, its rows laid out as label and box.
+QGroupBox* addAdvancedGroup(QWidget* page, std::string_view objectName, const QString& title);
+QLineEdit* addAdvancedLine(QGroupBox* group, std::string_view control, const QString& label,
+                           const QString& placeholder = {});
+QPlainTextEdit* addAdvancedLines(QGroupBox* group, std::string_view control, const QString& label,
+                                 const QString& placeholder = {}, int height = 72);
+
+} // namespace zelkor::app
