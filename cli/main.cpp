@@ -6,7 +6,9 @@
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
+#include "engine/result_filters.h"
 #include "engine/run_report.h"
+#include "engine/seed_variants.h"
 #include "engine/seen_store.h"
 #include "engine/settings.h"
 #include "engine/text_rules.h"
@@ -105,7 +107,7 @@ int runMain(int argc, char** argv) {
 
     std::vector<std::string> seeds;
     std::string seedsFile, sourcesList = "0", forbiddenFile, hangupDir, saveDir, home, endpointsFile;
-    std::string sourcesFile;
+    std::string sourcesFile, variants, includePattern, excludePattern, minChars, maxChars;
     std::string delay, limit;
     bool noMainWord = false, noAutosave = false, quiet = false;
 
@@ -154,6 +156,21 @@ int runMain(int argc, char** argv) {
            "--endpoints", endpointsFile,
            "Service endpoints file (default: $ZELKOR_ENDPOINTS, else <home>/data/endpoints.ini when present)")
         ->option_text("F");
+    app.add_option("--variants", variants,
+                   "Also ask each seed's variants right after it, in the order given: az (seed+a...z), "
+                   "digits (seed+0...9), questions (question frames), file:F (frames from F, one a line, "
+                   "{} for the seed) (default: none)")
+        ->option_text("LIST");
+    app.add_option("--include", includePattern,
+                   "Keep only phrases matching RE, the dialect of the window's patterns (default: all)")
+        ->option_text("RE");
+    app.add_option("--exclude", excludePattern, "Drop phrases matching RE (default: none)")->option_text("RE");
+    app.add_option("--min-chars", minChars, "Drop phrases of fewer than N characters (default: no bound)")
+        ->option_text("N")
+        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+    app.add_option("--max-chars", maxChars, "Drop phrases of more than N characters (default: no bound)")
+        ->option_text("N")
+        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
     app.add_option("--sources-file", sourcesFile,
                    "Source table changes and additions in TOML, see 'zelkor-cli sources' (default: "
                    "<home>/data/sources.toml when present)")
@@ -209,6 +226,30 @@ int runMain(int argc, char** argv) {
     if (!seeds.empty() && !seedsFile.empty())
         return fail("give the seeds either as arguments or with --seeds-file, not both");
     std::string error;
+    Text variantList, variantFrames;
+    if (!variants.empty()) {
+        // file:F may hold commas of its own, so it is taken out before the list is read.
+        std::string words;
+        for (std::size_t start = 0; start <= variants.size();) {
+            std::size_t comma = variants.find(',', start);
+            std::string item = variants.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            if (item.starts_with("file:")) {
+                item = variants.substr(start + 5);
+                comma = std::string::npos;
+                const auto frames = readFramesFile(item, &error);
+                if (!frames) return fail(error);
+                variantFrames = *frames;
+                item = "frames";
+            }
+            words += (words.empty() ? "" : ",") + item;
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+        if (!parseVariantList(words, &error)) return fail("invalid --variants: " + error);
+        variantList = words;
+    }
+    const Text include = inputToGbk(includePattern), exclude = inputToGbk(excludePattern);
+    if (!ResultFilters::make(include, exclude, 0, 0, &error)) return fail(error);
     const std::optional<SourceRows> rows = loadSources(homeDir, sourcesFile, &error);
     if (!rows) return fail(error);
     const int sourceCount = static_cast<int>(rows->size());
@@ -243,6 +284,14 @@ int runMain(int argc, char** argv) {
     }
     for (int i = 0; i < sourceCount; ++i)
         controls->setItemChecked(ctl::kSourceList, i, (*ticks)[static_cast<std::size_t>(i)]);
+    if (!variantList.empty()) {
+        controls->setText(ctl::kVariants, variantList);
+        controls->setText(ctl::kVariantFrames, variantFrames);
+    }
+    if (!include.empty()) controls->setText(ctl::kIncludePattern, include);
+    if (!exclude.empty()) controls->setText(ctl::kExcludePattern, exclude);
+    if (!minChars.empty()) controls->setText(ctl::kMinChars, minChars);
+    if (!maxChars.empty()) controls->setText(ctl::kMaxChars, maxChars);
     if (!delay.empty()) controls->setText(ctl::kDelay, delay);
     if (!limit.empty()) controls->setText(ctl::kLimit, limit);
     if (noMainWord) controls->setChecked(ctl::kMainWordOnly, false);

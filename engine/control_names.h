@@ -29,6 +29,15 @@ inline constexpr std::string_view kSourceList = "选择列表框1";
 inline constexpr std::string_view kRetries = "编辑框_重试次数";
 inline constexpr std::string_view kCooldown = "编辑框_冷却秒数";
 inline constexpr std::string_view kProxyList = "编辑框_代理列表";
+// Beyond the original, all off when empty. Seed variants: a comma list of az, digits, questions and
+// frames, in the order asked, and the user's frames, one a line ("{}" where the seed goes).
+inline constexpr std::string_view kVariants = "编辑框_种子变体";
+inline constexpr std::string_view kVariantFrames = "编辑框_变体模板";
+// Result filters: patterns a phrase must match and must not match, and bounds on its characters.
+inline constexpr std::string_view kIncludePattern = "编辑框_包含规则";
+inline constexpr std::string_view kExcludePattern = "编辑框_排除规则";
+inline constexpr std::string_view kMinChars = "编辑框_最少字数";
+inline constexpr std::string_view kMaxChars = "编辑框_最多字数";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,

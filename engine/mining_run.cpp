@@ -2,7 +2,9 @@
 
 #include "engine/control_names.h"
 #include "engine/program_dir.h"
+#include "engine/result_filters.h"
 #include "engine/run_report.h"
+#include "engine/seed_variants.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
 #include "text/regex.h"
@@ -41,7 +43,10 @@ struct MiningRun::State final : SourceHost {
     RunOptions options;
     SeenStore store{std::filesystem::path()};
     std::vector<Text> seeds;
+    std::vector<KeywordTask> seedRounds; // each seed, then its variants with the seed as main word
     std::vector<Text> forbidden;
+    std::optional<ResultFilters> filters;
+    std::string filterProblem; // UTF-8
 
     // Worker only.
     std::deque<KeywordTask> queue;
@@ -152,6 +157,12 @@ bool MiningRun::State::offerCandidate(const Text& candidate, const Text& outputN
             return false;
         }
     }
+    if (filters) {
+        if (const std::optional<Text> notice = filters->refuse(candidate)) {
+            effect([&] { controls->showNotice(*notice); });
+            return false;
+        }
+    }
     const std::string marker = markerFileName(candidate, true);
     if (store.containsName(marker)) {
         effect([&] { controls->showNotice(candidate + seenText); });
@@ -220,13 +231,15 @@ void MiningRun::State::run() {
         finish(RunEnd::NoSeeds);
         return;
     }
-    const std::size_t seedCount = seeds.size();
-    for (std::size_t i = 0; i < seedCount && !halted(); ++i) {
-        currentMainWord = seeds[i];
+    if (!filterProblem.empty())
+        effect([&] { controls->showNotice(gbk("结果过滤规则有误，本次不使用：") + utf8_to_gbk(filterProblem)); });
+    for (std::size_t i = 0; i < seedRounds.size() && !halted(); ++i) {
+        const KeywordTask& round = seedRounds[i];
+        currentMainWord = round.mainWord;
         health->keywordAsked();
-        ask(seeds[i], 0, 1);
+        ask(round.keyword, 0, 1);
         if (!halted()) delayWait();
-        ask(seeds[i], 2, kLastSource);
+        ask(round.keyword, 2, kLastSource);
         if (!halted()) delayWait();
     }
     if (!halted()) {
@@ -300,6 +313,17 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.store = SeenStore(SeenStore::defaultDirectory(options.home));
     s.options = std::move(options);
     s.seeds = splitLines(s.controls->text(ctl::kSeeds));
+    const auto kinds = parseVariantList(s.controls->text(ctl::kVariants), nullptr);
+    for (const Text& seed : s.seeds) {
+        s.seedRounds.push_back({seed, seed});
+        if (kinds && !s.controls->text(ctl::kVariants).empty())
+            for (Text& variant : seedVariants(seed, *kinds, s.controls->text(ctl::kVariantFrames)))
+                s.seedRounds.push_back({std::move(variant), seed});
+    }
+    s.filters = ResultFilters::make(s.controls->text(ctl::kIncludePattern), s.controls->text(ctl::kExcludePattern),
+                                    textToInt(s.controls->text(ctl::kMinChars)),
+                                    textToInt(s.controls->text(ctl::kMaxChars)), &s.filterProblem);
+    if (s.filters && s.filters->empty()) s.filters.reset();
     s.controls->setText(ctl::kForbidden, cleanForbidden(s.controls->text(ctl::kForbidden)));
     s.forbidden = splitLines(s.controls->text(ctl::kForbidden));
     std::vector<Text> problems;

@@ -463,5 +463,80 @@ TEST(CliFixtureSources, DumpReadsBackAndBrokenFilesStopBeforeAnyRequest) {
     EXPECT_NE(unknown.err.find("indexes 0-24"), std::string::npos) << unknown.err;
 }
 
+// Each seed's variants are asked right after it, in the order given, before the queue.
+TEST(CliFixtureVariants, FollowEachSeedInTheOrderGiven) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    test::writeFile(dir / "frames.txt", "{}推荐\n最新\n");
+    const Outcome run = runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string(),
+                                "--sources", "4", "--delay", "0", "--limit", "0", "--no-autosave", "--variants",
+                                "digits,file:" + (dir / "frames.txt").string(), "手机", "电脑"},
+                               dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> expected;
+    for (const std::string seed : {"手机", "电脑"}) {
+        expected.push_back(seed);
+        for (char d = '0'; d <= '9'; ++d)
+            expected.push_back(seed + d);
+        expected.push_back(seed + "推荐");
+        expected.push_back(seed + "最新");
+    }
+    const auto requests = service.requests();
+    ASSERT_GT(requests.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(requests[i].keyword, expected[i]) << i;
+
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--variants", "az,letters"}, {"--variants", "file:" + (dir / "none.txt").string()}}) {
+        std::vector<std::string> args = {"--home", (dir / "home").string(), "--no-autosave"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        args.push_back("手机");
+        const Outcome refused = runCli(args, dir);
+        EXPECT_EQ(refused.status, 2) << bad.back();
+        EXPECT_FALSE(refused.err.empty());
+    }
+}
+
+TEST(CliFixtureFilters, DroppedPhrasesAreNeitherShownNorQueued) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    const std::vector<std::string> base = {"--home", (dir / "home").string(), "--endpoints",
+                                           (dir / "endpoints.ini").string(), "--sources", "0", "--delay", "0",
+                                           "--limit", "0", "--no-autosave"};
+    auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back("手机");
+        return runCli(args, dir);
+    };
+    // Source 0 answers 手机壳, 手机支架 and 手机 for the seed.
+    const Outcome filtered = run({"--exclude", "壳$", "--max-chars", "3"});
+    ASSERT_EQ(filtered.status, 0) << filtered.err;
+    EXPECT_NE(filtered.out.find("当前词语：手机壳  符合排除规则：壳$  不使用"), std::string::npos) << filtered.out;
+    EXPECT_NE(filtered.out.find("当前词语：手机支架  多于3个字  不使用"), std::string::npos) << filtered.out;
+    EXPECT_EQ(filtered.out.find("keyword：手机壳"), std::string::npos);
+    for (const auto& request : service.requests()) {
+        EXPECT_NE(request.keyword, "手机壳");
+        EXPECT_NE(request.keyword, "手机支架");
+    }
+
+    service.clearRequests();
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--include", "(手机"}, {"--exclude", "[a-"}, {"--include", "(?<=a)b"}}) {
+        const Outcome refused = run(bad);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.err.find("pattern \"" + bad.back() + "\" is broken: "), std::string::npos) << refused.err;
+    }
+    const Outcome negative = run({"--min-chars", "-1"});
+    EXPECT_EQ(negative.status, 2);
+    EXPECT_TRUE(service.requests().empty());
+}
+
 } // namespace
 } // namespace zelkor

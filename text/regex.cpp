@@ -362,11 +362,13 @@ struct RegexObject::Compiled {
     std::uint32_t options = 0;
     int groups = 0;
 
-    static std::shared_ptr<const Compiled> make(const Text& pattern, std::uint32_t options);
+    static std::shared_ptr<const Compiled> make(const Text& pattern, std::uint32_t options,
+                                                std::string* problem = nullptr);
 };
 
 std::shared_ptr<const RegexObject::Compiled> RegexObject::Compiled::make(const Text& pattern,
-                                                                         std::uint32_t options) {
+                                                                         std::uint32_t options,
+                                                                         std::string* problem) {
     // The HTML cleaning compiles one pattern for every phrase of every page; a few recent patterns
     // per thread are kept (a compiled pattern is read-only, so copies may share it).
     constexpr std::size_t kCached = 8;
@@ -381,7 +383,10 @@ std::shared_ptr<const RegexObject::Compiled> RegexObject::Compiled::make(const T
     codePoints.reserve(pattern.size());
     forEachGbkChar(pattern, [&](char32_t cp, std::size_t, std::size_t) { codePoints.push_back(cp); });
     const std::optional<std::string> translated = translatePattern(codePoints);
-    if (!translated) return nullptr;
+    if (!translated) {
+        if (problem) *problem = "it uses a construct this dialect does not have";
+        return nullptr;
+    }
 
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
         pcre2_compile_context_create(nullptr));
@@ -394,7 +399,14 @@ std::shared_ptr<const RegexObject::Compiled> RegexObject::Compiled::make(const T
     PCRE2_SIZE errorOffset = 0;
     compiled->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated->data()), translated->size(),
                                        options, &error, &errorOffset, context.get()));
-    if (!compiled->code) return nullptr;
+    if (!compiled->code) {
+        if (problem) {
+            PCRE2_UCHAR message[256];
+            if (pcre2_get_error_message(error, message, sizeof message) < 0) message[0] = 0;
+            *problem = reinterpret_cast<const char*>(message);
+        }
+        return nullptr;
+    }
     pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE); // the interpreter serves without JIT
     std::uint32_t captures = 0;
     pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
@@ -413,16 +425,29 @@ struct RegexObject::Run {
     int count() const { return static_cast<int>(offsets.size()) / stride; }
 };
 
+namespace {
+std::uint32_t compileOptions(bool case_sensitive, bool multi_line) {
+    std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
+                            PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALT_CIRCUMFLEX;
+    options |= multi_line ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
+    if (!case_sensitive) options |= PCRE2_CASELESS;
+    return options;
+}
+} // namespace
+
+std::string RegexObject::patternProblem(std::string_view pattern, bool case_sensitive, bool multi_line) {
+    std::string problem;
+    if (Compiled::make(Text(pattern), compileOptions(case_sensitive, multi_line), &problem)) return {};
+    return problem.empty() ? std::string("it does not compile") : problem;
+}
+
 bool RegexObject::create(std::string_view pattern, std::string_view subject, bool case_sensitive,
                          bool multi_line, bool global, bool quote_placeholder) {
     m_compiled.reset();
     m_run.reset();
     m_subject.clear();
 
-    std::uint32_t options = PCRE2_UTF | PCRE2_NO_UTF_CHECK | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
-                            PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALT_CIRCUMFLEX;
-    options |= multi_line ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
-    if (!case_sensitive) options |= PCRE2_CASELESS;
+    const std::uint32_t options = compileOptions(case_sensitive, multi_line);
     std::shared_ptr<const Compiled> compiled = Compiled::make(
         quote_placeholder ? replaceAll(pattern, quotePlaceholder(), "\"") : Text(pattern), options);
     if (!compiled) return false;

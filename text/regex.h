@@ -11,6 +11,7 @@
 #include "text/text.h"
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace zelkor {
@@ -27,6 +28,10 @@ class RegexObject {
                 bool multi_line = true, bool global = true, bool quote_placeholder = false);
 
     RegexObject copy() const { return *this; }
+
+    // What keeps `pattern` from compiling with these flags (UTF-8), or "" when it compiles.
+    static std::string patternProblem(std::string_view pattern, bool case_sensitive = false,
+                                      bool multi_line = true);
 
     // The pattern as compiled (after the placeholder); "" before a successful create.
     Text pattern() const;
