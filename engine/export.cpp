@@ -4,6 +4,7 @@
 #include "engine/program_dir.h"
 #include "engine/text_rules.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -29,23 +30,47 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// Writes the lines [from, results.size()) in chunks; counts the bytes into *written.
-bool writeLines(int fd, const std::vector<ResultRecord>& results, std::size_t from, std::uint64_t* written) {
+constexpr std::size_t kRecordsPerCopy = 4096;
+
+// Writes the lines [from, to) in chunks; counts the bytes into *written.
+bool writeLines(int fd, const ResultList& results, std::size_t from, std::size_t to, std::uint64_t* written) {
     std::string chunk;
     chunk.reserve(kChunk + 256);
-    for (std::size_t i = from; i < results.size(); ++i) {
-        chunk += results[i].keyword;
-        chunk += "\r\n";
-        if (chunk.size() >= kChunk) {
-            if (!writeAll(fd, chunk)) return false;
-            *written += chunk.size();
-            chunk.clear();
+    while (from < to) {
+        const auto records = results.copy(from, std::min(to, from + kRecordsPerCopy));
+        if (records.empty()) break;
+        from += records.size();
+        for (const auto& record : records) {
+            chunk += record.keyword;
+            chunk += "\r\n";
+            if (chunk.size() >= kChunk) {
+                if (!writeAll(fd, chunk)) return false;
+                *written += chunk.size();
+                chunk.clear();
+            }
         }
     }
     if (!writeAll(fd, chunk)) return false;
     *written += chunk.size();
     return true;
 }
+
+// A vector seen as a result list, for save(vector).
+class VectorResults final : public ResultList {
+  public:
+    explicit VectorResults(const std::vector<ResultRecord>& records) : m_records(records) {}
+    void append(ResultRecord) override {}
+    std::size_t size() const override { return m_records.size(); }
+    std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
+        to = std::min(to, m_records.size());
+        if (from >= to) return {};
+        return {m_records.begin() + static_cast<std::ptrdiff_t>(from),
+                m_records.begin() + static_cast<std::ptrdiff_t>(to)};
+    }
+
+  private:
+    const std::vector<ResultRecord>& m_records;
+};
 
 std::int64_t mtimeNs(const struct stat& info) {
     return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
@@ -71,17 +96,41 @@ Text resultPathText(const Controls& controls) {
 }
 
 bool ResultWriter::save(Controls& controls, const std::vector<ResultRecord>& results, bool forced) {
-    static const Text saved = gbk("已帮您自动保存数据，保存路径为：");
-    static const Text failed = gbk("数据保存失败，保存路径为：");
-    if (!forced && !controls.checked(ctl::kAutoSave)) return false;
-    const Text pathText = resultPathText(controls);
-    bool ok;
-    {
-        std::lock_guard lock(m_mutex);
-        ok = write(gbkToPath(pathText), results);
+    return save(controls, VectorResults(results), forced);
+}
+
+bool ResultWriter::save(Controls& controls, const ResultList& results, bool forced) {
+    const Saved saved = write(controls, results, forced);
+    if (const Text text = notice(saved); !text.empty()) controls.showNotice(text);
+    return saved.outcome == Outcome::Written;
+}
+
+ResultWriter::Saved ResultWriter::write(const Controls& controls, const ResultList& results, bool forced,
+                                        std::stop_token cancel) {
+    Saved saved;
+    if (!forced && !controls.checked(ctl::kAutoSave)) return saved;
+    saved.pathText = resultPathText(controls);
+    const std::size_t count = results.size();
+    std::lock_guard lock(m_mutex);
+    if (cancel.stop_requested()) {
+        saved.outcome = Outcome::Cancelled;
+        return saved;
     }
-    controls.showNotice((ok ? saved : failed) + pathText);
-    return ok;
+    saved.outcome = write(gbkToPath(saved.pathText), results, count) ? Outcome::Written : Outcome::Failed;
+    return saved;
+}
+
+Text ResultWriter::notice(const Saved& saved) {
+    static const Text written = gbk("已帮您自动保存数据，保存路径为：");
+    static const Text failed = gbk("数据保存失败，保存路径为：");
+    switch (saved.outcome) {
+    case Outcome::Written:
+        return written + saved.pathText;
+    case Outcome::Failed:
+        return failed + saved.pathText;
+    default:
+        return {};
+    }
 }
 
 std::uint64_t ResultWriter::bytesWritten() const {
@@ -89,24 +138,24 @@ std::uint64_t ResultWriter::bytesWritten() const {
     return m_bytesWritten;
 }
 
-bool ResultWriter::write(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
+bool ResultWriter::write(const std::filesystem::path& file, const ResultList& results, std::size_t count) {
     struct stat info;
     const bool ours = !m_lastFile.empty() && file == m_lastFile && ::stat(file.c_str(), &info) == 0 &&
                       static_cast<std::uint64_t>(info.st_size) == m_size && info.st_ino == m_inode &&
                       info.st_dev == m_device && mtimeNs(info) == m_mtimeNs;
     // An export's copy can be older than the worker's last auto-save; the file already holds those
     // lines and the newer ones, and rewriting it from the copy would drop the newer ones.
-    if (ours && results.size() <= m_linesWritten) return true;
-    if (ours && append(file, results)) return true;
+    if (ours && count <= m_linesWritten) return true;
+    if (ours && append(file, results, count)) return true;
     m_lastFile.clear();
-    return rewrite(file, results);
+    return rewrite(file, results, count);
 }
 
-bool ResultWriter::append(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
-    if (results.size() == m_linesWritten) return true;
+bool ResultWriter::append(const std::filesystem::path& file, const ResultList& results, std::size_t count) {
+    if (count == m_linesWritten) return true;
     const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return false;
-    if (!writeLines(fd, results, m_linesWritten, &m_bytesWritten)) {
+    if (!writeLines(fd, results, m_linesWritten, count, &m_bytesWritten)) {
         // Back to what it was, so the file never holds a partial line.
         if (::ftruncate(fd, static_cast<off_t>(m_size)) != 0) {
             ::close(fd);
@@ -115,24 +164,24 @@ bool ResultWriter::append(const std::filesystem::path& file, const std::vector<R
         ::close(fd);
         return false;
     }
-    remember(file, fd, results.size());
+    remember(file, fd, count);
     ::close(fd);
     return true;
 }
 
-bool ResultWriter::rewrite(const std::filesystem::path& file, const std::vector<ResultRecord>& results) {
+bool ResultWriter::rewrite(const std::filesystem::path& file, const ResultList& results, std::size_t count) {
     static std::atomic<unsigned> counter{0};
     const auto temp = file.parent_path() / ("." + file.filename().string() + ".tmp-" +
                                             std::to_string(::getpid()) + "-" + std::to_string(counter++));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    if (!writeLines(fd, results, 0, &m_bytesWritten) || ::fsync(fd) != 0 ||
+    if (!writeLines(fd, results, 0, count, &m_bytesWritten) || ::fsync(fd) != 0 ||
         ::rename(temp.c_str(), file.c_str()) != 0) {
         ::close(fd);
         ::unlink(temp.c_str());
         return false;
     }
-    remember(file, fd, results.size());
+    remember(file, fd, count);
     ::close(fd);
     return true;
 }

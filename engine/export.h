@@ -5,12 +5,14 @@
 
 #include "engine/controls.h"
 #include "engine/records.h"
+#include "engine/run_store.h"
 #include "text/text.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 namespace zelkor {
@@ -26,14 +28,27 @@ class ResultWriter {
     // Records only ever grow between calls of one writer (one run's results); a call with an older,
     // shorter copy leaves the file holding the newer lines.
     bool save(Controls& controls, const std::vector<ResultRecord>& results, bool forced);
+    bool save(Controls& controls, const ResultList& results, bool forced);
+
+    enum class Outcome { Off, Written, Failed, Cancelled };
+    struct Saved {
+        Outcome outcome = Outcome::Off;
+        Text pathText; // as resultPathText gave it
+    };
+    // The same without the notice, for a caller that shows it itself. Only the records present
+    // when the call starts are written. A request on `cancel` made before the file is touched
+    // leaves it as it was (Cancelled).
+    Saved write(const Controls& controls, const ResultList& results, bool forced, std::stop_token cancel = {});
+    // The notice save() shows for `saved`; empty for Off and Cancelled.
+    static Text notice(const Saved& saved);
 
     // Bytes written to disk by this writer so far (appends and rewrites).
     std::uint64_t bytesWritten() const;
 
   private:
-    bool write(const std::filesystem::path& file, const std::vector<ResultRecord>& results);
-    bool append(const std::filesystem::path& file, const std::vector<ResultRecord>& results);
-    bool rewrite(const std::filesystem::path& file, const std::vector<ResultRecord>& results);
+    bool write(const std::filesystem::path& file, const ResultList& results, std::size_t count);
+    bool append(const std::filesystem::path& file, const ResultList& results, std::size_t count);
+    bool rewrite(const std::filesystem::path& file, const ResultList& results, std::size_t count);
     void remember(const std::filesystem::path& file, int fd, std::size_t lines);
 
     mutable std::mutex m_mutex;

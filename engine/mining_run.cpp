@@ -4,17 +4,14 @@
 #include "engine/program_dir.h"
 #include "engine/result_filters.h"
 #include "engine/run_report.h"
+#include "engine/result_sink.h"
 #include "engine/seed_variants.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
 #include "text/regex.h"
 
-#include <atomic>
-#include <cerrno>
 #include <condition_variable>
-#include <deque>
 #include <limits>
-#include <thread>
 
 namespace zelkor {
 
@@ -37,35 +34,30 @@ Text cleanForbidden(Text text) {
 
 } // namespace
 
-struct MiningRun::State final : SourceHost {
+struct MiningRun::State final : SourceHost, RunGate {
     std::shared_ptr<Controls> controls;
     SourceSet sources;
     RunOptions options;
-    SeenStore store{std::filesystem::path()};
+    std::shared_ptr<RunStore> store;
+    std::unique_ptr<ResultSink> sink;
     std::vector<Text> seeds;
     std::vector<KeywordTask> seedRounds; // each seed, then its variants with the seed as main word
     std::vector<Text> forbidden;
     std::optional<ResultFilters> filters;
     std::string filterProblem; // UTF-8
 
-    // Worker only.
-    std::deque<KeywordTask> queue;
-    Text currentMainWord;
-
-    std::atomic<std::size_t> queueSize{0};
-    std::atomic<int> accepted{0};
-    mutable std::mutex resultsMutex; // the worker appends, the face copies
-    std::vector<ResultRecord> results;
+    Text currentMainWord; // worker only
     ResultWriter writer;
 
     // Set by stop() or by reaching the count limit: requests in flight abort, waits end, no more
     // phrase is taken.
     std::stop_source halt;
-    std::atomic<bool> limitReached{false};
-    int limitValue = 0;
+    // Set by stop() only: a save that has not touched the file yet is not made.
+    std::stop_source cancelSaves;
 
-    // Every effect of the run happens under the gate and only while the run is not stopped, so once
-    // stop() has returned nothing more happens.
+    // Every in-memory effect of the run happens under the gate and only while the run is not
+    // stopped, so once stop() has returned nothing more happens. Nothing slow runs under it: file
+    // writes happen outside, so stop() never waits for one.
     std::mutex gate;
     bool stopped = false;
 
@@ -73,21 +65,22 @@ struct MiningRun::State final : SourceHost {
     mutable std::condition_variable doneSignal;
     bool done = false;
     std::optional<RunEnd> end;
-    bool started = false;
 
     std::unique_ptr<SourceHealth> health;
     bool healthInUse = false;
     std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
     std::atomic<std::int64_t> elapsedMs{-1}; // set when the worker has ended
 
-    template <typename F> bool effect(F&& action) {
+    bool effect(const std::function<void()>& action) override {
         std::lock_guard lock(gate);
         if (stopped) return false;
         action();
         return true;
     }
 
-    bool halted() const { return halt.stop_requested(); }
+    bool halted() const override { return halt.stop_requested(); }
+    bool pause(std::chrono::milliseconds duration) override { return wait(duration); }
+    void haltAtLimit() override { halt.request_stop(); }
 
     bool wait(std::chrono::milliseconds duration) {
         return options.wait ? options.wait(duration, halt.get_token()) : waitFor(duration, halt.get_token());
@@ -132,102 +125,38 @@ struct MiningRun::State final : SourceHost {
         }
     }
 
-    bool offerCandidate(const Text& candidate, const Text& outputName, int displayPauseMs) override;
+    bool offerCandidate(const Text& candidate, const Text& outputName, int displayPauseMs) override {
+        return sink->offer({candidate, outputName, currentMainWord, displayPauseMs});
+    }
+
+    // The auto-save after a keyword: written outside the gate, its notice shown through it.
+    void autoSave() {
+        const auto saved = writer.write(*controls, store->results(), false, cancelSaves.get_token());
+        if (const Text notice = ResultWriter::notice(saved); !notice.empty())
+            effect([&] { controls->showNotice(notice); });
+    }
+
     void run();
     void finish(RunEnd how);
 };
 
-bool MiningRun::State::offerCandidate(const Text& candidate, const Text& outputName, int displayPauseMs) {
-    static const Text forbiddenA = gbk("当前词语：");
-    static const Text forbiddenB = gbk("  含有违禁词：");
-    static const Text forbiddenC = gbk("  不使用");
-    static const Text seenText = gbk("  已采集过，不再重复采集");
-    static const Text hangupA = gbk("挂机词语 ");
-    static const Text hangupB = gbk(" 已保存到：");
-    static const Text hangupSkipped = gbk(" 不能用作文件名，未保存到：");
-    static const Text countText = gbk("当前词数：");
-    static const Text sourceText = gbk(" 来源：");
-    static const Text mainText = gbk("  主词：");
-    static const Text keywordText = gbk("  keyword：");
+// The include, exclude and length filters as one stage of the sink.
+class PatternFilter final : public CandidateFilter {
+  public:
+    explicit PatternFilter(const ResultFilters& filters) : m_filters(filters) {}
+    std::optional<Text> refuse(const Candidate& candidate) const override { return m_filters.refuse(candidate.text); }
 
-    if (halted() || candidate.empty()) return false;
-    for (const auto& entry : forbidden) {
-        if (containsText(candidate, entry)) {
-            effect([&] { controls->showNotice(forbiddenA + candidate + forbiddenB + entry + forbiddenC); });
-            return false;
-        }
-    }
-    if (filters) {
-        if (const std::optional<Text> notice = filters->refuse(candidate)) {
-            effect([&] { controls->showNotice(*notice); });
-            return false;
-        }
-    }
-    const std::string marker = markerFileName(candidate, true);
-    if (store.containsName(marker)) {
-        effect([&] { controls->showNotice(candidate + seenText); });
-        return false;
-    }
-    if (!effect([&] { store.markName(marker); })) return false;
-
-    const bool mainWordOnly = controls->checked(ctl::kMainWordOnly);
-    const bool hasMainWord = containsText(candidate, currentMainWord);
-    if (controls->checked(ctl::kHangup)) {
-        const Text directory = controls->text(ctl::kHangupDir);
-        if (!directory.empty() && (!mainWordOnly || hasMainWord)) {
-            if (!effect([&] {
-                    // A keyword is never altered to make a name: one that cannot be a name here is
-                    // left out of the directory, and the user is told.
-                    const std::optional<std::string> name = hangupFileName(candidate);
-                    const bool named =
-                        name && writeEmptyFile(gbkToPath(directory) / *name) != ENAMETOOLONG;
-                    controls->showNotice(hangupA + candidate + (named ? hangupB : hangupSkipped) + directory);
-                }))
-                return false;
-        }
-    }
-
-    int count = 0;
-    if (!effect([&] {
-            count = ++accepted;
-            queue.push_back({candidate, currentMainWord});
-            queueSize = queue.size();
-        }))
-        return false;
-
-    if (mainWordOnly && !hasMainWord) return true;
-    if (!wait(std::chrono::milliseconds(10))) return true;
-
-    const int limit = textToInt(controls->text(ctl::kLimit));
-    const bool atLimit = limit > 0 && count >= limit;
-    if (atLimit) {
-        limitValue = limit;
-        limitReached = true;
-    }
-    if (options.unattended) {
-        if (atLimit) halt.request_stop();
-        return true;
-    }
-    if (displayPauseMs != 0 && !wait(std::chrono::milliseconds(displayPauseMs))) return true;
-
-    const Text number = std::to_string(count);
-    effect([&] {
-        controls->setText(ctl::kCountLabel, countText + number);
-        controls->appendOutput("\r\n" + number + sourceText + outputName + mainText + currentMainWord +
-                               keywordText + candidate);
-        std::lock_guard lock(resultsMutex);
-        results.push_back({candidate, outputName, currentMainWord});
-    });
-    if (atLimit) halt.request_stop();
-    return true;
-}
+  private:
+    const ResultFilters& m_filters;
+};
 
 void MiningRun::State::run() {
     static const Text pendingText = gbk("当前待索引任务");
     static const Text limitA = gbk("已达到挖掘数量上限");
     static const Text limitB = gbk("，采集结束");
+    KeywordQueue& queue = store->queue();
 
-    if (seeds.empty() && queue.empty()) {
+    if (seeds.empty() && queue.size() == 0) {
         finish(RunEnd::NoSeeds);
         return;
     }
@@ -246,31 +175,28 @@ void MiningRun::State::run() {
         std::size_t n = queue.size();
         effect([&] { controls->showNotice(pendingText + std::to_string(n)); });
         while (n != 0 && !halted()) {
-            const Text keyword = queue.front().keyword;
-            currentMainWord = queue.front().mainWord;
+            const auto task = queue.front();
+            if (!task) break;
+            currentMainWord = task->mainWord;
             health->keywordAsked();
-            ask(keyword, 0, 1);
+            ask(task->keyword, 0, 1);
             if (!halted()) delayWait();
-            ask(keyword, 2, kLastSource);
+            ask(task->keyword, 2, kLastSource);
             if (halted()) break;
-            if (!effect([&] {
-                    queue.pop_front();
-                    queueSize = queue.size();
-                }))
-                break;
+            if (!effect([&] { queue.pop(); })) break;
             n = queue.size();
             if (!delayWait()) break;
-            effect([&] { writer.save(*controls, results, false); });
+            autoSave();
         }
     }
 
-    if (limitReached) {
+    if (const auto limit = sink->limitReached()) {
         if (options.unattended) {
             effect([&] { controls->closeWindow(); });
         } else {
             // The keyword in progress was not auto-saved yet.
-            effect([&] { writer.save(*controls, results, false); });
-            effect([&] { controls->showNotice(limitA + std::to_string(limitValue) + limitB); });
+            autoSave();
+            effect([&] { controls->showNotice(limitA + std::to_string(*limit) + limitB); });
         }
         finish(RunEnd::LimitReached);
         return;
@@ -290,15 +216,14 @@ void MiningRun::State::finish(RunEnd how) {
         for (const Text& notice : reportNotices(report(), healthInUse))
             effect([&] { controls->showNotice(notice); });
     }
-    bool wasStopped;
     {
+        // Under the gate, so that once stop() has returned the callback cannot come.
         std::lock_guard lock(gate);
-        wasStopped = stopped;
+        if (stopped)
+            how = RunEnd::Stopped;
+        else if (options.onEnded)
+            options.onEnded(how);
     }
-    if (wasStopped)
-        how = RunEnd::Stopped;
-    else if (options.onEnded)
-        options.onEnded(how);
     std::lock_guard lock(doneMutex);
     done = true;
     end = how;
@@ -310,7 +235,7 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     auto& s = *m_state;
     s.controls = std::move(controls);
     s.sources = std::move(sources);
-    s.store = SeenStore(SeenStore::defaultDirectory(options.home));
+    s.store = options.store ? options.store : std::make_shared<DefaultRunStore>(options.home);
     s.options = std::move(options);
     s.seeds = splitLines(s.controls->text(ctl::kSeeds));
     const auto kinds = parseVariantList(s.controls->text(ctl::kVariants), nullptr);
@@ -336,23 +261,27 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.health = std::make_unique<SourceHealth>(std::move(health), [state](const Text& notice) {
         state->effect([&] { state->controls->showNotice(notice); });
     });
+    s.sink = std::make_unique<ResultSink>(*s.controls, *s.store, s, s.options.unattended);
+    s.sink->addFilter(std::make_unique<ForbiddenWordsFilter>(s.forbidden));
+    if (s.filters) s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters));
 }
 
 MiningRun::~MiningRun() {
     stop();
+    // m_worker, declared last, joins first: stopped, the worker only has a request to abort.
 }
 
 void MiningRun::start() {
-    if (m_state->started) return;
-    m_state->started = true;
+    if (m_worker.joinable()) return;
     m_state->startedAt = std::chrono::steady_clock::now();
-    std::thread([state = m_state] { state->run(); }).detach();
+    m_worker = std::jthread([state = m_state] { state->run(); });
 }
 
 void MiningRun::stop() {
     {
         std::lock_guard lock(m_state->gate);
         m_state->stopped = true;
+        m_state->cancelSaves.request_stop();
     }
     m_state->halt.request_stop();
 }
@@ -380,15 +309,14 @@ const std::vector<Text>& MiningRun::forbiddenWords() const {
 }
 
 std::vector<ResultRecord> MiningRun::results() const {
-    std::lock_guard lock(m_state->resultsMutex);
-    return m_state->results;
+    return m_state->store->results().all();
 }
 
 int MiningRun::acceptedCount() const {
-    return m_state->accepted;
+    return m_state->sink->accepted();
 }
 std::size_t MiningRun::queueSize() const {
-    return m_state->queueSize;
+    return m_state->store->queue().size();
 }
 
 HealthReport MiningRun::report() const {
@@ -404,7 +332,7 @@ std::uint64_t MiningRun::bytesSaved() const {
 }
 
 bool MiningRun::saveResults(bool forced) {
-    return m_state->writer.save(*m_state->controls, results(), forced);
+    return m_state->writer.save(*m_state->controls, m_state->store->results(), forced);
 }
 
 MiningController::MiningController(std::shared_ptr<Controls> controls, std::filesystem::path home,
@@ -419,8 +347,14 @@ void MiningController::clickStart() {
         stop();
 }
 
+MiningController::~MiningController() {
+    // The emptiers and then the runs' workers are joined as the members go.
+    std::lock_guard lock(m_mutex);
+    if (m_run) m_run->stop();
+}
+
 void MiningController::start() {
-    startEmptyingSeenStore(m_home, m_controls);
+    m_emptier.start(m_home, m_controls);
     m_controls->setText(ctl::kStartButton, caption(ctl::kCaptionStop));
     RunOptions options;
     options.home = m_home;
@@ -433,6 +367,9 @@ void MiningController::start() {
         std::make_shared<MiningRun>(m_controls, m_sources ? m_sources() : SourceSet(), std::move(options));
     {
         std::lock_guard lock(m_mutex);
+        // A stopped run's worker may still be on its way out; it is kept, not waited for.
+        std::erase_if(m_pastRuns, [](const auto& past) { return past->workerDone(); });
+        if (m_run) m_pastRuns.push_back(std::move(m_run));
         m_run = run;
         m_stopped = false;
     }
@@ -440,19 +377,25 @@ void MiningController::start() {
 }
 
 void MiningController::stop() {
-    startEmptyingSeenStore(m_home, m_controls);
     std::shared_ptr<MiningRun> run;
     {
         std::lock_guard lock(m_mutex);
         run = m_run;
         m_stopped = true;
     }
+    // The run first: once it is stopped it writes no marker, so none lands in the store being
+    // emptied and none survives it.
     if (run) run->stop();
+    m_emptier.start(m_home, m_controls);
     m_controls->setText(ctl::kStartButton, caption(ctl::kCaptionStart));
 }
 
 void MiningController::clearCache() {
-    startEmptyingSeenStore(m_home, m_controls);
+    m_emptier.start(m_home, m_controls);
+}
+
+bool MiningController::waitForEmptying(std::chrono::milliseconds timeout) {
+    return m_emptier.waitIdle(timeout);
 }
 
 std::optional<std::filesystem::path> MiningController::exportResults() {

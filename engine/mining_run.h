@@ -12,6 +12,8 @@
 #include "engine/pacing.h"
 #include "engine/source_health.h"
 #include "engine/records.h"
+#include "engine/run_store.h"
+#include "engine/seen_store.h"
 #include "sources/source_api.h"
 #include "text/text.h"
 
@@ -21,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace zelkor {
@@ -34,12 +37,15 @@ struct RunOptions {
     std::filesystem::path home; // the seen store is home/cwls
     bool unattended = false;
     WaitFunction wait; // empty: a real wait
-    // Called once on the worker thread when the run ends by itself (never after stop()).
+    // Called once on the worker thread when the run ends by itself, never once stop() has
+    // returned. It runs under the run's gate: keep it short and never call back into the run.
     std::function<void(RunEnd)> onEnded;
     // Wait before the first retry of a request (the number of retries is a box of the page 高级).
     std::chrono::milliseconds backoff{500};
     // The end-of-run summary as notices: the window's way; zelkor-cli prints its own.
     bool summaryNotices = false;
+    // Queue, seen set and results; empty: DefaultRunStore(home).
+    std::shared_ptr<RunStore> store;
 };
 
 class MiningRun {
@@ -47,7 +53,8 @@ class MiningRun {
     // Prepare, on the calling thread: seeds from 编辑框_关键词, forbidden words from 编辑框_违禁词
     // (cleaned and written back).
     MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunOptions options);
-    // Stops the run if it is still going; never waits for the worker.
+    // Stops the run if it is still going, then joins the worker (which has then only a request
+    // to abort).
     ~MiningRun();
     MiningRun(const MiningRun&) = delete;
     MiningRun& operator=(const MiningRun&) = delete;
@@ -81,6 +88,7 @@ class MiningRun {
 
   private:
     std::shared_ptr<State> m_state;
+    std::jthread m_worker;
 };
 
 // The button 按钮_开始, the button 按钮5 and the label 标签5 of a face.
@@ -89,6 +97,10 @@ class MiningController {
     using SourceFactory = std::function<SourceSet()>;
 
     MiningController(std::shared_ptr<Controls> controls, std::filesystem::path home, SourceFactory sources);
+    // Stops the run; joins every worker and emptier it started.
+    ~MiningController();
+    MiningController(const MiningController&) = delete;
+    MiningController& operator=(const MiningController&) = delete;
 
     void setUnattended(bool unattended) { m_unattended = unattended; } // set once, before Start
     bool unattended() const { return m_unattended; }
@@ -103,6 +115,8 @@ class MiningController {
     void stop();
     // 按钮5 ("清理缓存").
     void clearCache();
+    // Until every emptying of the seen store started so far is done; false on timeout.
+    bool waitForEmptying(std::chrono::milliseconds timeout);
     // 标签5 ("导出数据"): forced save of the newest run's results; the path when the file exists,
     // for the face to show it in the file browser.
     std::optional<std::filesystem::path> exportResults();
@@ -122,8 +136,10 @@ class MiningController {
     bool m_summaryNotices = false;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
+    std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out
     bool m_stopped = false;
     ResultWriter m_idleWriter; // export before any run
+    SeenStoreEmptier m_emptier; // last: joined first, while the controls are still here
 };
 
 } // namespace zelkor

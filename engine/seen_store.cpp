@@ -3,6 +3,7 @@
 #include "engine/text_rules.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -36,17 +37,6 @@ std::string hex(std::uint64_t value) {
     for (int i = 15; i >= 0; --i, value >>= 4)
         out[i] = digits[value & 0xF];
     return out;
-}
-
-struct Emptyings {
-    std::mutex mutex;
-    std::condition_variable idle;
-    int running = 0;
-};
-
-Emptyings& emptyings() {
-    static Emptyings instance;
-    return instance;
 }
 
 // Moves the store out of the way; markers written from now on go to a fresh directory.
@@ -165,27 +155,32 @@ void emptySeenStore(const std::filesystem::path& home, Controls& controls) {
     controls.showNotice(noticeEnd());
 }
 
-void startEmptyingSeenStore(const std::filesystem::path& home, std::shared_ptr<Controls> controls) {
-    const auto trash = detachStore(home);
-    auto& state = emptyings();
+SeenStoreEmptier::~SeenStoreEmptier() {
+    std::vector<std::jthread> threads;
     {
-        std::lock_guard lock(state.mutex);
-        ++state.running;
+        std::lock_guard lock(m_mutex);
+        threads.swap(m_threads);
     }
-    std::thread([home, trash, controls = std::move(controls)] {
+    // joined here, outside the lock their last step takes
+}
+
+void SeenStoreEmptier::start(const std::filesystem::path& home, std::shared_ptr<Controls> controls) {
+    const auto trash = detachStore(home);
+    std::lock_guard lock(m_mutex);
+    if (m_running == 0) m_threads.clear(); // all finished: joined at once
+    ++m_running;
+    m_threads.emplace_back([this, home, trash, controls = std::move(controls)] {
         controls->showNotice(noticeBegin());
         deleteDetached(home, trash);
         controls->showNotice(noticeEnd());
-        auto& state = emptyings();
-        std::lock_guard lock(state.mutex);
-        if (--state.running == 0) state.idle.notify_all();
-    }).detach();
+        std::lock_guard lock(m_mutex);
+        if (--m_running == 0) m_idle.notify_all();
+    });
 }
 
-bool waitForSeenStoreEmptying(std::chrono::milliseconds timeout) {
-    auto& state = emptyings();
-    std::unique_lock lock(state.mutex);
-    return state.idle.wait_for(lock, timeout, [&] { return state.running == 0; });
+bool SeenStoreEmptier::waitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, timeout, [&] { return m_running == 0; });
 }
 
 } // namespace zelkor

@@ -8,10 +8,14 @@
 #include "text/text.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace zelkor {
 
@@ -46,17 +50,31 @@ class SeenStore {
     std::filesystem::path m_dir;
 };
 
-// Empties the store of `home`: the directory is renamed away at once on the calling thread (so
-// markers written from now on land in a fresh store), then a detached thread shows
-// "开始清理临时数据，建议清理完后再使用本软件", deletes the renamed tree (and leftovers of earlier
-// emptyings) and shows "临时数据清理完毕".
-void startEmptyingSeenStore(const std::filesystem::path& home, std::shared_ptr<Controls> controls);
+// Empties stores in the background and owns the threads that do it.
+class SeenStoreEmptier {
+  public:
+    SeenStoreEmptier() = default;
+    // Waits for the emptyings still running.
+    ~SeenStoreEmptier();
+    SeenStoreEmptier(const SeenStoreEmptier&) = delete;
+    SeenStoreEmptier& operator=(const SeenStoreEmptier&) = delete;
 
-// The same, wholly on the calling thread.
+    // Empties the store of `home`: the directory is renamed away at once on the calling thread (so
+    // markers written from now on land in a fresh store), then a thread of this emptier shows
+    // "开始清理临时数据，建议清理完后再使用本软件", deletes the renamed tree (and leftovers of
+    // earlier emptyings) and shows "临时数据清理完毕".
+    void start(const std::filesystem::path& home, std::shared_ptr<Controls> controls);
+    // Until every emptying started so far is done; false on timeout.
+    bool waitIdle(std::chrono::milliseconds timeout);
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    int m_running = 0;
+    std::vector<std::jthread> m_threads;
+};
+
+// The same as SeenStoreEmptier::start, wholly on the calling thread.
 void emptySeenStore(const std::filesystem::path& home, Controls& controls);
-
-// Waits until every emptying thread started so far has finished; false on timeout. For tests and
-// for zelkor-cli before it exits.
-bool waitForSeenStoreEmptying(std::chrono::milliseconds timeout);
 
 } // namespace zelkor

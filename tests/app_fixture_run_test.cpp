@@ -35,8 +35,7 @@ class FixtureRunTest : public ::testing::Test {
         service.writeEndpoints(home / "data" / "endpoints.ini");
     }
     void TearDown() override {
-        window.reset();
-        waitForSeenStoreEmptying(std::chrono::seconds(10));
+        window.reset(); // joins the run's worker and the store's emptiers
     }
 
     MainWindow& open(std::vector<std::string> arguments = {}) {

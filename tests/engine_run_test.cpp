@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <set>
 #include <thread>
@@ -408,7 +409,7 @@ TEST_F(RunTest, ControllerFollowsTheStateTable) {
     controller.clickStart(); // Stop, not Start
     EXPECT_EQ(controller.state(), RunState::Idle);
     EXPECT_EQ(u8(controls->text(ctl::kStartButton)), "开始");
-    ASSERT_TRUE(waitForSeenStoreEmptying(std::chrono::seconds(10)));
+    ASSERT_TRUE(controller.waitForEmptying(std::chrono::seconds(10)));
     EXPECT_FALSE(fs::exists(dir / "cwls"));
 
     // Export after Stop writes the stopped run's results and names the file for the face.
@@ -433,6 +434,145 @@ TEST_F(RunTest, ExportWithoutAnyRunWritesAnEmptyFile) {
     EXPECT_EQ(fs::file_size(*file), 0u);
     controls->setText(ctl::kSaveDir, pathToGbk(dir / "missing"));
     EXPECT_FALSE(controller.exportResults());
+}
+
+// Controls whose save-directory box blocks the reader while the test holds it: a save that sits
+// in the middle of its file work.
+class SlowSaveControls final : public ValueControls {
+  public:
+    mutable std::atomic<bool> holdSaves{false};
+    std::promise<void> saving;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    Text text(std::string_view control) const override {
+        if (control == ctl::kSaveDir && holdSaves.exchange(false)) {
+            const_cast<SlowSaveControls*>(this)->saving.set_value();
+            released.wait();
+        }
+        return ValueControls::text(control);
+    }
+};
+
+TEST_F(RunTest, StopReturnsWhileTheWorkerIsSavingAndThatSaveIsNotShown) {
+    auto slow = std::make_shared<SlowSaveControls>();
+    applyWindowDefaults(*slow, dir.path());
+    slow->setItemChecked(ctl::kSourceList, 0, true);
+    slow->setText(ctl::kSeeds, gbk("抖音"));
+    slow->setText(ctl::kDelay, "0");
+    RunOptions options;
+    options.home = dir.path();
+    options.wait = test::recordingWait(log);
+    std::atomic<int> queried{0};
+    SourceSet set;
+    set.push_back(std::make_unique<ScriptedSource>(
+        0, "百度相关", 0, ScriptedSource::Script{{"抖音", {"抖音1"}}, {"抖音1", {"抖音2"}}}, log,
+        [&](const std::string& keyword, SourceHost&) {
+            if (keyword == "抖音1") slow->holdSaves = true; // the save after this keyword blocks
+            ++queried;
+        }));
+    MiningRun run(slow, std::move(set), options);
+    run.start();
+    slow->saving.get_future().wait();
+    const auto before = std::chrono::steady_clock::now();
+    run.stop(); // the old gate was held for the whole save: this would wait for release
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    const auto noticesBefore = slow->notices();
+    slow->release.set_value();
+    ASSERT_TRUE(run.waitUntilDone(std::chrono::seconds(10)));
+    EXPECT_EQ(slow->notices(), noticesBefore); // no "已帮您自动保存数据" after Stop
+    EXPECT_FALSE(fs::exists(dir / "Zelkor长尾词_抖音.txt")); // the save lost the race: not made
+}
+
+TEST_F(RunTest, OnEndedNeverComesAfterStopReturned) {
+    // Runs that end by themselves almost at once, stopped at varying moments around their end.
+    for (int round = 0; round < 200; ++round) {
+        controls->setText(ctl::kSeeds, gbk("抖音"));
+        controls->setText(ctl::kDelay, "0");
+        std::atomic<bool> stopReturned{false};
+        std::atomic<bool> lateCallback{false};
+        RunOptions options;
+        options.home = dir.path();
+        options.wait = [](std::chrono::milliseconds, std::stop_token stop) { return !stop.stop_requested(); };
+        options.onEnded = [&](RunEnd) {
+            if (stopReturned) lateCallback = true;
+        };
+        MiningRun run(controls, {}, options);
+        run.start();
+        for (int spin = 0; spin < round * 10; ++spin)
+            std::this_thread::yield();
+        run.stop();
+        stopReturned = true;
+        ASSERT_TRUE(run.waitUntilDone(std::chrono::seconds(10)));
+        ASSERT_FALSE(lateCallback) << round;
+    }
+}
+
+// A source that keeps offering new phrases until the run is stopped.
+class EndlessSource : public SourceAdapter {
+  public:
+    std::atomic<int> offered{0};
+    std::shared_ptr<std::atomic<bool>> returned = std::make_shared<std::atomic<bool>>(false);
+    int listIndex() const override { return 0; }
+    void run(const Text&, SourceHost& host) override {
+        while (!host.stopToken().stop_requested())
+            host.offerCandidate(gbk("词") + std::to_string(offered++), gbk("百度相关"), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a request still aborting
+        *returned = true;
+    }
+};
+
+TEST_F(RunTest, StopEndsTheWorkerBeforeEmptyingSoNoMarkerSurvives) {
+    for (int round = 0; round < 20; ++round) {
+        controls->setText(ctl::kSeeds, gbk("词"));
+        controls->setText(ctl::kLimit, "0");
+        EndlessSource* source = nullptr;
+        MiningController controller(controls, dir.path(), [&] {
+            auto endless = std::make_unique<EndlessSource>();
+            source = endless.get();
+            SourceSet set;
+            set.push_back(std::move(endless));
+            return set;
+        });
+        controller.setWait([](std::chrono::milliseconds, std::stop_token stop) { return !stop.stop_requested(); });
+        controller.start();
+        while (source->offered < 50)
+            std::this_thread::yield();
+        controller.stop();
+        ASSERT_TRUE(controller.waitForEmptying(std::chrono::seconds(10)));
+        EXPECT_FALSE(fs::exists(dir / "cwls")) << round; // no marker written after the emptying began
+    }
+}
+
+TEST_F(RunTest, TheControllerOwnsItsWorkersAndEmptiers) {
+    controls->setText(ctl::kSeeds, gbk("词"));
+    controls->setText(ctl::kLimit, "0");
+    std::vector<EndlessSource*> sources;
+    std::vector<std::shared_ptr<std::atomic<bool>>> returned;
+    {
+        MiningController controller(controls, dir.path(), [&] {
+            auto endless = std::make_unique<EndlessSource>();
+            sources.push_back(endless.get());
+            returned.push_back(endless->returned);
+            SourceSet set;
+            set.push_back(std::move(endless));
+            return set;
+        });
+        controller.setWait([](std::chrono::milliseconds, std::stop_token stop) { return !stop.stop_requested(); });
+        for (int i = 0; i < 3; ++i) { // Start, Stop, Start, ...: the stopped runs are not waited for
+            controller.start();
+            while (sources.back()->offered < 10)
+                std::this_thread::yield();
+            controller.stop();
+        }
+        controller.start();
+        while (sources.back()->offered < 10)
+            std::this_thread::yield();
+    } // still running: stopped and joined here
+    for (const auto& flag : returned)
+        EXPECT_TRUE(*flag);
+    // 4 Starts and 3 Stops, each emptying the store; all of them finished.
+    const Strings n = notices();
+    EXPECT_EQ(std::count(n.begin(), n.end(), "临时数据清理完毕"), 7);
 }
 
 } // namespace

@@ -119,13 +119,14 @@ TEST(EmptySeenStore, MarkersWrittenAfterTheEmptyingStartedSurvive) {
     for (int i = 0; i < 2000; ++i)
         store.mark(std::to_string(i));
 
+    SeenStoreEmptier emptier;
     for (int round = 0; round < 3; ++round) {
-        startEmptyingSeenStore(dir.path(), controls);
+        emptier.start(dir.path(), controls);
         // The run marks while the old tree is still being deleted.
         for (int i = 0; i < 200; ++i)
             ASSERT_EQ(store.mark("new" + std::to_string(round) + "-" + std::to_string(i)), 1);
     }
-    ASSERT_TRUE(waitForSeenStoreEmptying(std::chrono::seconds(30)));
+    ASSERT_TRUE(emptier.waitIdle(std::chrono::seconds(30)));
     EXPECT_FALSE(store.contains("1"));
     EXPECT_FALSE(store.contains("new0-0")); // emptied by the second round
     for (int i = 0; i < 200; ++i)

@@ -1,0 +1,111 @@
+#pragma once
+// What a run remembers: the breadth-first queue, the seen set and the shown results. The result
+// sink and the run loop reach them only through these interfaces, so a store kept elsewhere (a
+// database file, a server) takes the place of the in-memory one without touching either.
+//
+// Threads: the run's worker calls every member; the face may read sizes and copy results at any
+// time, so implementations are safe to read from another thread while the worker writes.
+
+#include "engine/records.h"
+#include "text/text.h"
+
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace zelkor {
+
+// Keywords waiting to be asked, oldest first.
+class KeywordQueue {
+  public:
+    virtual ~KeywordQueue() = default;
+    virtual void push(KeywordTask task) = 0;
+    // The oldest task, still queued; nullopt when empty.
+    virtual std::optional<KeywordTask> front() const = 0;
+    virtual void pop() = 0; // drops the oldest task, once it has been asked
+    virtual std::size_t size() const = 0;
+};
+
+// Every phrase ever accepted, across runs until it is emptied.
+class SeenSet {
+  public:
+    virtual ~SeenSet() = default;
+    virtual bool contains(const Text& keyword) const = 0;
+    // Records `keyword`; false when it could not be recorded.
+    virtual bool insert(const Text& keyword) = 0;
+};
+
+// The shown results in the order they were shown. They only ever grow.
+class ResultList {
+  public:
+    virtual ~ResultList() = default;
+    virtual void append(ResultRecord record) = 0;
+    virtual std::size_t size() const = 0;
+    // Records [from, to), clamped to the list.
+    virtual std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const = 0;
+    std::vector<ResultRecord> all() const { return copy(0, size()); }
+};
+
+// The three together, as one run uses them.
+class RunStore {
+  public:
+    virtual ~RunStore() = default;
+    virtual KeywordQueue& queue() = 0;
+    virtual SeenSet& seen() = 0;
+    virtual ResultList& results() = 0;
+};
+
+class MemoryKeywordQueue final : public KeywordQueue {
+  public:
+    void push(KeywordTask task) override;
+    std::optional<KeywordTask> front() const override;
+    void pop() override;
+    std::size_t size() const override;
+
+  private:
+    mutable std::mutex m_mutex;
+    std::deque<KeywordTask> m_tasks;
+};
+
+class MemoryResultList final : public ResultList {
+  public:
+    void append(ResultRecord record) override;
+    std::size_t size() const override;
+    std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override;
+
+  private:
+    mutable std::mutex m_mutex;
+    std::vector<ResultRecord> m_records;
+};
+
+// One empty marker file per phrase in a directory (see SeenStore).
+class MarkerSeenSet final : public SeenSet {
+  public:
+    explicit MarkerSeenSet(std::filesystem::path directory) : m_dir(std::move(directory)) {}
+    bool contains(const Text& keyword) const override;
+    bool insert(const Text& keyword) override;
+    const std::filesystem::path& directory() const { return m_dir; }
+
+  private:
+    std::filesystem::path m_dir;
+};
+
+// Queue and results in memory, the seen set as marker files under home/cwls: the store every run
+// has always used.
+class DefaultRunStore final : public RunStore {
+  public:
+    explicit DefaultRunStore(const std::filesystem::path& home);
+    KeywordQueue& queue() override { return m_queue; }
+    SeenSet& seen() override { return m_seen; }
+    ResultList& results() override { return m_results; }
+
+  private:
+    MemoryKeywordQueue m_queue;
+    MarkerSeenSet m_seen;
+    MemoryResultList m_results;
+};
+
+} // namespace zelkor
