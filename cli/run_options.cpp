@@ -46,14 +46,14 @@ bool validUtf8(std::string_view s) {
 
 } // namespace
 
-std::optional<std::vector<bool>> parseSourceList(std::string_view list, int count) {
-    std::vector<bool> ticks(static_cast<std::size_t>(std::max(count, 0)), false);
+std::optional<std::vector<int>> parseSourceList(std::string_view list, int count) {
+    std::vector<int> indexes;
     if (list == "all" || list == "domestic") {
-        ticks.assign(ticks.size(), true);
-        if (list == "domestic")
-            for (int i : kForeignSources)
-                if (i < count) ticks[static_cast<std::size_t>(i)] = false;
-        return ticks;
+        for (int i = 0; i < count; ++i)
+            if (list == "all" || std::find(std::begin(kForeignSources), std::end(kForeignSources), i) ==
+                                     std::end(kForeignSources))
+                indexes.push_back(i);
+        return indexes;
     }
     if (list.empty()) return std::nullopt;
     std::size_t from = 0;
@@ -71,11 +71,11 @@ std::optional<std::vector<bool>> parseSourceList(std::string_view list, int coun
             index = index * 10 + (c - '0');
         }
         if (index >= count) return std::nullopt;
-        ticks[static_cast<std::size_t>(index)] = true;
+        indexes.push_back(index);
         if (comma == std::string_view::npos) break;
         from = comma + 1;
     }
-    return ticks;
+    return indexes;
 }
 
 Text inputToGbk(std::string_view bytes) {

@@ -4,7 +4,6 @@
 #include "sources/source_table.h"
 #include "text/text.h"
 
-#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,8 +13,8 @@
 namespace zelkor::cli {
 
 // "all", "domestic" (all but the foreign sources) or a comma list of indexes below `count`, as
-// one tick per source; nullopt when malformed.
-std::optional<std::vector<bool>> parseSourceList(std::string_view list, int count = kSourceCount);
+// indexes in the order given; nullopt when malformed.
+std::optional<std::vector<int>> parseSourceList(std::string_view list, int count = kSourceCount);
 
 // UTF-8 text as GBK; bytes that are not valid UTF-8 are taken as GBK already.
 Text inputToGbk(std::string_view bytes);

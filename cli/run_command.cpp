@@ -1,0 +1,340 @@
+#include "cli/run_command.h"
+
+#include "cli/run_options.h"
+#include "engine/control_names.h"
+#include "engine/mining_run.h"
+#include "engine/program_dir.h"
+#include "engine/result_filters.h"
+#include "engine/run_report.h"
+#include "engine/seed_variants.h"
+#include "engine/settings.h"
+#include "engine/source_health.h"
+#include "engine/text_rules.h"
+#include "net/proxy.h"
+#include "sources/sources.h"
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zelkor::cli {
+namespace {
+
+// Ctrl-C and SIGTERM become Stop. The signals are blocked in every thread and taken by one
+// thread with sigwait, so nothing runs inside a signal handler.
+class StopOnSignal {
+  public:
+    explicit StopOnSignal(std::function<void()> onStop) : m_onStop(std::move(onStop)) {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
+        m_thread = std::thread([this] {
+            while (true) {
+                int signal = 0;
+                if (sigwait(&m_set, &signal) != 0 || signal == SIGUSR1) return;
+                if (!m_interrupted.exchange(true)) m_onStop();
+            }
+        });
+    }
+    ~StopOnSignal() {
+        pthread_kill(m_thread.native_handle(), SIGUSR1);
+        m_thread.join();
+    }
+    bool interrupted() const { return m_interrupted; }
+
+  private:
+    sigset_t m_set;
+    std::function<void()> m_onStop;
+    std::atomic<bool> m_interrupted{false};
+    std::thread m_thread;
+};
+
+std::string settingDefault(const SettingsStore& settings, std::string_view control, std::string fallback) {
+    if (const auto saved = settings.editText(control)) return gbk_to_utf8(*saved);
+    return fallback;
+}
+
+} // namespace
+
+RunCommand::RunCommand(std::filesystem::path presetHome) : m_presetHome(std::move(presetHome)) {}
+
+void RunCommand::define(CLI::App& app) {
+    const SettingsStore presetSettings(SettingsStore::defaultFile(m_presetHome));
+    const auto shown = [&](std::string_view control, std::string fallback) {
+        std::string value = settingDefault(presetSettings, control, std::move(fallback));
+        for (std::size_t at; (at = value.find("\r\n")) != std::string::npos;)
+            value.replace(at, 2, "\\n");
+        if (value.size() > 60) value = value.substr(0, 57) + "...";
+        return value;
+    };
+    auto& v = m_values;
+
+    app.add_option("SEED", v.seeds,
+                   "Seed keywords, one per argument (default: " +
+                       shown(ctl::kSeeds, std::string(ctl::kDefaultSeeds)) + ")");
+    app.add_option("--seeds-file", v.seedsFile,
+                   "Read the seeds from F, one per line, UTF-8 or GBK (default: none: the SEED arguments)")
+        ->option_text("F");
+    app.add_option("--sources", v.sources,
+                   "Sources to ask: comma list of indexes 0-24 (and any a sources file adds), 'all', or "
+                   "'domestic' (all but 20-22) (default: 0)")
+        ->option_text("LIST");
+    app.add_option("--delay", v.delay,
+                   "Seconds to wait between query rounds (default: " + shown(ctl::kDelay, "1") + ")")
+        ->option_text("S")
+        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+    app.add_option("--limit", v.limit,
+                   "Stop after N accepted keywords; 0 means no limit (default: " + shown(ctl::kLimit, "30") +
+                       ")")
+        ->option_text("N")
+        ->check(CLI::TypeValidator<int>());
+    app.add_option("--forbidden-file", v.forbiddenFile,
+                   "Forbidden words from F, one per line (default: " +
+                       shown(ctl::kForbidden, std::string(ctl::kDefaultForbidden)) + ")")
+        ->option_text("F");
+    app.add_flag("--no-main-word", v.noMainWord,
+                 "Show keywords even when they lack their seed (default: off: results must contain it)");
+    app.add_option("--hangup", v.hangupDir,
+                   "Also write each keyword as an empty file <keyword>.zr into DIR (default: off)")
+        ->option_text("DIR");
+    app.add_option("--save-dir", v.saveDir,
+                   "Directory of the results file (default: " +
+                       shown(ctl::kSaveDir, m_presetHome.string() + "/") + ")")
+        ->option_text("DIR");
+    app.add_flag("--no-autosave", v.noAutosave,
+                 "Neither save after each keyword nor export at the end (default: save)");
+    app.add_flag("--quiet", v.quiet,
+                 "Nothing on standard output: the panel's \"数据不输出到界面\" (default: off)");
+    app.add_option("--variants", v.variants,
+                   "Also ask each seed's variants right after it, in the order given: az (seed+a...z), "
+                   "digits (seed+0...9), questions (question frames), file:F (frames from F, one a line, "
+                   "{} for the seed) (default: none)")
+        ->option_text("LIST");
+    app.add_option("--include", v.includePattern,
+                   "Keep only phrases matching RE, the dialect of the window's patterns (default: all)")
+        ->option_text("RE");
+    app.add_option("--exclude", v.excludePattern, "Drop phrases matching RE (default: none)")->option_text("RE");
+    app.add_option("--min-chars", v.minChars, "Drop phrases of fewer than N characters (default: no bound)")
+        ->option_text("N")
+        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+    app.add_option("--max-chars", v.maxChars, "Drop phrases of more than N characters (default: no bound)")
+        ->option_text("N")
+        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+    app.add_option("--retries", v.retries,
+                   "Ask a service again up to N times after a failed or blocked answer (default: " +
+                       shown(ctl::kRetries, "0") + ")")
+        ->option_text("N")
+        ->check(CLI::Range(0, 100) & CLI::TypeValidator<int>());
+    app.add_option("--backoff", v.backoff,
+                   "Seconds to wait before the first retry, doubled at each next, +-25% jitter (default: 0.5)")
+        ->option_text("S")
+        ->check(CLI::Range(0.0, 3600.0));
+    app.add_option("--cooldown", v.cooldown,
+                   "Leave a service that is still blocked after its retries alone for S seconds; off after "
+                   "three cool-downs in a row; 0: never (default: " +
+                       shown(ctl::kCooldown, "300 with --retries, else 0") + ")")
+        ->option_text("S")
+        ->check(CLI::Range(0, 86400) & CLI::TypeValidator<int>());
+    app.add_option("--proxy", v.proxies,
+                   "Send requests through URL, in turn with the other proxies: http, https, socks5 or socks5h, "
+                   "user:password@ allowed; repeatable (default: " +
+                       shown(ctl::kProxyList, "none") + ")")
+        ->option_text("URL");
+    app.add_option("--proxy-file", v.proxyFile, "Proxies from F, one per line, # starts a comment")
+        ->option_text("F");
+    app.add_option("--report", v.reportFile, "Also write the end-of-run summary per service to F as JSON")
+        ->option_text("F");
+}
+
+int RunCommand::setUp(const SharedOptions& shared) {
+    const auto& v = m_values;
+    m_home = shared.homeDirectory();
+    std::error_code fsError;
+    if (!std::filesystem::is_directory(m_home, fsError))
+        return fail("program directory " + m_home.string() + " does not exist");
+    if (!v.seeds.empty() && !v.seedsFile.empty())
+        return fail("give the seeds either as arguments or with --seeds-file, not both");
+    std::string error;
+    Text variantList, variantFrames;
+    if (!v.variants.empty()) {
+        // file:F may hold commas of its own, so it is taken out before the list is read.
+        std::string words;
+        for (std::size_t start = 0; start <= v.variants.size();) {
+            std::size_t comma = v.variants.find(',', start);
+            std::string item =
+                v.variants.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            if (item.starts_with("file:")) {
+                item = v.variants.substr(start + 5);
+                comma = std::string::npos;
+                const auto frames = readFramesFile(item, &error);
+                if (!frames) return fail(error);
+                variantFrames = *frames;
+                item = "frames";
+            }
+            words += (words.empty() ? "" : ",") + item;
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+        if (!parseVariantList(words, &error)) return fail("invalid --variants: " + error);
+        variantList = words;
+    }
+    const Text include = inputToGbk(v.includePattern), exclude = inputToGbk(v.excludePattern);
+    if (!ResultFilters::make(include, exclude, 0, 0, &error)) return fail(error);
+    m_rows = shared.loadSources(&error);
+    if (!m_rows) return fail(error);
+    const int sourceCount = static_cast<int>(m_rows->size());
+    const auto indexes = parseSourceList(v.sources, sourceCount);
+    if (!indexes)
+        return fail("invalid --sources '" + v.sources + "': use 'all', 'domestic' or indexes 0-" +
+                    std::to_string(sourceCount - 1) + " separated by commas");
+
+    m_endpoints = shared.loadEndpoints(sourceCount, &error);
+    if (!m_endpoints) return fail(error);
+
+    auto controls = std::make_shared<ValueControls>();
+    applyWindowDefaults(*controls, m_home);
+    SettingsStore(SettingsStore::defaultFile(m_home)).restore(*controls);
+
+    if (!v.seedsFile.empty()) {
+        const auto text = readLinesFile(v.seedsFile, &error);
+        if (!text) return fail(error);
+        controls->setText(ctl::kSeeds, *text);
+    } else if (!v.seeds.empty()) {
+        Text joined;
+        for (std::size_t i = 0; i < v.seeds.size(); ++i)
+            joined += (i ? "\r\n" : "") + inputToGbk(v.seeds[i]);
+        controls->setText(ctl::kSeeds, joined);
+    }
+    if (!v.forbiddenFile.empty()) {
+        const auto text = readLinesFile(v.forbiddenFile, &error);
+        if (!text) return fail(error);
+        controls->setText(ctl::kForbidden, *text);
+    }
+    for (int i = 0; i < sourceCount; ++i)
+        controls->setItemChecked(ctl::kSourceList, i, false);
+    for (const int index : *indexes)
+        controls->setItemChecked(ctl::kSourceList, index, true);
+    if (!variantList.empty()) {
+        controls->setText(ctl::kVariants, variantList);
+        controls->setText(ctl::kVariantFrames, variantFrames);
+    }
+    if (!include.empty()) controls->setText(ctl::kIncludePattern, include);
+    if (!exclude.empty()) controls->setText(ctl::kExcludePattern, exclude);
+    if (!v.minChars.empty()) controls->setText(ctl::kMinChars, v.minChars);
+    if (!v.maxChars.empty()) controls->setText(ctl::kMaxChars, v.maxChars);
+    if (!v.delay.empty()) controls->setText(ctl::kDelay, v.delay);
+    if (!v.limit.empty()) controls->setText(ctl::kLimit, v.limit);
+    if (v.noMainWord) controls->setChecked(ctl::kMainWordOnly, false);
+    if (!v.hangupDir.empty()) {
+        controls->setChecked(ctl::kHangup, true);
+        controls->setText(ctl::kHangupDir, inputToGbk(v.hangupDir));
+    }
+    if (!v.saveDir.empty()) controls->setText(ctl::kSaveDir, inputToGbk(v.saveDir));
+    if (v.noAutosave) controls->setChecked(ctl::kAutoSave, false);
+    if (v.quiet) controls->setChecked(ctl::kNoOutput, true);
+    if (!v.retries.empty()) controls->setText(ctl::kRetries, v.retries);
+    if (!v.cooldown.empty()) controls->setText(ctl::kCooldown, v.cooldown);
+    if (!v.proxies.empty() || !v.proxyFile.empty()) {
+        std::string lines;
+        for (const std::string& proxy : v.proxies)
+            lines += proxy + "\n";
+        if (!v.proxyFile.empty()) {
+            const auto text = readLinesFile(v.proxyFile, &error);
+            if (!text) return fail(error);
+            std::string why;
+            if (!parseProxyList(gbk_to_utf8(*text), &why)) return fail(v.proxyFile + ": " + why);
+            lines += gbk_to_utf8(*text);
+        }
+        for (const std::string& proxy : v.proxies) {
+            std::string why;
+            if (!parseProxy(proxy, &why)) return fail(why);
+        }
+        controls->setText(ctl::kProxyList, inputToGbk(lines));
+    }
+    {
+        // Values from the settings file are checked like the options: a run never starts on a
+        // value it would have to ignore.
+        std::vector<Text> problems;
+        readHealthOptions(*controls, std::chrono::milliseconds(0), &problems);
+        if (!problems.empty()) return fail("settings file: " + gbk_to_utf8(problems.front()));
+    }
+    if (!v.reportFile.empty()) {
+        const auto directory = std::filesystem::absolute(v.reportFile, fsError).parent_path();
+        if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
+            return fail("cannot write the report into " + directory.string());
+    }
+    if (!v.noAutosave) {
+        const auto directory = gbkToPath(resultPathText(*controls)).parent_path();
+        if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
+            return fail("cannot write results into " + directory.string() +
+                        ": choose a writable directory with --save-dir, or give --no-autosave");
+    }
+    m_controls = std::move(controls);
+    return kExitOk;
+}
+
+bool RunCommand::run() {
+    m_controls->setOutputListener([](const Text& text) {
+        const std::string out = panelToTerminal(text);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+    });
+    if (::isatty(STDERR_FILENO) == 1) {
+        m_controls->setWriteListener([this](std::string_view control, const Text& value) {
+            if (control != ctl::kCountLabel && control != ctl::kNoticeLabel) return;
+            std::string line = gbk_to_utf8(value);
+            for (auto& c : line)
+                if (c == '\r' || c == '\n') c = ' ';
+            std::fprintf(stderr, "\r\033[K%s", line.c_str());
+            std::fflush(stderr);
+            m_progressShown = true;
+        });
+    }
+
+    m_controller = std::make_unique<MiningController>(
+        m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
+    m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
+    StopOnSignal signals([this] { m_controller->stop(); });
+    m_controller->start();
+    m_run = m_controller->currentRun();
+    while (!m_run->waitUntilDone(std::chrono::milliseconds(200))) {
+    }
+    return signals.interrupted();
+}
+
+int RunCommand::report(bool interrupted) {
+    int status = interrupted ? kExitInterrupted : kExitOk;
+    if (!m_values.noAutosave && !m_controller->exportResults()) {
+        std::fprintf(stderr, "%szelkor-cli: the results file could not be written\n", m_progressShown ? "\n" : "");
+        m_progressShown = false;
+        status = status == kExitOk ? kExitFailed : status;
+    }
+    // Joins the run's worker and the store's emptiers, whose last notices still reach the terminal.
+    m_controller.reset();
+    m_controls->setWriteListener({});
+    if (m_progressShown) std::fputc('\n', stderr);
+
+    const HealthReport report = m_run->report();
+    const std::string table = reportTable(report);
+    std::fwrite(table.data(), 1, table.size(), stderr);
+    if (const auto line = noAnswerLine(report)) std::fprintf(stderr, "zelkor-cli: %s\n", line->c_str());
+    if (!m_values.reportFile.empty()) {
+        std::ofstream out(m_values.reportFile, std::ios::binary | std::ios::trunc);
+        out << reportJson(report) << "\n";
+        out.close();
+        if (!out) {
+            std::fprintf(stderr, "zelkor-cli: the report %s could not be written\n", m_values.reportFile.c_str());
+            status = status == kExitOk ? kExitFailed : status;
+        }
+    }
+    return status;
+}
+
+} // namespace zelkor::cli

@@ -1,0 +1,60 @@
+#pragma once
+// zelkor-cli without a subcommand: one mining run in the terminal, in four steps: define (the
+// options, with the defaults of the home's settings file), set up (check everything and fill the
+// controls before any file is touched), run (until the run ends or Ctrl-C), report (the final
+// export and the exit status).
+
+#include "cli/command.h"
+#include "engine/mining_run.h"
+#include "engine/value_controls.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelkor::cli {
+
+class RunCommand {
+  public:
+    // `presetHome`: the --home of the command line, read before parsing, for the defaults --help shows.
+    explicit RunCommand(std::filesystem::path presetHome);
+
+    void define(CLI::App& app);
+    // kExitOk when ready to run, else the exit status (a message was printed).
+    int setUp(const SharedOptions& shared);
+    // The run, to its end; whether Ctrl-C stopped it.
+    bool run();
+    // The final export; the exit status.
+    int report(bool interrupted);
+
+    int execute(const SharedOptions& shared) {
+        if (const int status = setUp(shared); status != kExitOk) return status;
+        return report(run());
+    }
+
+  private:
+    struct Values {
+        std::vector<std::string> seeds;
+        std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
+        bool noMainWord = false, noAutosave = false, quiet = false;
+        std::string retries, cooldown, reportFile, proxyFile;
+        std::string variants, includePattern, excludePattern, minChars, maxChars;
+        double backoff = 0.5;
+        std::vector<std::string> proxies;
+    };
+
+    std::filesystem::path m_presetHome;
+    Values m_values;
+    std::filesystem::path m_home;
+    std::optional<SourceRows> m_rows;
+    std::optional<Endpoints> m_endpoints;
+    std::shared_ptr<ValueControls> m_controls;
+    std::unique_ptr<MiningController> m_controller;
+    std::shared_ptr<MiningRun> m_run;
+    std::atomic<bool> m_progressShown{false};
+};
+
+} // namespace zelkor::cli
