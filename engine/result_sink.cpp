@@ -75,7 +75,7 @@ bool ResultSink::offer(const Candidate& candidate) {
     int count = 0;
     if (!m_gate.effect([&] {
             count = ++m_accepted;
-            m_store.queue().push({phrase, candidate.mainWord});
+            m_store.queue().push({phrase, candidate.mainWord, candidate.depth});
         }))
         return false;
 
@@ -98,7 +98,8 @@ bool ResultSink::offer(const Candidate& candidate) {
         m_controls.setText(ctl::kCountLabel, countText + number);
         m_controls.appendOutput("\r\n" + number + sourceText + candidate.sourceName + mainText +
                                 candidate.mainWord + keywordText + phrase);
-        m_store.results().append({phrase, candidate.sourceName, candidate.mainWord});
+        m_store.results().append(
+            {phrase, candidate.sourceName, candidate.mainWord, candidate.parent, candidate.depth, isoTimeNow()});
     });
     if (atLimit) m_gate.haltAtLimit();
     return true;

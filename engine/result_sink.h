@@ -39,6 +39,8 @@ struct Candidate {
     Text sourceName;      // the source's output name, as the panel shows it
     Text mainWord;        // the seed the asked keyword descends from
     int displayPauseMs = 0; // the source's pause after a shown phrase
+    Text parent;          // the asked keyword
+    int depth = 1;        // the asked keyword's depth + 1 (seeds are at 0)
 };
 
 // The run as the sink sees it: its stopped flag, its waits and its count limit.

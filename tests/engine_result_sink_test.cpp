@@ -72,7 +72,7 @@ class SinkTest : public ::testing::Test {
         controls.setText(ctl::kLimit, "0");
     }
     Candidate candidate(const std::string& text, int pause = 100) {
-        return {gbk(text), gbk("360搜索"), gbk("抖音"), pause};
+        return {gbk(text), gbk("360搜索"), gbk("抖音"), pause, gbk("抖音直播"), 2};
     }
     Strings notices() {
         Strings out;
@@ -83,6 +83,7 @@ class SinkTest : public ::testing::Test {
     Strings queued() {
         Strings out;
         while (auto task = store.queue().front()) {
+            EXPECT_EQ(task->depth, 2);
             out.push_back(gbk_to_utf8(task->keyword));
             store.queue().pop();
         }
@@ -123,6 +124,10 @@ TEST_F(SinkTest, EachStageDecidesInItsOrder) {
     EXPECT_EQ(queued(), (Strings{"抖音1", "快手", "抖音2"}));
     EXPECT_EQ(shown(), (Strings{"抖音1", "抖音2"}));
     EXPECT_EQ(sink.accepted(), 3);
+    const auto first = store.results().all().front();
+    EXPECT_EQ(gbk_to_utf8(first.parent), "抖音直播");
+    EXPECT_EQ(first.depth, 2);
+    EXPECT_FALSE(first.time.empty());
     EXPECT_EQ(gbk_to_utf8(controls.text(ctl::kPanel)),
               "\r\n1 来源：360搜索  主词：抖音  keyword：抖音1"
               "\r\n\r\n当前词语：QQ抖音  含有违禁词：QQ  不使用\r\n"
