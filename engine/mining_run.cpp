@@ -46,7 +46,10 @@ struct MiningRun::State final : SourceHost, RunGate {
     std::optional<ResultFilters> filters;
     std::string filterProblem; // UTF-8
 
-    Text currentMainWord; // worker only
+    // The keyword being asked; worker only.
+    Text currentMainWord;
+    Text currentKeyword;
+    int currentDepth = 0;
     ResultWriter writer;
 
     // Set by stop() or by reaching the count limit: requests in flight abort, waits end, no more
@@ -126,7 +129,8 @@ struct MiningRun::State final : SourceHost, RunGate {
     }
 
     bool offerCandidate(const Text& candidate, const Text& outputName, int displayPauseMs) override {
-        return sink->offer({candidate, outputName, currentMainWord, displayPauseMs});
+        return sink->offer(
+            {candidate, outputName, currentMainWord, displayPauseMs, currentKeyword, currentDepth + 1});
     }
 
     // The auto-save after a keyword: written outside the gate, its notice shown through it.
@@ -165,6 +169,8 @@ void MiningRun::State::run() {
     for (std::size_t i = 0; i < seedRounds.size() && !halted(); ++i) {
         const KeywordTask& round = seedRounds[i];
         currentMainWord = round.mainWord;
+        currentKeyword = round.keyword;
+        currentDepth = 0;
         health->keywordAsked();
         ask(round.keyword, 0, 1);
         if (!halted()) delayWait();
@@ -178,6 +184,8 @@ void MiningRun::State::run() {
             const auto task = queue.front();
             if (!task) break;
             currentMainWord = task->mainWord;
+            currentKeyword = task->keyword;
+            currentDepth = task->depth;
             health->keywordAsked();
             ask(task->keyword, 0, 1);
             if (!halted()) delayWait();
@@ -399,10 +407,10 @@ bool MiningController::waitForEmptying(std::chrono::milliseconds timeout) {
 }
 
 std::optional<std::filesystem::path> MiningController::exportResults() {
-    if (const auto run = currentRun())
-        run->saveResults(true);
-    else
-        m_idleWriter.save(*m_controls, {}, true);
+    const auto run = currentRun();
+    const bool saved = run ? run->saveResults(true) : m_idleWriter.save(*m_controls, {}, true);
+    // A failed save is no export, even when an older file of that name is there.
+    if (!saved) return std::nullopt;
     const auto file = gbkToPath(resultPathText(*m_controls));
     std::error_code error;
     if (std::filesystem::exists(file, error)) return file;

@@ -117,7 +117,7 @@ class MiningController {
     void clearCache();
     // Until every emptying of the seen store started so far is done; false on timeout.
     bool waitForEmptying(std::chrono::milliseconds timeout);
-    // 标签5 ("导出数据"): forced save of the newest run's results; the path when the file exists,
+    // 标签5 ("导出数据"): forced save of the newest run's results; the path when it was written,
     // for the face to show it in the file browser.
     std::optional<std::filesystem::path> exportResults();
 

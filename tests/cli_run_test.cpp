@@ -243,6 +243,45 @@ TEST_F(CliRunTest, CtrlCStopsTheRunAndTheResultsAreExported) {
     EXPECT_FALSE(fs::exists(home / "cwls"));
 }
 
+TEST_F(CliRunTest, AFailedFinalExportExitsWith1) {
+    fs::create_directories(home / "Zelkor长尾词_手机.txt"); // the results file's name is taken
+    const Outcome o = runCli(with({"--limit", "1", "手机"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("zelkor-cli: the results file could not be written"), std::string::npos) << o.err;
+    EXPECT_NE(o.out.find("数据保存失败，保存路径为："), std::string::npos);
+}
+
+TEST_F(CliRunTest, SharedOptionsWorkBeforeAndAfterASubcommand) {
+    fs::create_directories(home / "data");
+    fs::copy_file(endpoints, home / "data" / "endpoints.ini");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"probe", "--home", home.path().string(), "--source", "0", "--json", "手机"},
+             {"--home", home.path().string(), "probe", "--source", "0", "--json", "手机"},
+             {"probe", "--endpoints", endpoints.string(), "--source", "0", "--json", "手机"}}) {
+        const std::size_t before = service.requests().size();
+        const Outcome o = runCli(args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out.rfind("{\"source\":0,", 0), 0u) << o.out;
+        EXPECT_EQ(service.requests().size(), before + 1); // asked the fixture, nothing else
+    }
+}
+
+TEST(CliOptions, VersionAndSubcommandHelp) {
+    const Outcome version = runCli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("zelkor-cli ", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find_first_of("0123456789"), std::string::npos);
+
+    const Outcome help = runCli({"probe", "--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const std::string option : {"--source", "--json", "--home", "--endpoints"})
+        EXPECT_NE(help.out.find("  " + option + " "), std::string::npos) << option;
+
+    const Outcome main = runCli({"--help"});
+    EXPECT_NE(main.out.find("1 when the final export"), std::string::npos);
+    EXPECT_NE(main.out.find("probe"), std::string::npos);
+}
+
 TEST(CliOptions, HelpShowsEveryOptionWithItsDefault) {
     TempDir home;
     const Outcome o = runCli({"--home", home.path().string(), "--help"});
