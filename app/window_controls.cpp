@@ -34,38 +34,29 @@ void WindowControls::post(std::function<void()> call) {
 }
 
 Text WindowControls::text(std::string_view control) const {
-    std::lock_guard guard(m_mutex);
-    const auto it = m_texts.find(control);
-    return it == m_texts.end() ? Text() : it->second;
+    return m_values.text(control);
 }
 
 bool WindowControls::checked(std::string_view control) const {
-    std::lock_guard guard(m_mutex);
-    const auto it = m_checks.find(control);
-    return it != m_checks.end() && it->second;
+    return m_values.checked(control);
 }
 
 bool WindowControls::itemChecked(std::string_view list, int index) const {
     if (list != ctl::kSourceList || index < 0) return false;
-    std::lock_guard guard(m_mutex);
-    return static_cast<size_t>(index) < m_items.size() && m_items[static_cast<size_t>(index)];
+    return m_values.item(list, index);
 }
 
 void WindowControls::recordText(std::string_view control, const Text& value) {
-    std::lock_guard guard(m_mutex);
-    m_texts.insert_or_assign(std::string(control), value);
+    m_values.setText(control, value);
 }
 
 void WindowControls::recordChecked(std::string_view control, bool value) {
-    std::lock_guard guard(m_mutex);
-    m_checks.insert_or_assign(std::string(control), value);
+    m_values.setChecked(control, value);
 }
 
 void WindowControls::recordItem(int index, bool value) {
     if (index < 0) return;
-    std::lock_guard guard(m_mutex);
-    if (static_cast<size_t>(index) >= m_items.size()) m_items.resize(static_cast<size_t>(index) + 1);
-    m_items[static_cast<size_t>(index)] = value;
+    m_values.setItem(ctl::kSourceList, index, value);
 }
 
 void WindowControls::setText(std::string_view control, const Text& value) {

@@ -3,13 +3,12 @@
 // reads without waiting, kept current by the window thread at every change; writes from other
 // threads land in the mirror at once and reach the widgets as queued calls.
 
+#include "engine/control_values.h"
 #include "engine/controls.h"
 
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class QObject;
 class QThread;
@@ -58,10 +57,7 @@ class WindowControls final : public Controls {
     QObject* m_window;
     QThread* m_windowThread;
     Face m_face;
-    mutable std::mutex m_mutex;
-    std::map<std::string, Text, std::less<>> m_texts;
-    std::map<std::string, bool, std::less<>> m_checks;
-    std::vector<bool> m_items;
+    ControlValues m_values;
 };
 
 } // namespace zelkor::app

@@ -5,45 +5,37 @@
 namespace zelkor {
 
 Text ValueControls::text(std::string_view control) const {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_texts.find(control);
-    return it == m_texts.end() ? Text() : it->second;
+    return m_values.text(control);
 }
 
 bool ValueControls::checked(std::string_view control) const {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_checks.find(control);
-    return it != m_checks.end() && it->second;
+    return m_values.checked(control);
 }
 
 bool ValueControls::itemChecked(std::string_view list, int index) const {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_items.find({std::string(list), index});
-    return it != m_items.end() && it->second;
+    return m_values.item(list, index);
 }
 
 void ValueControls::setText(std::string_view control, const Text& value) {
     std::lock_guard lock(m_mutex);
-    m_texts.insert_or_assign(std::string(control), value);
+    m_values.setText(control, value);
     if (m_write) m_write(control, value);
 }
 
 void ValueControls::setChecked(std::string_view control, bool value) {
-    std::lock_guard lock(m_mutex);
-    m_checks.insert_or_assign(std::string(control), value);
+    m_values.setChecked(control, value);
 }
 
 void ValueControls::setItemChecked(std::string_view list, int index, bool value) {
-    std::lock_guard lock(m_mutex);
-    m_items.insert_or_assign({std::string(list), index}, value);
+    m_values.setItem(list, index, value);
 }
 
 void ValueControls::appendOutput(const Text& text) {
     std::lock_guard lock(m_mutex);
-    if (const auto it = m_checks.find(ctl::kNoOutput); it != m_checks.end() && it->second) return;
-    auto& panel = m_texts[std::string(ctl::kPanel)];
-    panel += text;
+    if (m_values.checked(ctl::kNoOutput)) return;
+    Text panel = m_values.text(ctl::kPanel) + text;
     if (panel.size() > static_cast<std::size_t>(ctl::kPanelLimit)) panel.clear();
+    m_values.setText(ctl::kPanel, panel);
     if (m_output) m_output(text);
 }
 
@@ -51,7 +43,7 @@ void ValueControls::showNotice(const Text& text) {
     appendOutput("\r\n\r\n" + text + "\r\n");
     std::lock_guard lock(m_mutex);
     m_notices.push_back(text);
-    m_texts.insert_or_assign(std::string(ctl::kNoticeLabel), text);
+    m_values.setText(ctl::kNoticeLabel, text);
     if (m_write) m_write(ctl::kNoticeLabel, text);
 }
 

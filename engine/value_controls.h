@@ -3,10 +3,10 @@
 // write. The panel follows the window's rules (nothing while 选择框_数据不输出 is checked, emptied
 // past 20 000 bytes); every text the panel receives is also handed to the listener.
 
+#include "engine/control_values.h"
 #include "engine/controls.h"
 
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,10 +41,8 @@ class ValueControls : public Controls {
     void setCloseListener(std::function<void()> listener);
 
   private:
-    mutable std::mutex m_mutex;
-    std::map<std::string, Text, std::less<>> m_texts;
-    std::map<std::string, bool, std::less<>> m_checks;
-    std::map<std::pair<std::string, int>, bool> m_items;
+    ControlValues m_values;
+    mutable std::mutex m_mutex; // the panel, the notices and the listeners
     std::vector<Text> m_notices;
     bool m_closed = false;
     OutputListener m_output;
