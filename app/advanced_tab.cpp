@@ -44,6 +44,20 @@ void buildAdvancedPage(QWidget* page) {
     outer->addWidget(area);
 
     addResilienceGroup(page);
+    addVariantsGroup(page);
+}
+
+void addVariantsGroup(QWidget* page) {
+    QGroupBox* group = addAdvancedGroup(page, "分组框_种子变体与过滤", QStringLiteral("种子变体与结果过滤"));
+    addAdvancedLine(group, ctl::kVariants, QStringLiteral("种子变体"),
+                    QStringLiteral("az,digits,questions,frames"));
+    addAdvancedLines(group, ctl::kVariantFrames, QStringLiteral("变体模板（一行一个，{}为种子）"),
+                     QStringLiteral("{}推荐"), 60);
+    addAdvancedLine(group, ctl::kIncludePattern, QStringLiteral("包含规则"),
+                    QStringLiteral("只保留匹配的词"));
+    addAdvancedLine(group, ctl::kExcludePattern, QStringLiteral("排除规则"), QStringLiteral("去掉匹配的词"));
+    addAdvancedLine(group, ctl::kMinChars, QStringLiteral("最少字数"), QStringLiteral("0：不限"));
+    addAdvancedLine(group, ctl::kMaxChars, QStringLiteral("最多字数"), QStringLiteral("0：不限"));
 }
 
 void addResilienceGroup(QWidget* page) {

@@ -20,6 +20,9 @@ inline constexpr const char* kAdvancedPage = "高级";
 // Call once, before the boxes are added.
 void buildAdvancedPage(QWidget* page);
 
+// Seed variants and result filters.
+void addVariantsGroup(QWidget* page);
+
 // Retries, cool-downs and proxies of a run.
 void addResilienceGroup(QWidget* page);
 

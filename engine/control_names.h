@@ -45,7 +45,8 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 3> kAdvancedBoxes{kRetries, kCooldown, kProxyList};
+inline constexpr std::array<std::string_view, 9> kAdvancedBoxes{
+    kRetries, kCooldown, kProxyList, kVariants, kVariantFrames, kIncludePattern, kExcludePattern, kMinChars, kMaxChars};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

@@ -288,6 +288,22 @@ TEST_F(WindowTest, MirrorFollowsEveryChangeOnTheWindow) {
     EXPECT_FALSE(controls->itemChecked("other", 0));
 }
 
+// The 高级 page carries the variant and filter boxes, which the engine reads through the mirror.
+TEST_F(WindowTest, VariantAndFilterBoxesReachTheEngine) {
+    MainWindow& w = open();
+    for (const auto control : {ctl::kVariants, ctl::kIncludePattern, ctl::kExcludePattern, ctl::kMinChars,
+                               ctl::kMaxChars}) {
+        auto* box = window->findChild<QLineEdit*>(QString::fromUtf8(control.data(), int(control.size())));
+        ASSERT_NE(box, nullptr) << control;
+        box->setText(q("az"));
+        EXPECT_EQ(w.controls()->text(control), gbk("az")) << control;
+    }
+    auto* frames = window->findChild<QPlainTextEdit*>(q("编辑框_变体模板"));
+    ASSERT_NE(frames, nullptr);
+    frames->setPlainText(q("{}推荐\n最新"));
+    EXPECT_EQ(w.controls()->text(ctl::kVariantFrames), gbk("{}推荐\r\n最新"));
+}
+
 // The home's sources file adds items after the built-in ones; a broken one leaves the built-in
 // list and says what is wrong without waiting for an answer.
 TEST_F(WindowTest, SourcesFileInTheHomeShapesTheSourceList) {
