@@ -36,7 +36,8 @@ bool curlReady() {
 }
 
 TransferResult runTransfer(CURL* easy, std::stop_token stop, ActivityClock& clock,
-                           std::chrono::milliseconds stallLimit) {
+                           std::chrono::milliseconds stallLimit,
+                           std::chrono::steady_clock::time_point deadline) {
     if (stop.stop_requested()) return {TransferEnd::Stopped, CURLE_ABORTED_BY_CALLBACK};
     CurlMulti multi(curl_multi_init());
     if (!multi) return {TransferEnd::Finished, CURLE_OUT_OF_MEMORY};
@@ -59,8 +60,9 @@ TransferResult runTransfer(CURL* easy, std::stop_token stop, ActivityClock& cloc
             uploaded = nowUploaded;
             clock.touch();
         }
-        if (clock.armed && std::chrono::steady_clock::now() - clock.last >= stallLimit)
-            return {TransferEnd::Stalled, CURLE_OPERATION_TIMEDOUT};
+        const auto now = std::chrono::steady_clock::now();
+        if (clock.armed && now - clock.last >= stallLimit) return {TransferEnd::Stalled, CURLE_OPERATION_TIMEDOUT};
+        if (now >= deadline) return {TransferEnd::Overdue, CURLE_OPERATION_TIMEDOUT};
 
         if (curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr) != CURLM_OK)
             return {TransferEnd::Finished, CURLE_OUT_OF_MEMORY};

@@ -55,6 +55,7 @@ enum class TransferEnd {
     Finished, // libcurl ended it; see code
     Stopped,  // the stop token was set
     Stalled,  // nothing moved for the stall limit
+    Overdue,  // the whole exchange ran past its deadline
 };
 
 struct TransferResult {
@@ -63,8 +64,11 @@ struct TransferResult {
 };
 
 // Runs the prepared easy handle to its end on the calling thread. A stop request wakes the loop at
-// once; the stall limit is checked at least every 100 ms.
+// once; the stall limit and the deadline are checked at least every 100 ms. A peer that sends a
+// byte now and then resets the stall clock forever, so only the deadline bounds the whole call.
 TransferResult runTransfer(CURL* easy, std::stop_token stop, ActivityClock& clock,
-                           std::chrono::milliseconds stallLimit);
+                           std::chrono::milliseconds stallLimit,
+                           std::chrono::steady_clock::time_point deadline =
+                               std::chrono::steady_clock::time_point::max());
 
 } // namespace zelkor::detail

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -273,6 +275,19 @@ struct Exchange {
     Text headers;
     Bytes body;
     std::vector<Text> redirects;
+    std::int64_t maxBytes = AnswerLimits::kDefaultMaxBytes;
+    bool overCap = false; // the answer was refused for its size
+
+    // False when the announced length is past the cap; otherwise room for it is taken at once, so
+    // the buffer does not grow by doubling to twice the body.
+    bool admitLength() {
+        const int at = text_find(headers, "\r\nContent-Length:", 1, true);
+        if (at == -1) return true;
+        const long long length = std::atoll(headers.c_str() + at - 1 + 17);
+        if (length > maxBytes) return false;
+        if (length > 0) body.reserve(static_cast<std::size_t>(length));
+        return true;
+    }
 
     void headersComplete() {
         int code = 0;
@@ -333,15 +348,26 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     }
     exchange.headers.append(line);
     exchange.headers.append("\r\n");
-    if (line.empty()) exchange.headersComplete();
+    if (line.empty()) {
+        exchange.headersComplete();
+        if (exchange.phase == Phase::Body && !exchange.admitLength()) {
+            exchange.overCap = true;
+            return 0; // libcurl ends the transfer
+        }
+    }
     return size * count;
 }
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& exchange = *static_cast<Exchange*>(user);
     exchange.clock.touch();
-    exchange.body.append(data, size * count);
-    return size * count;
+    const std::size_t n = size * count;
+    if (static_cast<std::int64_t>(exchange.body.size() + n) > exchange.maxBytes) {
+        exchange.overCap = true;
+        return 0; // libcurl ends the transfer; nothing past the cap is kept
+    }
+    exchange.body.append(data, n);
+    return n;
 }
 
 Failure failureOf(Phase phase, CURLcode code) {
@@ -391,22 +417,40 @@ void readHeaderBlock(const HttpRequestSpec& spec, const Text& block, HttpRespons
     response.cookies = cookies;
 }
 
-// A page that names its charset in a meta tag near the top arrives re-encoded as GBK.
-Text decodedText(const Bytes& body) {
-    Text text = bytes_to_text(body);
+// A page that names its charset in a meta tag near the top arrives re-encoded as GBK. Takes the
+// body by value so that a caller who moves it in holds the bytes once.
+Text decodedText(Bytes body) {
+    const std::size_t nul = body.find('\0');
+    const std::string_view text(body.data(), nul == Bytes::npos ? body.size() : nul);
     Text head = text_left(text, 1024);
+    const auto plain = [&] {
+        body.resize(text.size());
+        return std::move(body);
+    };
     // Most answers are script or JSON without any tag: skip compiling the pattern for them. A byte
     // search, so that a stray high byte before the tag cannot hide it from this check.
     static constexpr std::string_view kCharset = "charset=";
     auto folded = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; };
     if (std::search(head.begin(), head.end(), kCharset.begin(), kCharset.end(), folded) == head.end())
-        return text;
+        return plain();
     RegexObject meta;
-    if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", head) || meta.match_count() < 1) return text;
+    if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", head) || meta.match_count() < 1) return plain();
     Text charset = meta.group_text(1, 1);
-    if (charset.empty() || charset == "gbk" || charset == "gb2312") return text;
+    if (charset.empty() || charset == "gbk" || charset == "gb2312") return plain();
     std::optional<Text> decoded = decode_to_gbk(body, charset);
-    return decoded ? bytes_to_text(*decoded) : text;
+    return decoded ? bytes_to_text(*decoded) : plain();
+}
+
+// Why an answer past its limits failed, after the numbered message.
+Text limitReason(const Exchange& exchange, bool overdue, const AnswerLimits& limits) {
+    if (exchange.overCap)
+        return " " + utf8_to_gbk("应答超过" + std::to_string(limits.maxBytes()) + "字节上限");
+    if (overdue) return " " + utf8_to_gbk("超过总时限" + std::to_string(limits.deadlineSeconds()) + "秒");
+    return {};
+}
+
+std::chrono::steady_clock::time_point deadlineOf(const AnswerLimits& limits) {
+    return std::chrono::steady_clock::now() + std::chrono::seconds(limits.deadlineSeconds());
 }
 
 template <typename T> bool set(CURL* easy, CURLoption option, T value) {
@@ -417,11 +461,13 @@ template <typename T> bool set(CURL* easy, CURLoption option, T value) {
 
 HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
     HttpResponse response;
-    auto fail = [&response](Failure failure) {
-        response.status = failureText(failure);
+    Text reason; // set when the answer broke its limits
+    auto fail = [&response, &reason](Failure failure) {
+        response.status = failureText(failure) + reason;
         response.failed = true;
         return response;
     };
+    const auto deadline = deadlineOf(spec.limits);
     if (stop.stop_requested()) return fail(Failure::Aborted);
     if (!detail::curlReady()) return fail(Failure::NoClient);
     std::optional<std::string> url = requestUrl(spec.url);
@@ -432,6 +478,7 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
 
     Exchange exchange;
     exchange.followRedirects = !spec.no_redirect;
+    exchange.maxBytes = spec.limits.maxBytes();
     const long timeoutMs = spec.timeout_seconds < 1 ? 30000L : spec.timeout_seconds * 1000L;
 
     // No cookie engine, no connection kept after the call, no environment proxy, no decoding of
@@ -489,10 +536,11 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
         return fail(Failure::Headers);
 
     detail::TransferResult result =
-        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(timeoutMs));
+        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(timeoutMs), deadline);
     if (result.end == TransferEnd::Stopped) return fail(Failure::Aborted);
     response.redirects = std::move(exchange.redirects);
     response.proxy_failed = !spec.proxy.empty() && proxyFailed(h, result, exchange.phase);
+    reason = limitReason(exchange, result.end == TransferEnd::Overdue, spec.limits);
     bool complete = result.end == TransferEnd::Finished && result.code == CURLE_OK;
     if (!complete) {
         Failure failure = failureOf(exchange.phase, result.code);
@@ -502,19 +550,28 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
 
     readHeaderBlock(spec, exchange.headers, response);
     response.http_code = statusCode(exchange.headers);
-    response.body = std::move(exchange.body);
+    response.body_size = exchange.body.size();
     // A body cut short is a failure, not a shorter page: what arrived stays in body, text stays
     // empty, and the status says so.
-    if (!complete) return fail(Failure::Read);
-    response.text = decodedText(response.body);
+    if (!complete) {
+        if (spec.keep_body) response.body = std::move(exchange.body);
+        return fail(Failure::Read);
+    }
+    if (spec.keep_body) {
+        response.body = std::move(exchange.body);
+        response.text = decodedText(response.body);
+    } else {
+        response.text = decodedText(std::move(exchange.body));
+    }
     return response;
 }
 
-Bytes plain_get(const Text& url, std::stop_token stop) {
-    return plain_fetch(url, ProxyRoute{}, stop).body;
+Bytes plain_get(const Text& url, std::stop_token stop, AnswerLimits limits) {
+    return plain_fetch(url, ProxyRoute{}, stop, limits).body;
 }
 
-PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop) {
+PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop, AnswerLimits limits) {
+    const auto deadline = deadlineOf(limits);
     PlainAnswer answer;
     answer.failed = true;
     if (stop.stop_requested() || !detail::curlReady()) return answer;
@@ -528,6 +585,7 @@ PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_toke
     // state, certificates checked.
     constexpr long kPhaseMs = 30000;
     Exchange exchange;
+    exchange.maxBytes = limits.maxBytes();
     CurlHeaderList headers;
     bool ok = headers.append("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)") &&
               headers.append("Accept: */*") && set(h, CURLOPT_URL, target->c_str()) &&
@@ -548,7 +606,7 @@ PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_toke
              set(h, CURLOPT_PROXYPASSWORD, route.password.c_str());
     if (!ok) return answer;
     detail::TransferResult result =
-        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(kPhaseMs));
+        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(kPhaseMs), deadline);
     answer.redirects = std::move(exchange.redirects);
     answer.http_code = statusCode(exchange.headers);
     answer.proxy_failed = !route.proxy.empty() && proxyFailed(h, result, exchange.phase);

@@ -5,10 +5,23 @@
 #include "net/proxy.h"
 #include "text/text.h"
 
+#include <cstdint>
 #include <stop_token>
 #include <vector>
 
 namespace zelkor {
+
+// Bounds on one answer, whatever the peer does. An answer past either bound fails like a body cut
+// short: empty text and a numbered status that names the reason.
+struct AnswerLimits {
+    static constexpr std::int64_t kDefaultMaxBytes = 8 << 20;
+    static constexpr int kDefaultDeadlineSeconds = 60;
+    std::int64_t max_body_bytes = 0; // below 1 means kDefaultMaxBytes
+    int deadline_seconds = 0;        // the whole exchange, redirects included; below 1 means 60 s
+
+    std::int64_t maxBytes() const { return max_body_bytes < 1 ? kDefaultMaxBytes : max_body_bytes; }
+    int deadlineSeconds() const { return deadline_seconds < 1 ? kDefaultDeadlineSeconds : deadline_seconds; }
+};
 
 struct HttpRequestSpec {
     Text url;
@@ -27,6 +40,10 @@ struct HttpRequestSpec {
     bool complete_headers = true;
     Bytes body_bytes; // wins over body_text when non-empty
     bool normalize_header_names = true;
+    AnswerLimits limits;
+    // False: `body` stays empty and `text` takes the bytes without a copy, so a large answer is
+    // held once; `body_size` still counts them.
+    bool keep_body = true;
 };
 
 struct HttpResponse {
@@ -42,17 +59,21 @@ struct HttpResponse {
     int http_code = 0;            // status code of the final response; 0 when none arrived
     std::vector<Text> redirects;  // Location of every redirect followed, in order
     bool proxy_failed = false;    // the proxy could not be reached, or refused to connect us
+    std::size_t body_size = 0; // bytes of the final body received, kept or not
 };
 
 // A stop request aborts the exchange in flight; the call then returns at once with empty text and
 // the status "714 请求已中止!" (GBK). A body cut short gives "713 读取数据失败!" with empty text; the
-// bytes that arrived stay in body and the response headers are filled in.
+// bytes that arrived stay in body and the response headers are filled in. An answer past its limits
+// fails the same way with the reason after the message ("713 读取数据失败! 应答超过8388608字节上限",
+// or "... 超过总时限60秒"; 711 or 712 with that reason when the deadline strikes before the body).
 HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop = {});
 
 // The simpler fetch some sources use: HTTP/1.0, direct connection, its own two headers, no
-// cache, redirects followed; the body whatever the status, empty bytes on any failure. Connecting
-// and each later wait for the peer are bounded by 30 s; certificates are verified.
-Bytes plain_get(const Text& url, std::stop_token stop = {});
+// cache, redirects followed; the body whatever the status, empty bytes on any failure (an answer
+// past `limits` too). Connecting and each later wait for the peer are bounded by 30 s; certificates
+// are verified.
+Bytes plain_get(const Text& url, std::stop_token stop = {}, AnswerLimits limits = {});
 
 // plain_get through a proxy, with what the run needs to class the answer.
 struct PlainAnswer {
@@ -62,6 +83,7 @@ struct PlainAnswer {
     std::vector<Text> redirects; // Location of every redirect followed, in order
     bool proxy_failed = false;
 };
-PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop = {});
+PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop = {},
+                        AnswerLimits limits = {});
 
 } // namespace zelkor

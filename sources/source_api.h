@@ -4,6 +4,7 @@
 
 #include "net/answer_class.h"
 #include "net/proxy.h"
+#include "net/http.h"
 #include "text/text.h"
 
 #include <functional>
@@ -46,6 +47,8 @@ public:
         (void)offered;
         (void)accepted;
     }
+    // Bounds on every answer a source reads for this host.
+    virtual AnswerLimits answerLimits() const { return {}; }
 };
 
 class SourceAdapter {

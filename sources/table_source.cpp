@@ -49,13 +49,15 @@ Text TableSource::requestUrl(const Text& keyword) const {
     return url;
 }
 
-SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop, const ProxyRoute& route) const {
+SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop, const ProxyRoute& route,
+                               const AnswerLimits& limits) const {
     SourceFetch result;
     result.url = requestUrl(keyword);
     if (m_row.fetch == FetchKind::Plain) {
-        PlainAnswer answer = plain_fetch(result.url, route, stop);
+        PlainAnswer answer = plain_fetch(result.url, route, stop, limits);
         result.bytes = answer.body.size();
-        result.body = bytes_to_text(answer.body);
+        answer.body.resize(std::min(answer.body.size(), answer.body.find('\0')));
+        result.body = std::move(answer.body);
         result.facts.transportFailed = answer.failed;
         result.facts.httpCode = answer.http_code;
         result.facts.locations = std::move(answer.redirects);
@@ -68,9 +70,11 @@ SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop, const 
         spec.proxy = route.proxy;
         spec.proxy_user = route.user;
         spec.proxy_password = route.password;
+        spec.limits = limits;
+        spec.keep_body = false;
         HttpResponse response = http_request(spec, stop);
         result.status = std::move(response.status);
-        result.bytes = response.body.size();
+        result.bytes = response.body_size;
         result.body = std::move(response.text);
         result.facts.transportFailed = response.failed;
         result.facts.httpCode = response.http_code;
@@ -144,8 +148,9 @@ void TableSource::run(const Text& keyword, SourceHost& host) {
     const std::stop_token stop = host.stopToken();
     if (stop.stop_requested()) return;
     std::vector<Text> phrases;
+    const AnswerLimits limits = host.answerLimits();
     const bool sent = host.sendRequest(m_row.index, m_label, [&](const ProxyRoute& route) {
-        const SourceFetch fetched = fetch(keyword, stop, route);
+        const SourceFetch fetched = fetch(keyword, stop, route, limits);
         phrases = extract(fetched.body);
         return SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed};
     });

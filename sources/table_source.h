@@ -43,7 +43,8 @@ class TableSource : public SourceAdapter {
     Text requestHeaders() const { return m_headers; }
     Text requestCookies() const { return m_cookies; }
     // One request exactly as a run sends it, directly or through `route`.
-    SourceFetch fetch(const Text& keyword, std::stop_token stop = {}, const ProxyRoute& route = {}) const;
+    SourceFetch fetch(const Text& keyword, std::stop_token stop = {}, const ProxyRoute& route = {},
+                      const AnswerLimits& limits = {}) const;
     // The phrases the source offers for a decoded body, in order, cleaned.
     std::vector<Text> extract(const Text& body) const;
 

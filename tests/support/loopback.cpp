@@ -140,6 +140,15 @@ int closedLoopbackPort() {
     return port;
 }
 
+int listenLoopback(int* port) {
+    const int fd = bindLoopback(*port);
+    if (fd < 0 || ::listen(fd, 64) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    return fd;
+}
+
 RawServer::RawServer(Responder responder, bool holdAfterAnswer)
     : m_responder(std::move(responder)), m_holdAfterAnswer(holdAfterAnswer) {
     m_listenFd = bindLoopback(m_port);

@@ -101,5 +101,7 @@ bool writeAll(int fd, std::string_view bytes);
 int connectLoopback(int port);
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
 int closedLoopbackPort();
+// A socket listening on 127.0.0.1 at a free port, stored in *port; throws when none can be had.
+int listenLoopback(int* port);
 
 } // namespace zelkor::test
