@@ -82,7 +82,11 @@ Text resultPathText(const Controls& controls) {
     static const Text name = gbk("Zelkor长尾词_");
     Text directory = controls.text(ctl::kSaveDir);
     if (directory.empty() || directory.back() != '/') directory += '/';
-    Text path = directory + name + gbkPrefix(controls.text(ctl::kSeeds), 100) + ".txt";
+    // The seeds name the file, never a directory: "/" (never a GBK trail byte) cannot lead out.
+    Text seeds = gbkPrefix(controls.text(ctl::kSeeds), 100);
+    std::replace(seeds.begin(), seeds.end(), '/', '_');
+    std::replace(seeds.begin(), seeds.end(), '\0', '_');
+    Text path = directory + name + seeds + ".txt";
     // One pass, left to right: "\r\r\n\n" leaves "\r\n". CR LF never occurs inside a GBK character
     // (trail bytes are 0x40 and above).
     Text out;

@@ -1,5 +1,5 @@
 #pragma once
-// The results file: "<save dir>/Zelkor长尾词_<first 100 bytes of the seeds>.txt", one keyword and
+// The results file: "<save dir>/Zelkor长尾词_<first 100 bytes of the seeds, "/" as "_">.txt", one keyword and
 // CR LF per shown result, GBK. A file is replaced atomically or, when it is still exactly what this
 // writer wrote last, only the new lines are appended; it is never left half written.
 

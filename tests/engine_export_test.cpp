@@ -38,6 +38,11 @@ TEST(ResultPath, FollowsTheNameRules) {
         {"/out", std::string(99, 'a') + "字", "/out/Zelkor长尾词_" + std::string(99, 'a') + ".txt"},
         {"/o\r\nut", "", "/out/Zelkor长尾词_.txt"},
         {"/out", "a\r\r\n\nb", "/out/Zelkor长尾词_a\r\nb.txt"}, // one pass, not until none is left
+        // The seeds name a file, never a place.
+        {"/out", "AC/DC", "/out/Zelkor长尾词_AC_DC.txt"},
+        {"/out", "x/../../ESCAPED", "/out/Zelkor长尾词_x_.._.._ESCAPED.txt"},
+        {"/out", "/", "/out/Zelkor长尾词__.txt"},
+        {"/o/", "..\r\n/..", "/o/Zelkor长尾词_.._...txt"},
     };
     for (const auto& c : cases) {
         ValueControls controls;
@@ -129,6 +134,18 @@ TEST_F(ExportTest, AnOlderCopyNeverTakesLinesAwayFromTheFile) {
     writeFile(file, "foreign\r\n");
     ASSERT_TRUE(writer.save(controls, older, true));
     EXPECT_EQ(readFile(file), "k1\r\nk2\r\n");
+}
+
+TEST_F(ExportTest, SeedsWithSlashesStayInsideTheSaveDirectory) {
+    fs::create_directories(dir / "out" / "Zelkor长尾词_x");
+    controls.setText(ctl::kSaveDir, pathToGbk(dir / "out"));
+    controls.setText(ctl::kSeeds, gbk("x/../../ESCAPED"));
+    ASSERT_TRUE(writer.save(controls, records({"a"}), true));
+    EXPECT_EQ(readFile(dir / "out" / "Zelkor长尾词_x_.._.._ESCAPED.txt"), "a\r\n");
+    EXPECT_FALSE(fs::exists(dir / "ESCAPED.txt"));
+    controls.setText(ctl::kSeeds, gbk("AC/DC"));
+    ASSERT_TRUE(writer.save(controls, records({"b"}), true));
+    EXPECT_EQ(readFile(dir / "out" / "Zelkor长尾词_AC_DC.txt"), "b\r\n");
 }
 
 TEST_F(ExportTest, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
