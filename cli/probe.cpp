@@ -4,51 +4,14 @@
 #include "sources/endpoints.h"
 #include "sources/sources.h"
 #include "sources/table_source.h"
+#include "text/json.h"
 
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zelkor::cli {
-
-namespace {
-
-std::string jsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out + "\"";
-}
-
-} // namespace
 
 class ProbeCommand final : public Command {
   public:

@@ -1,5 +1,7 @@
 #include "engine/rich_export.h"
 
+#include "text/json.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,27 +30,6 @@ void csvField(std::string& out, std::string_view value) {
     out += '"';
 }
 
-void jsonString(std::string& out, std::string_view value) {
-    out += '"';
-    for (const unsigned char c : value) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    out += '"';
-}
 
 std::string tempSibling(const std::filesystem::path& file) {
     return file.string() + ".tmp" + std::to_string(getpid());
@@ -165,15 +146,15 @@ std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat
     case ExportFormat::Jsonl:
         for (const auto& r : records) {
             out += "{\"keyword\":";
-            jsonString(out, gbk_to_utf8(r.keyword));
+            appendJsonString(out, gbk_to_utf8(r.keyword));
             out += ",\"source\":";
-            jsonString(out, gbk_to_utf8(r.sourceName));
+            appendJsonString(out, gbk_to_utf8(r.sourceName));
             out += ",\"main_word\":";
-            jsonString(out, gbk_to_utf8(r.mainWord));
+            appendJsonString(out, gbk_to_utf8(r.mainWord));
             out += ",\"parent\":";
-            jsonString(out, gbk_to_utf8(r.parent));
+            appendJsonString(out, gbk_to_utf8(r.parent));
             out += ",\"depth\":" + std::to_string(r.depth) + ",\"time\":";
-            jsonString(out, r.time);
+            appendJsonString(out, r.time);
             out += "}\n";
         }
         break;

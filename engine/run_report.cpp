@@ -1,42 +1,12 @@
 #include "engine/run_report.h"
 
+#include "text/json.h"
+
 #include <cstdio>
 
 namespace zelkor {
 
 namespace {
-
-std::string jsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (const unsigned char c : utf8) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 std::string padded(std::uint64_t value, int width) {
     std::string text = std::to_string(value);

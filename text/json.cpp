@@ -1366,4 +1366,33 @@ const void* JsonDocument::engine_handle() const {
     return m_engine.get();
 }
 
+void appendJsonString(std::string& out, std::string_view utf8) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const unsigned char c : utf8) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out.push_back(kHex[c >> 4]);
+                out.push_back(kHex[c & 0xF]);
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+        }
+    }
+    out += '"';
+}
+
+std::string jsonString(std::string_view utf8) {
+    std::string out;
+    appendJsonString(out, utf8);
+    return out;
+}
+
 } // namespace zelkor

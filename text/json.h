@@ -128,4 +128,9 @@ class JsonDocument {
     std::shared_ptr<Engine> m_engine;
 };
 
+// A UTF-8 string as a JSON string literal for the lines we write (probe, reports, exports): quote,
+// backslash and control bytes escaped; other bytes, invalid UTF-8 included, pass through.
+void appendJsonString(std::string& out, std::string_view utf8);
+std::string jsonString(std::string_view utf8);
+
 } // namespace zelkor
