@@ -7,6 +7,7 @@
 #include "net/http.h"
 #include "sources/endpoints.h"
 #include "text/json.h"
+#include "text/bytes.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -26,38 +27,6 @@ const char* const kNoMirrorStatus = "服务器异常，尝试使用多线服务�
 const char* const kFailureText = "抱歉，自动更新失败，请到官网下载，下载后，把文件复制到当前目录";
 const char* const kAdvice = "建议不要把软件放在C盘或者桌面，可以避免80%的软件异常";
 
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        int extra = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size()) return false;
-        for (int k = 1; k <= extra; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 bool succeeded(const HttpResponse& response) {
     return !response.status.empty() && response.status[0] == '2';
 }
@@ -70,10 +39,10 @@ HttpResponse get(const Text& url, std::stop_token stop) {
 
 // A member of the document: the name is looked up as a bracketed string so that no GBK byte is
 // taken for path syntax.
-Text member(const JsonDocument& doc, const char* utf8) {
+Text member(const JsonValue& doc, const char* utf8) {
     const Text path = "[\"" + utf8_to_gbk(utf8) + "\"]";
-    const int type = doc.type_of(path);
-    return type == JsonDocument::kString || type == JsonDocument::kNumber ? doc.get_text(path) : Text{};
+    const JsonType type = doc.type(path);
+    return type == JsonType::String || type == JsonType::Number ? doc.text(path) : Text{};
 }
 
 bool plainFileName(const Text& name) {
@@ -140,8 +109,8 @@ bool UpdateDocument::offersUpdate(const Text& ourVersion) const {
 UpdateDocument parseUpdateDocument(const Bytes& body) {
     UpdateDocument doc;
     const Text text = validUtf8(body) ? utf8_to_gbk(body) : body;
-    JsonDocument json;
-    if (!json.parse(text) || json.type_of("") != JsonDocument::kObject) return doc;
+    const JsonValue json = JsonValue::parse(text);
+    if (json.type() != JsonType::Object) return doc;
     doc.read = true;
     doc.version = member(json, "版本");
     doc.notes = member(json, "更新说明");

@@ -1,4 +1,4 @@
-// JsonDocument over a ~100 KB suggestion-service answer, beside nlohmann::json (a strict parser,
+// JsonValue over a ~100 KB suggestion-service answer, beside nlohmann::json (a strict parser,
 // here only as the baseline) measured in the same run: parse alone, and parse then read every
 // suggestion the way the sources do (count, then get_text of each item path).
 #include "text/json.h"
@@ -44,16 +44,14 @@ const Answer& answer() {
     return a;
 }
 
-void BM_JsonDocumentParse(benchmark::State& state) {
+void BM_JsonValueParse(benchmark::State& state) {
     const Answer& a = answer();
     for (auto _ : state) {
-        JsonDocument doc;
-        doc.init();
-        benchmark::DoNotOptimize(doc.parse(a.gbk));
+        benchmark::DoNotOptimize(JsonValue::parse(a.gbk));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * a.gbk.size()));
 }
-BENCHMARK(BM_JsonDocumentParse);
+BENCHMARK(BM_JsonValueParse);
 
 void BM_NlohmannParse(benchmark::State& state) {
     const Answer& a = answer();
@@ -63,22 +61,20 @@ void BM_NlohmannParse(benchmark::State& state) {
 }
 BENCHMARK(BM_NlohmannParse);
 
-void BM_JsonDocumentParseAndRead(benchmark::State& state) {
+void BM_JsonValueParseAndRead(benchmark::State& state) {
     const Answer& a = answer();
     size_t total = 0;
     for (auto _ : state) {
-        JsonDocument doc;
-        doc.init();
-        doc.parse(a.gbk);
-        int n = doc.count("result");
+        const JsonValue doc = JsonValue::parse(a.gbk);
+        const int n = doc.count("result");
         for (int i = 0; i < n; ++i)
-            total += doc.get_text("result[" + std::to_string(i) + "].word").size();
+            total += doc.text("result[" + std::to_string(i) + "].word").size();
     }
     benchmark::DoNotOptimize(total);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * a.gbk.size()));
     state.counters["items"] = a.items;
 }
-BENCHMARK(BM_JsonDocumentParseAndRead);
+BENCHMARK(BM_JsonValueParseAndRead);
 
 void BM_NlohmannParseAndRead(benchmark::State& state) {
     const Answer& a = answer();

@@ -4,7 +4,7 @@
 #include "sources/endpoints.h"
 #include "sources/sources.h"
 #include "sources/table_source.h"
-#include "text/json.h"
+#include "text/json_text.h"
 
 #include <iostream>
 #include <optional>

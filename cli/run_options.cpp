@@ -1,5 +1,7 @@
 #include "cli/run_options.h"
 
+#include "text/bytes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -7,44 +9,6 @@
 #include <unistd.h>
 
 namespace zelkor::cli {
-
-namespace {
-
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len;
-        std::uint32_t min;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            min = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + len > s.size()) return false;
-        std::uint32_t cp = c & (0x7F >> len);
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += len;
-    }
-    return true;
-}
-
-} // namespace
 
 std::optional<std::vector<int>> parseSourceList(std::string_view list, int count) {
     std::vector<int> indexes;

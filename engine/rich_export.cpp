@@ -1,6 +1,6 @@
 #include "engine/rich_export.h"
 
-#include "text/json.h"
+#include "text/json_text.h"
 
 #include <cerrno>
 #include <cstdio>

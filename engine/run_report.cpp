@@ -1,6 +1,6 @@
 #include "engine/run_report.h"
 
-#include "text/json.h"
+#include "text/json_text.h"
 
 #include <cstdio>
 

@@ -2,6 +2,7 @@
 
 #include "engine/control_names.h"
 #include "engine/text_rules.h"
+#include "text/bytes.h"
 
 #include <atomic>
 #include <cerrno>
@@ -14,20 +15,6 @@
 namespace zelkor {
 
 namespace {
-
-Text replaceAll(std::string_view text, std::string_view find, std::string_view with) {
-    // Every pattern used here starts with a byte below 0x40, which is never the trail byte of a
-    // double-byte character, so a byte search cannot match inside one.
-    Text out;
-    out.reserve(text.size());
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find(find, from)) != std::string_view::npos; from = at + find.size()) {
-        out.append(text.substr(from, at - from));
-        out.append(with);
-    }
-    out.append(text.substr(from));
-    return out;
-}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

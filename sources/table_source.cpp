@@ -113,14 +113,11 @@ Text TableSource::cutBody(const Text& body) const {
 
 std::vector<Text> TableSource::jsonItems(const Text& json) const {
     std::vector<Text> phrases;
-    JsonDocument document;
-    if (!document.init("da")) return phrases;
-    document.parse(json);
+    const JsonValue document = JsonValue::parse(json);
     const int n = document.count(m_row.arrayPath);
     phrases.reserve(n > 0 ? static_cast<std::size_t>(n) : 0);
     for (int i = 0; i < n; ++i)
-        phrases.push_back(document.get_text(m_row.itemPrefix + std::to_string(i) + m_row.itemSuffix));
-    document.destroy();
+        phrases.push_back(document.text(m_row.itemPrefix + std::to_string(i) + m_row.itemSuffix));
     return phrases;
 }
 

@@ -1,3 +1,4 @@
+#include "text/json_text.h"
 #include "text/regex.h"
 #include "text/text.h"
 
@@ -497,23 +498,6 @@ for (const c of input) {
 }
 fs.writeFileSync(process.argv[3], lines.join('\n') + '\n');
 )JS";
-
-std::string jsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 TEST(RegexAgainstJavaScript, SystemPatternsAgree) {
     // Without node this comparison would prove nothing; scripts/setup installs it.

@@ -1,3 +1,4 @@
+#include "text/bytes.h"
 #include "text/text.h"
 
 #include <gtest/gtest.h>
@@ -456,6 +457,48 @@ TEST(DecodeToGbk, DeclaredCharsets) {
     for (const Case& c : cases) {
         EXPECT_EQ(decode_to_gbk(c.bytes, c.charset), c.expected) << "charset=" << c.charset;
     }
+}
+
+TEST(Bytes, ValidUtf8BesideInvalidAndTruncated) {
+    struct Case {
+        std::string bytes;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"plain ascii", true},
+        {"\xE4\xB8\xAD\xE6\x96\x87", true},         // 中文
+        {"\xC2\x80\xDF\xBF", true},                 // the ends of the two-byte range
+        {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true}, // U+1F600 and U+10FFFF
+        {"\xE4\xB8", false},                         // cut off
+        {"a\xF0\x9F\x98", false},
+        {"\xC0\x80", false},                         // overlong NUL
+        {"\xE0\x80\x80", false},                     // overlong
+        {"\xED\xA0\x80", false},                     // a surrogate
+        {"\xF4\x90\x80\x80", false},                 // above U+10FFFF
+        {"\x80", false},                             // a lone trail byte
+        {"\xD6\xD0\xCE\xC4", false},                 // 中文 in GBK
+        {"\xE4\x41\xAD", false},                     // a trail byte that is not one
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(validUtf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
+}
+
+TEST(Bytes, ReplaceAllReplacesEveryOccurrenceFromTheLeft) {
+    struct Case {
+        const char* text;
+        const char* find;
+        const char* with;
+        const char* expected;
+    } cases[] = {
+        {"", "a", "b", ""},
+        {"abc", "x", "y", "abc"},
+        {"a\r\nb\r\n", "\r\n", "><br><", "a><br><b><br><"},
+        {"aaa", "aa", "b", "ba"},      // no overlapping matches
+        {"xax", "x", "", "a"},
+        {"q\"q", "\"", "#\"#", "q#\"#q"}, // the replacement is not searched again
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(replaceAll(c.text, c.find, c.with), c.expected) << c.text;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "text/regex.h"
 
+#include "text/bytes.h"
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -341,17 +343,6 @@ constexpr std::uint32_t kMatchLimit = 5'000'000;
 const Text& quotePlaceholder() {
     static const Text placeholder = utf8_to_gbk("#引号");
     return placeholder;
-}
-
-Text replaceAll(std::string_view text, std::string_view find, std::string_view with) {
-    Text out;
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find(find, from)) != std::string_view::npos; from = at + find.size()) {
-        out.append(text.substr(from, at - from));
-        out.append(with);
-    }
-    out.append(text.substr(from));
-    return out;
 }
 
 } // namespace
