@@ -280,7 +280,7 @@ void reportFault(const Fault& fault, const FaultReportInputs& inputs, const Faul
     if (options.notifyRoot.empty()) return;
     HttpRequestSpec spec;
     spec.url = faultReportUrl(options.notifyRoot, title, body);
-    spec.method = 0;
+    spec.method = HttpMethod::Get;
     spec.headers = reportSignHeader(reportTimestamp(std::time(nullptr)));
     http_request(spec); // the user was told it is reported; a failure changes nothing for them
 }

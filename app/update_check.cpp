@@ -231,7 +231,7 @@ void UpdateCheck::startDownload(const UpdateDocument& doc) {
     if (m_face.setOpenCaption) m_face.setOpenCaption(utf8_to_gbk("打开：") + doc.fileName);
 
     const int task = m_downloader->start(doc.url, fetching, 2,
-                                         [this](int, int state, std::int64_t total, std::int64_t received) {
+                                         [this](int, DownloadState state, std::int64_t total, std::int64_t received) {
                                              onProgress(state, total, received);
                                          });
     std::lock_guard lock(m_mutex);
@@ -245,12 +245,13 @@ void UpdateCheck::startDownload(const UpdateDocument& doc) {
     notice(UpdateNotice::UpdateStatus, utf8_to_gbk(kFailureText));
 }
 
-void UpdateCheck::onProgress(int state, std::int64_t total, std::int64_t received) {
+void UpdateCheck::onProgress(DownloadState state, std::int64_t total, std::int64_t received) {
     if (m_stop.stop_requested()) return;
-    if (state != -1 && total > 0) notice(UpdateNotice::UpdateStatus, downloadProgressText(total, received));
+    if (state != DownloadState::Failed && total > 0)
+        notice(UpdateNotice::UpdateStatus, downloadProgressText(total, received));
     // The file is in place only once the downloader's final report comes, so the end is dealt with
     // there; a progress report at 100% is followed by it.
-    if (state == 0 || state == -1) downloadEnded(state == -1);
+    if (state != DownloadState::Progress) downloadEnded(state == DownloadState::Failed);
 }
 
 void UpdateCheck::downloadEnded(bool failed) {

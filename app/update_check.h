@@ -124,7 +124,7 @@ class UpdateCheck {
     struct Download;
     void updateFlow();
     void startDownload(const UpdateDocument& doc);
-    void onProgress(int state, std::int64_t total, std::int64_t received);
+    void onProgress(DownloadState state, std::int64_t total, std::int64_t received);
     void downloadEnded(bool failed);
     void dailyQuote();
     void log(const char* utf8, const Text& tail = {}) const;

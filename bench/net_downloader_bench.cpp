@@ -142,8 +142,8 @@ std::string scratchDirectory() {
 // The two transfers measured; each leaves a complete file at `path` or returns false.
 bool rangedDownload(const std::string& url, const std::string& path) {
     zelkor::FileDownloader downloader;
-    int task = downloader.start(url, path, 2, [](int, int, std::int64_t, std::int64_t) {});
-    return task > 0 && downloader.wait(task) == 0;
+    int task = downloader.start(url, path, 2, [](int, zelkor::DownloadState, std::int64_t, std::int64_t) {});
+    return task > 0 && downloader.wait(task) == zelkor::DownloadState::Finished;
 }
 
 size_t writeToFile(char* data, size_t size, size_t count, void* user) {

@@ -65,7 +65,7 @@ bool ResultSink::offer(const Candidate& candidate) {
                     // A keyword is never altered to make a name: one that cannot be a name here is
                     // left out of the directory, and the user is told.
                     const std::optional<std::string> name = hangupFileName(phrase);
-                    const bool named = name && writeEmptyFile(gbkToPath(directory) / *name) != ENAMETOOLONG;
+                    const bool named = name && writeEmptyFile(gbkToPath(directory) / *name) != std::errc::filename_too_long;
                     m_controls.showNotice(hangupA + phrase + (named ? hangupB : hangupSkipped) + directory);
                 }))
                 return false;

@@ -49,7 +49,7 @@ bool MarkerSeenSet::contains(const Text& keyword) const {
 }
 
 bool MarkerSeenSet::insert(const Text& keyword) {
-    return SeenStore(m_dir).mark(keyword) == 1;
+    return !SeenStore(m_dir).mark(keyword);
 }
 
 DefaultRunStore::DefaultRunStore(const std::filesystem::path& home)

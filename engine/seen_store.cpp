@@ -120,16 +120,16 @@ std::optional<std::string> hangupFileName(const Text& keyword) {
     return name + kSuffix;
 }
 
-int writeEmptyFile(const std::filesystem::path& file) {
+std::error_code writeEmptyFile(const std::filesystem::path& file) {
     std::error_code error;
     if (!std::filesystem::is_directory(file, error) && file.has_parent_path())
         std::filesystem::create_directories(file.parent_path(), error);
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    int result = 1;
-    if (::ftruncate(fd, 0) != 0) result = errno;
+    if (fd < 0) return {errno, std::generic_category()};
+    std::error_code result;
+    if (::ftruncate(fd, 0) != 0) result.assign(errno, std::generic_category());
     ::close(fd);
-    if (result != 1) ::unlink(file.c_str());
+    if (result) ::unlink(file.c_str());
     return result;
 }
 
@@ -138,12 +138,12 @@ bool SeenStore::containsName(const std::string& name) const {
     return ::lstat((m_dir / name).c_str(), &info) == 0;
 }
 
-int SeenStore::markName(const std::string& name) const {
+std::error_code SeenStore::markName(const std::string& name) const {
     const auto file = m_dir / name;
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) { // the usual case: the store exists; markers are created empty
         ::close(fd);
-        return 1;
+        return {};
     }
     return writeEmptyFile(file);
 }

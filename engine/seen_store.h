@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <system_error>
 
 namespace zelkor {
 
@@ -28,9 +29,9 @@ std::string markerFileName(const Text& keyword, bool fold_case);
 // NUL inside, "." or "..". A name too long for the file system shows when the file is written.
 std::optional<std::string> hangupFileName(const Text& keyword);
 
-// Creates the directories of `file`, then creates it empty or truncates it. 1 on success, else the
-// errno value (the file is then removed).
-int writeEmptyFile(const std::filesystem::path& file);
+// Creates the directories of `file`, then creates it empty or truncates it. No error on success,
+// else the system error (the file is then removed).
+std::error_code writeEmptyFile(const std::filesystem::path& file);
 
 class SeenStore {
   public:
@@ -39,12 +40,10 @@ class SeenStore {
 
     const std::filesystem::path& directory() const { return m_dir; }
     bool contains(const Text& keyword) const { return containsName(markerFileName(keyword, true)); }
-    int mark(const Text& keyword) const {
-        return markName(markerFileName(keyword, true));
-    } // as writeEmptyFile
+    std::error_code mark(const Text& keyword) const { return markName(markerFileName(keyword, true)); }
     // The same by marker file name, for a caller that tests and then marks one keyword.
     bool containsName(const std::string& name) const;
-    int markName(const std::string& name) const;
+    std::error_code markName(const std::string& name) const; // as writeEmptyFile
 
   private:
     std::filesystem::path m_dir;

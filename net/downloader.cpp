@@ -14,6 +14,7 @@
 #include <ctime>
 #include <string_view>
 #include <system_error>
+#include <stop_token>
 #include <thread>
 #include <utility>
 
@@ -280,23 +281,25 @@ struct FileDownloader::Task {
     int max_connections = 1;
 
     // Read without the lock by transfers deciding whether to go on; written under it.
-    std::atomic<int> state{0};
-    std::atomic<bool> cancelled{false};
+    std::atomic<bool> failed{false};
+    std::stop_source cancel; // the downloader is going away
 
     std::mutex lock;
     std::int64_t next_piece = 0; // 0-based
     std::int64_t received = 0;
     bool ended = false;
-    int final_state = -1;
+    DownloadState final_state = DownloadState::Failed;
     std::condition_variable ended_changed;
 
-    std::thread manager;
+    // The manager starts the workers and joins them; the downloader joins the manager.
+    std::vector<std::jthread> workers;
+    std::jthread manager;
 
     void fail() {
         std::lock_guard guard(lock);
-        state = -1;
+        failed = true;
     }
-    bool going_on() const { return state == 0 && !cancelled; }
+    bool going_on() const { return !failed && !cancel.stop_requested(); }
 
     void run_manager();
     void run_worker();
@@ -354,7 +357,7 @@ struct PieceTransfer {
         self->done += bytes;
         std::lock_guard guard(task.lock);
         task.received += bytes;
-        task.callback(task.number, 1, task.total, task.received);
+        task.callback(task.number, DownloadState::Progress, task.total, task.received);
         return size * count;
     }
 
@@ -404,7 +407,6 @@ void FileDownloader::Task::run_worker() {
 }
 
 void FileDownloader::Task::run_manager() {
-    std::vector<std::thread> workers;
     for (int i = 0; i < max_connections; ++i) {
         try {
             workers.emplace_back([this] { run_worker(); });
@@ -413,8 +415,7 @@ void FileDownloader::Task::run_manager() {
             break;
         }
     }
-    for (std::thread& worker : workers)
-        worker.join();
+    workers.clear(); // joins them
 
     bool finished = going_on() && received == total;
     if (finished) {
@@ -431,11 +432,11 @@ void FileDownloader::Task::run_manager() {
         std::error_code ignored;
         std::filesystem::remove(part, ignored);
     }
-    int state_now = finished ? 0 : -1;
+    const DownloadState state_now = finished ? DownloadState::Finished : DownloadState::Failed;
     if (finished)
-        callback(number, 0, total, received);
+        callback(number, DownloadState::Finished, total, received);
     else
-        callback(number, -1, 0, 0);
+        callback(number, DownloadState::Failed, 0, 0);
 
     std::lock_guard guard(lock);
     final_state = state_now;
@@ -454,7 +455,7 @@ FileDownloader::~FileDownloader() {
         tasks.swap(m_tasks);
     }
     for (auto& task : tasks)
-        task->cancelled = true;
+        task->cancel.request_stop();
     for (auto& task : tasks)
         if (task->manager.joinable()) task->manager.join();
 }
@@ -484,7 +485,7 @@ int FileDownloader::start(const Text& url, const std::filesystem::path& target, 
         std::lock_guard numbering(g_numbering);
         task->number = g_next_task;
         try {
-            task->manager = std::thread([task] { task->run_manager(); });
+            task->manager = std::jthread([task] { task->run_manager(); });
         } catch (const std::system_error&) {
             task->file.reset();
             std::filesystem::remove(task->part, error);
@@ -515,9 +516,9 @@ std::shared_ptr<FileDownloader::Task> FileDownloader::find(int task) const {
     return nullptr;
 }
 
-int FileDownloader::wait(int task) {
+DownloadState FileDownloader::wait(int task) {
     std::shared_ptr<Task> found = find(task);
-    if (!found) return -1;
+    if (!found) return DownloadState::Failed;
     std::unique_lock guard(found->lock);
     found->ended_changed.wait(guard, [&] { return found->ended; });
     return found->final_state;

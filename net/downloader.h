@@ -14,19 +14,24 @@
 
 namespace zelkor {
 
+// What a download callback reports; the values are the ones the callback has always carried.
+enum class DownloadState {
+    Progress = 1,  // after every chunk written, with the running count of received bytes
+    Finished = 0,  // once, after every piece arrived whole; total == received
+    Failed = -1,   // once, after every worker has ended; total and received are 0
+};
+
 class FileDownloader {
   public:
-    // state 1: progress, after every chunk written, with the running count of received bytes.
-    // state 0: finished, once, after every piece arrived whole; total == received.
-    // state -1: failed, once, after every worker has ended; total and received are 0.
     // Progress calls come from worker threads with the task's lock held, so calls for one task
     // never overlap; the final call comes last, from the task's manager thread. A callback must
     // not throw, call wait() for its own task, or destroy the downloader.
-    using Callback = std::function<void(int task, int state, std::int64_t total, std::int64_t received)>;
+    using Callback =
+        std::function<void(int task, DownloadState state, std::int64_t total, std::int64_t received)>;
 
     FileDownloader();
-    // Cancels the downloads still running and waits for them: each gets its final -1 call before
-    // the destructor returns, and no thread of this downloader outlives it.
+    // Cancels the downloads still running and waits for them: each gets its final Failed call
+    // before the destructor returns, and no thread of this downloader outlives it.
     ~FileDownloader();
     FileDownloader(const FileDownloader&) = delete;
     FileDownloader& operator=(const FileDownloader&) = delete;
@@ -44,9 +49,9 @@ class FileDownloader {
     // At most `connections` (at least 1) ranges are fetched at once.
     int start(const Text& url, const std::filesystem::path& target, int connections, Callback callback);
 
-    // Blocks until the task's final callback has returned; its state (0 or -1), or -1 for a task
-    // this downloader did not start.
-    int wait(int task);
+    // Blocks until the task's final callback has returned; its state (Finished or Failed), or
+    // Failed for a task this downloader did not start.
+    DownloadState wait(int task);
 
     // Where a started task writes its file once finished (the target with a derived file name).
     std::filesystem::path target_of(int task) const;

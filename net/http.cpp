@@ -85,10 +85,6 @@ constexpr DefaultLine kDefaultLines[] = {
     {"Cache-Control: ", "Cache-Control: no-cache\r\n", false},
 };
 
-constexpr int kPost = 1;
-constexpr int kHead = 2;
-constexpr int kPut = 3;
-
 // Lines split at CR LF; a trailing CR LF gives no extra empty line.
 std::vector<std::string_view> splitLines(std::string_view block) {
     std::vector<std::string_view> lines;
@@ -147,7 +143,7 @@ Text buildHeaderBlock(const HttpRequestSpec& spec) {
     if (!block.empty()) block += "\r\n";
     if (spec.complete_headers) {
         for (const DefaultLine& line : kDefaultLines) {
-            if (line.postOnly && spec.method != kPost) continue;
+            if (line.postOnly && spec.method != HttpMethod::Post) continue;
             if (text_find(block, line.probe, 1, true) == -1) block += line.line;
         }
     }
@@ -489,23 +485,25 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
         return fail(Failure::NoSession);
     if (!set(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs)) return fail(Failure::Timeouts);
 
-    const int method = spec.method >= 0 && spec.method <= 7 ? spec.method : 0;
     static constexpr const char* kMethodNames[] = {"GET",     "POST",   "HEAD",  "PUT",
                                                    "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+    const int number = static_cast<int>(spec.method);
+    const HttpMethod method = number >= 0 && number <= 7 ? spec.method : HttpMethod::Get;
+    const char* const methodName = kMethodNames[static_cast<int>(method)];
     const Bytes& body = spec.body_bytes.empty() ? spec.body_text : spec.body_bytes;
     bool requestOk = set(h, CURLOPT_URL, url->c_str()) && set(h, CURLOPT_PROTOCOLS_STR, "http,https") &&
                      set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
                      set(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
                      set(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    if (method == kHead) {
+    if (method == HttpMethod::Head) {
         requestOk = requestOk && set(h, CURLOPT_NOBODY, 1L);
-    } else if (!body.empty() || method == kPost || method == kPut) {
+    } else if (!body.empty() || method == HttpMethod::Post || method == HttpMethod::Put) {
         requestOk = requestOk && set(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) &&
                     set(h, CURLOPT_POSTFIELDS, body.data());
         // POST stays libcurl's own so that a 303 turns it into GET like a browser does.
-        if (method != kPost) requestOk = requestOk && set(h, CURLOPT_CUSTOMREQUEST, kMethodNames[method]);
-    } else if (method != 0) {
-        requestOk = requestOk && set(h, CURLOPT_CUSTOMREQUEST, kMethodNames[method]);
+        if (method != HttpMethod::Post) requestOk = requestOk && set(h, CURLOPT_CUSTOMREQUEST, methodName);
+    } else if (method != HttpMethod::Get) {
+        requestOk = requestOk && set(h, CURLOPT_CUSTOMREQUEST, methodName);
     }
     requestOk = requestOk && set(h, CURLOPT_PREREQFUNCTION, onPrereq) &&
                 set(h, CURLOPT_PREREQDATA, &exchange) && set(h, CURLOPT_HEADERFUNCTION, onHeader) &&

@@ -23,9 +23,12 @@ struct AnswerLimits {
     int deadlineSeconds() const { return deadline_seconds < 1 ? kDefaultDeadlineSeconds : deadline_seconds; }
 };
 
+// The values are the documented method numbers; any other value sends GET.
+enum class HttpMethod { Get = 0, Post = 1, Head = 2, Put = 3, Options = 4, Delete = 5, Trace = 6, Connect = 7 };
+
 struct HttpRequestSpec {
     Text url;
-    int method = 0; // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; else GET
+    HttpMethod method = HttpMethod::Get;
     Text body_text;
     Text cookies;
     Text headers; // extra request header lines separated by CR LF

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <set>
 
 namespace zelkor {
@@ -55,17 +60,17 @@ TEST(SeenStore, MarksWithEmptyFilesAndFoldsAsciiCase) {
     TempDir dir;
     SeenStore store(SeenStore::defaultDirectory(dir.path()));
     EXPECT_FALSE(store.contains(gbk("抖音直播")));
-    EXPECT_EQ(store.mark(gbk("抖音直播")), 1);
+    EXPECT_FALSE(store.mark(gbk("抖音直播")));
     EXPECT_TRUE(store.contains(gbk("抖音直播")));
     EXPECT_EQ(fs::file_size(dir / "cwls" / "抖音直播.zr"), 0u);
 
-    EXPECT_EQ(store.mark(gbk("QQ空间")), 1);
+    EXPECT_FALSE(store.mark(gbk("QQ空间")));
     EXPECT_TRUE(store.contains(gbk("Qq空间")));
     EXPECT_FALSE(store.contains(gbk("QQ空")));
 
     // Path-like keywords stay directly inside the store.
     for (const std::string keyword : {"a/b", "../escape", "..", "?:*"}) {
-        EXPECT_EQ(store.mark(gbk(keyword)), 1) << keyword;
+        EXPECT_FALSE(store.mark(gbk(keyword))) << keyword;
         EXPECT_TRUE(store.contains(gbk(keyword))) << keyword;
     }
     for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
@@ -74,7 +79,7 @@ TEST(SeenStore, MarksWithEmptyFilesAndFoldsAsciiCase) {
 
     // A NUL inside a keyword neither cuts its name short nor makes it another keyword's.
     const Text withNul("n\0b", 3);
-    EXPECT_EQ(store.mark(withNul), 1);
+    EXPECT_FALSE(store.mark(withNul));
     EXPECT_TRUE(store.contains(withNul));
     EXPECT_FALSE(store.contains("n"));
     EXPECT_FALSE(store.contains(Text("n\0c", 3)));
@@ -84,16 +89,31 @@ TEST(SeenStore, MarksWithEmptyFilesAndFoldsAsciiCase) {
 TEST(WriteEmptyFile, CreatesParentsTruncatesAndReportsFailures) {
     TempDir dir;
     const auto file = dir / "a" / "b" / "k.zr";
-    EXPECT_EQ(writeEmptyFile(file), 1);
+    EXPECT_FALSE(writeEmptyFile(file));
     EXPECT_EQ(fs::file_size(file), 0u);
 
     test::writeFile(file, "left over");
-    EXPECT_EQ(writeEmptyFile(file), 1);
+    EXPECT_FALSE(writeEmptyFile(file));
     EXPECT_EQ(fs::file_size(file), 0u);
 
     test::writeFile(dir / "plain", "x");
-    EXPECT_EQ(writeEmptyFile(dir / "plain" / "k.zr"), ENOTDIR);
-    EXPECT_EQ(writeEmptyFile(dir / "a"), EISDIR);
+    EXPECT_EQ(writeEmptyFile(dir / "plain" / "k.zr"), std::errc::not_a_directory);
+    EXPECT_EQ(writeEmptyFile(dir / "a"), std::errc::is_a_directory);
+}
+
+// EPERM is errno 1: a failure with it must not read as success. A sealed memory file refuses to
+// shrink with EPERM; reopened through /proc, it makes truncation fail that way.
+TEST(WriteEmptyFile, ReportsAPermissionFailure) {
+    const int sealed = ::memfd_create("zelkor-sealed", MFD_ALLOW_SEALING | MFD_CLOEXEC);
+    ASSERT_GE(sealed, 0);
+    ASSERT_EQ(::write(sealed, "x", 1), 1);
+    ASSERT_EQ(::fcntl(sealed, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    const std::error_code error = writeEmptyFile("/proc/self/fd/" + std::to_string(sealed));
+    EXPECT_EQ(error, std::errc::operation_not_permitted);
+    struct stat info {};
+    EXPECT_EQ(::fstat(sealed, &info), 0);
+    EXPECT_EQ(info.st_size, 1) << "the sealed file kept its byte";
+    ::close(sealed);
 }
 
 TEST(EmptySeenStore, ShowsBothNoticesAlsoWithoutAStore) {
@@ -124,7 +144,7 @@ TEST(EmptySeenStore, MarkersWrittenAfterTheEmptyingStartedSurvive) {
         emptier.start(dir.path(), controls);
         // The run marks while the old tree is still being deleted.
         for (int i = 0; i < 200; ++i)
-            ASSERT_EQ(store.mark("new" + std::to_string(round) + "-" + std::to_string(i)), 1);
+            ASSERT_FALSE(store.mark("new" + std::to_string(round) + "-" + std::to_string(i)));
     }
     ASSERT_TRUE(emptier.waitIdle(std::chrono::seconds(30)));
     EXPECT_FALSE(store.contains("1"));

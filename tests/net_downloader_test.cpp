@@ -255,7 +255,7 @@ class RangeServer {
 
 struct Event {
     int task;
-    int state;
+    DownloadState state;
     std::int64_t total;
     std::int64_t received;
 };
@@ -267,7 +267,7 @@ class Recorder {
     explicit Recorder(std::filesystem::path part = {}) : m_part(std::move(part)) {}
 
     FileDownloader::Callback callback() {
-        return [this](int task, int state, std::int64_t total, std::int64_t received) {
+        return [this](int task, DownloadState state, std::int64_t total, std::int64_t received) {
             if (m_inside.exchange(true)) m_overlapped = true;
             {
                 std::lock_guard lock(m_mutex);
@@ -326,7 +326,7 @@ TEST_P(DownloadSizes, ArrivesWholeThroughTheRangesAskedFor) {
     int task = downloader.start(server.url(), target, c.connections, recorder.callback());
     ASSERT_GT(task, 0);
     EXPECT_EQ(downloader.target_of(task), target);
-    ASSERT_EQ(downloader.wait(task), 0);
+    ASSERT_EQ(downloader.wait(task), DownloadState::Finished);
 
     EXPECT_TRUE(sameBytes(readFile(target), content));
     EXPECT_FALSE(std::filesystem::exists(part));
@@ -338,14 +338,14 @@ TEST_P(DownloadSizes, ArrivesWholeThroughTheRangesAskedFor) {
     ASSERT_GE(events.size(), 2u);
     const Event& last = events.back();
     EXPECT_EQ(last.task, task);
-    EXPECT_EQ(last.state, 0);
+    EXPECT_EQ(last.state, DownloadState::Finished);
     EXPECT_EQ(last.total, c.size);
     EXPECT_EQ(last.received, c.size);
     std::int64_t previous = 0;
     for (size_t i = 0; i + 1 < events.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(events[i].task, task);
-        EXPECT_EQ(events[i].state, 1);
+        EXPECT_EQ(events[i].state, DownloadState::Progress);
         EXPECT_EQ(events[i].total, c.size);
         EXPECT_GT(events[i].received, previous);
         EXPECT_LE(events[i].received - previous, 20480) << "reads are at most 20480 bytes";
@@ -385,7 +385,7 @@ TEST(FileDownloader, SendsExactlyTheBrowserHeaderBlock) {
     FileDownloader downloader;
     int task = downloader.start(server.url(), dir / "f.bin", 2, recorder.callback());
     ASSERT_GT(task, 0);
-    ASSERT_EQ(downloader.wait(task), 0);
+    ASSERT_EQ(downloader.wait(task), DownloadState::Finished);
 
     auto heads = server.heads();
     ASSERT_EQ(heads.size(), 2u);
@@ -415,7 +415,7 @@ TEST_P(MisbehavingServer, FailsCleanlyWithoutWritingOutsideThePiece) {
     FileDownloader downloader;
     int task = downloader.start(server.url(), target, 2, recorder.callback());
     ASSERT_GT(task, 0);
-    EXPECT_EQ(downloader.wait(task), -1);
+    EXPECT_EQ(downloader.wait(task), DownloadState::Failed);
 
     EXPECT_TRUE(sameBytes(readFile(target), "the previous version"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
@@ -423,11 +423,11 @@ TEST_P(MisbehavingServer, FailsCleanlyWithoutWritingOutsideThePiece) {
     auto events = recorder.events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().task, task);
-    EXPECT_EQ(events.back().state, -1);
+    EXPECT_EQ(events.back().state, DownloadState::Failed);
     EXPECT_EQ(events.back().total, 0);
     EXPECT_EQ(events.back().received, 0);
     for (size_t i = 0; i + 1 < events.size(); ++i) {
-        EXPECT_EQ(events[i].state, 1);
+        EXPECT_EQ(events[i].state, DownloadState::Progress);
         EXPECT_LE(events[i].received, size - kMiB + c.badPieceBytesAllowed);
     }
     EXPECT_FALSE(recorder.overlapped());
@@ -492,7 +492,7 @@ TEST_P(TargetDirectory, TakesTheServersFileName) {
     FileDownloader downloader;
     int task = downloader.start(server.url(c.path), dir.path(), 2, recorder.callback());
     ASSERT_GT(task, 0);
-    ASSERT_EQ(downloader.wait(task), 0);
+    ASSERT_EQ(downloader.wait(task), DownloadState::Finished);
     EXPECT_EQ(downloader.target_of(task), dir / c.fileName);
     EXPECT_TRUE(sameBytes(readFile(dir / c.fileName), content));
 
@@ -532,7 +532,7 @@ TEST(FileDownloader, DestructorCancelsAndReportsFailure) {
     auto events = recorder.events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().task, task);
-    EXPECT_EQ(events.back().state, -1);
+    EXPECT_EQ(events.back().state, DownloadState::Failed);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
@@ -546,10 +546,10 @@ TEST(FileDownloader, NumbersTasksInStartOrderAndKeepsDownloadsToOneTargetApart) 
     int b = downloader.start(server.url(), dir / "same.bin", 1, second.callback());
     ASSERT_GT(a, 0);
     EXPECT_EQ(b, a + 1);
-    EXPECT_EQ(downloader.wait(a), 0);
-    EXPECT_EQ(downloader.wait(b), 0);
+    EXPECT_EQ(downloader.wait(a), DownloadState::Finished);
+    EXPECT_EQ(downloader.wait(b), DownloadState::Finished);
     EXPECT_TRUE(sameBytes(readFile(dir / "same.bin"), content));
-    EXPECT_EQ(downloader.wait(b + 1), -1) << "not a task of this downloader";
+    EXPECT_EQ(downloader.wait(b + 1), DownloadState::Failed) << "not a task of this downloader";
 }
 
 } // namespace

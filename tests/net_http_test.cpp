@@ -48,7 +48,7 @@ constexpr const char* kDefaults =
 
 struct WireCase {
     const char* name;
-    int method = 0;
+    HttpMethod method = HttpMethod::Get;
     const char* headers = "";
     const char* cookies = "";
     bool completeHeaders = true;
@@ -139,7 +139,7 @@ std::vector<WireCase> wireCases() {
                      .completeHeaders = false,
                      .expectedHead = "GET /p?q=1 HTTP/1.1\r\n" + line("Host: example.test") + "\r\n"});
     cases.push_back({.name = "POST gets the form content type",
-                     .method = 1,
+                     .method = HttpMethod::Post,
                      .bodyText = "k=v",
                      .expectedHead = "POST /p?q=1 HTTP/1.1\r\n" + host +
                                      replaceAll(defaults, "Cache-Control: no-cache\r\n",
@@ -148,40 +148,40 @@ std::vector<WireCase> wireCases() {
                                      line("Content-Length: 3") + "\r\n",
                      .expectedBody = "k=v"});
     cases.push_back({.name = "POST without completion gets no content type",
-                     .method = 1,
+                     .method = HttpMethod::Post,
                      .completeHeaders = false,
                      .bodyText = "k=v",
                      .expectedHead = "POST /p?q=1 HTTP/1.1\r\n" + host + line("Content-Length: 3") + "\r\n",
                      .expectedBody = "k=v"});
     cases.push_back(
         {.name = "a large body goes without Expect",
-         .method = 1,
+         .method = HttpMethod::Post,
          .completeHeaders = false,
          .bodyText = "",
          .bodyBytes = std::string(200000, 'x'),
          .expectedHead = "POST /p?q=1 HTTP/1.1\r\n" + host + line("Content-Length: 200000") + "\r\n",
          .expectedBody = std::string(200000, 'x')});
     cases.push_back({.name = "body bytes win over body text and keep their NUL",
-                     .method = 3,
+                     .method = HttpMethod::Put,
                      .completeHeaders = false,
                      .bodyText = "text",
                      .bodyBytes = std::string("a\0b", 3),
                      .expectedHead = "PUT /p?q=1 HTTP/1.1\r\n" + host + line("Content-Length: 3") + "\r\n",
                      .expectedBody = std::string("a\0b", 3)});
     cases.push_back({.name = "method 5 is DELETE",
-                     .method = 5,
+                     .method = HttpMethod::Delete,
                      .completeHeaders = false,
                      .expectedHead = "DELETE /p?q=1 HTTP/1.1\r\n" + host + "\r\n"});
     cases.push_back({.name = "method 4 is OPTIONS",
-                     .method = 4,
+                     .method = HttpMethod::Options,
                      .completeHeaders = false,
                      .expectedHead = "OPTIONS /p?q=1 HTTP/1.1\r\n" + host + "\r\n"});
     cases.push_back({.name = "method 2 is HEAD",
-                     .method = 2,
+                     .method = HttpMethod::Head,
                      .completeHeaders = false,
                      .expectedHead = "HEAD /p?q=1 HTTP/1.1\r\n" + host + "\r\n"});
     cases.push_back({.name = "an unknown method is GET",
-                     .method = 9,
+                     .method = static_cast<HttpMethod>(9),
                      .completeHeaders = false,
                      .expectedHead = "GET /p?q=1 HTTP/1.1\r\n" + host + "\r\n"});
     return cases;
@@ -451,7 +451,7 @@ TEST(HttpRequestResponse, HttpsWithASelfSignedCertificate) {
     server.start();
     HttpRequestSpec spec;
     spec.url = server.url("/form");
-    spec.method = 1;
+    spec.method = HttpMethod::Post;
     spec.body_text = "a=1";
     HttpResponse response = http_request(spec);
     EXPECT_EQ(response.status, "200 OK");
