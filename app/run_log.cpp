@@ -59,10 +59,6 @@ LocalTime systemLocalTime() {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-Text runLogDateText(const LocalTime& t) {
-    return utf8_to_gbk(dateUtf8(t));
-}
-
 Text runLogDateTimeText(const LocalTime& t) {
     std::string s = dateUtf8(t);
     const std::string h = std::to_string(t.hour), m = std::to_string(t.minute),

@@ -17,9 +17,7 @@ struct LocalTime {
 using LocalClock = std::function<LocalTime()>;
 LocalTime systemLocalTime();
 
-// "2021年2月7日", GBK.
-Text runLogDateText(const LocalTime& t);
-// The date, then the time down to its last non-zero field: "10时0分5秒", "10时5分", "10时" or nothing.
+// "2021年2月7日", then the time down to its last non-zero field: "10时0分5秒", "10时5分", "10时" or nothing.
 Text runLogDateTimeText(const LocalTime& t);
 
 class RunLog {

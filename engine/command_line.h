@@ -10,11 +10,6 @@
 
 namespace zelkor {
 
-// Splits a raw command line (after the program's name): runs of bytes above the space form one
-// argument each, a double-quoted stretch is one argument without its quotes, bytes at or below the
-// space separate.
-std::vector<std::string> splitCommandLine(std::string_view line);
-
 // With exactly one argument: ticks 选择框_挂机模式, sets 编辑框_挂机keyword to home + "/" + the
 // argument and 编辑框_挖掘数量 to "100000", and returns true: the face then minimises its window and
 // performs Start. Otherwise changes nothing and returns false. Arguments are UTF-8.

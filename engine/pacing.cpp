@@ -16,23 +16,4 @@ bool waitFor(std::chrono::milliseconds duration, std::stop_token stop) {
     return !stop.stop_requested();
 }
 
-bool PacingWait(int amount, PaceUnit unit, std::stop_token stop) {
-    long long multiplier = 1;
-    switch (unit) {
-    case PaceUnit::Milliseconds:
-        multiplier = 1;
-        break;
-    case PaceUnit::Seconds:
-        multiplier = 1000;
-        break;
-    case PaceUnit::Minutes:
-        multiplier = 60000;
-        break;
-    case PaceUnit::Hours:
-        multiplier = 3600000;
-        break;
-    }
-    return waitFor(std::chrono::milliseconds(static_cast<long long>(amount) * multiplier), stop);
-}
-
 } // namespace zelkor

@@ -97,29 +97,6 @@ TEST(GbkPrefix, DropsACharacterTheCutWouldSplit) {
     EXPECT_EQ(gbkPrefix(std::string(98, 'a') + gbk("字字"), 100), std::string(98, 'a') + gbk("字"));
 }
 
-TEST(CommandLine, SplitsLikeTheWindowsRule) {
-    struct Case {
-        std::string line;
-        std::vector<std::string> arguments;
-    };
-    const Case cases[] = {
-        {"", {}},
-        {"   ", {}},
-        {"kw", {"kw"}},
-        {"  kw  ", {"kw"}},
-        {"a b", {"a", "b"}},
-        {"\"my words\"", {"my words"}},
-        {"\"a b\" c", {"a b", "c"}},
-        {"a\tb\x01"
-         "c",
-         {"a", "b", "c"}},
-        {"关键词", {"关键词"}},
-        {"\"\"", {""}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(splitCommandLine(c.line), c.arguments) << c.line;
-}
-
 TEST(CommandLine, OneArgumentSetsUpAnUnattendedRun) {
     ValueControls controls;
     applyWindowDefaults(controls, "/opt/zelkor");
