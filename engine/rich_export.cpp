@@ -30,7 +30,6 @@ void csvField(std::string& out, std::string_view value) {
     out += '"';
 }
 
-
 std::string tempSibling(const std::filesystem::path& file) {
     return file.string() + ".tmp" + std::to_string(getpid());
 }
