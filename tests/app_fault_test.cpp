@@ -3,6 +3,7 @@
 
 #include "app/fault_report.h"
 #include "support/app_support.h"
+#include "support/child_process.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"
 
@@ -15,12 +16,8 @@
 #include <algorithm>
 #include <csignal>
 #include <ctime>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace zelkor::app {
 namespace {
@@ -65,67 +62,16 @@ struct ChildResult {
     std::string out, err;
 };
 
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return text;
-}
-
 // `platform` becomes QT_QPA_PLATFORM; empty: none, and no display either, as in a terminal session.
 ChildResult runCrasher(const std::string& how, const std::vector<std::string>& extraEnv,
                        const std::string& platform = "offscreen") {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (!entry.starts_with("ZELKOR_") && !entry.starts_with("QT_QPA_PLATFORM=") &&
-            !entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY="))
-            env.push_back(entry);
-    }
-    if (!platform.empty()) env.push_back("QT_QPA_PLATFORM=" + platform);
-    for (const std::string& e : extraEnv)
-        env.push_back(e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = ZELKOR_FAULT_CRASHER, arg = how;
-    char* argv[] = {program.data(), arg.data(), nullptr};
-
-    int outFds[2], errFds[2];
-    EXPECT_EQ(pipe(outFds), 0);
-    EXPECT_EQ(pipe(errFds), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errFds[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outFds[0]);
-    posix_spawn_file_actions_addclose(&actions, errFds[0]);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(outFds[1]);
-    close(errFds[1]);
-    ChildResult result;
-    if (spawned != 0) {
-        close(outFds[0]);
-        close(errFds[0]);
-        ADD_FAILURE() << "cannot start " << program;
-        return result;
-    }
-    std::string err;
-    std::thread errReader([&] { err = readAll(errFds[0]); });
-    result.out = readAll(outFds[0]);
-    errReader.join();
-    result.err = std::move(err);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    return result;
+    test::ChildOptions options;
+    options.dropEnvironment = {"ZELKOR_", "QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="};
+    if (!platform.empty()) options.environment.push_back("QT_QPA_PLATFORM=" + platform);
+    options.environment.insert(options.environment.end(), extraEnv.begin(), extraEnv.end());
+    const test::ChildOutcome child = test::runChild(ZELKOR_FAULT_CRASHER, {how}, options);
+    if (!child.started) ADD_FAILURE() << "cannot start " << ZELKOR_FAULT_CRASHER;
+    return {child.exitCode, child.signal, child.out, child.err};
 }
 
 std::string targetOf(const std::string& head) {

@@ -1,18 +1,12 @@
 // zelkor-cli end to end against the fixture service, reached only through an endpoints file.
 
 #include "fixture_service.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
-
-extern char** environ;
 
 namespace zelkor {
 namespace {
@@ -28,51 +22,16 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runCli(const std::vector<std::string>& args, const TempDir& dir,
+Outcome runCli(const std::vector<std::string>& args,
                const std::vector<std::pair<std::string, std::string>>& env = {}) {
-    const fs::path outFile = dir / "stdout.txt";
-    const fs::path errFile = dir / "stderr.txt";
-    std::vector<std::string> argvStrings = {ZELKOR_CLI_PATH};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argvStrings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    // posix_spawn, not fork: the fixture service's threads are running, and a forked child may only
-    // call async-signal-safe functions (no setenv, no allocation) before it execs.
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("ZELKOR_ENDPOINTS=", 0) == 0 || entry.rfind("ZELKOR_HOME=", 0) == 0) continue;
-        bool replaced = false;
-        for (const auto& [name, value] : env)
-            replaced = replaced || entry.rfind(name + "=", 0) == 0;
-        if (!replaced) envStrings.push_back(entry);
-    }
+    test::ChildOptions options;
+    options.dropEnvironment = {"ZELKOR_ENDPOINTS=", "ZELKOR_HOME="};
     for (const auto& [name, value] : env)
-        envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
-    if (spawned != 0) pid = -1;
-    Outcome outcome;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        outcome.status = WEXITSTATUS(status);
-    outcome.out = test::readFile(outFile);
-    outcome.err = test::readFile(errFile);
-    return outcome;
+        options.environment.push_back(name + "=" + value);
+    options.timeout = std::chrono::seconds(300); // a whole run against the fixture service
+    const test::ChildOutcome child = test::runChild(ZELKOR_CLI_PATH, args, options);
+    EXPECT_TRUE(child.started) << ZELKOR_CLI_PATH;
+    return {child.exitCode, child.out, child.err};
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -249,8 +208,7 @@ class CliFixtureRun : public ::testing::Test {
         service.writeEndpoints(dir / "endpoints.ini");
         return runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string(),
                        "--sources", "all", "--delay", "0", "--limit", "0", "--hangup",
-                       (dir / "hang").string(), "--save-dir", (dir / "out").string(), "手机"},
-                      dir);
+                       (dir / "hang").string(), "--save-dir", (dir / "out").string(), "手机"});
     }
 
     void expectRun(const Outcome& outcome, const ExpectedRun& expected) {
@@ -306,7 +264,7 @@ TEST(CliFixtureProbe, PrintsEachSourcesRequestAndPhrasesAsJson) {
     fs::create_directories(dir / "home");
     service.writeEndpoints(dir / "endpoints.ini");
     const Outcome outcome = runCli(
-        {"probe", "--source", "0", "--source", "9,21", "--json", "手机"}, dir,
+        {"probe", "--source", "0", "--source", "9,21", "--json", "手机"},
         {{"ZELKOR_ENDPOINTS", (dir / "endpoints.ini").string()}, {"ZELKOR_HOME", (dir / "home").string()}});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     const std::string origin = service.origin();
@@ -333,7 +291,7 @@ TEST(CliFixtureProbe, PrintsEachSourcesRequestAndPhrasesAsJson) {
 
     // A keyword that is not UTF-8 is taken as GBK.
     const Outcome gbk = runCli(
-        {"probe", "--json", "--source", "1", test::to_gbk("手机")}, dir,
+        {"probe", "--json", "--source", "1", test::to_gbk("手机")},
         {{"ZELKOR_ENDPOINTS", (dir / "endpoints.ini").string()}, {"ZELKOR_HOME", (dir / "home").string()}});
     ASSERT_EQ(gbk.status, 0) << gbk.err;
     EXPECT_NE(gbk.out.find("/5a1Fazu8AA54nxGko9WTAnF6hhy/su?wd=%E6%89%8B%E6%9C%BA\","), std::string::npos)
@@ -348,7 +306,7 @@ TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
     TempDir dir;
     service.writeEndpoints(dir / "endpoints.ini");
     const Outcome outcome =
-        runCli({"probe", "--endpoints=" + (dir / "endpoints.ini").string(), "--source=6", "手机"}, dir);
+        runCli({"probe", "--endpoints=" + (dir / "endpoints.ini").string(), "--source=6", "手机"});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     expectSameLines(outcome.out,
                     "#6 360下拉\n  url: " + service.origin() +
@@ -363,7 +321,7 @@ TEST(CliFixtureProbe, ShowsABrokenServiceAndRejectsBadArguments) {
                                                {"probe", "--json=1", "x"},
                                                {"probe", "--bogus", "x"},
                                                {"probe", "a", "b"}}) {
-        const Outcome failed = runCli(bad, dir);
+        const Outcome failed = runCli(bad);
         EXPECT_EQ(failed.status, 2) << bad.back();
         EXPECT_TRUE(failed.out.empty());
         EXPECT_FALSE(failed.err.empty());

@@ -1,19 +1,14 @@
 #include "fixture_service.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
-
-extern char** environ;
 
 namespace zelkor {
 namespace {
@@ -34,63 +29,12 @@ struct Outcome {
 // Runs zelkor-cli with `args`; `whileRunning` sees the output so far and may signal the process.
 Outcome runCli(const std::vector<std::string>& args,
                std::function<void(pid_t, const std::string&)> whileRunning = {}) {
-    int outPipe[2], errPipe[2];
-    EXPECT_EQ(::pipe2(outPipe, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    std::vector<std::string> all{ZELKOR_CLI_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("ZELKOR_", 0) != 0) envStrings.push_back(entry);
-    }
-    std::vector<char*> env;
-    for (auto& e : envStrings)
-        env.push_back(e.data());
-    env.push_back(nullptr);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-
-    Outcome outcome;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (::poll(fds, 2, 100) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-        if (whileRunning) whileRunning(pid, outcome.out);
-    }
-    for (auto& fd : fds)
-        if (fd.fd >= 0) {
-            ::kill(pid, SIGKILL);
-            ::close(fd.fd);
-        }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return outcome;
+    test::ChildOptions options;
+    options.dropEnvironment = {"ZELKOR_"};
+    options.whileRunning = std::move(whileRunning);
+    const test::ChildOutcome child = test::runChild(ZELKOR_CLI_PATH, args, options);
+    EXPECT_TRUE(child.started) << ZELKOR_CLI_PATH;
+    return {child.status(), child.out, child.err};
 }
 
 std::size_t count(const std::string& text, const std::string& part) {
