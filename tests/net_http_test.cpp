@@ -1,5 +1,6 @@
 #include "net/cookies.h"
 #include "net/http.h"
+#include "text/bytes.h"
 #include "support/loopback.h"
 #include "support/tls_cert.h"
 
@@ -27,12 +28,6 @@ std::string answer(std::string_view statusLine, std::string_view extraHeaders, s
 
 RawServer::Responder answerOk(std::string body = "ok") {
     return [body](const RawRequest&) { return answer("HTTP/1.1 200 OK", "", body); };
-}
-
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
-        text.replace(pos, from.size(), to);
-    return text;
 }
 
 constexpr const char* kUserAgent =
