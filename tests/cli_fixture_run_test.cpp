@@ -348,7 +348,7 @@ TEST(CliFixtureSources, MendedAndAddedRowsReachTheService) {
     // The files go after a subcommand's name, or first for a run.
     auto with = [&](std::vector<std::string> args) {
         args.insert(args.begin() + (args.front() == "probe" ? 1 : 0), files.begin(), files.end());
-        return runCli(args, dir, {{"ZELKOR_HOME", (dir / "home").string()}});
+        return runCli(args, {{"ZELKOR_HOME", (dir / "home").string()}});
     };
 
     const Outcome probe = with({"probe", "--json", "--source", "25", "手机"});
@@ -391,12 +391,12 @@ TEST(CliFixtureSources, DumpReadsBackAndBrokenFilesStopBeforeAnyRequest) {
     service.writeEndpoints(dir / "endpoints.ini");
     const std::vector<std::pair<std::string, std::string>> env = {{"ZELKOR_HOME", (dir / "home").string()}};
 
-    const Outcome dump = runCli({"sources"}, dir, env);
+    const Outcome dump = runCli({"sources"}, env);
     ASSERT_EQ(dump.status, 0) << dump.err;
     EXPECT_NE(dump.out.find("\n# 24 京东下拉: JD search suggestion service\n[[source]]\nindex = 24\n"),
               std::string::npos);
     test::writeFile(dir / "dump.toml", dump.out);
-    const Outcome again = runCli({"sources", "--sources-file", (dir / "dump.toml").string()}, dir, env);
+    const Outcome again = runCli({"sources", "--sources-file", (dir / "dump.toml").string()}, env);
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.out, dump.out);
 
@@ -407,7 +407,7 @@ TEST(CliFixtureSources, DumpReadsBackAndBrokenFilesStopBeforeAnyRequest) {
          std::vector<std::vector<std::string>>{{"probe", endpoints, "手机"},
                                                {endpoints, "--sources", "all", "--no-autosave", "手机"},
                                                {"sources", "--sources-file", (dir / "home/data/sources.toml").string()}}) {
-        const Outcome refused = runCli(args, dir, env);
+        const Outcome refused = runCli(args, env);
         EXPECT_EQ(refused.status, 2) << args.front();
         EXPECT_NE(refused.err.find("sources.toml:4:1: unknown key \"hots\""), std::string::npos) << refused.err;
         EXPECT_TRUE(refused.out.empty()) << refused.out;
@@ -416,7 +416,7 @@ TEST(CliFixtureSources, DumpReadsBackAndBrokenFilesStopBeforeAnyRequest) {
 
     // Without a file that adds it, index 25 is no source.
     fs::remove(dir / "home" / "data" / "sources.toml");
-    const Outcome unknown = runCli({endpoints, "--sources", "25", "--no-autosave", "手机"}, dir, env);
+    const Outcome unknown = runCli({endpoints, "--sources", "25", "--no-autosave", "手机"}, env);
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("indexes 0-24"), std::string::npos) << unknown.err;
 }
