@@ -70,7 +70,7 @@ std::string reportJson(const HealthReport& report) {
     for (std::size_t i = 0; i < report.services.size(); ++i) {
         const ServiceReport& s = report.services[i];
         if (i) out += ",";
-        out += "{\"source\":" + std::to_string(s.source) + ",\"label\":" + jsonQuoted(gbk_to_utf8(s.label));
+        out += "{\"source\":" + std::to_string(s.source) + ",\"label\":" + jsonString(gbk_to_utf8(s.label));
         for (const Column& column : kColumns)
             out += ",\"" + std::string(column.name) + "\":" + std::to_string(s.*column.field);
         out += "}";

@@ -431,8 +431,7 @@ TEST(CliFixtureVariants, FollowEachSeedInTheOrderGiven) {
     test::writeFile(dir / "frames.txt", "{}推荐\n最新\n");
     const Outcome run = runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string(),
                                 "--sources", "4", "--delay", "0", "--limit", "0", "--no-autosave", "--variants",
-                                "digits,file:" + (dir / "frames.txt").string(), "手机", "电脑"},
-                               dir);
+                                "digits,file:" + (dir / "frames.txt").string(), "手机", "电脑"});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::string> expected;
     for (const std::string seed : {"手机", "电脑"}) {
@@ -452,7 +451,7 @@ TEST(CliFixtureVariants, FollowEachSeedInTheOrderGiven) {
         std::vector<std::string> args = {"--home", (dir / "home").string(), "--no-autosave"};
         args.insert(args.end(), bad.begin(), bad.end());
         args.push_back("手机");
-        const Outcome refused = runCli(args, dir);
+        const Outcome refused = runCli(args);
         EXPECT_EQ(refused.status, 2) << bad.back();
         EXPECT_FALSE(refused.err.empty());
     }
@@ -471,7 +470,7 @@ TEST(CliFixtureFilters, DroppedPhrasesAreNeitherShownNorQueued) {
         std::vector<std::string> args = base;
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back("手机");
-        return runCli(args, dir);
+        return runCli(args);
     };
     // Source 0 answers 手机壳, 手机支架 and 手机 for the seed.
     const Outcome filtered = run({"--exclude", "壳$", "--max-chars", "3"});
