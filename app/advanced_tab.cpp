@@ -2,7 +2,9 @@
 
 #include "engine/control_names.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,12 +49,78 @@ void buildAdvancedPage(QWidget* page) {
     addVariantsGroup(page);
 }
 
+VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent) : QWidget(parent), m_frames(frames) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    auto check = [&](const char* objectName, const QString& caption) {
+        auto* box = new QCheckBox(caption, this);
+        box->setObjectName(QString::fromUtf8(objectName));
+        row->addWidget(box);
+        connect(box, &QCheckBox::toggled, this, &VariantChoice::changed);
+        return box;
+    };
+    m_az = check("选择框_变体字母", QStringLiteral("字母a-z"));
+    m_digits = check("选择框_变体数字", QStringLiteral("数字0-9"));
+    m_questions = check("选择框_变体疑问", QStringLiteral("疑问句"));
+    row->addStretch(1);
+    if (m_frames) connect(m_frames, &QPlainTextEdit::textChanged, this, &VariantChoice::changed);
+    m_last = textValue();
+}
+
+QString VariantChoice::textValue() const {
+    QStringList words;
+    if (m_az->isChecked()) words << QStringLiteral("az");
+    if (m_digits->isChecked()) words << QStringLiteral("digits");
+    if (m_questions->isChecked()) words << QStringLiteral("questions");
+    // A frame is any line with more than blanks on it, as the engine reads the box.
+    if (m_frames && !m_frames->toPlainText().trimmed().isEmpty()) words << QStringLiteral("frames");
+    return words.join(QLatin1Char(','));
+}
+
+void VariantChoice::setTextValue(const QString& list) {
+    QStringList words;
+    for (const QString& word : list.split(QLatin1Char(',')))
+        words << word.trimmed();
+    {
+        const QSignalBlocker a(m_az), d(m_digits), q(m_questions);
+        m_az->setChecked(words.contains(QStringLiteral("az")));
+        m_digits->setChecked(words.contains(QStringLiteral("digits")));
+        m_questions->setChecked(words.contains(QStringLiteral("questions")));
+    }
+    changed();
+}
+
+QCheckBox* VariantChoice::box(const QString& word) const {
+    if (word == QStringLiteral("az")) return m_az;
+    if (word == QStringLiteral("digits")) return m_digits;
+    if (word == QStringLiteral("questions")) return m_questions;
+    return nullptr;
+}
+
+void VariantChoice::changed() {
+    const QString now = textValue();
+    if (now == m_last) return;
+    m_last = now;
+    emit textValueChanged(now);
+}
+
 void addVariantsGroup(QWidget* page) {
     QGroupBox* group = addAdvancedGroup(page, "分组框_种子变体与过滤", QStringLiteral("种子变体与结果过滤"));
-    addAdvancedLine(group, ctl::kVariants, QStringLiteral("种子变体"),
-                    QStringLiteral("az,digits,questions,frames"));
-    addAdvancedLines(group, ctl::kVariantFrames, QStringLiteral("变体模板（一行一个，{}为种子）"),
-                     QStringLiteral("{}推荐"), 60);
+    auto* rows = qobject_cast<QFormLayout*>(group->layout());
+    auto* frames = new QPlainTextEdit(group);
+    auto* choice = new VariantChoice(frames, group);
+    choice->setObjectName(name(ctl::kVariants));
+    rows->addRow(QStringLiteral("种子变体"), choice);
+    frames->setObjectName(name(ctl::kVariantFrames));
+    frames->setPlaceholderText(QStringLiteral("{}推荐\n最新{}"));
+    frames->setTabChangesFocus(true);
+    frames->setLineWrapMode(QPlainTextEdit::NoWrap);
+    frames->setFixedHeight(60);
+    auto* caption = new QLabel(QStringLiteral("变体模板（一行一个，{}处放种子，没有{}时接在种子后）"), group);
+    caption->setWordWrap(true);
+    rows->addRow(caption);
+    rows->addRow(frames);
     addAdvancedLine(group, ctl::kIncludePattern, QStringLiteral("包含规则"),
                     QStringLiteral("只保留匹配的词"));
     addAdvancedLine(group, ctl::kExcludePattern, QStringLiteral("排除规则"), QStringLiteral("去掉匹配的词"));

@@ -4,17 +4,42 @@
 // keys in ctl::kAdvancedBoxes, so both faces read the same values.
 
 #include <QString>
+#include <QWidget>
 #include <string_view>
 
+class QCheckBox;
 class QFormLayout;
 class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
-class QWidget;
 
 namespace zelkor::app {
 
 inline constexpr const char* kAdvancedPage = "高级";
+
+// The seed variants as check boxes over one settings value, the comma list the engine reads
+// (编辑框_种子变体, whose name this widget carries). Ticks give the list in a fixed order, az, digits,
+// questions, then frames whenever the frames box holds one; a list read back ticks its words in
+// any order, and words the boxes do not know are dropped.
+class VariantChoice : public QWidget {
+    Q_OBJECT
+  public:
+    VariantChoice(QPlainTextEdit* frames, QWidget* parent = nullptr);
+    QString textValue() const;
+    void setTextValue(const QString& list);
+    QCheckBox* box(const QString& word) const;
+
+  signals:
+    void textValueChanged(const QString& list);
+
+  private:
+    void changed();
+    QPlainTextEdit* m_frames;
+    QCheckBox* m_az;
+    QCheckBox* m_digits;
+    QCheckBox* m_questions;
+    QString m_last;
+};
 
 // Lays the page out: group boxes stacked from the top, scrolled when they outgrow the page.
 // Call once, before the boxes are added.

@@ -10,6 +10,7 @@
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
+#include "engine/result_filters.h"
 #include "engine/run_report.h"
 #include "engine/settings.h"
 #include "sources/endpoints.h"
@@ -363,6 +364,9 @@ void MainWindow::connectMirror() {
         } else if (auto* s = qobject_cast<SpinEdit*>(w)) {
             connect(s, &SpinEdit::textValueChanged, this,
                     [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
+        } else if (auto* v = qobject_cast<VariantChoice*>(w)) {
+            connect(v, &VariantChoice::textValueChanged, this,
+                    [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
         } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
             connect(c, &QCheckBox::toggled, this,
                     [this, control](bool on) { m_controls->recordChecked(control, on); });
@@ -385,6 +389,8 @@ void MainWindow::recordWidget(QWidget* w) {
         m_controls->recordText(control, toGbkLines(m->toPlainText()));
     else if (auto* s = qobject_cast<SpinEdit*>(w))
         m_controls->recordText(control, toGbk(s->textValue()));
+    else if (auto* v = qobject_cast<VariantChoice*>(w))
+        m_controls->recordText(control, toGbk(v->textValue()));
     else if (auto* c = qobject_cast<QCheckBox*>(w)) {
         m_controls->recordChecked(control, c->isChecked());
         m_controls->recordText(control, toGbk(c->text()));
@@ -407,6 +413,8 @@ void MainWindow::applyText(const std::string& control, const Text& value) {
         return;
     } else if (auto* s = qobject_cast<SpinEdit*>(w))
         s->setTextValue(toQString(value));
+    else if (auto* v = qobject_cast<VariantChoice*>(w))
+        v->setTextValue(toQString(value));
     else if (auto* b = qobject_cast<QAbstractButton*>(w))
         b->setText(toQString(value));
     else if (auto* l = qobject_cast<QLabel*>(w))
@@ -443,8 +451,11 @@ void MainWindow::creationSteps() {
     m_unattended = applyCommandLine(m_options.arguments, controls, m_options.home);
     if (m_unattended) {
         m_run->controller.setUnattended(true);
-        setWindowState(windowState() | Qt::WindowMinimized);
-        m_run->controller.clickStart();
+        // Refused, the window stays in sight with the reason; it does not wait for an answer.
+        if (!refuseStart()) {
+            setWindowState(windowState() | Qt::WindowMinimized);
+            m_run->controller.clickStart();
+        }
     }
     setWindowTitle(qs(kCaptionPrefix) + QString::fromLatin1(kVersion));
 }
@@ -473,7 +484,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event); // the press still places the caret
 }
 
+bool MainWindow::refuseStart() {
+    // A run without the filters the user asked for would keep what they meant to drop.
+    const std::optional<Text> problem =
+        patternBoxProblem(m_controls->text(ctl::kIncludePattern), m_controls->text(ctl::kExcludePattern));
+    if (!problem) return false;
+    const Text notice = utf8_to_gbk("结果过滤规则有误，未开始采集：") + *problem;
+    showNotice(notice);
+    m_options.showWarning(qs("结果过滤规则有误"),
+                          toQString(*problem) + qs("\n\n请在“高级”页改正后再点开始。"));
+    return true;
+}
+
 void MainWindow::onStartStop() {
+    if (m_controls->text(ctl::kStartButton) == utf8_to_gbk(ctl::kCaptionStart) && refuseStart()) return;
     const bool stopping = m_run->controller.state() == RunState::Running;
     const std::shared_ptr<MiningRun> run = m_run->controller.currentRun();
     m_run->controller.clickStart();

@@ -72,6 +72,8 @@ class MainWindow : public QWidget {
     void applyChecked(const std::string& control, bool value);
     void recordWidget(QWidget* widget);
 
+    // Shows why Start cannot run now (a message box that does not wait, and the panel); true then.
+    bool refuseStart();
     void onStartStop();
     void onClearCache();
     void onSelectAll();

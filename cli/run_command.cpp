@@ -264,6 +264,9 @@ int RunCommand::setUp(const SharedOptions& shared) {
         std::vector<Text> problems;
         readHealthOptions(*controls, std::chrono::milliseconds(0), &problems);
         if (!problems.empty()) return fail("settings file: " + gbk_to_utf8(problems.front()));
+        if (!ResultFilters::make(controls->text(ctl::kIncludePattern), controls->text(ctl::kExcludePattern), 0, 0,
+                                 &error))
+            return fail("settings file: " + error);
     }
     if (!v.reportFile.empty()) {
         const auto directory = std::filesystem::absolute(v.reportFile, fsError).parent_path();

@@ -44,6 +44,16 @@ std::optional<ResultFilters> ResultFilters::make(const Text& include, const Text
     return filters;
 }
 
+std::optional<Text> patternBoxProblem(const Text& include, const Text& exclude) {
+    for (const auto& [box, pattern] : {std::pair{"包含规则", &include}, std::pair{"排除规则", &exclude}}) {
+        if (pattern->empty()) continue;
+        const std::string problem = RegexObject::patternProblem(*pattern);
+        if (!problem.empty())
+            return gbk(std::string(box) + "“") + *pattern + gbk("”无法使用：" + problem);
+    }
+    return std::nullopt;
+}
+
 std::optional<Text> ResultFilters::refuse(const Text& phrase) const {
     static const Text wordA = gbk("当前词语：");
     static const Text notUsed = gbk("  不使用");

@@ -30,6 +30,10 @@ class ResultFilters {
     int m_maxChars = 0;
 };
 
+// Why the boxes 编辑框_包含规则 and 编辑框_排除规则 cannot be used, for the window (GBK): the box, its
+// pattern and what is wrong; nullopt when both compile (or are empty).
+std::optional<Text> patternBoxProblem(const Text& include, const Text& exclude);
+
 // Characters of a GBK text, a double-byte character being one.
 int gbkCharCount(const Text& text);
 

@@ -44,6 +44,7 @@ class FixtureRunTest : public ::testing::Test {
         options.arguments = std::move(arguments);
         options.showFile = [](const std::filesystem::path&) {};
         options.afterClose = [this] { ++processEnds; };
+        options.showWarning = [this](const QString& title, const QString& text) { warnings.push_back({title, text}); };
         window = std::make_unique<MainWindow>(std::move(options));
         return *window;
     }
@@ -65,6 +66,7 @@ class FixtureRunTest : public ::testing::Test {
     TempDir home;
     std::unique_ptr<MainWindow> window;
     int processEnds = 0;
+    std::vector<std::pair<QString, QString>> warnings;
 };
 
 TEST_F(FixtureRunTest, StartRunsTheQueueDryAndStopResetsTheCaption) {
@@ -173,6 +175,85 @@ TEST_F(FixtureRunTest, RetriesFromTheAdvancedPageAndTheSummaryInThePanel) {
         << panel().toStdString();
     EXPECT_EQ(panel().count(q("来源统计")), 1) << panel().toStdString();
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
+// Ticked variant boxes ask each seed's variants right after it, before the queue, in the order
+// zelkor-cli's --variants az,digits,questions,file:F gives: letters, digits, question frames, then
+// the typed frames.
+TEST_F(FixtureRunTest, TickedVariantsFollowTheSeedInTheCliOrder) {
+    open();
+    prepare("手机");
+    child<QLineEdit>("编辑框_挖掘数量")->setText(q("0"));
+    for (const char* box : {"选择框_变体疑问", "选择框_变体数字", "选择框_变体字母"})
+        QTest::mouseClick(child<QAbstractButton>(box), Qt::LeftButton);
+    child<QPlainTextEdit>("编辑框_变体模板")->setPlainText(q("{}推荐\n最新"));
+    std::vector<std::string> expected{"手机"};
+    for (char c = 'a'; c <= 'z'; ++c)
+        expected.push_back(std::string("手机") + c);
+    for (char c = '0'; c <= '9'; ++c)
+        expected.push_back(std::string("手机") + c);
+    for (const char* frame : {"手机怎么样", "手机多少钱", "手机哪个好", "手机是什么", "手机哪里有", "手机怎么用",
+                              "手机有哪些", "怎么手机", "如何手机", "为什么手机", "哪个手机好", "什么手机好"})
+        expected.push_back(frame);
+    expected.push_back("手机推荐");
+    expected.push_back("手机最新");
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return panel().contains(q("当前待索引任务")); })) << panel().toStdString();
+    const std::vector<std::string> asked = askedKeywords();
+    ASSERT_GE(asked.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + std::ptrdiff_t(expected.size())), expected);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
+// A pattern that does not compile refuses Start, with a box that names it and says what is wrong,
+// before any request; mended, the same Start runs with the filter.
+TEST_F(FixtureRunTest, BrokenFilterPatternRefusesStart) {
+    for (const char* box : {"编辑框_包含规则", "编辑框_排除规则"}) {
+        SCOPED_TRACE(box);
+        open();
+        prepare("手机");
+        child<QLineEdit>(box)->setText(q("(手机"));
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        EXPECT_EQ(caption(), q("开始"));
+        ASSERT_EQ(warnings.size(), 1u);
+        const QString which = q(box).mid(4);
+        EXPECT_EQ(warnings[0].first, q("结果过滤规则有误"));
+        EXPECT_TRUE(warnings[0].second.startsWith(which + q("“(手机”无法使用："))) << warnings[0].second.toStdString();
+        EXPECT_TRUE(warnings[0].second.contains(q("parenthesis"))) << warnings[0].second.toStdString();
+        EXPECT_TRUE(panel().contains(q("结果过滤规则有误，未开始采集：") + which)) << panel().toStdString();
+        QTest::qWait(300);
+        EXPECT_TRUE(service.requests().empty());
+        warnings.clear();
+        window.reset();
+    }
+
+    open();
+    prepare("手机");
+    child<QLineEdit>("编辑框_排除规则")->setText(q("(手机"));
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    child<QLineEdit>("编辑框_排除规则")->setText(q("(壳)$"));
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_EQ(caption(), q("停止"));
+    ASSERT_TRUE(waitFor([&] { return panel().contains(q("keyword：手机支架")); })) << panel().toStdString();
+    EXPECT_TRUE(panel().contains(q("当前词语：手机壳  符合排除规则：(壳)$  不使用"))) << panel().toStdString();
+    EXPECT_EQ(warnings.size(), 1u);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
+// Unattended, a broken pattern starts nothing either; the window stays in sight with the reason
+// and nothing waits for an answer.
+TEST_F(FixtureRunTest, UnattendedStartWithABrokenPatternRunsNothing) {
+    test::writeFile(home / "data" / "Zelkorkey.ini",
+                    gbk("[编辑框]\r\n编辑框_关键词=手机\r\n编辑框_延时=0\r\n编辑框_包含规则=[a-\r\n"));
+    MainWindow& w = open({"kw"});
+    EXPECT_TRUE(w.unattended());
+    EXPECT_FALSE(w.windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(caption(), q("开始"));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].second.startsWith(q("包含规则“[a-”无法使用："))) << warnings[0].second.toStdString();
+    QTest::qWait(300);
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_EQ(processEnds, 0);
 }
 
 // A broken endpoints file must not send the run to the public services it was meant to replace.

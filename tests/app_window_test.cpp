@@ -1,6 +1,7 @@
 // The real MainWindow on the offscreen platform: its controls, handlers, output panel and the
 // mirror the engine reads. No test here starts a run (see app_fixture_run_test.cpp).
 
+#include "app/advanced_tab.h"
 #include "app/main_window.h"
 #include "app/update_check.h"
 #include "app/window_controls.h"
@@ -289,19 +290,94 @@ TEST_F(WindowTest, MirrorFollowsEveryChangeOnTheWindow) {
 }
 
 // The 高级 page carries the variant and filter boxes, which the engine reads through the mirror.
+// The variant check boxes make one comma list in a fixed order; typed frames join it as "frames".
 TEST_F(WindowTest, VariantAndFilterBoxesReachTheEngine) {
     MainWindow& w = open();
-    for (const auto control : {ctl::kVariants, ctl::kIncludePattern, ctl::kExcludePattern, ctl::kMinChars,
-                               ctl::kMaxChars}) {
+    for (const auto control : {ctl::kIncludePattern, ctl::kExcludePattern, ctl::kMinChars, ctl::kMaxChars}) {
         auto* box = window->findChild<QLineEdit*>(QString::fromUtf8(control.data(), int(control.size())));
         ASSERT_NE(box, nullptr) << control;
         box->setText(q("az"));
         EXPECT_EQ(w.controls()->text(control), gbk("az")) << control;
     }
-    auto* frames = window->findChild<QPlainTextEdit*>(q("编辑框_变体模板"));
-    ASSERT_NE(frames, nullptr);
+    auto* frames = child<QPlainTextEdit>("编辑框_变体模板");
+    ASSERT_TRUE(child<VariantChoice>("编辑框_种子变体"));
+    const struct {
+        const char* click; // nullptr: type into the frames box instead
+        const char* frames;
+        const char* list;
+    } steps[] = {
+        {"选择框_变体疑问", "", "questions"},
+        {"选择框_变体字母", "", "az,questions"},
+        {nullptr, "{}推荐\n最新", "az,questions,frames"},
+        {"选择框_变体数字", "{}推荐\n最新", "az,digits,questions,frames"},
+        {"选择框_变体字母", "{}推荐\n最新", "digits,questions,frames"},
+        {nullptr, "  \n", "digits,questions"}, // blank lines are no frames
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.list);
+        if (step.click)
+            QTest::mouseClick(child<QCheckBox>(step.click), Qt::LeftButton);
+        else
+            frames->setPlainText(q(step.frames));
+        EXPECT_EQ(w.controls()->text(ctl::kVariants), gbk(step.list));
+    }
     frames->setPlainText(q("{}推荐\n最新"));
     EXPECT_EQ(w.controls()->text(ctl::kVariantFrames), gbk("{}推荐\r\n最新"));
+}
+
+// The variants, frames, patterns and lengths come back at the next start. A list written by hand
+// (or by an older window that took the words as text) ticks its words in any order; words the
+// boxes do not know are dropped, and the list the engine reads is the boxes' own again.
+TEST_F(WindowTest, VariantsAndFiltersAreKeptInTheSettings) {
+    open();
+    QTest::mouseClick(child<QCheckBox>("选择框_变体数字"), Qt::LeftButton);
+    QTest::mouseClick(child<QCheckBox>("选择框_变体疑问"), Qt::LeftButton);
+    child<QPlainTextEdit>("编辑框_变体模板")->setPlainText(q("{}推荐\n最新"));
+    child<QLineEdit>("编辑框_包含规则")->setText(q("^手机"));
+    child<QLineEdit>("编辑框_排除规则")->setText(q("壳$"));
+    child<QLineEdit>("编辑框_最少字数")->setText(q("2"));
+    child<QLineEdit>("编辑框_最多字数")->setText(q("8"));
+    window->close();
+    const std::string saved = test::readFile(home.path() / "data" / "Zelkorkey.ini");
+    for (const char* line : {"编辑框_种子变体=digits,questions,frames", "编辑框_变体模板={}推荐><br><最新",
+                             "编辑框_包含规则=^手机", "编辑框_排除规则=壳$", "编辑框_最少字数=2", "编辑框_最多字数=8"})
+        EXPECT_NE(saved.find(gbk(line)), std::string::npos) << line << "\n" << saved;
+
+    window.reset();
+    MainWindow& again = open();
+    EXPECT_FALSE(child<QCheckBox>("选择框_变体字母")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>("选择框_变体数字")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>("选择框_变体疑问")->isChecked());
+    EXPECT_EQ(child<QPlainTextEdit>("编辑框_变体模板")->toPlainText(), q("{}推荐\n最新"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_包含规则")->text(), q("^手机"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_排除规则")->text(), q("壳$"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_最少字数")->text(), q("2"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_最多字数")->text(), q("8"));
+    EXPECT_EQ(again.controls()->text(ctl::kVariants), gbk("digits,questions,frames"));
+    window.reset();
+
+    test::writeFile(home / "data" / "Zelkorkey.ini",
+                    gbk("[编辑框]\r\n编辑框_种子变体=frames, questions,letters,az\r\n"));
+    MainWindow& old = open();
+    EXPECT_TRUE(child<QCheckBox>("选择框_变体字母")->isChecked());
+    EXPECT_FALSE(child<QCheckBox>("选择框_变体数字")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>("选择框_变体疑问")->isChecked());
+    EXPECT_EQ(old.controls()->text(ctl::kVariants), gbk("az,questions")); // no frames typed
+    window->close();
+    EXPECT_NE(test::readFile(home.path() / "data" / "Zelkorkey.ini").find(gbk("编辑框_种子变体=az,questions\r\n")),
+              std::string::npos);
+
+    // Unticked again: saved empty, so the next start shows none ticked.
+    window.reset();
+    open();
+    QTest::mouseClick(child<QCheckBox>("选择框_变体字母"), Qt::LeftButton);
+    QTest::mouseClick(child<QCheckBox>("选择框_变体疑问"), Qt::LeftButton);
+    window->close();
+    window.reset();
+    MainWindow& none = open();
+    for (const char* box : {"选择框_变体字母", "选择框_变体数字", "选择框_变体疑问"})
+        EXPECT_FALSE(child<QCheckBox>(box)->isChecked()) << box;
+    EXPECT_TRUE(none.controls()->text(ctl::kVariants).empty());
 }
 
 // The home's sources file adds items after the built-in ones; a broken one leaves the built-in

@@ -2,6 +2,7 @@
 
 #include "fixture_service.h"
 #include "support/child_process.h"
+#include "text/text.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -490,6 +491,12 @@ TEST(CliFixtureFilters, DroppedPhrasesAreNeitherShownNorQueued) {
         EXPECT_EQ(refused.status, 2);
         EXPECT_NE(refused.err.find("pattern \"" + bad.back() + "\" is broken: "), std::string::npos) << refused.err;
     }
+    // A pattern kept in the settings file is checked like the option.
+    test::writeFile(dir / "home" / "data" / "Zelkorkey.ini", utf8_to_gbk("[编辑框]\r\n编辑框_排除规则=(手机\r\n"));
+    const Outcome kept = run({});
+    EXPECT_EQ(kept.status, 2);
+    EXPECT_NE(kept.err.find("settings file: the exclude pattern \"(手机\" is broken: "), std::string::npos) << kept.err;
+    fs::remove(dir / "home" / "data" / "Zelkorkey.ini");
     const Outcome negative = run({"--min-chars", "-1"});
     EXPECT_EQ(negative.status, 2);
     EXPECT_TRUE(service.requests().empty());
