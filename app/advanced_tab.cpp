@@ -1,5 +1,6 @@
 #include "app/advanced_tab.h"
 
+#include "engine/answer_limits.h"
 #include "engine/control_names.h"
 
 #include <QCheckBox>
@@ -46,7 +47,16 @@ void buildAdvancedPage(QWidget* page) {
     outer->addWidget(area);
 
     addResilienceGroup(page);
+    addAnswerLimitsGroup(page);
     addVariantsGroup(page);
+}
+
+void addAnswerLimitsGroup(QWidget* page) {
+    QGroupBox* group = addAdvancedGroup(page, "分组框_应答限制", QStringLiteral("应答限制"));
+    addAdvancedLine(group, ctl::kMaxAnswerMib, QStringLiteral("应答上限(MiB)"),
+                    QStringLiteral("默认 8，最大 %1").arg(kMaxAnswerMib));
+    addAdvancedLine(group, ctl::kDeadline, QStringLiteral("总时限(秒)"),
+                    QStringLiteral("默认 60，最大 %1").arg(kMaxDeadlineSeconds));
 }
 
 VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent) : QWidget(parent), m_frames(frames) {

@@ -48,6 +48,9 @@ void buildAdvancedPage(QWidget* page);
 // Seed variants and result filters.
 void addVariantsGroup(QWidget* page);
 
+// The largest answer and the deadline of every request.
+void addAnswerLimitsGroup(QWidget* page);
+
 // Retries, cool-downs and proxies of a run.
 void addResilienceGroup(QWidget* page);
 

@@ -49,6 +49,10 @@ class Command {
     virtual int execute(const SharedOptions& shared) = 0;
 };
 
+// A whole decimal number from `low` to `high`: CLI11's own number checks also take "0x10" and "1e3",
+// which the engine would read differently.
+CLI::Validator wholeNumber(int low, int high);
+
 // "zelkor-cli: <message>" on standard error; kExitUsage.
 int fail(const std::string& message);
 

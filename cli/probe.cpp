@@ -1,6 +1,7 @@
 #include "cli/command.h"
 #include "cli/run_options.h"
 
+#include "engine/answer_limits.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
 #include "sources/table_source.h"
@@ -31,6 +32,15 @@ class ProbeCommand final : public Command {
             ->allow_extra_args(false);
         app.add_flag("--json", m_json, "One JSON object per source per line, UTF-8 (default: text)")
             ->disable_flag_override();
+        app.add_option("--max-answer-mib", m_maxAnswerMib,
+                       "Refuse an answer larger than N MiB, 1-" + std::to_string(kMaxAnswerMib) + " (default: 8)")
+            ->option_text("N")
+            ->check(wholeNumber(1, kMaxAnswerMib));
+        app.add_option("--deadline", m_deadline,
+                       "Give up on a request after S seconds in all, 1-" + std::to_string(kMaxDeadlineSeconds) +
+                           " (default: 60)")
+            ->option_text("S")
+            ->check(wholeNumber(1, kMaxDeadlineSeconds));
         app.add_option("KEYWORD", m_keyword, "The keyword, UTF-8 or GBK")->required();
     }
 
@@ -39,6 +49,8 @@ class ProbeCommand final : public Command {
   private:
     std::vector<std::string> m_sources;
     bool m_json = false;
+    int m_maxAnswerMib = 0; // 0: the default
+    int m_deadline = 0;
     std::string m_keyword;
 };
 
@@ -64,9 +76,13 @@ int ProbeCommand::execute(const SharedOptions& shared) {
     const std::string& word = m_keyword;
     const Text keyword = inputToGbk(word);
 
+    AnswerLimits limits;
+    limits.max_body_bytes = static_cast<std::int64_t>(m_maxAnswerMib) << 20;
+    limits.deadline_seconds = m_deadline;
+
     for (int index : chosen) {
         const auto source = make_table_source((*rows)[static_cast<std::size_t>(index)], *endpoints);
-        const SourceFetch fetched = source->fetch(keyword);
+        const SourceFetch fetched = source->fetch(keyword, {}, {}, limits);
         const std::vector<Text> phrases = source->extract(fetched.body);
         const std::string label = gbk_to_utf8(source->label());
         const std::string status = gbk_to_utf8(fetched.status);

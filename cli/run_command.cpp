@@ -1,6 +1,7 @@
 #include "cli/run_command.h"
 
 #include "cli/run_options.h"
+#include "engine/answer_limits.h"
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
@@ -149,6 +150,16 @@ void RunCommand::define(CLI::App& app) {
         ->option_text("URL");
     app.add_option("--proxy-file", v.proxyFile, "Proxies from F, one per line, # starts a comment")
         ->option_text("F");
+    app.add_option("--max-answer-mib", v.maxAnswerMib,
+                   "Refuse an answer larger than N MiB, 1-" + std::to_string(kMaxAnswerMib) +
+                       " (default: " + shown(ctl::kMaxAnswerMib, "8") + ")")
+        ->option_text("N")
+        ->check(wholeNumber(1, kMaxAnswerMib));
+    app.add_option("--deadline", v.deadline,
+                   "Give up on a request after S seconds in all, however the answer trickles in, 1-" +
+                       std::to_string(kMaxDeadlineSeconds) + " (default: " + shown(ctl::kDeadline, "60") + ")")
+        ->option_text("S")
+        ->check(wholeNumber(1, kMaxDeadlineSeconds));
     app.add_option("--report", v.reportFile, "Also write the end-of-run summary per service to F as JSON")
         ->option_text("F");
 }
@@ -240,6 +251,8 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (v.noAutosave) controls->setChecked(ctl::kAutoSave, false);
     if (v.quiet) controls->setChecked(ctl::kNoOutput, true);
     if (!v.retries.empty()) controls->setText(ctl::kRetries, v.retries);
+    if (!v.maxAnswerMib.empty()) controls->setText(ctl::kMaxAnswerMib, v.maxAnswerMib);
+    if (!v.deadline.empty()) controls->setText(ctl::kDeadline, v.deadline);
     if (!v.cooldown.empty()) controls->setText(ctl::kCooldown, v.cooldown);
     if (!v.proxies.empty() || !v.proxyFile.empty()) {
         std::string lines;
@@ -263,6 +276,7 @@ int RunCommand::setUp(const SharedOptions& shared) {
         // value it would have to ignore.
         std::vector<Text> problems;
         readHealthOptions(*controls, std::chrono::milliseconds(0), &problems);
+        readAnswerLimits(*controls, &problems);
         if (!problems.empty()) return fail("settings file: " + gbk_to_utf8(problems.front()));
         if (!ResultFilters::make(controls->text(ctl::kIncludePattern), controls->text(ctl::kExcludePattern), 0, 0,
                                  &error))

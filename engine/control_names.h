@@ -38,6 +38,9 @@ inline constexpr std::string_view kIncludePattern = "编辑框_包含规则";
 inline constexpr std::string_view kExcludePattern = "编辑框_排除规则";
 inline constexpr std::string_view kMinChars = "编辑框_最少字数";
 inline constexpr std::string_view kMaxChars = "编辑框_最多字数";
+// Bounds on every answer: its size in MiB and the whole exchange's seconds; empty: 8 MiB and 60 s.
+inline constexpr std::string_view kMaxAnswerMib = "编辑框_应答上限";
+inline constexpr std::string_view kDeadline = "编辑框_总时限";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
@@ -45,8 +48,9 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 9> kAdvancedBoxes{
-    kRetries, kCooldown, kProxyList, kVariants, kVariantFrames, kIncludePattern, kExcludePattern, kMinChars, kMaxChars};
+inline constexpr std::array<std::string_view, 11> kAdvancedBoxes{
+    kRetries,        kCooldown,       kProxyList, kVariants, kVariantFrames, kIncludePattern,
+    kExcludePattern, kMinChars,       kMaxChars,  kMaxAnswerMib, kDeadline};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

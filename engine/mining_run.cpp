@@ -1,5 +1,6 @@
 #include "engine/mining_run.h"
 
+#include "engine/answer_limits.h"
 #include "engine/control_names.h"
 #include "engine/program_dir.h"
 #include "engine/result_filters.h"
@@ -71,6 +72,7 @@ struct MiningRun::State final : SourceHost, RunGate {
 
     std::unique_ptr<SourceHealth> health;
     bool healthInUse = false;
+    AnswerLimits limits; // fixed at Start
     std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
     std::atomic<std::int64_t> elapsedMs{-1}; // set when the worker has ended
 
@@ -96,6 +98,7 @@ struct MiningRun::State final : SourceHost, RunGate {
     }
 
     std::stop_token stopToken() const override { return halt.get_token(); }
+    AnswerLimits answerLimits() const override { return limits; }
 
     // The second group of every round runs to the end of the list, sources a file added included.
     static constexpr int kLastSource = std::numeric_limits<int>::max();
@@ -262,6 +265,7 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     std::vector<Text> problems;
     HealthOptions health = readHealthOptions(*s.controls, s.options.backoff, &problems);
     s.healthInUse = healthOptionsInUse(health);
+    s.limits = readAnswerLimits(*s.controls, &problems);
     for (const Text& problem : problems)
         s.controls->showNotice(problem);
     // The policy outlives neither the state nor its gate: notices from it are effects like any other.

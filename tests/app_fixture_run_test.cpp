@@ -7,6 +7,7 @@
 #include "engine/control_names.h"
 #include "engine/seen_store.h"
 #include "fixture_service.h"
+#include "support/hostile_server.h"
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>
@@ -254,6 +255,35 @@ TEST_F(FixtureRunTest, UnattendedStartWithABrokenPatternRunsNothing) {
     QTest::qWait(300);
     EXPECT_TRUE(service.requests().empty());
     EXPECT_EQ(processEnds, 0);
+}
+
+// The answer bounds of the page 高级 reach every request of a run: a 2 MiB page passes the default
+// cap and fails under 1 MiB; a value that cannot be used is said and the default stands.
+TEST_F(FixtureRunTest, AnswerCapFromTheAdvancedPageBoundsTheRequests) {
+    std::string page = test::fixture_body(0, "手机", {"手机壳", "手机支架"});
+    page += "<!--" + std::string(2 * 1024 * 1024, 'x') + "-->";
+    test::HostileAnswer answer = test::hostile(test::HostileMode::Canned, 0, {}, page);
+    answer.contentType = "text/html; charset=utf-8";
+    test::HostileServer server(answer);
+    test::writeFile(home / "data" / "endpoints.ini",
+                    "[endpoints]\n0 = http://127.0.0.1:" + std::to_string(server.port()) + "\n");
+    const struct {
+        const char* cap;
+        bool passes;
+    } cases[] = {{"1", false}, {"", true}, {"x", true}, {"3", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cap);
+        open();
+        prepare("手机");
+        child<QLineEdit>("编辑框_应答上限")->setText(q(c.cap));
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return panel().contains(q("当前待索引任务")); })) << panel().toStdString();
+        if (!c.passes) ASSERT_TRUE(waitFor([&] { return panel().contains(q("本次运行的 1 个请求全部失败")); }));
+        EXPECT_EQ(panel().contains(q("keyword：手机壳")), c.passes) << panel().toStdString();
+        EXPECT_EQ(panel().contains(q("应答上限应为 1 到 1024 的整数（MiB），本次用默认的 8")), std::string(c.cap) == "x");
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        window.reset();
+    }
 }
 
 // A broken endpoints file must not send the run to the public services it was meant to replace.

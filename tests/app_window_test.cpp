@@ -826,6 +826,27 @@ TEST_F(WindowTest, AdvancedBoxesAreKeptOnlyOnceUsed) {
     EXPECT_TRUE(child<QLineEdit>("编辑框_重试次数")->text().isEmpty());
 }
 
+// The answer bounds sit in a group of their own on the page 高级 and are kept like the other boxes.
+TEST_F(WindowTest, AnswerLimitBoxesAreKept) {
+    MainWindow& w = open();
+    auto* group = child<QGroupBox>("分组框_应答限制");
+    EXPECT_EQ(group->title(), q("应答限制"));
+    for (const char* box : {"编辑框_应答上限", "编辑框_总时限"})
+        EXPECT_TRUE(group->isAncestorOf(child<QLineEdit>(box))) << box;
+    QTest::keyClicks(child<QLineEdit>("编辑框_应答上限"), "64");
+    child<QLineEdit>("编辑框_总时限")->setText(q("120"));
+    EXPECT_EQ(w.controls()->text(ctl::kMaxAnswerMib), gbk("64"));
+    EXPECT_EQ(w.controls()->text(ctl::kDeadline), gbk("120"));
+    window->close();
+    const std::string saved = test::readFile(home.path() / "data" / "Zelkorkey.ini");
+    EXPECT_NE(saved.find(gbk("编辑框_应答上限=64\r\n")), std::string::npos) << saved;
+    EXPECT_NE(saved.find(gbk("编辑框_总时限=120\r\n")), std::string::npos) << saved;
+    window.reset();
+    open();
+    EXPECT_EQ(child<QLineEdit>("编辑框_应答上限")->text(), q("64"));
+    EXPECT_EQ(child<QLineEdit>("编辑框_总时限")->text(), q("120"));
+}
+
 TEST_F(WindowTest, CloseSavesBeforeTheProgramEnds) {
     bool savedFirst = false;
     int ends = 0;
