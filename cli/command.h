@@ -19,7 +19,6 @@ namespace zelkor::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1; // the run's final export failed
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitInterrupted = 130;
 
 // Options valid on the run and on every subcommand, before or after the subcommand's name.
 struct SharedOptions {

@@ -37,7 +37,8 @@ int cliMain(int argc, char** argv) {
                  "window's output panel would receive; Ctrl-C stops the run.\n"
                  "Defaults come from <home>/data/Zelkorkey.ini, then from the window's defaults.\n"
                  "Exit status: 0 when the run ended by itself or at the limit, 1 when the final export "
-                 "of the results failed, 2 for bad options or unreadable files, 130 after Ctrl-C.",
+                 "of the results failed, 2 for bad options or unreadable files, 128 + the signal after a stop by "
+                 "SIGINT (Ctrl-C: 130), SIGTERM, SIGHUP or SIGPIPE.",
                  "zelkor-cli"};
     app.get_formatter()->column_width(34);
     app.set_version_flag("--version", kVersion, "Print the version and exit");

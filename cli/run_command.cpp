@@ -26,21 +26,22 @@
 namespace zelkor::cli {
 namespace {
 
-// Ctrl-C and SIGTERM become Stop. The signals are blocked in every thread and taken by one
-// thread with sigwait, so nothing runs inside a signal handler.
+// Ctrl-C, SIGTERM, SIGHUP and SIGPIPE become Stop, so the final save still happens. The signals are
+// blocked in every thread and taken by one thread with sigwait, so nothing runs inside a signal
+// handler; a write to a closed pipe then fails with EPIPE instead of ending the program.
 class StopOnSignal {
   public:
     explicit StopOnSignal(std::function<void()> onStop) : m_onStop(std::move(onStop)) {
         sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        sigaddset(&m_set, SIGUSR1);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGUSR1})
+            sigaddset(&m_set, signal);
         pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
-        m_thread = std::thread([this] {
+        m_thread = std::jthread([this] {
             while (true) {
                 int signal = 0;
                 if (sigwait(&m_set, &signal) != 0 || signal == SIGUSR1) return;
-                if (!m_interrupted.exchange(true)) m_onStop();
+                int none = 0;
+                if (m_signal.compare_exchange_strong(none, signal)) m_onStop();
             }
         });
     }
@@ -48,14 +49,26 @@ class StopOnSignal {
         pthread_kill(m_thread.native_handle(), SIGUSR1);
         m_thread.join();
     }
-    bool interrupted() const { return m_interrupted; }
+    // The first signal taken, 0 when none.
+    int signal() const { return m_signal; }
 
   private:
     sigset_t m_set;
     std::function<void()> m_onStop;
-    std::atomic<bool> m_interrupted{false};
-    std::thread m_thread;
+    std::atomic<int> m_signal{0};
+    std::jthread m_thread;
 };
+
+// The engine reads numbers in decimal only; a form it would misread must not pass the check.
+CLI::Validator decimal(bool negative) {
+    return CLI::Validator(
+        [negative](std::string& value) {
+            return isDecimalInt(value, negative) ? std::string()
+                                                 : "'" + value + "' is not a whole decimal number" +
+                                                       (negative ? "" : " of 0 or more");
+        },
+        negative ? "INT" : "UINT");
+}
 
 std::string settingDefault(const SettingsStore& settings, std::string_view control, std::string fallback) {
     if (const auto saved = settings.editText(control)) return gbk_to_utf8(*saved);
@@ -90,12 +103,12 @@ void RunCommand::define(CLI::App& app) {
     app.add_option("--delay", v.delay,
                    "Seconds to wait between query rounds (default: " + shown(ctl::kDelay, "1") + ")")
         ->option_text("S")
-        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+        ->check(decimal(false));
     app.add_option("--limit", v.limit,
                    "Stop after N accepted keywords; 0 means no limit (default: " + shown(ctl::kLimit, "30") +
                        ")")
         ->option_text("N")
-        ->check(CLI::TypeValidator<int>());
+        ->check(decimal(true));
     app.add_option("--forbidden-file", v.forbiddenFile,
                    "Forbidden words from F, one per line (default: " +
                        shown(ctl::kForbidden, std::string(ctl::kDefaultForbidden)) + ")")
@@ -124,10 +137,10 @@ void RunCommand::define(CLI::App& app) {
     app.add_option("--exclude", v.excludePattern, "Drop phrases matching RE (default: none)")->option_text("RE");
     app.add_option("--min-chars", v.minChars, "Drop phrases of fewer than N characters (default: no bound)")
         ->option_text("N")
-        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+        ->check(decimal(false));
     app.add_option("--max-chars", v.maxChars, "Drop phrases of more than N characters (default: no bound)")
         ->option_text("N")
-        ->check(CLI::NonNegativeNumber & CLI::TypeValidator<int>());
+        ->check(decimal(false));
     app.add_option("--retries", v.retries,
                    "Ask a service again up to N times after a failed or blocked answer (default: " +
                        shown(ctl::kRetries, "0") + ")")
@@ -297,11 +310,14 @@ int RunCommand::setUp(const SharedOptions& shared) {
     return kExitOk;
 }
 
-bool RunCommand::run() {
-    m_controls->setOutputListener([](const Text& text) {
+RunCommand::Ending RunCommand::run() {
+    // A reader that went away (| head) ends the run like SIGPIPE would, but with the final save;
+    // nothing more is written to it.
+    m_controls->setOutputListener([this](const Text& text) {
+        if (m_outputGone) return;
         const std::string out = panelToTerminal(text);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fflush(stdout);
+        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+            m_outputGone = true;
     });
     if (::isatty(STDERR_FILENO) == 1) {
         m_controls->setWriteListener([this](std::string_view control, const Text& value) {
@@ -321,15 +337,26 @@ bool RunCommand::run() {
     StopOnSignal signals([this] { m_controller->stop(); });
     m_controller->start();
     m_run = m_controller->currentRun();
-    while (!m_run->waitUntilDone(std::chrono::milliseconds(200))) {
+    bool stoppedForOutput = false;
+    while (!m_run->waitUntilDone(std::chrono::milliseconds(50))) {
+        if (m_outputGone && !stoppedForOutput) {
+            stoppedForOutput = true;
+            m_controller->stop();
+        }
     }
-    return signals.interrupted();
+    return {signals.signal(), m_outputGone};
 }
 
-int RunCommand::report(bool interrupted) {
-    int status = interrupted ? kExitInterrupted : kExitOk;
+int RunCommand::report(Ending ending) {
+    // 130 after Ctrl-C as a shell reports it; other signals the same way, 128 + their number.
+    int status = kExitOk;
+    if (ending.signal != 0)
+        status = 128 + ending.signal;
+    else if (ending.outputGone)
+        status = 128 + SIGPIPE; // the output was cut short, whether or not the run had ended
     if (!m_values.noAutosave && !m_controller->exportResults()) {
-        std::fprintf(stderr, "%szelkor-cli: the results file could not be written\n", m_progressShown ? "\n" : "");
+        std::fprintf(stderr, "%szelkor-cli: the results could not be saved to %s\n", m_progressShown ? "\n" : "",
+                     gbk_to_utf8(resultPathText(*m_controls)).c_str());
         m_progressShown = false;
         status = status == kExitOk ? kExitFailed : status;
     }

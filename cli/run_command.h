@@ -25,10 +25,16 @@ class RunCommand {
     void define(CLI::App& app);
     // kExitOk when ready to run, else the exit status (a message was printed).
     int setUp(const SharedOptions& shared);
-    // The run, to its end; whether Ctrl-C stopped it.
-    bool run();
+    // How the run came to its end: the signal that stopped it (0: none), and whether standard
+    // output was closed under it.
+    struct Ending {
+        int signal = 0;
+        bool outputGone = false;
+    };
+    // The run, to its end.
+    Ending run();
     // The final export; the exit status.
-    int report(bool interrupted);
+    int report(Ending ending);
 
     int execute(const SharedOptions& shared) {
         if (const int status = setUp(shared); status != kExitOk) return status;
@@ -56,6 +62,7 @@ class RunCommand {
     std::unique_ptr<MiningController> m_controller;
     std::shared_ptr<MiningRun> m_run;
     std::atomic<bool> m_progressShown{false};
+    std::atomic<bool> m_outputGone{false};
 };
 
 } // namespace zelkor::cli

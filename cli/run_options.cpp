@@ -61,10 +61,17 @@ std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string
             break;
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > kMaxLinesFileBytes) break;
     }
     if (!ok) {
         *error = "cannot read " + file.string() + ": " + std::strerror(errno);
         if (fd >= 0) ::close(fd);
+        return std::nullopt;
+    }
+    if (bytes.size() > kMaxLinesFileBytes) {
+        ::close(fd);
+        *error = "cannot read " + file.string() + ": longer than " + std::to_string(kMaxLinesFileBytes >> 20) +
+                 " MiB";
         return std::nullopt;
     }
     ::close(fd);
@@ -82,6 +89,17 @@ std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string
         from = end + 1;
     }
     return inputToGbk(joined);
+}
+
+bool isDecimalInt(std::string_view text, bool negative) {
+    if (negative && text.starts_with('-')) text.remove_prefix(1);
+    if (text.empty() || text.size() > 10) return false;
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= 2147483647LL;
 }
 
 std::string panelToTerminal(const Text& text) {

@@ -19,8 +19,16 @@ std::optional<std::vector<int>> parseSourceList(std::string_view list, int count
 // UTF-8 text as GBK; bytes that are not valid UTF-8 are taken as GBK already.
 Text inputToGbk(std::string_view bytes);
 
-// A file's lines joined by CR LF (empty lines kept, a final line break ends the last line).
+// Seeds and forbidden words are typed lists; a file past this is not one (or never ends: /dev/zero).
+constexpr std::size_t kMaxLinesFileBytes = 16 << 20;
+
+// A file's lines joined by CR LF (empty lines kept, a final line break ends the last line). A file
+// longer than kMaxLinesFileBytes is refused.
 std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error);
+
+// Whole numbers are written in decimal: an optional "-" (when `negative` is allowed), then digits,
+// within the range of int. Anything else ("0x2", "1e3", " 5", "+5") is refused.
+bool isDecimalInt(std::string_view text, bool negative);
 
 // Panel text (GBK, CR LF) as terminal text (UTF-8, LF).
 std::string panelToTerminal(const Text& text);

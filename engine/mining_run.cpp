@@ -179,6 +179,8 @@ void MiningRun::State::run() {
         if (!halted()) delayWait();
         ask(round.keyword, 2, kLastSource);
         if (!halted()) delayWait();
+        // A long seed list must not lose what it found to a crash before the queue pass.
+        if (!halted()) effect([&] { writer.save(*controls, results, false); });
     }
     if (!halted()) {
         std::size_t n = queue.size();

@@ -118,7 +118,8 @@ class MiningController {
     // Until every emptying of the seen store started so far is done; false on timeout.
     bool waitForEmptying(std::chrono::milliseconds timeout);
     // 标签5 ("导出数据"): forced save of the newest run's results; the path when it was written,
-    // for the face to show it in the file browser.
+    // for the face to show it in the file browser. nullopt when the save failed (the results stay
+    // for another try).
     std::optional<std::filesystem::path> exportResults();
 
     RunState state() const;

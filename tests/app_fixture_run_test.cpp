@@ -76,9 +76,9 @@ TEST_F(FixtureRunTest, StartRunsTheQueueDryAndStopResetsTheCaption) {
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
     EXPECT_EQ(caption(), q("停止"));
 
-    // The queue pass ends with the auto-save of its fourth keyword; the window shows its notice
-    // after everything the worker wrote before it.
-    QTRY_COMPARE_WITH_TIMEOUT(panel().count(q("已帮您自动保存数据，保存路径为：")), 4, 20000);
+    // The seed is saved, then the queue pass ends with the auto-save of its fourth keyword; the
+    // window shows its notice after everything the worker wrote before it.
+    QTRY_COMPARE_WITH_TIMEOUT(panel().count(q("已帮您自动保存数据，保存路径为：")), 5, 20000);
     EXPECT_EQ(test::readFile(home.path() / "Zelkor长尾词_手机.txt"),
               gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"));
     EXPECT_EQ(askedKeywords(),

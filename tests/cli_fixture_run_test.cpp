@@ -178,6 +178,7 @@ void seedAnswersAgain(ExpectedRun& r) {
 ExpectedRun expectedRun(const std::string& hang, const std::string& result, std::set<std::string> down) {
     ExpectedRun r(hang, result, std::move(down));
     seedAnswers(r);
+    r.saved(); // after the seed
     r.queueNotice();
     r.step("手机壳", [&] {
         r.shown("百度相关", "手机壳定制");

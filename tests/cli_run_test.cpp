@@ -1,12 +1,15 @@
 #include "fixture_service.h"
 #include "support/child_process.h"
+#include "support/hostile_server.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -27,11 +30,13 @@ struct Outcome {
 };
 
 // Runs zelkor-cli with `args`; `whileRunning` sees the output so far and may signal the process.
+// With closedOutput its standard output is a pipe nobody reads.
 Outcome runCli(const std::vector<std::string>& args,
-               std::function<void(pid_t, const std::string&)> whileRunning = {}) {
+               std::function<void(pid_t, const std::string&)> whileRunning = {}, bool closedOutput = false) {
     test::ChildOptions options;
     options.dropEnvironment = {"ZELKOR_"};
     options.whileRunning = std::move(whileRunning);
+    options.closedOutput = closedOutput;
     const test::ChildOutcome child = test::runChild(ZELKOR_CLI_PATH, args, options);
     EXPECT_TRUE(child.started) << ZELKOR_CLI_PATH;
     return {child.status(), child.out, child.err};
@@ -100,7 +105,8 @@ TEST_F(CliRunTest, RunsToTheEndAndPrintsWhatThePanelReceives) {
                    "\n3 来源：百度相关  主词：手机  keyword：手机"
                    "\n\n手机壳" +
                        seen +
-                       "\n4 来源：百度下拉  主词：手机  keyword：手机膜"
+                       "\n4 来源：百度下拉  主词：手机  keyword：手机膜" +
+                       saved + // the seed
                        "\n\n当前待索引任务4\n"
                        "\n5 来源：百度相关  主词：手机  keyword：手机壳定制"
                        "\n\n手机" +
@@ -191,7 +197,7 @@ TEST_F(CliRunTest, AFailedFinalExportExitsWith1) {
     fs::create_directories(home / "Zelkor长尾词_手机.txt"); // the results file's name is taken
     const Outcome o = runCli(with({"--limit", "1", "手机"}));
     EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("zelkor-cli: the results file could not be written"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("zelkor-cli: the results could not be saved to "), std::string::npos) << o.err;
     EXPECT_NE(o.out.find("数据保存失败，保存路径为："), std::string::npos);
 }
 
@@ -226,6 +232,83 @@ TEST(CliOptions, VersionAndSubcommandHelp) {
     EXPECT_NE(main.out.find("probe"), std::string::npos);
 }
 
+TEST_F(CliRunTest, HangUpTermAndPipeSignalsStopWithTheFinalSave) {
+    const std::string file = (home / "Zelkor长尾词_手机.txt").string();
+    for (const int signal : {SIGTERM, SIGHUP, SIGPIPE}) {
+        SCOPED_TRACE(signal);
+        fs::remove(file);
+        bool sent = false;
+        const Outcome o = runCli(with({"--delay", "3600", "手机"}), [&](pid_t pid, const std::string& out) {
+            if (!sent && out.find("keyword：手机膜") != std::string::npos) {
+                ::kill(pid, signal);
+                sent = true;
+            }
+        });
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(o.status, 128 + signal) << o.err;
+        EXPECT_EQ(readFile(file), to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机膜\r\n"));
+        EXPECT_EQ(count(o.out, "已帮您自动保存数据，保存路径为：" + file), 1u);
+    }
+}
+
+TEST_F(CliRunTest, AClosedOutputStopsTheRunAndTheResultsAreStillSaved) {
+    const Outcome o = runCli(with({"手机"}), {}, true);
+    EXPECT_EQ(o.status, 128 + SIGPIPE) << o.err;
+    const fs::path file = home / "Zelkor长尾词_手机.txt";
+    ASSERT_TRUE(fs::exists(file));
+    // Whatever the run had shown before it noticed, and nothing else.
+    const std::string all = to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机膜\r\n手机壳定制\r\n");
+    EXPECT_EQ(all.rfind(readFile(file), 0), 0u) << readFile(file);
+}
+
+TEST_F(CliRunTest, EachSeedIsSavedBeforeTheNextIsAsked) {
+    // Source 0 answers the first seed and never the second; the run is killed while it waits.
+    test::HostileServer source([](const test::RawRequest& request) {
+        std::string keyword;
+        const std::string target = request.head.substr(4, request.head.find(' ', 4) - 4);
+        test::fixture_source_of(target, &keyword);
+        if (keyword == "手机")
+            return test::hostile(test::HostileMode::Canned, 0, {},
+                                 test::fixture_body(0, keyword, {"手机壳", "手机膜"}));
+        return test::hostile(test::HostileMode::Silent);
+    });
+    writeFile(home / "one.ini", "[endpoints]\n0 = " + source.url("") + "\n");
+    bool killed = false;
+    runCli({"--home", home.path().string(), "--endpoints", (home / "one.ini").string(), "--sources", "0",
+            "--delay", "0", "手机", "快手"},
+           [&](pid_t pid, const std::string&) {
+               if (!killed && source.requestCount() >= 2) {
+                   ::kill(pid, SIGKILL);
+                   killed = true;
+               }
+           });
+    ASSERT_TRUE(killed);
+    EXPECT_EQ(readFile(home / "Zelkor长尾词_手机快手.txt"), to_gbk("手机壳\r\n手机膜\r\n"));
+}
+
+TEST_F(CliRunTest, AFinalSaveThatFailsIsReportedWithExit1) {
+    // A file size limit stands in for a full disk: every write past it fails.
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &before);
+    rlimit limit{}, saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 12;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const Outcome o = runCli(with({"手机"}));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_EQ(o.status, 1);
+    const std::string file = (home / "Zelkor长尾词_手机.txt").string();
+    EXPECT_NE(o.err.find("zelkor-cli: the results could not be saved to " + file), std::string::npos) << o.err;
+    EXPECT_NE(o.out.find("数据保存失败，保存路径为：" + file), std::string::npos);
+    // Never half written: the file is absent or holds whole lines.
+    if (fs::exists(file)) {
+        EXPECT_TRUE(readFile(file).empty() || readFile(file).ends_with("\r\n"));
+    }
+}
+
 TEST(CliOptions, HelpShowsEveryOptionWithItsDefault) {
     TempDir home;
     const Outcome o = runCli({"--home", home.path().string(), "--help"});
@@ -247,6 +330,8 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     };
     TempDir home;
     writeFile(home / "endpoints-bad.ini", "[endpoints]\nthis is not a line\n");
+    writeFile(home / "huge.txt", "a\n");
+    fs::resize_file(home / "huge.txt", (16 << 20) + 1);
     const std::string h = home.path().string();
     const Case cases[] = {
         {{"--bogus"}, "--bogus"},
@@ -260,6 +345,14 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
         {{"--sources", ""}, "--sources"},
         {{"--delay", "abc"}, "--delay"},
         {{"--limit", "many"}, "--limit"},
+        {{"--limit", "0x2"}, "--limit"},
+        {{"--limit", "1e3"}, "--limit"},
+        {{"--limit", "99999999999"}, "--limit"},
+        {{"--delay", "0x3"}, "--delay"},
+        {{"--delay", "-1"}, "--delay"},
+        {{"--delay", " 5"}, "--delay"},
+        {{"--seeds-file", "/dev/zero"}, "16 MiB"},
+        {{"--forbidden-file", h + "/huge.txt"}, "16 MiB"},
         {{"--endpoints", h + "/missing.ini"}, "missing.ini"},
         {{"--endpoints", h + "/endpoints-bad.ini"}, "endpoints-bad.ini:2: expected key = value"},
         {{"--seeds-file", h + "/endpoints-bad.ini", "抖音"}, "not both"},
@@ -281,7 +374,8 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     std::vector<fs::path> left;
     for (const auto& entry : fs::recursive_directory_iterator(home.path()))
         left.push_back(entry.path().filename());
-    EXPECT_EQ(left, std::vector<fs::path>{"endpoints-bad.ini"});
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<fs::path>{"endpoints-bad.ini", "huge.txt"}));
 }
 
 } // namespace

@@ -59,8 +59,12 @@ ChildOutcome runChild(const std::string& program, const std::vector<std::string>
         return outcome;
     }
 
+    if (options.closedOutput) {
+        ::close(outPipe[0]);
+        outPipe[0] = -1;
+    }
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
+    int open = options.closedOutput ? 1 : 2;
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
     while (open > 0 && std::chrono::steady_clock::now() < deadline) {
         if (::poll(fds, 2, 100) < 0) break;

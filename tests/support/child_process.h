@@ -22,6 +22,8 @@ struct ChildOptions {
     // Called while the child runs, whenever it wrote something and at least every 100 ms, with
     // the output so far; it may signal the child.
     std::function<void(pid_t, const std::string& out)> whileRunning;
+    // The child's standard output is a pipe whose reading end is closed at once: a reader gone.
+    bool closedOutput = false;
 };
 
 struct ChildOutcome {
