@@ -93,6 +93,23 @@ AnswerClass classifyFetch(const SourceFetch& fetched, const std::vector<Text>& p
     return classifyAnswer(facts);
 }
 
+// A line break inside a phrase would become a line of its own in the results file and the panel,
+// so an answer could add keywords of its choosing. No GBK character holds a byte below 0x40 or 0x7F
+// as its second byte, so removing those bytes never splits one.
+Text without_control_characters(std::string_view phrase) {
+    Text out;
+    out.reserve(phrase.size());
+    for (const char c : phrase)
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) out += c;
+    return out;
+}
+
+// Bytes that are not GBK would go raw into the results file, and distinct phrases would share one
+// seen marker once their stray bytes became "?".
+bool is_gbk(std::string_view text) {
+    return utf8_to_gbk(gbk_to_utf8(text)) == text;
+}
+
 Text TableSource::cutBody(const Text& body) const {
     switch (m_row.cut) {
     case BodyCut::Between:
@@ -135,9 +152,18 @@ Text TableSource::clean(const Text& phrase) const {
 
 std::vector<Text> TableSource::extract(const Text& body) const {
     std::vector<Text> phrases = items(cutBody(body));
-    for (Text& phrase : phrases)
-        phrase = clean(phrase);
-    return phrases;
+    std::vector<Text> kept;
+    kept.reserve(phrases.size());
+    for (const Text& phrase : phrases) {
+        Text cleaned = clean(phrase);
+        if (cleaned.empty()) { // the sink passes over it silently, as always
+            kept.push_back(std::move(cleaned));
+            continue;
+        }
+        cleaned = without_control_characters(cleaned);
+        if (!cleaned.empty() && is_gbk(cleaned)) kept.push_back(std::move(cleaned));
+    }
+    return kept;
 }
 
 void TableSource::run(const Text& keyword, SourceHost& host) {

@@ -45,7 +45,8 @@ class TableSource : public SourceAdapter {
     // One request exactly as a run sends it, directly or through `route`.
     SourceFetch fetch(const Text& keyword, std::stop_token stop = {}, const ProxyRoute& route = {},
                       const AnswerLimits& limits = {}) const;
-    // The phrases the source offers for a decoded body, in order, cleaned.
+    // The phrases the source offers for a decoded body, in order, cleaned: control characters are
+    // removed, and a phrase left empty by that or that is not valid GBK is not offered.
     std::vector<Text> extract(const Text& body) const;
 
   protected:
@@ -80,6 +81,11 @@ class SuggestionSource final : public TableSource {
   protected:
     std::vector<Text> items(const Text& cut) const override;
 };
+
+// `phrase` without bytes below 0x20 and 0x7F.
+Text without_control_characters(std::string_view phrase);
+// True when every byte of `text` belongs to a GBK character.
+bool is_gbk(std::string_view text);
 
 // The endpoint base of a row: the endpoints file's scheme, host and port for its index, else the row's.
 Text source_endpoint_base(const SourceRow& row, const Endpoints& endpoints);

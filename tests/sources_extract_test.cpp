@@ -373,6 +373,45 @@ TEST(SourceFailures, WrongShapesAndBrokenServicesGiveNothing) {
     EXPECT_TRUE(host.offers.empty());
 }
 
+TEST(SourceHostile, ControlCharactersAndBytesOutsideGbkNeverReachTheSink) {
+    struct Hostile {
+        int source;
+        std::string body; // bytes as sent
+        std::vector<std::string> expected; // UTF-8
+    };
+    const Hostile cases[] = {
+        // Escapes in a JSON answer that would add a line of the answer's choosing.
+        {1,
+         to_gbk("window.baidu.sug({q:\"手机\",p:false,s:[\"手机\\r\\n99 来源：假\",\"\\u0007铃\\u007f\",\"\\t\",\"\","
+                "\"手机壳\"]});"),
+         {"手机99 来源：假", "铃", "", "手机壳"}},
+        // Raw line breaks in a page, and GBK lead bytes with nothing after them.
+        {0,
+         to_gbk("<html><body> <div id=\"rs\"><div class=\"tt\">相关搜索</div><table><tr><th>手机\r\n壳</th>") +
+             "<th>" + to_gbk("手机") + "\x81</th><th>" + to_gbk("手机") + "\xa1</th><th>\xff</th><th>" +
+             to_gbk("手机膜") + "</th></tr></table></div>",
+         {"手机壳", "手机膜"}},
+    };
+    for (const Hostile& c : cases) {
+        SCOPED_TRACE(c.source);
+        FixtureService service;
+        ASSERT_TRUE(service.ok());
+        service.setFixedAnswer(c.source, c.body, "text/html; charset=gbk");
+        Endpoints endpoints;
+        endpoints.set(std::to_string(c.source), service.origin());
+        RecordingHost host;
+        make_table_source(c.source, endpoints)->run(to_gbk("手机"), host);
+        std::vector<Text> expected;
+        for (const std::string& phrase : c.expected)
+            expected.push_back(to_gbk(phrase));
+        EXPECT_EQ(host.phrases(), expected);
+    }
+    EXPECT_EQ(without_control_characters("a\x01" "b\x7f\x1f"), "ab");
+    EXPECT_TRUE(is_gbk(to_gbk("手机壳 QQ")));
+    for (const std::string bad : {"\x81", "ab\xa1", "\xff\xfe"})
+        EXPECT_FALSE(is_gbk(bad)) << bad;
+}
+
 TEST(SourceGraph, TheServiceAnswersFromTheGraphItIsGiven) {
     FixtureService service;
     ASSERT_TRUE(service.ok());
