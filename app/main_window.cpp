@@ -454,7 +454,7 @@ void MainWindow::creationSteps() {
         // Refused, the window stays in sight with the reason; it does not wait for an answer.
         if (!refuseStart()) {
             setWindowState(windowState() | Qt::WindowMinimized);
-            m_run->controller.clickStart();
+            startOrStop();
         }
     }
     setWindowTitle(qs(kCaptionPrefix) + QString::fromLatin1(kVersion));
@@ -500,11 +500,36 @@ void MainWindow::onStartStop() {
     if (m_controls->text(ctl::kStartButton) == utf8_to_gbk(ctl::kCaptionStart) && refuseStart()) return;
     const bool stopping = m_run->controller.state() == RunState::Running;
     const std::shared_ptr<MiningRun> run = m_run->controller.currentRun();
-    m_run->controller.clickStart();
+    startOrStop();
     // A run that ends by itself gives its summary from the worker; a stopped one from here.
     if (stopping && run && m_run->controller.state() == RunState::Idle)
         for (const Text& notice : reportNotices(run->report(), run->resilienceInUse()))
             showNotice(notice);
+}
+
+void MainWindow::startOrStop() {
+    const std::optional<StartRefusal> refusal = m_run->controller.clickStart();
+    if (!refusal) return;
+    const QString home = qstr(m_options.home);
+    QString text;
+    switch (*refusal) {
+    case StartRefusal::HomeBusy:
+        text = qs("另一个采集正在使用程序目录 ") + home + qs("，请等它结束后再开始。");
+        break;
+    case StartRefusal::HomeUnwritable:
+        text = qs("程序目录 ") + home + qs(" 无法写入，不能开始采集。");
+        break;
+    case StartRefusal::HangupUnusable:
+        text = qs("挂机目录无法使用：") + toQStringLines(m_controls->text(ctl::kHangupDir));
+        break;
+    }
+    // Nobody is there to press a button in an unattended run: say it in the panel and end.
+    if (m_unattended) {
+        showNotice(toGbk(text));
+        close();
+        return;
+    }
+    m_options.showWarning(windowTitle(), text);
 }
 
 void MainWindow::onClearCache() {

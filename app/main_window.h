@@ -61,6 +61,7 @@ class MainWindow : public QWidget {
 
   private:
     void buildLayout();
+    void startOrStop();
     void buildCollectPage(QWidget* page);
     void buildFilterPage(QWidget* page);
     void buildSettingsPage(QWidget* page);

@@ -8,6 +8,7 @@
 #include "engine/result_filters.h"
 #include "engine/run_report.h"
 #include "engine/seed_variants.h"
+#include "engine/seen_store.h"
 #include "engine/settings.h"
 #include "engine/source_health.h"
 #include "engine/text_rules.h"
@@ -335,7 +336,21 @@ RunCommand::Ending RunCommand::run() {
         m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
     StopOnSignal signals([this] { m_controller->stop(); });
-    m_controller->start();
+    if (const auto refusal = m_controller->start()) {
+        switch (*refusal) {
+        case StartRefusal::HomeBusy:
+            m_refusal = "another run is using the program directory " + m_home.string() +
+                        "; wait for it to end or give another --home";
+            break;
+        case StartRefusal::HomeUnwritable:
+            m_refusal = "cannot write into the program directory " + m_home.string();
+            break;
+        case StartRefusal::HangupUnusable:
+            m_refusal = "cannot write hang-up files into " + gbk_to_utf8(m_controls->text(ctl::kHangupDir));
+            break;
+        }
+        return {};
+    }
     m_run = m_controller->currentRun();
     bool stoppedForOutput = false;
     while (!m_run->waitUntilDone(std::chrono::milliseconds(50))) {
@@ -348,8 +363,19 @@ RunCommand::Ending RunCommand::run() {
 }
 
 int RunCommand::report(Ending ending) {
-    // 130 after Ctrl-C as a shell reports it; other signals the same way, 128 + their number.
+    if (!m_refusal.empty()) {
+        // A run that could not start although its options were good.
+        std::fprintf(stderr, "zelkor-cli: %s\n", m_refusal.c_str());
+        return kExitFailed;
+    }
     int status = kExitOk;
+    if (m_run->end() == RunEnd::StoreFailed) {
+        std::fprintf(stderr, "%szelkor-cli: the seen store %s could not be written; the run was stopped\n",
+                     m_progressShown ? "\n" : "", SeenStore::defaultDirectory(m_home).c_str());
+        m_progressShown = false;
+        status = kExitFailed;
+    }
+    // 130 after Ctrl-C as a shell reports it; other signals the same way, 128 + their number.
     if (ending.signal != 0)
         status = 128 + ending.signal;
     else if (ending.outputGone)

@@ -63,6 +63,7 @@ class RunCommand {
     std::shared_ptr<MiningRun> m_run;
     std::atomic<bool> m_progressShown{false};
     std::atomic<bool> m_outputGone{false};
+    std::string m_refusal; // UTF-8; set when Start was refused
 };
 
 } // namespace zelkor::cli

@@ -2,6 +2,7 @@
 
 #include "engine/answer_limits.h"
 #include "engine/control_names.h"
+#include "engine/file_lock.h"
 #include "engine/program_dir.h"
 #include "engine/result_filters.h"
 #include "engine/run_report.h"
@@ -11,8 +12,10 @@
 #include "engine/text_rules.h"
 #include "text/regex.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <limits>
+#include <unistd.h>
 
 namespace zelkor {
 
@@ -58,6 +61,8 @@ struct MiningRun::State final : SourceHost, RunGate {
     std::stop_source halt;
     // Set by stop() only: a save that has not touched the file yet is not made.
     std::stop_source cancelSaves;
+    // Set when the seen set could not record a phrase.
+    std::atomic<bool> storeFailed{false};
 
     // Every in-memory effect of the run happens under the gate and only while the run is not
     // stopped, so once stop() has returned nothing more happens. Nothing slow runs under it: file
@@ -86,6 +91,10 @@ struct MiningRun::State final : SourceHost, RunGate {
     bool halted() const override { return halt.stop_requested(); }
     bool pause(std::chrono::milliseconds duration) override { return wait(duration); }
     void haltAtLimit() override { halt.request_stop(); }
+    void haltForStore() override {
+        storeFailed = true;
+        halt.request_stop();
+    }
 
     bool wait(std::chrono::milliseconds duration) {
         return options.wait ? options.wait(duration, halt.get_token()) : waitFor(duration, halt.get_token());
@@ -180,7 +189,7 @@ void MiningRun::State::run() {
         ask(round.keyword, 2, kLastSource);
         if (!halted()) delayWait();
         // A long seed list must not lose what it found to a crash before the queue pass.
-        if (!halted()) effect([&] { writer.save(*controls, results, false); });
+        if (!halted()) autoSave();
     }
     if (!halted()) {
         std::size_t n = queue.size();
@@ -203,6 +212,13 @@ void MiningRun::State::run() {
         }
     }
 
+    if (storeFailed) {
+        // What was taken before the failure is kept; the run cannot go on telling old from new.
+        autoSave();
+        if (options.unattended) effect([&] { controls->closeWindow(); });
+        finish(RunEnd::StoreFailed);
+        return;
+    }
     if (const auto limit = sink->limitReached()) {
         if (options.unattended) {
             effect([&] { controls->closeWindow(); });
@@ -232,6 +248,7 @@ void MiningRun::State::finish(RunEnd how) {
     {
         // Under the gate, so that once stop() has returned the callback cannot come.
         std::lock_guard lock(gate);
+        options.homeLock.reset();
         if (stopped)
             how = RunEnd::Stopped;
         else if (options.onEnded)
@@ -296,6 +313,8 @@ void MiningRun::stop() {
         std::lock_guard lock(m_state->gate);
         m_state->stopped = true;
         m_state->cancelSaves.request_stop();
+        // A stopped run touches nothing more, so the home is free for the next at once.
+        m_state->options.homeLock.reset();
     }
     m_state->halt.request_stop();
 }
@@ -353,12 +372,11 @@ MiningController::MiningController(std::shared_ptr<Controls> controls, std::file
                                    SourceFactory sources)
     : m_controls(std::move(controls)), m_home(std::move(home)), m_sources(std::move(sources)) {}
 
-void MiningController::clickStart() {
+std::optional<StartRefusal> MiningController::clickStart() {
     const Text now = m_controls->text(ctl::kStartButton);
-    if (now == caption(ctl::kCaptionStart))
-        start();
-    else if (now == caption(ctl::kCaptionStop))
-        stop();
+    if (now == caption(ctl::kCaptionStart)) return start();
+    if (now == caption(ctl::kCaptionStop)) stop();
+    return std::nullopt;
 }
 
 MiningController::~MiningController() {
@@ -367,11 +385,26 @@ MiningController::~MiningController() {
     if (m_run) m_run->stop();
 }
 
-void MiningController::start() {
+std::optional<StartRefusal> MiningController::start() {
+    // Two runs on one home would empty each other's seen store.
+    int error = 0;
+    std::optional<FileLock> lock = FileLock::tryAcquire(homeLockFile(m_home), &error);
+    if (!lock) return error == EWOULDBLOCK ? StartRefusal::HomeBusy : StartRefusal::HomeUnwritable;
+    if (m_controls->checked(ctl::kHangup)) {
+        const Text directory = m_controls->text(ctl::kHangupDir);
+        if (!directory.empty()) {
+            const auto path = gbkToPath(directory);
+            std::error_code fsError;
+            std::filesystem::create_directories(path, fsError);
+            if (!std::filesystem::is_directory(path, fsError) || ::access(path.c_str(), W_OK | X_OK) != 0)
+                return StartRefusal::HangupUnusable;
+        }
+    }
     m_emptier.start(m_home, m_controls);
     m_controls->setText(ctl::kStartButton, caption(ctl::kCaptionStop));
     RunOptions options;
     options.home = m_home;
+    options.homeLock = std::make_shared<FileLock>(std::move(*lock));
     options.unattended = m_unattended;
     options.wait = m_wait;
     options.onEnded = m_onEnded;
@@ -388,6 +421,7 @@ void MiningController::start() {
         m_stopped = false;
     }
     run->start();
+    return std::nullopt;
 }
 
 void MiningController::stop() {

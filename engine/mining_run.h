@@ -30,11 +30,23 @@ namespace zelkor {
 
 enum class RunState { Idle, Running, Finished };
 
-// How a run ended. Stopped: by stop(); the others by itself.
-enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped };
+// How a run ended. Stopped: by stop(); the others by itself. StoreFailed: the seen set could not
+// record a phrase, so the run could no longer tell new phrases from old ones.
+enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped, StoreFailed };
+
+// Why Start did nothing.
+enum class StartRefusal {
+    HomeBusy,       // another run holds the home
+    HomeUnwritable, // the home takes no files, so the seen store could not work
+    HangupUnusable, // hang-up output is on and its directory cannot be made or written
+};
+
+class FileLock;
 
 struct RunOptions {
     std::filesystem::path home; // the seen store is home/cwls
+    // Held for the run; released when it ends or is stopped.
+    std::shared_ptr<FileLock> homeLock;
     bool unattended = false;
     WaitFunction wait; // empty: a real wait
     // Called once on the worker thread when the run ends by itself, never once stop() has
@@ -110,8 +122,9 @@ class MiningController {
     void setSummaryNotices(bool on) { m_summaryNotices = on; }
 
     // Start when the caption of 按钮_开始 is "开始", Stop when it is "停止", nothing otherwise.
-    void clickStart();
-    void start();
+    std::optional<StartRefusal> clickStart();
+    // Nothing at all happens when refused: no emptying, no caption change, no run.
+    std::optional<StartRefusal> start();
     void stop();
     // 按钮5 ("清理缓存").
     void clearCache();

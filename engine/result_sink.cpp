@@ -53,8 +53,16 @@ bool ResultSink::offer(const Candidate& candidate) {
         m_gate.effect([&] { m_controls.showNotice(phrase + seenText); });
         return false;
     }
-    // A marker that could not be written only means the phrase may be offered again later.
-    if (!m_gate.effect([&] { m_store.seen().insert(phrase); })) return false;
+    bool recorded = true;
+    if (!m_gate.effect([&] { recorded = m_store.seen().insert(phrase); })) return false;
+    if (!recorded) {
+        static const Text failedA = gbk("已采集记录无法写入：");
+        static const Text failedB = gbk("，采集已停止");
+        if (!m_storeFailed.exchange(true))
+            m_gate.effect([&] { m_controls.showNotice(failedA + utf8_to_gbk(m_store.seen().failure()) + failedB); });
+        m_gate.haltForStore();
+        return false;
+    }
 
     const bool mainWordOnly = m_controls.checked(ctl::kMainWordOnly);
     const bool hasMainWord = containsText(phrase, candidate.mainWord);
@@ -63,10 +71,15 @@ bool ResultSink::offer(const Candidate& candidate) {
         if (!directory.empty() && (!mainWordOnly || hasMainWord)) {
             if (!m_gate.effect([&] {
                     // A keyword is never altered to make a name: one that cannot be a name here is
-                    // left out of the directory, and the user is told.
+                    // left out of the directory, and the user is told. Only a file that exists is
+                    // announced as saved.
                     const std::optional<std::string> name = hangupFileName(phrase);
-                    const bool named = name && writeEmptyFile(gbkToPath(directory) / *name) != std::errc::filename_too_long;
-                    m_controls.showNotice(hangupA + phrase + (named ? hangupB : hangupSkipped) + directory);
+                    const std::error_code written = name ? writeEmptyFile(gbkToPath(directory) / *name)
+                                                         : std::make_error_code(std::errc::filename_too_long);
+                    if (!written)
+                        m_controls.showNotice(hangupA + phrase + hangupB + directory);
+                    else if (written == std::errc::filename_too_long)
+                        m_controls.showNotice(hangupA + phrase + hangupSkipped + directory);
                 }))
                 return false;
         }

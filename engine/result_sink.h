@@ -55,6 +55,9 @@ class RunGate {
     virtual bool pause(std::chrono::milliseconds duration) = 0;
     // The count limit was reached: no more requests, no more phrases.
     virtual void haltAtLimit() = 0;
+    // The seen set could not record a phrase: the run ends, since it can no longer tell new
+    // phrases from old ones (and one without a limit would never end).
+    virtual void haltForStore() = 0;
 };
 
 class CandidateFilter {
@@ -101,6 +104,7 @@ class ResultSink {
     std::vector<std::unique_ptr<CandidateFilter>> m_filters;
     std::atomic<int> m_accepted{0};
     std::atomic<int> m_limit{0}; // 0 until reached
+    std::atomic<bool> m_storeFailed{false};
 };
 
 } // namespace zelkor

@@ -49,7 +49,12 @@ bool MarkerSeenSet::contains(const Text& keyword) const {
 }
 
 bool MarkerSeenSet::insert(const Text& keyword) {
-    return !SeenStore(m_dir).mark(keyword);
+    m_failure = SeenStore(m_dir).mark(keyword);
+    return !m_failure;
+}
+
+std::string MarkerSeenSet::failure() const {
+    return m_dir.string() + " (" + m_failure.message() + ")";
 }
 
 DefaultRunStore::DefaultRunStore(const std::filesystem::path& home)

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <vector>
 
 namespace zelkor {
@@ -36,6 +38,8 @@ class SeenSet {
     virtual bool contains(const Text& keyword) const = 0;
     // Records `keyword`; false when it could not be recorded.
     virtual bool insert(const Text& keyword) = 0;
+    // Where and why the last insert failed (UTF-8), for the notice that ends the run.
+    virtual std::string failure() const { return {}; }
 };
 
 // The shown results in the order they were shown. They only ever grow.
@@ -87,10 +91,12 @@ class MarkerSeenSet final : public SeenSet {
     explicit MarkerSeenSet(std::filesystem::path directory) : m_dir(std::move(directory)) {}
     bool contains(const Text& keyword) const override;
     bool insert(const Text& keyword) override;
+    std::string failure() const override;
     const std::filesystem::path& directory() const { return m_dir; }
 
   private:
     std::filesystem::path m_dir;
+    std::error_code m_failure;
 };
 
 // Queue and results in memory, the seen set as marker files under home/cwls: the store every run

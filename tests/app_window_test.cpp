@@ -7,6 +7,7 @@
 #include "app/window_controls.h"
 #include "app/widgets.h"
 #include "support/app_support.h"
+#include "engine/file_lock.h"
 #include "engine/control_names.h"
 #include "engine/seen_store.h"
 #include "sources/endpoints.h"
@@ -49,6 +50,7 @@ class WindowTest : public ::testing::Test {
             return chooserAnswer;
         };
         options.showFile = [this](const std::filesystem::path& file) { shownFiles.push_back(file); };
+        options.showWarning = [this](const QString&, const QString& text) { warnings.push_back(text); };
         window = std::make_unique<MainWindow>(std::move(options));
         return *window;
     }
@@ -66,6 +68,7 @@ class WindowTest : public ::testing::Test {
     std::vector<std::pair<QString, QString>> chooserCalls;
     QString chooserAnswer;
     std::vector<std::filesystem::path> shownFiles;
+    std::vector<QString> warnings;
 };
 
 QString textOf(QWidget* w) {
@@ -740,6 +743,24 @@ TEST_F(WindowTest, ExportWritesTheFileAndShowsIt) {
         ->setText(QString::fromStdString((home.path() / "missing" / "x").string()));
     QTest::mousePress(child<QLabel>("标签5"), Qt::LeftButton);
     EXPECT_EQ(shownFiles.size(), 1u);
+}
+
+TEST_F(WindowTest, StartOnAHomeInUseIsRefusedWithAWarning) {
+    open();
+    int error = 0;
+    auto other = FileLock::tryAcquire(homeLockFile(home.path()), &error); // another run's
+    ASSERT_TRUE(other);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].startsWith(q("另一个采集正在使用程序目录 "))) << warnings[0].toStdString();
+    EXPECT_EQ(child<QAbstractButton>("按钮_开始")->text(), q("开始"));
+    EXPECT_FALSE(panel().contains(q("开始清理临时数据"))) << panel().toStdString();
+
+    other.reset();
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(child<QAbstractButton>("按钮_开始")->text(), q("停止"));
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
 }
 
 TEST_F(WindowTest, ClearCacheEmptiesTheSeenStore) {

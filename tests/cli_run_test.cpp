@@ -1,3 +1,4 @@
+#include "engine/file_lock.h"
 #include "fixture_service.h"
 #include "support/child_process.h"
 #include "support/hostile_server.h"
@@ -307,6 +308,26 @@ TEST_F(CliRunTest, AFinalSaveThatFailsIsReportedWithExit1) {
     if (fs::exists(file)) {
         EXPECT_TRUE(readFile(file).empty() || readFile(file).ends_with("\r\n"));
     }
+}
+
+TEST_F(CliRunTest, ASecondRunOnTheSameHomeIsRefused) {
+    int error = 0;
+    auto other = FileLock::tryAcquire(homeLockFile(home.path()), &error);
+    ASSERT_TRUE(other);
+    const Outcome o = runCli(with({"手机"}));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("zelkor-cli: another run is using the program directory " + home.path().string()),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_TRUE(service.requests().empty());
+    other.reset();
+    writeFile(home / "plain", "");
+    const Outcome hangup = runCli(with({"--hangup", (home / "plain").string(), "手机"}));
+    EXPECT_EQ(hangup.status, 1);
+    EXPECT_NE(hangup.err.find("cannot write hang-up files into " + (home / "plain").string()), std::string::npos)
+        << hangup.err;
+    EXPECT_TRUE(service.requests().empty());
 }
 
 TEST(CliOptions, HelpShowsEveryOptionWithItsDefault) {

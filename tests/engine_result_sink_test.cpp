@@ -20,8 +20,9 @@ class TestGate final : public RunGate {
   public:
     bool stopped = false;
     bool limitHalt = false;
+    bool storeHalt = false;
     std::vector<int> pauses;
-    bool halted() const override { return stopped || limitHalt; }
+    bool halted() const override { return stopped || limitHalt || storeHalt; }
     bool effect(const std::function<void()>& action) override {
         if (stopped) return false;
         action();
@@ -32,6 +33,7 @@ class TestGate final : public RunGate {
         return !halted();
     }
     void haltAtLimit() override { limitHalt = true; }
+    void haltForStore() override { storeHalt = true; }
 };
 
 // A store kept wholly in memory, standing in for one kept elsewhere.
@@ -40,8 +42,10 @@ class MemoryStore final : public RunStore {
     class Seen final : public SeenSet {
       public:
         std::set<Text> keys;
+        bool full = false; // inserts fail, as on a full disk
         bool contains(const Text& keyword) const override { return keys.count(keyword) != 0; }
-        bool insert(const Text& keyword) override { return keys.insert(keyword).second; }
+        bool insert(const Text& keyword) override { return !full && keys.insert(keyword).second; }
+        std::string failure() const override { return "store (full)"; }
     };
     KeywordQueue& queue() override { return m_queue; }
     SeenSet& seen() override { return m_seen; }
@@ -150,6 +154,18 @@ TEST_F(SinkTest, PausesOffAndTheLimit) {
     EXPECT_FALSE(sink.offer(candidate("抖音3"))); // halted: nothing more taken
     EXPECT_TRUE(gate.pauses.empty());
     EXPECT_EQ(shown(), (Strings{"抖音1", "抖音2"}));
+}
+
+TEST_F(SinkTest, APhraseTheSeenSetCannotRecordHaltsTheRun) {
+    ResultSink sink(controls, store, gate, false);
+    EXPECT_TRUE(sink.offer(candidate("抖音1", 0)));
+    store.m_seen.full = true;
+    EXPECT_FALSE(sink.offer(candidate("抖音2", 0)));
+    EXPECT_TRUE(gate.storeHalt);
+    EXPECT_FALSE(sink.offer(candidate("抖音3", 0))); // halted: not even tried
+    EXPECT_EQ(queued(), Strings{"抖音1"});
+    EXPECT_EQ(shown(), Strings{"抖音1"});
+    EXPECT_EQ(notices(), Strings{"已采集记录无法写入：store (full)，采集已停止"});
 }
 
 TEST_F(SinkTest, AStoppedRunRecordsNothing) {

@@ -1,6 +1,7 @@
 #include "support/scripted_sources.h"
 
 #include "engine/command_line.h"
+#include "engine/file_lock.h"
 #include "engine/program_dir.h"
 #include "engine/seen_store.h"
 #include "support/temp_dir.h"
@@ -481,11 +482,13 @@ TEST_F(RunTest, StopReturnsWhileTheWorkerIsSavingAndThatSaveIsNotShown) {
     slow->release.set_value();
     ASSERT_TRUE(run.waitUntilDone(std::chrono::seconds(10)));
     EXPECT_EQ(slow->notices(), noticesBefore); // no "已帮您自动保存数据" after Stop
-    EXPECT_FALSE(fs::exists(dir / "Zelkor长尾词_抖音.txt")); // the save lost the race: not made
+    // The save after the seed was made; the one that lost the race to Stop was not.
+    EXPECT_EQ(test::readFile(dir / "Zelkor长尾词_抖音.txt"), gbk("抖音1\r\n"));
 }
 
 TEST_F(RunTest, OnEndedNeverComesAfterStopReturned) {
     // Runs that end by themselves almost at once, stopped at varying moments around their end.
+    controls->setChecked(ctl::kAutoSave, false); // 200 synced saves would only slow the rounds
     for (int round = 0; round < 200; ++round) {
         controls->setText(ctl::kSeeds, gbk("抖音"));
         controls->setText(ctl::kDelay, "0");
@@ -577,4 +580,118 @@ TEST_F(RunTest, TheControllerOwnsItsWorkersAndEmptiers) {
 }
 
 } // namespace
+TEST_F(RunTest, StartIsRefusedWhileAnotherRunHoldsTheHomeOrAHangupDirIsUnusable) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    MiningController controller(controls, dir.path(), [] { return SourceSet{}; });
+    controller.setWait(test::recordingWait(log));
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        StartRefusal refusal;
+    };
+    std::optional<FileLock> other;
+    test::writeFile(dir / "plain", "");
+    const Case cases[] = {
+        {"home in use",
+         [&] {
+             int error = 0;
+             other = FileLock::tryAcquire(homeLockFile(dir.path()), &error);
+             ASSERT_TRUE(other);
+         },
+         StartRefusal::HomeBusy},
+        {"hang-up directory is a file",
+         [&] {
+             other.reset();
+             controls->setChecked(ctl::kHangup, true);
+             controls->setText(ctl::kHangupDir, pathToGbk(dir / "plain"));
+         },
+         StartRefusal::HangupUnusable},
+        {"hang-up directory under a file",
+         [&] { controls->setText(ctl::kHangupDir, pathToGbk(dir / "plain" / "kw")); },
+         StartRefusal::HangupUnusable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        EXPECT_EQ(controller.clickStart(), c.refusal);
+        EXPECT_EQ(u8(controls->text(ctl::kStartButton)), "开始");
+        EXPECT_EQ(controller.currentRun(), nullptr);
+        EXPECT_TRUE(notices().empty()); // not even the store emptying
+    }
+    MiningController nowhere(controls, dir / "missing", [] { return SourceSet{}; });
+    EXPECT_EQ(nowhere.start(), StartRefusal::HomeUnwritable);
+
+    // A usable directory: the run starts, holds the home while it runs and lets go at its end.
+    controls->setText(ctl::kHangupDir, pathToGbk(dir / "out" / "kw"));
+    EXPECT_EQ(controller.clickStart(), std::nullopt);
+    ASSERT_TRUE(controller.currentRun()->waitUntilDone(std::chrono::seconds(10)));
+    int error = 0;
+    EXPECT_TRUE(FileLock::tryAcquire(homeLockFile(dir.path()), &error));
+    EXPECT_TRUE(fs::is_directory(dir / "out" / "kw"));
+}
+
+TEST_F(RunTest, TwoRunsOnOneHomeNeverOverlap) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setText(ctl::kDelay, "3600");
+    MiningController first(controls, dir.path(), [] { return SourceSet{}; });
+    MiningController second(controls, dir.path(), [] { return SourceSet{}; });
+    ASSERT_EQ(first.start(), std::nullopt);
+    EXPECT_EQ(second.start(), StartRefusal::HomeBusy);
+    first.stop(); // Stop lets go at once
+    EXPECT_EQ(second.start(), std::nullopt);
+    second.stop();
+}
+
+TEST_F(RunTest, OnlyAHangupFileThatWasWrittenIsAnnounced) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setChecked(ctl::kHangup, true);
+    controls->setText(ctl::kHangupDir, pathToGbk(dir / "kw"));
+    test::writeFile(dir / "plain", "");
+    RunOptions options;
+    options.home = dir.path();
+    // The directory becomes unusable after Start: from the first pause on, files cannot be made.
+    options.wait = [this](std::chrono::milliseconds, std::stop_token) {
+        controls->setText(ctl::kHangupDir, pathToGbk(dir / "plain" / "kw"));
+        return true;
+    };
+    MiningRun run(controls, sources({{0, {{"抖音", {"抖音1"}}}}, {5, {{"抖音", {"抖音2"}}}}}), std::move(options));
+    run.start();
+    ASSERT_TRUE(run.waitUntilDone(std::chrono::seconds(10)));
+    const Strings n = notices();
+    EXPECT_EQ(std::count(n.begin(), n.end(), "挂机词语 抖音1 已保存到：" + (dir / "kw").string()), 1);
+    for (const auto& notice : n)
+        EXPECT_EQ(notice.find("抖音2 已保存到"), std::string::npos) << notice;
+    EXPECT_TRUE(fs::exists(dir / "kw" / "抖音1.zr"));
+    EXPECT_EQ(run.results().size(), 2u); // the phrase itself is still taken
+}
+
+TEST_F(RunTest, AMarkThatCannotBeWrittenStopsTheRun) {
+    controls->setText(ctl::kSeeds, gbk("抖音"));
+    controls->setText(ctl::kLimit, "0"); // no limit: before, such a run never ended
+    RunOptions options;
+    options.home = dir.path();
+    // From the first pause on the store cannot take files: its place is taken by a plain file.
+    options.wait = [this](std::chrono::milliseconds, std::stop_token) {
+        std::error_code error;
+        if (!fs::is_regular_file(dir / "cwls")) {
+            fs::remove_all(dir / "cwls", error);
+            test::writeFile(dir / "cwls", "");
+        }
+        return true;
+    };
+    options.onEnded = [this](RunEnd how) { ended.push_back(how); };
+    // Every keyword names itself again: without marks it would be taken forever.
+    MiningRun run(controls, sources({{0, {{"抖音", {"抖音1"}}}}, {5, {{"抖音", {"抖音2", "抖音3"}}}}}), std::move(options));
+    run.start();
+    ASSERT_TRUE(run.waitUntilDone(std::chrono::seconds(10)));
+    EXPECT_EQ(run.end(), RunEnd::StoreFailed);
+    EXPECT_EQ(ended, std::vector<RunEnd>{RunEnd::StoreFailed});
+    const Strings n = notices();
+    const std::string failed = "已采集记录无法写入：" + (dir / "cwls").string() + " (Not a directory)，采集已停止";
+    EXPECT_EQ(std::count(n.begin(), n.end(), failed), 1) << ::testing::PrintToString(n);
+    // What was taken before is kept and saved; nothing after the failure is.
+    EXPECT_EQ(run.results().size(), 1u);
+    EXPECT_EQ(test::readFile(dir / "Zelkor长尾词_抖音.txt"), gbk("抖音1\r\n"));
+}
+
 } // namespace zelkor
