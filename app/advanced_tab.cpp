@@ -49,6 +49,18 @@ void buildAdvancedPage(QWidget* page) {
     addResilienceGroup(page);
     addAnswerLimitsGroup(page);
     addVariantsGroup(page);
+    addStoreGroup(page);
+}
+
+void addStoreGroup(QWidget* page) {
+    QGroupBox* group = addAdvancedGroup(page, "分组框_存储与导出", QStringLiteral("存储与导出"));
+    auto* format = new ChoiceBox({{QString(), QStringLiteral("txt（只有关键词，原样）")},
+                                  {QStringLiteral("csv"), QStringLiteral("csv（表格，UTF-8）")},
+                                  {QStringLiteral("jsonl"), QStringLiteral("jsonl（一行一个JSON）")},
+                                  {QStringLiteral("xlsx"), QStringLiteral("xlsx（电子表格）")}},
+                                 group);
+    format->setObjectName(name(ctl::kExportFormat));
+    qobject_cast<QFormLayout*>(group->layout())->addRow(QStringLiteral("导出格式"), format);
 }
 
 void addAnswerLimitsGroup(QWidget* page) {
@@ -59,7 +71,7 @@ void addAnswerLimitsGroup(QWidget* page) {
                     QStringLiteral("默认 60，最大 %1").arg(kMaxDeadlineSeconds));
 }
 
-VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent) : QWidget(parent), m_frames(frames) {
+VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent) : ValueWidget(parent), m_frames(frames) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);

@@ -3,6 +3,8 @@
 // per capability. Every box's objectName is its key in the settings file; the engine names the
 // keys in ctl::kAdvancedBoxes, so both faces read the same values.
 
+#include "app/widgets.h"
+
 #include <QString>
 #include <QWidget>
 #include <string_view>
@@ -21,16 +23,13 @@ inline constexpr const char* kAdvancedPage = "高级";
 // (编辑框_种子变体, whose name this widget carries). Ticks give the list in a fixed order, az, digits,
 // questions, then frames whenever the frames box holds one; a list read back ticks its words in
 // any order, and words the boxes do not know are dropped.
-class VariantChoice : public QWidget {
+class VariantChoice : public ValueWidget {
     Q_OBJECT
   public:
     VariantChoice(QPlainTextEdit* frames, QWidget* parent = nullptr);
-    QString textValue() const;
-    void setTextValue(const QString& list);
+    QString textValue() const override;
+    void setTextValue(const QString& list) override;
     QCheckBox* box(const QString& word) const;
-
-  signals:
-    void textValueChanged(const QString& list);
 
   private:
     void changed();
@@ -50,6 +49,9 @@ void addVariantsGroup(QWidget* page);
 
 // The largest answer and the deadline of every request.
 void addAnswerLimitsGroup(QWidget* page);
+
+// The format of 导出数据 (csv, jsonl and xlsx carry each result's source, seed, parent and depth).
+void addStoreGroup(QWidget* page);
 
 // Retries, cool-downs and proxies of a run.
 void addResilienceGroup(QWidget* page);

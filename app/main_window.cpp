@@ -364,8 +364,8 @@ void MainWindow::connectMirror() {
         } else if (auto* s = qobject_cast<SpinEdit*>(w)) {
             connect(s, &SpinEdit::textValueChanged, this,
                     [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
-        } else if (auto* v = qobject_cast<VariantChoice*>(w)) {
-            connect(v, &VariantChoice::textValueChanged, this,
+        } else if (auto* v = qobject_cast<ValueWidget*>(w)) {
+            connect(v, &ValueWidget::textValueChanged, this,
                     [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
         } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
             connect(c, &QCheckBox::toggled, this,
@@ -389,7 +389,7 @@ void MainWindow::recordWidget(QWidget* w) {
         m_controls->recordText(control, toGbkLines(m->toPlainText()));
     else if (auto* s = qobject_cast<SpinEdit*>(w))
         m_controls->recordText(control, toGbk(s->textValue()));
-    else if (auto* v = qobject_cast<VariantChoice*>(w))
+    else if (auto* v = qobject_cast<ValueWidget*>(w))
         m_controls->recordText(control, toGbk(v->textValue()));
     else if (auto* c = qobject_cast<QCheckBox*>(w)) {
         m_controls->recordChecked(control, c->isChecked());
@@ -413,7 +413,7 @@ void MainWindow::applyText(const std::string& control, const Text& value) {
         return;
     } else if (auto* s = qobject_cast<SpinEdit*>(w))
         s->setTextValue(toQString(value));
-    else if (auto* v = qobject_cast<VariantChoice*>(w))
+    else if (auto* v = qobject_cast<ValueWidget*>(w))
         v->setTextValue(toQString(value));
     else if (auto* b = qobject_cast<QAbstractButton*>(w))
         b->setText(toQString(value));

@@ -1,5 +1,7 @@
 #include "app/widgets.h"
 
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <algorithm>
@@ -30,6 +32,29 @@ ShapeBox::ShapeBox(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::Box);
     setFrameShadow(QFrame::Sunken);
     setFocusPolicy(Qt::NoFocus);
+}
+
+ChoiceBox::ChoiceBox(std::vector<Item> items, QWidget* parent)
+    : ValueWidget(parent), m_items(std::move(items)), m_combo(new QComboBox(this)) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(m_combo);
+    for (const Item& item : m_items)
+        m_combo->addItem(item.caption);
+    setFocusProxy(m_combo);
+    connect(m_combo, &QComboBox::currentIndexChanged, this, [this] { emit textValueChanged(textValue()); });
+}
+
+QString ChoiceBox::textValue() const {
+    const int at = m_combo->currentIndex();
+    return at >= 0 && at < static_cast<int>(m_items.size()) ? m_items[static_cast<std::size_t>(at)].value : QString();
+}
+
+void ChoiceBox::setTextValue(const QString& value) {
+    int at = 0;
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        if (m_items[i].value == value.trimmed()) at = static_cast<int>(i);
+    m_combo->setCurrentIndex(at);
 }
 
 int leadingInteger(const QString& raw) {

@@ -4,6 +4,11 @@
 #include <QAbstractSpinBox>
 #include <QFrame>
 #include <QLabel>
+#include <QString>
+#include <utility>
+#include <vector>
+
+class QComboBox;
 
 namespace zelkor::app {
 
@@ -59,6 +64,38 @@ class SpinEdit : public QAbstractSpinBox {
     int current() const;
     int m_minimum;
     int m_maximum;
+};
+
+// A control whose value is one text however it shows it (check boxes over a list, a choice among
+// items): the mirror and the settings file see only that text.
+class ValueWidget : public QWidget {
+    Q_OBJECT
+  public:
+    using QWidget::QWidget;
+    virtual QString textValue() const = 0;
+    virtual void setTextValue(const QString& value) = 0;
+
+  signals:
+    void textValueChanged(const QString& value);
+};
+
+// A choice among fixed items, each kept as its own text; the first is the default, and a text that
+// names no item chooses it.
+class ChoiceBox : public ValueWidget {
+    Q_OBJECT
+  public:
+    struct Item {
+        QString value;   // kept in the settings file; "" for the default
+        QString caption; // shown
+    };
+    ChoiceBox(std::vector<Item> items, QWidget* parent = nullptr);
+    QString textValue() const override;
+    void setTextValue(const QString& value) override;
+    QComboBox* combo() const { return m_combo; }
+
+  private:
+    std::vector<Item> m_items;
+    QComboBox* m_combo;
 };
 
 // Leading whitespace, an optional sign and decimal digits; full-width digits count; 0 otherwise.

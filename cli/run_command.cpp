@@ -6,6 +6,7 @@
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
 #include "engine/result_filters.h"
+#include "engine/rich_export.h"
 #include "engine/run_report.h"
 #include "engine/seed_variants.h"
 #include "engine/seen_store.h"
@@ -174,6 +175,12 @@ void RunCommand::define(CLI::App& app) {
                        std::to_string(kMaxDeadlineSeconds) + " (default: " + shown(ctl::kDeadline, "60") + ")")
         ->option_text("S")
         ->check(wholeNumber(1, kMaxDeadlineSeconds));
+    app.add_option("--export-format", v.exportFormat,
+                   "Also write the results at the end as csv, jsonl or xlsx, with each keyword's source, seed, "
+                   "parent, depth and time, beside the results file; txt: nothing more (default: " +
+                       shown(ctl::kExportFormat, "txt") + ")")
+        ->option_text("F")
+        ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
     app.add_option("--report", v.reportFile, "Also write the end-of-run summary per service to F as JSON")
         ->option_text("F");
 }
@@ -267,6 +274,7 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (!v.retries.empty()) controls->setText(ctl::kRetries, v.retries);
     if (!v.maxAnswerMib.empty()) controls->setText(ctl::kMaxAnswerMib, v.maxAnswerMib);
     if (!v.deadline.empty()) controls->setText(ctl::kDeadline, v.deadline);
+    if (!v.exportFormat.empty()) controls->setText(ctl::kExportFormat, v.exportFormat);
     if (!v.cooldown.empty()) controls->setText(ctl::kCooldown, v.cooldown);
     if (!v.proxies.empty() || !v.proxyFile.empty()) {
         std::string lines;
@@ -291,6 +299,8 @@ int RunCommand::setUp(const SharedOptions& shared) {
         std::vector<Text> problems;
         readHealthOptions(*controls, std::chrono::milliseconds(0), &problems);
         readAnswerLimits(*controls, &problems);
+        if (!chosenExportFormat(*controls))
+            problems.push_back(utf8_to_gbk("导出格式应为 txt、csv、jsonl 或 xlsx：") + controls->text(ctl::kExportFormat));
         if (!problems.empty()) return fail("settings file: " + gbk_to_utf8(problems.front()));
         if (!ResultFilters::make(controls->text(ctl::kIncludePattern), controls->text(ctl::kExcludePattern), 0, 0,
                                  &error))

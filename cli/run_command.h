@@ -48,7 +48,7 @@ class RunCommand {
         bool noMainWord = false, noAutosave = false, quiet = false;
         std::string retries, cooldown, reportFile, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
-        std::string maxAnswerMib, deadline;
+        std::string maxAnswerMib, deadline, exportFormat;
         double backoff = 0.5;
         std::vector<std::string> proxies;
     };

@@ -41,6 +41,9 @@ inline constexpr std::string_view kMaxChars = "编辑框_最多字数";
 // Bounds on every answer: its size in MiB and the whole exchange's seconds; empty: 8 MiB and 60 s.
 inline constexpr std::string_view kMaxAnswerMib = "编辑框_应答上限";
 inline constexpr std::string_view kDeadline = "编辑框_总时限";
+// The format of the export action (标签5): empty or "txt" for the original results file, else csv,
+// jsonl or xlsx beside it, with the results' metadata.
+inline constexpr std::string_view kExportFormat = "编辑框_导出格式";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
@@ -48,9 +51,9 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 11> kAdvancedBoxes{
-    kRetries,        kCooldown,       kProxyList, kVariants, kVariantFrames, kIncludePattern,
-    kExcludePattern, kMinChars,       kMaxChars,  kMaxAnswerMib, kDeadline};
+inline constexpr std::array<std::string_view, 12> kAdvancedBoxes{
+    kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern,
+    kExcludePattern, kMinChars, kMaxChars,  kMaxAnswerMib, kDeadline,      kExportFormat};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

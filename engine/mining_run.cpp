@@ -7,6 +7,7 @@
 #include "engine/result_filters.h"
 #include "engine/run_report.h"
 #include "engine/result_sink.h"
+#include "engine/rich_export.h"
 #include "engine/seed_variants.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
@@ -449,6 +450,12 @@ bool MiningController::waitForEmptying(std::chrono::milliseconds timeout) {
 std::optional<std::filesystem::path> MiningController::exportResults() {
     const auto run = currentRun();
     const bool saved = run ? run->saveResults(true) : m_idleWriter.save(*m_controls, {}, true);
+    // The results file is written whatever else is: it is the one the auto-save keeps whole. A format
+    // the box does not name exports nothing more, as an empty box does.
+    if (const auto format = chosenExportFormat(*m_controls); format && *format != ExportFormat::Txt) {
+        auto file = exportRichResults(*m_controls, run ? run->results() : std::vector<ResultRecord>{}, *format);
+        return saved ? file : std::nullopt;
+    }
     // A failed save is no export, even when an older file of that name is there.
     if (!saved) return std::nullopt;
     const auto file = gbkToPath(resultPathText(*m_controls));

@@ -130,9 +130,9 @@ class MiningController {
     void clearCache();
     // Until every emptying of the seen store started so far is done; false on timeout.
     bool waitForEmptying(std::chrono::milliseconds timeout);
-    // 标签5 ("导出数据"): forced save of the newest run's results; the path when it was written,
-    // for the face to show it in the file browser. nullopt when the save failed (the results stay
-    // for another try).
+    // 标签5 ("导出数据"): forced save of the newest run's results, and beside it the same in the
+    // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
+    // show it in the file browser. nullopt when a save failed (the results stay for another try).
     std::optional<std::filesystem::path> exportResults();
 
     RunState state() const;

@@ -1,5 +1,8 @@
 #include "engine/rich_export.h"
 
+#include "engine/control_names.h"
+#include "engine/export.h"
+#include "engine/program_dir.h"
 #include "text/json_text.h"
 
 #include <cerrno>
@@ -166,6 +169,29 @@ bool writeResultsFile(const std::filesystem::path& file, const std::vector<Resul
                       ExportFormat format, std::string* error) {
     if (format == ExportFormat::Xlsx) return writeXlsx(file, records, error);
     return writeBytes(file, formatResults(records, format), error);
+}
+
+std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {
+    std::string name = controls.text(ctl::kExportFormat);
+    name.erase(0, name.find_first_not_of(" \t"));
+    name.erase(name.find_last_not_of(" \t") + 1);
+    if (name.empty()) return ExportFormat::Txt;
+    return parseExportFormat(name);
+}
+
+std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
+                                                       ExportFormat format) {
+    ResultWriter::Saved saved;
+    saved.pathText = resultPathText(controls);
+    if (saved.pathText.ends_with(".txt")) saved.pathText.resize(saved.pathText.size() - 4);
+    saved.pathText += std::string(exportExtension(format));
+    const std::filesystem::path file = gbkToPath(saved.pathText);
+    std::string error;
+    const bool written = writeResultsFile(file, records, format, &error);
+    saved.outcome = written ? ResultWriter::Outcome::Written : ResultWriter::Outcome::Failed;
+    controls.showNotice(ResultWriter::notice(saved));
+    if (!written) return std::nullopt;
+    return file;
 }
 
 } // namespace zelkor

@@ -4,6 +4,7 @@
 // keyword,source,main_word,parent,depth,time), jsonl (one object per line with the same keys) or
 // xlsx (one sheet, the same columns). A file is written whole to a temporary name and renamed.
 
+#include "engine/controls.h"
 #include "engine/records.h"
 
 #include <filesystem>
@@ -26,5 +27,13 @@ std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat
 // False with *error (UTF-8) when the file cannot be written; the file is then as before.
 bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
                       ExportFormat format, std::string* error);
+
+// The format 编辑框_导出格式 names; txt when empty; nullopt when it names none.
+std::optional<ExportFormat> chosenExportFormat(const Controls& controls);
+
+// The export action in a rich format: `records` written to the results file's path (as the controls
+// give it now) with the format's extension, and the same notice a save shows. The file when written.
+std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
+                                                       ExportFormat format);
 
 } // namespace zelkor

@@ -11,6 +11,8 @@
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -284,6 +286,42 @@ TEST_F(FixtureRunTest, AnswerCapFromTheAdvancedPageBoundsTheRequests) {
         QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
         window.reset();
     }
+}
+
+// 导出数据 in the format chosen on the page 高级: the results file as always, and beside it the
+// same results with their metadata, which is the file shown.
+TEST_F(FixtureRunTest, ExportInTheChosenFormatWritesItBesideTheResultsFile) {
+    std::vector<std::filesystem::path> shown;
+    MainWindowOptions options;
+    options.home = home.path();
+    options.showFile = [&](const std::filesystem::path& file) { shown.push_back(file); };
+    window = std::make_unique<MainWindow>(std::move(options));
+    prepare("手机");
+    child<QCheckBox>("选择框_自动保存结果")->setChecked(false);
+    auto* format = child<ChoiceBox>("编辑框_导出格式");
+    ASSERT_NE(format, nullptr);
+    format->combo()->setCurrentIndex(1);
+    EXPECT_EQ(window->controls()->text(ctl::kExportFormat), "csv");
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return panel().contains(q("当前待索引任务0")) || panel().contains(q("keyword：手机壳定制")); }));
+    ASSERT_TRUE(waitFor([&] { return window->controls()->text(ctl::kCountLabel) == gbk("当前词数：4"); }));
+    QTest::qWait(200);
+    QTest::mouseClick(child<QLabel>("标签5"), Qt::LeftButton);
+    const auto csv = home / "Zelkor长尾词_手机.csv";
+    ASSERT_EQ(shown, std::vector<std::filesystem::path>{csv});
+    EXPECT_EQ(test::readFile(home.path() / "Zelkor长尾词_手机.txt"), gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"));
+    const std::string table = test::readFile(csv);
+    EXPECT_TRUE(table.starts_with("\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n手机壳,")) << table;
+    EXPECT_NE(table.find("\r\n手机壳定制,百度相关,手机,手机壳,2,"), std::string::npos) << table;
+    EXPECT_TRUE(panel().contains(q("已帮您自动保存数据，保存路径为：") + QString::fromStdString(csv.string())))
+        << panel().toStdString();
+
+    format->combo()->setCurrentIndex(3);
+    QTest::mouseClick(child<QLabel>("标签5"), Qt::LeftButton);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], home / "Zelkor长尾词_手机.xlsx");
+    EXPECT_TRUE(test::readFile(shown[1]).starts_with("PK")); // a zip, as xlsx files are
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
 }
 
 // A broken endpoints file must not send the run to the public services it was meant to replace.

@@ -16,6 +16,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -847,8 +848,9 @@ TEST_F(WindowTest, AdvancedBoxesAreKeptOnlyOnceUsed) {
     EXPECT_TRUE(child<QLineEdit>("编辑框_重试次数")->text().isEmpty());
 }
 
-// The answer bounds sit in a group of their own on the page 高级 and are kept like the other boxes.
-TEST_F(WindowTest, AnswerLimitBoxesAreKept) {
+// The answer bounds and the export format sit in groups of their own on the page 高级 and are kept
+// like the other boxes; a format the settings file names wrongly shows the default.
+TEST_F(WindowTest, AnswerLimitsAndExportFormatAreKept) {
     MainWindow& w = open();
     auto* group = child<QGroupBox>("分组框_应答限制");
     EXPECT_EQ(group->title(), q("应答限制"));
@@ -858,14 +860,27 @@ TEST_F(WindowTest, AnswerLimitBoxesAreKept) {
     child<QLineEdit>("编辑框_总时限")->setText(q("120"));
     EXPECT_EQ(w.controls()->text(ctl::kMaxAnswerMib), gbk("64"));
     EXPECT_EQ(w.controls()->text(ctl::kDeadline), gbk("120"));
+    auto* format = child<ChoiceBox>("编辑框_导出格式");
+    EXPECT_TRUE(child<QGroupBox>("分组框_存储与导出")->isAncestorOf(format));
+    EXPECT_EQ(format->combo()->count(), 4);
+    EXPECT_TRUE(w.controls()->text(ctl::kExportFormat).empty());
+    format->combo()->setCurrentIndex(2);
+    EXPECT_EQ(w.controls()->text(ctl::kExportFormat), "jsonl");
     window->close();
     const std::string saved = test::readFile(home.path() / "data" / "Zelkorkey.ini");
-    EXPECT_NE(saved.find(gbk("编辑框_应答上限=64\r\n")), std::string::npos) << saved;
-    EXPECT_NE(saved.find(gbk("编辑框_总时限=120\r\n")), std::string::npos) << saved;
+    for (const char* line : {"编辑框_应答上限=64\r\n", "编辑框_总时限=120\r\n", "编辑框_导出格式=jsonl\r\n"})
+        EXPECT_NE(saved.find(gbk(line)), std::string::npos) << line << saved;
     window.reset();
     open();
     EXPECT_EQ(child<QLineEdit>("编辑框_应答上限")->text(), q("64"));
     EXPECT_EQ(child<QLineEdit>("编辑框_总时限")->text(), q("120"));
+    EXPECT_EQ(child<ChoiceBox>("编辑框_导出格式")->combo()->currentIndex(), 2);
+    window.reset();
+
+    test::writeFile(home / "data" / "Zelkorkey.ini", gbk("[编辑框]\r\n编辑框_导出格式=pdf\r\n"));
+    MainWindow& wrong = open();
+    EXPECT_EQ(child<ChoiceBox>("编辑框_导出格式")->combo()->currentIndex(), 0);
+    EXPECT_TRUE(wrong.controls()->text(ctl::kExportFormat).empty());
 }
 
 TEST_F(WindowTest, CloseSavesBeforeTheProgramEnds) {

@@ -503,5 +503,46 @@ TEST(CliFixtureFilters, DroppedPhrasesAreNeitherShownNorQueued) {
     EXPECT_TRUE(service.requests().empty());
 }
 
+// --export-format writes the results with their metadata beside the results file, which stays whole;
+// the window's choice kept in the settings file is the default.
+TEST(CliFixtureExport, ChosenFormatBesideTheResultsFile) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home" / "data");
+    service.writeEndpoints(dir / "endpoints.ini");
+    auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = {"--home", (dir / "home").string(), "--endpoints",
+                                         (dir / "endpoints.ini").string(), "--delay", "0", "--save-dir",
+                                         dir.path().string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back("手机");
+        return runCli(args);
+    };
+    const Outcome jsonl = run({"--export-format", "jsonl"});
+    ASSERT_EQ(jsonl.status, 0) << jsonl.err;
+    EXPECT_EQ(test::readFile(dir / "Zelkor长尾词_手机.txt"), utf8_to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"));
+    const std::vector<std::string> records = lines(test::readFile(dir / "Zelkor长尾词_手机.jsonl"));
+    ASSERT_EQ(records.size(), 5u); // four lines, each ended
+    EXPECT_EQ(records[4], "");
+    EXPECT_TRUE(records[3].starts_with(
+        "{\"keyword\":\"手机壳定制\",\"source\":\"百度相关\",\"main_word\":\"手机\",\"parent\":\"手机壳\",\"depth\":2,"))
+        << records[3];
+    EXPECT_NE(jsonl.out.find("已帮您自动保存数据，保存路径为：" + (dir / "Zelkor长尾词_手机.jsonl").string()), std::string::npos)
+        << jsonl.out;
+
+    test::writeFile(dir / "home" / "data" / "Zelkorkey.ini", utf8_to_gbk("[编辑框]\r\n编辑框_导出格式=csv\r\n"));
+    ASSERT_EQ(run({}).status, 0);
+    EXPECT_TRUE(test::readFile(dir / "Zelkor长尾词_手机.csv").starts_with("\xEF\xBB\xBFkeyword,source,"));
+
+    test::writeFile(dir / "home" / "data" / "Zelkorkey.ini", utf8_to_gbk("[编辑框]\r\n编辑框_导出格式=pdf\r\n"));
+    const Outcome kept = run({});
+    EXPECT_EQ(kept.status, 2);
+    EXPECT_NE(kept.err.find("settings file: 导出格式应为 txt、csv、jsonl 或 xlsx：pdf"), std::string::npos) << kept.err;
+    const Outcome bad = run({"--export-format", "pdf"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--export-format"), std::string::npos) << bad.err;
+}
+
 } // namespace
 } // namespace zelkor
