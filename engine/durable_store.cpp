@@ -1,5 +1,8 @@
 #include "engine/durable_store.h"
 
+#include "engine/control_names.h"
+
+#include <cstdlib>
 #include <ctime>
 
 namespace zelkor {
@@ -24,6 +27,53 @@ std::string_view storedRunStateName(StoredRunState state) {
     case StoredRunState::Interrupted: return "interrupted";
     }
     return "running";
+}
+
+namespace {
+
+constexpr std::string_view kEditOptions[] = {ctl::kSeeds,   ctl::kForbidden, ctl::kLimit,
+                                             ctl::kDelay,   ctl::kSaveDir,   ctl::kHangupDir};
+constexpr std::string_view kCheckOptions[] = {ctl::kMainWordOnly, ctl::kAutoSave, ctl::kNoOutput, ctl::kHangup};
+
+} // namespace
+
+RunOptionValues captureRunOptions(const Controls& controls) {
+    RunOptionValues values;
+    for (const auto name : kEditOptions) values.emplace_back(std::string(name), controls.text(name));
+    for (const auto name : kCheckOptions) values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0");
+    Text ticked;
+    for (int i = 0; i < 25; ++i) {
+        if (!controls.itemChecked(ctl::kSourceList, i)) continue;
+        if (!ticked.empty()) ticked += ',';
+        ticked += std::to_string(i);
+    }
+    values.emplace_back(std::string(ctl::kSourceList), ticked);
+    return values;
+}
+
+std::array<bool, 25> applyRunOptions(Controls& controls, const RunOptionValues& options) {
+    std::array<bool, 25> ticks{};
+    for (int i = 0; i < 25; ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, i);
+    for (const auto& [name, value] : options) {
+        bool known = false;
+        for (const auto edit : kEditOptions)
+            if (name == edit) {
+                controls.setText(edit, value);
+                known = true;
+            }
+        for (const auto check : kCheckOptions)
+            if (name == check) {
+                controls.setChecked(check, value == "1");
+                known = true;
+            }
+        if (known || name != ctl::kSourceList) continue;
+        ticks.fill(false);
+        for (const auto& item : text_split(value, ",")) {
+            const int index = std::atoi(item.c_str());
+            if (!item.empty() && index >= 0 && index < 25) ticks[index] = true;
+        }
+    }
+    return ticks;
 }
 
 std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,

@@ -5,6 +5,7 @@
 //   sqlite:PATH  one database file; a run killed at any instant resumes without a loss or a
 //                duplicate, because each keyword's effects commit together
 
+#include "engine/controls.h"
 #include "engine/records.h"
 #include "text/text.h"
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <array>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -75,6 +77,14 @@ class DurableStore {
     // The results of run `id` (0: the newest), in order; nullopt (see error()) when no such run.
     virtual std::optional<std::vector<ResultRecord>> runResults(std::int64_t id) = 0;
 };
+
+
+// The values of the controls a run reads: its seeds, forbidden words, limit, delay, directories,
+// check boxes and ticked sources.
+RunOptionValues captureRunOptions(const Controls& controls);
+// Puts them back; the ticked sources are returned for the face to set (Controls has no item
+// write). Values the list does not hold leave their control as it is.
+std::array<bool, 25> applyRunOptions(Controls& controls, const RunOptionValues& options);
 
 // "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH".
 struct StoreSpec {

@@ -1,7 +1,9 @@
+#include "engine/control_names.h"
 #include "engine/rich_export.h"
 #include "engine/sqlite.h"
 #include "engine/sqlite_run_store.h"
 #include "engine/text_rules.h"
+#include "engine/value_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -171,6 +173,35 @@ TEST(SqliteRunStore, ALockedDatabaseFailsTheCommitAndLosesNothing) {
     ASSERT_EQ(progress->results.size(), 1u);
     EXPECT_EQ(progress->results[0].keyword, "one");
     EXPECT_FALSE(store->contains(gbk("two")));
+}
+
+TEST(RunOptions, SurviveTheStoreAndComeBackIntoTheControls) {
+    ValueControls before;
+    before.setText(ctl::kSeeds, gbk("抖音\r\n快手"));
+    before.setText(ctl::kDelay, "0");
+    before.setChecked(ctl::kMainWordOnly, false);
+    before.setChecked(ctl::kAutoSave, true);
+    before.setItemChecked(ctl::kSourceList, 0, true);
+    before.setItemChecked(ctl::kSourceList, 24, true);
+
+    TempDir dir;
+    {
+        auto store = openStore(dir / "runs.sqlite");
+        ASSERT_TRUE(store->beginRun(captureRunOptions(before)));
+    }
+    auto store = openStore(dir / "runs.sqlite");
+    const auto progress = store->resumeNewest();
+    ASSERT_TRUE(progress);
+    ValueControls after;
+    after.setChecked(ctl::kMainWordOnly, true);
+    after.setItemChecked(ctl::kSourceList, 3, true);
+    const auto ticks = applyRunOptions(after, progress->options);
+    EXPECT_EQ(after.text(ctl::kSeeds), gbk("抖音\r\n快手"));
+    EXPECT_EQ(after.text(ctl::kDelay), "0");
+    EXPECT_FALSE(after.checked(ctl::kMainWordOnly));
+    EXPECT_TRUE(after.checked(ctl::kAutoSave));
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(ticks[i], i == 0 || i == 24) << i;
+    EXPECT_EQ(store->listRuns()[0].seeds, gbk("抖音\r\n快手"));
 }
 
 TEST(RichExport, WritesEachFormatWithItsMetadata) {
