@@ -49,14 +49,15 @@ Text phrase(std::int64_t n) {
 void keyword(SqliteRunStore& store, std::int64_t& next, int& accepted) {
     for (int i = 0; i < kPhrasesPerKeyword; ++i) {
         const Text p = phrase(next++);
-        if (store.contains(p)) continue;
-        store.mark(p);
-        store.push({p, gbk("长尾词"), 2});
-        store.addResult({p, gbk("百度相关"), gbk("长尾词"), gbk("长尾词"), 2, "2026-12-10T13:45:00+08:00"});
+        if (store.seen().contains(p)) continue;
+        store.seen().insert(p);
+        store.queue().push({p, gbk("长尾词"), 2});
+        store.results().append({p, gbk("百度相关"), gbk("长尾词"), gbk("长尾词"), 2, "2026-12-10T13:45:00+08:00"});
         ++accepted;
     }
-    store.front();
-    if (!store.commitKeyword(false, 1, accepted)) std::abort();
+    store.queue().front();
+    store.queue().pop();
+    if (!store.commitKeyword(1, accepted)) std::abort();
 }
 
 void BM_KeywordCommit(benchmark::State& state) {
@@ -91,8 +92,8 @@ void BM_KeywordAtSeenSize(benchmark::State& state) {
     std::int64_t next = 0;
     const std::int64_t seen = state.range(0);
     while (next < seen) {
-        for (int i = 0; i < 10000 && next < seen; ++i) store->mark(phrase(next++));
-        store->commitKeyword(true, 0, 0);
+        for (int i = 0; i < 10000 && next < seen; ++i) store->seen().insert(phrase(next++));
+        store->commitKeyword(0, 0);
     }
     int accepted = 0;
     std::int64_t keywords = 0;

@@ -57,5 +57,7 @@ int fail(const std::string& message);
 
 std::unique_ptr<Command> makeProbeCommand();
 std::unique_ptr<Command> makeSourcesCommand();
+std::unique_ptr<Command> makeRunsCommand();
+std::unique_ptr<Command> makeExportCommand();
 
 } // namespace zelkor::cli

@@ -17,6 +17,8 @@ std::vector<std::unique_ptr<Command>> commands() {
     std::vector<std::unique_ptr<Command>> all;
     all.push_back(makeProbeCommand());
     all.push_back(makeSourcesCommand());
+    all.push_back(makeRunsCommand());
+    all.push_back(makeExportCommand());
     return all;
 }
 

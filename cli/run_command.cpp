@@ -126,6 +126,18 @@ void RunCommand::define(CLI::App& app) {
         ->option_text("DIR");
     app.add_flag("--no-autosave", v.noAutosave,
                  "Neither save after each keyword nor export at the end (default: save)");
+    app.add_option("--store", v.store,
+                   "Where the run keeps its queue, seen set and results: 'files' (marker files and memory), "
+                   "'sqlite' (<home>/data/runs.sqlite) or 'sqlite:PATH', durable and resumable (default: " +
+                       shown(ctl::kRunStore, "files") + ")")
+        ->option_text("S");
+    app.add_flag("--resume", v.resume,
+                 "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
+                 "sources and options");
+    app.add_option("--format", v.format,
+                   "Format of the export at the end: txt (keywords only), csv, jsonl or xlsx (with source, "
+                   "main word, parent, depth and time) (default: " + shown(ctl::kExportFormat, "txt") + ")")
+        ->option_text("F");
     app.add_flag("--quiet", v.quiet,
                  "Nothing on standard output: the panel's \"数据不输出到界面\" (default: off)");
     app.add_option("--variants", v.variants,
@@ -233,6 +245,22 @@ int RunCommand::setUp(const SharedOptions& shared) {
     auto controls = std::make_shared<ValueControls>();
     applyWindowDefaults(*controls, m_home);
     SettingsStore(SettingsStore::defaultFile(m_home)).restore(*controls);
+
+    const SettingsStore settings(SettingsStore::defaultFile(m_home));
+    const auto saved = [&](std::string_view control) {
+        const auto value = settings.editText(control);
+        return value ? gbk_to_utf8(*value) : std::string();
+    };
+    const std::string storeText = v.store.empty() ? saved(ctl::kRunStore) : v.store;
+    const auto store = parseStoreSpec(storeText, m_home, &error);
+    if (!store) return fail("invalid --store: " + error);
+    m_store = *store;
+    const std::string formatText = v.format.empty() ? saved(ctl::kExportFormat) : v.format;
+    const auto format = parseExportFormat(formatText.empty() ? "txt" : formatText);
+    if (!format) return fail("invalid --format '" + formatText + "': use txt, csv, jsonl or xlsx");
+    m_format = *format;
+    if (v.resume && m_store.kind == StoreSpec::Kind::Files)
+        return fail("--resume needs a database store: give --store sqlite or --store sqlite:PATH");
 
     if (!v.seedsFile.empty()) {
         const auto text = readLinesFile(v.seedsFile, &error);
@@ -345,8 +373,26 @@ RunCommand::Ending RunCommand::run() {
     m_controller = std::make_unique<MiningController>(
         m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
+    m_controller->setStore(m_store);
+    m_controller->setExportFormat(m_format);
     StopOnSignal signals([this] { m_controller->stop(); });
-    if (const auto refusal = m_controller->start()) {
+    std::optional<StartRefusal> refusal;
+    if (m_values.resume) {
+        std::string error;
+        refusal = m_controller->resume(&error, [this](const std::array<bool, 25>& ticks) {
+            for (int i = 0; i < kSourceCount; ++i)
+                m_controls->setItemChecked(ctl::kSourceList, i, ticks[static_cast<std::size_t>(i)]);
+        });
+        if (refusal == StartRefusal::StoreUnusable) {
+            m_failure = fail(error.empty() ? "no unfinished run to resume in " + m_store.path.string() : error);
+            return {};
+        }
+        if (!refusal && (!m_values.seeds.empty() || !m_values.seedsFile.empty()))
+            std::fprintf(stderr, "zelkor-cli: resuming the run with its own seeds; the seeds given are ignored\n");
+    } else {
+        refusal = m_controller->start();
+    }
+    if (refusal) {
         switch (*refusal) {
         case StartRefusal::HomeBusy:
             m_refusal = "another run is using the program directory " + m_home.string() +
@@ -358,6 +404,11 @@ RunCommand::Ending RunCommand::run() {
         case StartRefusal::HangupUnusable:
             m_refusal = "cannot write hang-up files into " + gbk_to_utf8(m_controls->text(ctl::kHangupDir));
             break;
+        case StartRefusal::StoreUnusable: {
+            const auto notices = m_controls->notices();
+            m_refusal = notices.empty() ? "the run store could not be used" : gbk_to_utf8(notices.back());
+            break;
+        }
         }
         return {};
     }
@@ -373,6 +424,7 @@ RunCommand::Ending RunCommand::run() {
 }
 
 int RunCommand::report(Ending ending) {
+    if (m_failure != kExitOk) return m_failure;
     if (!m_refusal.empty()) {
         // A run that could not start although its options were good.
         std::fprintf(stderr, "zelkor-cli: %s\n", m_refusal.c_str());
@@ -380,8 +432,12 @@ int RunCommand::report(Ending ending) {
     }
     int status = kExitOk;
     if (m_run->end() == RunEnd::StoreFailed) {
-        std::fprintf(stderr, "%szelkor-cli: the seen store %s could not be written; the run was stopped\n",
-                     m_progressShown ? "\n" : "", SeenStore::defaultDirectory(m_home).c_str());
+        if (m_store.kind == StoreSpec::Kind::Files)
+            std::fprintf(stderr, "%szelkor-cli: the seen store %s could not be written; the run was stopped\n",
+                         m_progressShown ? "\n" : "", SeenStore::defaultDirectory(m_home).c_str());
+        else
+            std::fprintf(stderr, "%szelkor-cli: the run store failed; what it kept can be continued with --resume\n",
+                         m_progressShown ? "\n" : "");
         m_progressShown = false;
         status = kExitFailed;
     }

@@ -41,6 +41,8 @@ inline constexpr std::string_view kMaxChars = "编辑框_最多字数";
 // Bounds on every answer: its size in MiB and the whole exchange's seconds; empty: 8 MiB and 60 s.
 inline constexpr std::string_view kMaxAnswerMib = "编辑框_应答上限";
 inline constexpr std::string_view kDeadline = "编辑框_总时限";
+// The run store: the command line's files, sqlite or sqlite:PATH. Empty: files.
+inline constexpr std::string_view kRunStore = "编辑框_运行存储";
 // The format of the export action (标签5): empty or "txt" for the original results file, else csv,
 // jsonl or xlsx beside it, with the results' metadata.
 inline constexpr std::string_view kExportFormat = "编辑框_导出格式";

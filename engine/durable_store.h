@@ -39,17 +39,17 @@ struct RunSummary {
 };
 
 // What a resumed run starts from.
+// What a resumed run starts from; its results are back in the store's results().
 struct RunProgress {
     std::int64_t id = 0;
     RunOptionValues options;
     std::size_t seedsDone = 0;
     int accepted = 0;
-    std::vector<ResultRecord> results;
 };
 
-// A store that keeps a run beyond its process. The run loop calls commitKeyword once per keyword
-// (a seed of the seed pass, or the queue's front task); before that, nothing of the keyword is
-// kept, so a run killed at any instant asks about the same keyword again when resumed.
+// What a store that keeps runs beyond the process adds to RunStore: starting and resuming a run,
+// and the history. Nothing of a keyword is kept before RunStore::commitKeyword, so a run killed at
+// any instant asks about the same keyword again when resumed.
 class DurableStore {
   public:
     virtual ~DurableStore() = default;
@@ -61,17 +61,6 @@ class DurableStore {
     // Continues the newest unfinished run not alive in another process. nullopt with error() empty
     // when there is none.
     virtual std::optional<RunProgress> resumeNewest() = 0;
-
-    // Ends one keyword: its marks, queued tasks and results, together with `seedsDone` seeds done
-    // (seed pass) or the front task leaving the queue (queue pass), and the accepted count.
-    virtual bool commitKeyword(bool seedPass, std::size_t seedsDone, int accepted) = 0;
-
-    // The run ended by itself / was stopped (any thread). Uncommitted effects are dropped.
-    virtual void finish() = 0;
-    virtual void stop() = 0;
-
-    // The latest failure, in words (UTF-8).
-    virtual std::string error() const = 0;
 
     virtual std::vector<RunSummary> listRuns() = 0;
     // The results of run `id` (0: the newest), in order; nullopt (see error()) when no such run.

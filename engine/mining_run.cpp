@@ -10,6 +10,7 @@
 #include "engine/rich_export.h"
 #include "engine/seed_variants.h"
 #include "engine/seen_store.h"
+#include "engine/sqlite_run_store.h"
 #include "engine/text_rules.h"
 #include "text/regex.h"
 
@@ -55,6 +56,7 @@ struct MiningRun::State final : SourceHost, RunGate {
     Text currentMainWord;
     Text currentKeyword;
     int currentDepth = 0;
+    bool ended = false; // by itself; under the gate
     ResultWriter writer;
 
     // Set by stop() or by reaching the count limit: requests in flight abort, waits end, no more
@@ -153,6 +155,21 @@ struct MiningRun::State final : SourceHost, RunGate {
             effect([&] { controls->showNotice(notice); });
     }
 
+    // The keyword's effects kept by the store; false when stopped or when the store failed (then
+    // the run halts with a notice).
+    bool commit(std::size_t seedsDone, bool popFront) {
+        static const Text failedText = gbk("运行数据无法保存，采集已停止：");
+        bool ok = true;
+        if (!effect([&] {
+                if (popFront) store->queue().pop();
+                ok = store->commitKeyword(seedsDone, sink->accepted());
+                if (!ok) controls->showNotice(failedText + utf8_to_gbk(store->error()));
+            }))
+            return false;
+        if (!ok) haltForStore();
+        return ok;
+    }
+
     void run();
     void finish(RunEnd how);
 };
@@ -179,7 +196,8 @@ void MiningRun::State::run() {
     }
     if (!filterProblem.empty())
         effect([&] { controls->showNotice(gbk("结果过滤规则有误，本次不使用：") + utf8_to_gbk(filterProblem)); });
-    for (std::size_t i = 0; i < seedRounds.size() && !halted(); ++i) {
+    // A resumed run starts after the seed rounds it had kept.
+    for (std::size_t i = options.seedsDone; i < seedRounds.size() && !halted(); ++i) {
         const KeywordTask& round = seedRounds[i];
         currentMainWord = round.mainWord;
         currentKeyword = round.keyword;
@@ -188,6 +206,8 @@ void MiningRun::State::run() {
         ask(round.keyword, 0, 1);
         if (!halted()) delayWait();
         ask(round.keyword, 2, kLastSource);
+        // At the count limit the seed's phrases so far are the run's last: they are kept too.
+        if (!commit(i + 1, false)) break;
         if (!halted()) delayWait();
         // A long seed list must not lose what it found to a crash before the queue pass.
         if (!halted()) autoSave();
@@ -205,8 +225,12 @@ void MiningRun::State::run() {
             ask(task->keyword, 0, 1);
             if (!halted()) delayWait();
             ask(task->keyword, 2, kLastSource);
-            if (halted()) break;
-            if (!effect([&] { queue.pop(); })) break;
+            if (halted()) {
+                // At the count limit the keyword stays queued, its phrases so far kept.
+                if (sink->limitReached()) commit(seedRounds.size(), false);
+                break;
+            }
+            if (!commit(seedRounds.size(), true)) break;
             n = queue.size();
             if (!delayWait()) break;
             autoSave();
@@ -250,10 +274,14 @@ void MiningRun::State::finish(RunEnd how) {
         // Under the gate, so that once stop() has returned the callback cannot come.
         std::lock_guard lock(gate);
         options.homeLock.reset();
-        if (stopped)
+        if (stopped) {
             how = RunEnd::Stopped;
-        else if (options.onEnded)
-            options.onEnded(how);
+        } else {
+            ended = true;
+            // A store that failed leaves the run as it last kept it, to be resumed.
+            if (how != RunEnd::StoreFailed) store->runFinished();
+            if (options.onEnded) options.onEnded(how);
+        }
     }
     std::lock_guard lock(doneMutex);
     done = true;
@@ -296,6 +324,7 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.sink = std::make_unique<ResultSink>(*s.controls, *s.store, s, s.options.unattended);
     s.sink->addFilter(std::make_unique<ForbiddenWordsFilter>(s.forbidden));
     if (s.filters) s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters));
+    s.sink->setAccepted(s.options.accepted);
 }
 
 MiningRun::~MiningRun() {
@@ -312,6 +341,7 @@ void MiningRun::start() {
 void MiningRun::stop() {
     {
         std::lock_guard lock(m_state->gate);
+        if (!m_state->stopped && !m_state->ended) m_state->store->runStopped();
         m_state->stopped = true;
         m_state->cancelSaves.request_stop();
         // A stopped run touches nothing more, so the home is free for the next at once.
@@ -387,6 +417,45 @@ MiningController::~MiningController() {
 }
 
 std::optional<StartRefusal> MiningController::start() {
+    static const Text failedText = gbk("运行数据无法保存：");
+    if (const auto refusal = claimHome()) return refusal;
+    std::string error;
+    auto store = openStore(&error);
+    if (store && m_storeSpec.kind != StoreSpec::Kind::Files &&
+        !dynamic_cast<DurableStore&>(*store).beginRun(captureRunOptions(*m_controls))) {
+        error = store->error();
+        store.reset();
+    }
+    if (!store) {
+        m_homeLock.reset();
+        m_controls->showNotice(failedText + utf8_to_gbk(error));
+        return StartRefusal::StoreUnusable;
+    }
+    launch(std::move(store), 0, 0);
+    return std::nullopt;
+}
+
+std::optional<StartRefusal> MiningController::resume(
+    std::string* error, const std::function<void(const std::array<bool, 25>&)>& applyTicks) {
+    if (m_storeSpec.kind == StoreSpec::Kind::Files) {
+        if (error) *error = "the files store keeps no run to resume; choose a database store";
+        return StartRefusal::StoreUnusable;
+    }
+    if (const auto refusal = claimHome()) return refusal;
+    auto store = SqliteRunStore::open(m_storeSpec.path, error);
+    const auto progress = store ? store->resumeNewest() : std::nullopt;
+    if (!progress) {
+        if (store && error) *error = store->error();
+        m_homeLock.reset();
+        return StartRefusal::StoreUnusable;
+    }
+    const auto ticks = applyRunOptions(*m_controls, progress->options);
+    if (applyTicks) applyTicks(ticks);
+    launch(std::shared_ptr<RunStore>(std::move(store)), progress->seedsDone, progress->accepted);
+    return std::nullopt;
+}
+
+std::optional<StartRefusal> MiningController::claimHome() {
     // Two runs on one home would empty each other's seen store.
     int error = 0;
     std::optional<FileLock> lock = FileLock::tryAcquire(homeLockFile(m_home), &error);
@@ -401,16 +470,29 @@ std::optional<StartRefusal> MiningController::start() {
                 return StartRefusal::HangupUnusable;
         }
     }
+    m_homeLock = std::make_shared<FileLock>(std::move(*lock));
+    return std::nullopt;
+}
+
+std::shared_ptr<RunStore> MiningController::openStore(std::string* error) {
+    if (m_storeSpec.kind == StoreSpec::Kind::Files) return std::make_shared<DefaultRunStore>(m_home);
+    return SqliteRunStore::open(m_storeSpec.path, error);
+}
+
+void MiningController::launch(std::shared_ptr<RunStore> store, std::size_t seedsDone, int accepted) {
     m_emptier.start(m_home, m_controls);
     m_controls->setText(ctl::kStartButton, caption(ctl::kCaptionStop));
     RunOptions options;
     options.home = m_home;
-    options.homeLock = std::make_shared<FileLock>(std::move(*lock));
+    options.homeLock = std::move(m_homeLock);
     options.unattended = m_unattended;
     options.wait = m_wait;
     options.onEnded = m_onEnded;
     options.backoff = m_backoff;
     options.summaryNotices = m_summaryNotices;
+    options.store = std::move(store);
+    options.seedsDone = seedsDone;
+    options.accepted = accepted;
     auto run =
         std::make_shared<MiningRun>(m_controls, m_sources ? m_sources() : SourceSet(), std::move(options));
     {
@@ -448,7 +530,20 @@ bool MiningController::waitForEmptying(std::chrono::milliseconds timeout) {
 }
 
 std::optional<std::filesystem::path> MiningController::exportResults() {
+    static const Text savedText = gbk("已帮您自动保存数据，保存路径为：");
+    static const Text failedText = gbk("数据保存失败，保存路径为：");
     const auto run = currentRun();
+    if (m_exportFormat != ExportFormat::Txt) {
+        Text pathText = resultPathText(*m_controls);
+        if (pathText.ends_with(".txt")) pathText.resize(pathText.size() - 4);
+        pathText += exportExtension(m_exportFormat);
+        const auto file = gbkToPath(pathText);
+        const bool ok = writeResultsFile(file, run ? run->results() : std::vector<ResultRecord>{}, m_exportFormat,
+                                         nullptr);
+        m_controls->showNotice((ok ? savedText : failedText) + pathText);
+        if (ok) return file;
+        return std::nullopt;
+    }
     const bool saved = run ? run->saveResults(true) : m_idleWriter.save(*m_controls, {}, true);
     // The results file is written whatever else is: it is the one the auto-save keeps whole. A format
     // the box does not name exports nothing more, as an empty box does.

@@ -8,15 +8,18 @@
 // saves nothing more. Each Start makes a fresh MiningRun.
 
 #include "engine/controls.h"
+#include "engine/durable_store.h"
 #include "engine/export.h"
 #include "engine/pacing.h"
 #include "engine/source_health.h"
 #include "engine/records.h"
+#include "engine/rich_export.h"
 #include "engine/run_store.h"
 #include "engine/seen_store.h"
 #include "sources/source_api.h"
 #include "text/text.h"
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -30,8 +33,9 @@ namespace zelkor {
 
 enum class RunState { Idle, Running, Finished };
 
-// How a run ended. Stopped: by stop(); the others by itself. StoreFailed: the seen set could not
-// record a phrase, so the run could no longer tell new phrases from old ones.
+// How a run ended. Stopped: by stop(); the others by itself. StoreFailed: the run's store could not
+// keep a keyword or the seen set could not record a phrase (a database store's run stays resumable
+// from its last kept keyword).
 enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped, StoreFailed };
 
 // Why Start did nothing.
@@ -39,6 +43,7 @@ enum class StartRefusal {
     HomeBusy,       // another run holds the home
     HomeUnwritable, // the home takes no files, so the seen store could not work
     HangupUnusable, // hang-up output is on and its directory cannot be made or written
+    StoreUnusable,  // the run store could not be opened or could not take the run (a notice says why)
 };
 
 class FileLock;
@@ -58,6 +63,9 @@ struct RunOptions {
     bool summaryNotices = false;
     // Queue, seen set and results; empty: DefaultRunStore(home).
     std::shared_ptr<RunStore> store;
+    // A resumed run: the seeds already done and the count so far (the store holds the rest).
+    std::size_t seedsDone = 0;
+    int accepted = 0;
 };
 
 class MiningRun {
@@ -125,6 +133,15 @@ class MiningController {
     std::optional<StartRefusal> clickStart();
     // Nothing at all happens when refused: no emptying, no caption change, no run.
     std::optional<StartRefusal> start();
+    // Where each run keeps its state; the files store unless set.
+    void setStore(StoreSpec spec) { m_storeSpec = std::move(spec); }
+    const StoreSpec& store() const { return m_storeSpec; }
+    // Starts the newest unfinished run of a database store with its own options, put back into
+    // the controls; the ticked sources go to `applyTicks`, for the face to set. nullopt when it
+    // started; else why not, with *error (UTF-8) when it could not (*error is empty when there is
+    // no unfinished run).
+    std::optional<StartRefusal> resume(std::string* error,
+                                       const std::function<void(const std::array<bool, 25>&)>& applyTicks);
     void stop();
     // 按钮5 ("清理缓存").
     void clearCache();
@@ -134,14 +151,25 @@ class MiningController {
     // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
     // show it in the file browser. nullopt when a save failed (the results stay for another try).
     std::optional<std::filesystem::path> exportResults();
+    // The format 导出数据 writes: txt (the original file) or, beside it with its own extension,
+    // csv, jsonl or xlsx with each result's metadata. Auto-save always writes txt.
+    void setExportFormat(ExportFormat format) { m_exportFormat = format; }
 
     RunState state() const;
     std::shared_ptr<MiningRun> currentRun() const;
     const std::filesystem::path& home() const { return m_home; }
 
   private:
+    // Takes the home's lock into m_homeLock after checking what a run needs of the disk.
+    std::optional<StartRefusal> claimHome();
+    std::shared_ptr<RunStore> openStore(std::string* error);
+    void launch(std::shared_ptr<RunStore> store, std::size_t seedsDone, int accepted);
+
     std::shared_ptr<Controls> m_controls;
     std::filesystem::path m_home;
+    StoreSpec m_storeSpec;
+    std::shared_ptr<FileLock> m_homeLock; // between claimHome and launch
+    ExportFormat m_exportFormat = ExportFormat::Txt;
     SourceFactory m_sources;
     bool m_unattended = false;
     std::function<void(RunEnd)> m_onEnded;

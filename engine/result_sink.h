@@ -90,6 +90,8 @@ class ResultSink {
     bool offer(const Candidate& candidate);
 
     int accepted() const { return m_accepted; }
+    // A resumed run goes on counting from where it was.
+    void setAccepted(int count) { m_accepted = count; }
     // The limit (编辑框_挖掘数量) once the accepted count reached it.
     std::optional<int> limitReached() const;
 

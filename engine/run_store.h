@@ -60,6 +60,20 @@ class RunStore {
     virtual KeywordQueue& queue() = 0;
     virtual SeenSet& seen() = 0;
     virtual ResultList& results() = 0;
+
+    // Ends one keyword: a seed of the seed pass (`seedsDone` seeds are then done) or the queue's
+    // front task, popped just before. A store that keeps the run beyond the process writes the
+    // keyword's effects now, all together; false (see error()) when it could not: the run stops.
+    virtual bool commitKeyword(std::size_t seedsDone, int accepted) {
+        (void)seedsDone;
+        (void)accepted;
+        return true;
+    }
+    // The run ended by itself / was stopped (from any thread).
+    virtual void runFinished() {}
+    virtual void runStopped() {}
+    // The latest failure, in words (UTF-8).
+    virtual std::string error() const { return {}; }
 };
 
 class MemoryKeywordQueue final : public KeywordQueue {

@@ -144,9 +144,10 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
     options.bind(1, progress.id);
     while (options.step()) progress.options.emplace_back(options.bytes(0), options.bytes(1));
     results.bind(1, progress.id);
-    progress.results.reserve(static_cast<std::size_t>(resultCount));
+    std::vector<ResultRecord> restored;
+    restored.reserve(static_cast<std::size_t>(resultCount));
     while (results.step())
-        progress.results.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
+        restored.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                                     static_cast<int>(results.integer(4)), results.bytes(5)});
     queued.bind(1, progress.id);
     const std::int64_t queueCount = queued.step() ? queued.integer(0) : 0;
@@ -156,59 +157,75 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
         return std::nullopt;
     }
     resetProgress(progress.id);
+    for (auto& record : restored) m_results.m_shown.append(std::move(record));
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = static_cast<std::size_t>(queueCount);
     return progress;
 }
 
-bool SqliteRunStore::contains(const Text& keyword) {
-    std::lock_guard lock(m_mutex);
+SqliteRunStore::SqliteRunStore(std::filesystem::path file, SqliteDb db)
+    : m_file(std::move(file)), m_db(std::move(db)) {}
+
+bool SqliteRunStore::Seen::contains(const Text& keyword) const {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
     const Text key = text_lower(keyword);
-    if (m_pendingSeen.contains(key)) return true;
-    m_containsSeen.bind(1, m_run).bindBlob(2, key);
-    const bool found = m_containsSeen.step();
-    if (m_containsSeen.failed()) broken("cannot read the seen set");
-    m_containsSeen.reset();
+    if (s.m_pendingSeen.contains(key)) return true;
+    s.m_containsSeen.bind(1, s.m_run).bindBlob(2, key);
+    const bool found = s.m_containsSeen.step();
+    if (s.m_containsSeen.failed()) s.broken("cannot read the seen set");
+    s.m_containsSeen.reset();
     return found;
 }
 
-void SqliteRunStore::mark(const Text& keyword) {
-    std::lock_guard lock(m_mutex);
+bool SqliteRunStore::Seen::insert(const Text& keyword) {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
     Text key = text_lower(keyword);
-    if (m_pendingSeen.insert(key).second) m_pendingMarks.push_back(std::move(key));
+    if (s.m_pendingSeen.insert(key).second) s.m_pendingMarks.push_back(std::move(key));
+    return true;
 }
 
-void SqliteRunStore::push(const KeywordTask& task) {
-    std::lock_guard lock(m_mutex);
-    m_pendingPush.push_back(task);
+void SqliteRunStore::Queue::push(KeywordTask task) {
+    std::lock_guard lock(m_store.m_mutex);
+    m_store.m_pendingPush.push_back(std::move(task));
 }
 
-void SqliteRunStore::addResult(const ResultRecord& record) {
-    std::lock_guard lock(m_mutex);
-    m_pendingResults.push_back(record);
-}
-
-std::optional<KeywordTask> SqliteRunStore::front() {
-    std::lock_guard lock(m_mutex);
-    m_front.bind(1, m_run);
-    std::optional<KeywordTask> task;
-    if (m_front.step()) {
-        m_frontPos = m_front.integer(0);
-        task = KeywordTask{m_front.bytes(1), m_front.bytes(2), static_cast<int>(m_front.integer(3))};
-    } else if (m_front.failed()) {
-        broken("cannot read the queue");
+void SqliteRunStore::Results::append(ResultRecord record) {
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        m_store.m_pendingResults.push_back(record);
     }
-    m_front.reset();
+    m_shown.append(std::move(record));
+}
+
+std::optional<KeywordTask> SqliteRunStore::Queue::front() const {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    s.m_front.bind(1, s.m_run);
+    std::optional<KeywordTask> task;
+    if (s.m_front.step()) {
+        s.m_frontPos = s.m_front.integer(0);
+        task = KeywordTask{s.m_front.bytes(1), s.m_front.bytes(2), static_cast<int>(s.m_front.integer(3))};
+    } else if (s.m_front.failed()) {
+        s.broken("cannot read the queue");
+    }
+    s.m_front.reset();
     return task;
 }
 
-std::size_t SqliteRunStore::queueSize() const {
-    std::lock_guard lock(m_mutex);
-    return m_committedQueue + m_pendingPush.size();
+void SqliteRunStore::Queue::pop() {
+    std::lock_guard lock(m_store.m_mutex);
+    if (m_store.m_frontPos) m_store.m_popped = true;
 }
 
-bool SqliteRunStore::commitKeyword(bool seedPass, std::size_t seedsDone, int accepted) {
+std::size_t SqliteRunStore::Queue::size() const {
+    std::lock_guard lock(m_store.m_mutex);
+    return m_store.m_committedQueue + m_store.m_pendingPush.size() - (m_store.m_popped ? 1 : 0);
+}
+
+bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
     std::lock_guard lock(m_mutex);
     if (!m_brokenText.empty()) {
         m_error = m_brokenText;
@@ -235,7 +252,7 @@ bool SqliteRunStore::commitKeyword(bool seedPass, std::size_t seedsDone, int acc
             m_insertResult.bind(7, record.depth).bindText(8, record.time);
             if (!m_insertResult.run()) return failed("cannot save the keyword's results");
         }
-        if (!seedPass && m_frontPos) {
+        if (m_popped && m_frontPos) {
             m_deleteQueue.bind(1, m_run).bind(2, *m_frontPos);
             if (!m_deleteQueue.run()) return failed("cannot save the keyword's results");
             --committedQueue;
@@ -247,7 +264,8 @@ bool SqliteRunStore::commitKeyword(bool seedPass, std::size_t seedsDone, int acc
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = committedQueue;
-    if (!seedPass) m_frontPos.reset();
+    if (m_popped) m_frontPos.reset();
+    m_popped = false;
     clearPending();
     return true;
 }
@@ -328,6 +346,7 @@ void SqliteRunStore::resetProgress(std::int64_t id) {
     m_resultCount = 0;
     m_committedQueue = 0;
     m_frontPos.reset();
+    m_popped = false;
     m_brokenText.clear();
     clearPending();
 }

@@ -34,33 +34,35 @@ TEST(SqliteRunStore, KeepsOnlyCommittedKeywordsAcrossReopen) {
         auto store = openStore(file);
         ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("抖音")}, {"选择列表框1", "0,3"}}));
         // The seed: two phrases, one shown.
-        EXPECT_FALSE(store->contains(gbk("抖音直播")));
-        store->mark(gbk("抖音直播"));
-        EXPECT_TRUE(store->contains(gbk("抖音直播"))); // pending marks count at once
-        store->push({gbk("抖音直播"), gbk("抖音"), 1});
-        store->addResult(record("抖音直播", "抖音", 1));
-        store->mark(gbk("QQ空间"));
-        store->push({gbk("QQ空间"), gbk("抖音"), 1});
-        EXPECT_EQ(store->queueSize(), 2u);
-        ASSERT_TRUE(store->commitKeyword(true, 1, 2)) << store->error();
-        EXPECT_TRUE(store->contains(gbk("qq空间"))); // A-Z case does not count
+        EXPECT_FALSE(store->seen().contains(gbk("抖音直播")));
+        store->seen().insert(gbk("抖音直播"));
+        EXPECT_TRUE(store->seen().contains(gbk("抖音直播"))); // pending marks count at once
+        store->queue().push({gbk("抖音直播"), gbk("抖音"), 1});
+        store->results().append(record("抖音直播", "抖音", 1));
+        store->seen().insert(gbk("QQ空间"));
+        store->queue().push({gbk("QQ空间"), gbk("抖音"), 1});
+        EXPECT_EQ(store->queue().size(), 2u);
+        ASSERT_TRUE(store->commitKeyword(1, 2)) << store->error();
+        EXPECT_TRUE(store->seen().contains(gbk("qq空间"))); // A-Z case does not count
 
         // The first queued keyword: committed.
-        auto front = store->front();
+        auto front = store->queue().front();
         ASSERT_TRUE(front);
         EXPECT_EQ(front->keyword, gbk("抖音直播"));
-        store->mark(gbk("抖音直播间"));
-        store->push({gbk("抖音直播间"), gbk("抖音"), 2});
-        store->addResult(record("抖音直播间", "抖音直播", 2));
-        ASSERT_TRUE(store->commitKeyword(false, 1, 3));
+        store->seen().insert(gbk("抖音直播间"));
+        store->queue().push({gbk("抖音直播间"), gbk("抖音"), 2});
+        store->results().append(record("抖音直播间", "抖音直播", 2));
+        store->queue().pop();
+        EXPECT_EQ(store->queue().size(), 2u);
+        ASSERT_TRUE(store->commitKeyword(1, 3));
 
         // The second: asked, never committed (the process dies here).
-        front = store->front();
+        front = store->queue().front();
         ASSERT_TRUE(front);
         EXPECT_EQ(front->keyword, gbk("QQ空间"));
-        store->mark(gbk("lost"));
-        store->push({gbk("lost"), gbk("抖音"), 2});
-        store->addResult(record("lost", "QQ空间", 2));
+        store->seen().insert(gbk("lost"));
+        store->queue().push({gbk("lost"), gbk("抖音"), 2});
+        store->results().append(record("lost", "QQ空间", 2));
     }
     auto store = openStore(file);
     const auto runs = store->listRuns();
@@ -75,14 +77,15 @@ TEST(SqliteRunStore, KeepsOnlyCommittedKeywordsAcrossReopen) {
     EXPECT_EQ(progress->accepted, 3);
     ASSERT_EQ(progress->options.size(), 2u);
     EXPECT_EQ(progress->options[1], (std::pair<std::string, Text>{"选择列表框1", "0,3"}));
-    ASSERT_EQ(progress->results.size(), 2u);
-    EXPECT_EQ(progress->results[1].keyword, gbk("抖音直播间"));
-    EXPECT_EQ(progress->results[1].parent, gbk("抖音直播"));
-    EXPECT_EQ(progress->results[1].depth, 2);
-    EXPECT_EQ(progress->results[1].time, "2026-12-10T13:45:00+08:00");
-    EXPECT_FALSE(store->contains(gbk("lost")));
-    EXPECT_EQ(store->queueSize(), 2u); // QQ空间 and 抖音直播间
-    const auto front = store->front();
+    const auto results = store->results().all();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1].keyword, gbk("抖音直播间"));
+    EXPECT_EQ(results[1].parent, gbk("抖音直播"));
+    EXPECT_EQ(results[1].depth, 2);
+    EXPECT_EQ(results[1].time, "2026-12-10T13:45:00+08:00");
+    EXPECT_FALSE(store->seen().contains(gbk("lost")));
+    EXPECT_EQ(store->queue().size(), 2u); // QQ空间 and 抖音直播间
+    const auto front = store->queue().front();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->keyword, gbk("QQ空间"));
     EXPECT_EQ(front->depth, 1);
@@ -95,9 +98,9 @@ TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
     EXPECT_EQ(store->error(), "");
 
     ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("a")}}));
-    store->stop();
+    store->runStopped();
     ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("b")}}));
-    store->finish();
+    store->runFinished();
     auto runs = store->listRuns();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].state, StoredRunState::Stopped);
@@ -107,7 +110,7 @@ TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
     ASSERT_TRUE(progress);
     EXPECT_EQ(progress->id, runs[0].id);
     EXPECT_EQ(store->listRuns()[0].state, StoredRunState::Running);
-    store->finish();
+    store->runFinished();
     EXPECT_FALSE(store->resumeNewest());
 }
 
@@ -116,10 +119,10 @@ TEST(SqliteRunStore, RunsResultsByIdOrNewest) {
     auto store = openStore(dir / "runs.sqlite");
     for (const char* word : {"x", "y"}) {
         ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk(word)}}));
-        store->mark(gbk(word));
-        store->addResult(record(word, word, 1));
-        ASSERT_TRUE(store->commitKeyword(true, 1, 1));
-        store->finish();
+        store->seen().insert(gbk(word));
+        store->results().append(record(word, word, 1));
+        ASSERT_TRUE(store->commitKeyword(1, 1));
+        store->runFinished();
     }
     const auto runs = store->listRuns();
     ASSERT_EQ(runs.size(), 2u);
@@ -151,16 +154,16 @@ TEST(SqliteRunStore, ALockedDatabaseFailsTheCommitAndLosesNothing) {
     const fs::path file = dir / "runs.sqlite";
     auto store = openStore(file, 200);
     ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("a")}}));
-    store->mark(gbk("one"));
-    store->addResult(record("one", "a", 1));
-    ASSERT_TRUE(store->commitKeyword(true, 1, 1));
+    store->seen().insert(gbk("one"));
+    store->results().append(record("one", "a", 1));
+    ASSERT_TRUE(store->commitKeyword(1, 1));
 
     SqliteDb other;
     ASSERT_TRUE(other.open(file, false));
     ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE"));
-    store->mark(gbk("two"));
-    store->addResult(record("two", "a", 1));
-    EXPECT_FALSE(store->commitKeyword(true, 2, 2));
+    store->seen().insert(gbk("two"));
+    store->results().append(record("two", "a", 1));
+    EXPECT_FALSE(store->commitKeyword(2, 2));
     EXPECT_NE(store->error().find("locked"), std::string::npos) << store->error();
     ASSERT_TRUE(other.exec("ROLLBACK"));
     other.close();
@@ -170,9 +173,9 @@ TEST(SqliteRunStore, ALockedDatabaseFailsTheCommitAndLosesNothing) {
     const auto progress = store->resumeNewest();
     ASSERT_TRUE(progress);
     EXPECT_EQ(progress->seedsDone, 1u);
-    ASSERT_EQ(progress->results.size(), 1u);
-    EXPECT_EQ(progress->results[0].keyword, "one");
-    EXPECT_FALSE(store->contains(gbk("two")));
+    ASSERT_EQ(store->results().size(), 1u);
+    EXPECT_EQ(store->results().all()[0].keyword, "one");
+    EXPECT_FALSE(store->seen().contains(gbk("two")));
 }
 
 TEST(RunOptions, SurviveTheStoreAndComeBackIntoTheControls) {
