@@ -405,8 +405,9 @@ RunCommand::Ending RunCommand::run() {
             m_refusal = "cannot write hang-up files into " + gbk_to_utf8(m_controls->text(ctl::kHangupDir));
             break;
         case StartRefusal::StoreUnusable: {
+            // Like any file the options name that cannot be read.
             const auto notices = m_controls->notices();
-            m_refusal = notices.empty() ? "the run store could not be used" : gbk_to_utf8(notices.back());
+            m_failure = fail(notices.empty() ? "the run store could not be used" : gbk_to_utf8(notices.back()));
             break;
         }
         }

@@ -504,7 +504,6 @@ void MiningController::launch(std::shared_ptr<RunStore> store, std::size_t seeds
         m_stopped = false;
     }
     run->start();
-    return std::nullopt;
 }
 
 void MiningController::stop() {
