@@ -134,10 +134,6 @@ void RunCommand::define(CLI::App& app) {
     app.add_flag("--resume", v.resume,
                  "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
                  "sources and options");
-    app.add_option("--format", v.format,
-                   "Format of the export at the end: txt (keywords only), csv, jsonl or xlsx (with source, "
-                   "main word, parent, depth and time) (default: " + shown(ctl::kExportFormat, "txt") + ")")
-        ->option_text("F");
     app.add_flag("--quiet", v.quiet,
                  "Nothing on standard output: the panel's \"数据不输出到界面\" (default: off)");
     app.add_option("--variants", v.variants,
@@ -255,10 +251,6 @@ int RunCommand::setUp(const SharedOptions& shared) {
     const auto store = parseStoreSpec(storeText, m_home, &error);
     if (!store) return fail("invalid --store: " + error);
     m_store = *store;
-    const std::string formatText = v.format.empty() ? saved(ctl::kExportFormat) : v.format;
-    const auto format = parseExportFormat(formatText.empty() ? "txt" : formatText);
-    if (!format) return fail("invalid --format '" + formatText + "': use txt, csv, jsonl or xlsx");
-    m_format = *format;
     if (v.resume && m_store.kind == StoreSpec::Kind::Files)
         return fail("--resume needs a database store: give --store sqlite or --store sqlite:PATH");
 
@@ -374,7 +366,6 @@ RunCommand::Ending RunCommand::run() {
         m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
     m_controller->setStore(m_store);
-    m_controller->setExportFormat(m_format);
     StopOnSignal signals([this] { m_controller->stop(); });
     std::optional<StartRefusal> refusal;
     if (m_values.resume) {

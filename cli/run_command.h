@@ -46,7 +46,7 @@ class RunCommand {
         std::vector<std::string> seeds;
         std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
         bool noMainWord = false, noAutosave = false, quiet = false, resume = false;
-        std::string store, format;
+        std::string store;
         std::string retries, cooldown, reportFile, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat;
@@ -61,7 +61,6 @@ class RunCommand {
     std::optional<Endpoints> m_endpoints;
     std::shared_ptr<ValueControls> m_controls;
     StoreSpec m_store;
-    ExportFormat m_format = ExportFormat::Txt;
     int m_failure = kExitOk; // set when the run could not start or its store failed
     std::unique_ptr<MiningController> m_controller;
     std::shared_ptr<MiningRun> m_run;

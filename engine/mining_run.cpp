@@ -529,20 +529,7 @@ bool MiningController::waitForEmptying(std::chrono::milliseconds timeout) {
 }
 
 std::optional<std::filesystem::path> MiningController::exportResults() {
-    static const Text savedText = gbk("已帮您自动保存数据，保存路径为：");
-    static const Text failedText = gbk("数据保存失败，保存路径为：");
     const auto run = currentRun();
-    if (m_exportFormat != ExportFormat::Txt) {
-        Text pathText = resultPathText(*m_controls);
-        if (pathText.ends_with(".txt")) pathText.resize(pathText.size() - 4);
-        pathText += exportExtension(m_exportFormat);
-        const auto file = gbkToPath(pathText);
-        const bool ok = writeResultsFile(file, run ? run->results() : std::vector<ResultRecord>{}, m_exportFormat,
-                                         nullptr);
-        m_controls->showNotice((ok ? savedText : failedText) + pathText);
-        if (ok) return file;
-        return std::nullopt;
-    }
     const bool saved = run ? run->saveResults(true) : m_idleWriter.save(*m_controls, {}, true);
     // The results file is written whatever else is: it is the one the auto-save keeps whole. A format
     // the box does not name exports nothing more, as an empty box does.

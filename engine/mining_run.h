@@ -151,9 +151,6 @@ class MiningController {
     // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
     // show it in the file browser. nullopt when a save failed (the results stay for another try).
     std::optional<std::filesystem::path> exportResults();
-    // The format 导出数据 writes: txt (the original file) or, beside it with its own extension,
-    // csv, jsonl or xlsx with each result's metadata. Auto-save always writes txt.
-    void setExportFormat(ExportFormat format) { m_exportFormat = format; }
 
     RunState state() const;
     std::shared_ptr<MiningRun> currentRun() const;
@@ -169,7 +166,6 @@ class MiningController {
     std::filesystem::path m_home;
     StoreSpec m_storeSpec;
     std::shared_ptr<FileLock> m_homeLock; // between claimHome and launch
-    ExportFormat m_exportFormat = ExportFormat::Txt;
     SourceFactory m_sources;
     bool m_unattended = false;
     std::function<void(RunEnd)> m_onEnded;

@@ -220,7 +220,7 @@ TEST_F(CliStore, ExportsEachFormatAndRefusesWhatItCannotDo) {
         {{"--store", "files", "--resume"}, "--resume needs a database store"},
         {{"--store", "sqlite:" + (dir / "empty.sqlite").string(), "--resume"}, "no unfinished run"},
         {{"--store", "redis:x", "a"}, "unknown store"},
-        {{"--format", "xls", "a"}, "invalid --format"},
+        {{"--export-format", "xls", "a"}, "--export-format"},
     };
     for (const auto& b : bad) {
         auto args = common();
