@@ -50,6 +50,7 @@ void buildAdvancedPage(QWidget* page) {
     addAnswerLimitsGroup(page);
     addVariantsGroup(page);
     addStoreGroup(page);
+    addParallelGroup(page);
 }
 
 void addStoreGroup(QWidget* page) {
@@ -69,6 +70,19 @@ void addAnswerLimitsGroup(QWidget* page) {
                     QStringLiteral("默认 8，最大 %1").arg(kMaxAnswerMib));
     addAdvancedLine(group, ctl::kDeadline, QStringLiteral("总时限(秒)"),
                     QStringLiteral("默认 60，最大 %1").arg(kMaxDeadlineSeconds));
+}
+
+void addParallelGroup(QWidget* page) {
+    QGroupBox* group = addAdvancedGroup(page, "分组框_并发查询", QStringLiteral("并发查询"));
+    auto* box = new QCheckBox(QStringLiteral("并发查询"), group);
+    box->setObjectName(name(ctl::kParallel));
+    box->setToolTip(QStringLiteral("多个关键词同时查询，每个来源按自己的速率请求；不再逐条停顿显示，"
+                                   "延时改为两个关键词首次请求之间的最短间隔"));
+    qobject_cast<QFormLayout*>(group->layout())->addRow(box);
+    QLineEdit* rate = addAdvancedLine(group, ctl::kParallelRate, QStringLiteral("每个来源每秒请求"),
+                                      QStringLiteral("2（可用小数，如 0.5）"));
+    rate->setEnabled(box->isChecked());
+    QObject::connect(box, &QCheckBox::toggled, rate, &QLineEdit::setEnabled);
 }
 
 VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent) : ValueWidget(parent), m_frames(frames) {

@@ -56,6 +56,9 @@ void addStoreGroup(QWidget* page);
 // Retries, cool-downs and proxies of a run.
 void addResilienceGroup(QWidget* page);
 
+// The throughput mode: many keywords in flight, each service at its own pace.
+void addParallelGroup(QWidget* page);
+
 // A group box at the end of the page, its rows laid out as label and box.
 QGroupBox* addAdvancedGroup(QWidget* page, std::string_view objectName, const QString& title);
 QLineEdit* addAdvancedLine(QGroupBox* group, std::string_view control, const QString& label,

@@ -176,6 +176,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     face.setText = [this](const std::string& c, const Text& v) { applyText(c, v); };
     face.setChecked = [this](const std::string& c, bool v) { applyChecked(c, v); };
     face.appendOutput = [this](const Text& t) { appendOutput(t); };
+    face.appendOutputs = [this](const std::vector<Text>& t) { appendOutputs(t); };
     face.showNotice = [this](const Text& t) { showNotice(t); };
     face.closeWindow = [this] { close(); };
     m_controls = std::make_shared<WindowControls>(this, std::move(face));
@@ -435,6 +436,29 @@ void MainWindow::appendOutput(const Text& text) {
     m_panel->insertPlainText(toQStringLines(text));
     // The mirror holds the panel as GBK with CR LF, so its size is the byte count that matters.
     if (m_controls->text(ctl::kPanel).size() > static_cast<size_t>(ctl::kPanelLimit)) m_panel->clear();
+}
+
+void MainWindow::appendOutputs(const std::vector<Text>& texts) {
+    if (m_noOutput->isChecked()) return;
+    // Where appending them one by one would last have emptied the panel, and what would follow.
+    const std::size_t limit = static_cast<std::size_t>(ctl::kPanelLimit);
+    std::size_t size = m_controls->text(ctl::kPanel).size();
+    std::size_t from = 0;
+    bool cleared = false;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        size += texts[i].size();
+        if (size > limit) {
+            size = 0;
+            from = i + 1;
+            cleared = true;
+        }
+    }
+    if (cleared) m_panel->clear();
+    Text rest;
+    for (std::size_t i = from; i < texts.size(); ++i)
+        rest += texts[i];
+    if (rest.empty()) return;
+    appendOutput(rest);
 }
 
 void MainWindow::showNotice(const Text& text) {

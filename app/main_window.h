@@ -53,6 +53,7 @@ class MainWindow : public QWidget {
     const std::filesystem::path& home() const { return m_options.home; }
 
     void appendOutput(const Text& text);
+    void appendOutputs(const std::vector<Text>& texts);
     void showNotice(const Text& text);
 
   protected:

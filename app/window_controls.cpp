@@ -81,17 +81,59 @@ void WindowControls::setChecked(std::string_view control, bool value) {
 }
 
 void WindowControls::appendOutput(const Text& text) {
-    if (onWindowThread())
+    if (onWindowThread()) {
+        deliverPanel(); // what other threads wrote before comes first
         m_face.appendOutput(text);
-    else
-        post([this, text] { m_face.appendOutput(text); });
+    } else {
+        queuePanel({false, text});
+    }
 }
 
 void WindowControls::showNotice(const Text& text) {
-    if (onWindowThread())
+    if (onWindowThread()) {
+        deliverPanel();
         m_face.showNotice(text);
-    else
-        post([this, text] { m_face.showNotice(text); });
+    } else {
+        queuePanel({true, text});
+    }
+}
+
+void WindowControls::queuePanel(PanelWrite write) {
+    bool first = false;
+    {
+        std::lock_guard guard(m_panelMutex);
+        first = m_panel.empty();
+        m_panel.push_back(std::move(write));
+    }
+    // One delivery per batch: the writes that come before it runs ride along.
+    if (first) post([this] { deliverPanel(); });
+}
+
+void WindowControls::deliverPanel() {
+    std::vector<PanelWrite> writes;
+    {
+        std::lock_guard guard(m_panelMutex);
+        writes.swap(m_panel);
+    }
+    std::vector<Text> appends;
+    const auto flush = [&] {
+        if (appends.empty()) return;
+        if (m_face.appendOutputs)
+            m_face.appendOutputs(appends);
+        else
+            for (const Text& text : appends)
+                m_face.appendOutput(text);
+        appends.clear();
+    };
+    for (PanelWrite& write : writes) {
+        if (!write.notice) {
+            appends.push_back(std::move(write.text));
+            continue;
+        }
+        flush();
+        m_face.showNotice(write.text);
+    }
+    flush();
 }
 
 void WindowControls::closeWindow() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class QObject;
 class QThread;
@@ -22,6 +23,8 @@ class WindowControls final : public Controls {
         std::function<void(const std::string& control, const Text& value)> setText;
         std::function<void(const std::string& control, bool value)> setChecked;
         std::function<void(const Text& text)> appendOutput;
+        // Several appends at once, as appendOutput one by one would leave the panel; empty: one by one.
+        std::function<void(const std::vector<Text>& texts)> appendOutputs;
         std::function<void(const Text& text)> showNotice;
         std::function<void()> closeWindow;
     };
@@ -52,6 +55,17 @@ class WindowControls final : public Controls {
   private:
     bool onWindowThread() const;
     void post(std::function<void()> call);
+    // Panel writes from other threads wait here, in order, and reach the window together in one
+    // queued call: hundreds of lines a second stay one repaint each time the window gets to them.
+    struct PanelWrite {
+        bool notice = false;
+        Text text;
+    };
+    void queuePanel(PanelWrite write);
+    void deliverPanel(); // window thread
+
+    std::mutex m_panelMutex;
+    std::vector<PanelWrite> m_panel;
 
     mutable std::mutex m_windowMutex; // held while a write is queued, so the window outlives it
     QObject* m_window;

@@ -4,6 +4,7 @@
 #include "engine/answer_limits.h"
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
+#include "engine/parallel_run.h"
 #include "engine/program_dir.h"
 #include "engine/result_filters.h"
 #include "engine/rich_export.h"
@@ -191,6 +192,14 @@ void RunCommand::define(CLI::App& app) {
         ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
     app.add_option("--report", v.reportFile, "Also write the end-of-run summary per service to F as JSON")
         ->option_text("F");
+    app.add_flag("--parallel", v.parallel,
+                 "Throughput mode: many keywords in flight, each service asked at its own pace; no display "
+                 "pauses, and --delay is the least gap between two keywords' first requests (default: " +
+                     std::string(settingDefault(presetSettings, ctl::kParallel, "0") == "1" ? "on" : "off") + ")");
+    app.add_option("--rate", v.rate,
+                   "With --parallel: requests per second to each service, decimals allowed (default: " +
+                       shown(ctl::kParallelRate, "2") + ")")
+        ->option_text("R");
 }
 
 int RunCommand::setUp(const SharedOptions& shared) {
@@ -296,6 +305,13 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (!v.deadline.empty()) controls->setText(ctl::kDeadline, v.deadline);
     if (!v.exportFormat.empty()) controls->setText(ctl::kExportFormat, v.exportFormat);
     if (!v.cooldown.empty()) controls->setText(ctl::kCooldown, v.cooldown);
+    if (v.parallel) controls->setChecked(ctl::kParallel, true);
+    if (!v.rate.empty()) {
+        if (!controls->checked(ctl::kParallel)) return fail("--rate applies only with --parallel");
+        if (!parseParallelRate(v.rate))
+            return fail("invalid --rate '" + v.rate + "': give requests per second from 0.01 to 1000");
+        controls->setText(ctl::kParallelRate, v.rate);
+    }
     if (!v.proxies.empty() || !v.proxyFile.empty()) {
         std::string lines;
         for (const std::string& proxy : v.proxies)
@@ -325,6 +341,9 @@ int RunCommand::setUp(const SharedOptions& shared) {
         if (!ResultFilters::make(controls->text(ctl::kIncludePattern), controls->text(ctl::kExcludePattern), 0, 0,
                                  &error))
             return fail("settings file: " + error);
+        Text problem;
+        if (controls->checked(ctl::kParallel) && (parallelOptions(*controls, &problem), !problem.empty()))
+            return fail("settings file: " + gbk_to_utf8(problem));
     }
     if (!v.reportFile.empty()) {
         const auto directory = std::filesystem::absolute(v.reportFile, fsError).parent_path();
@@ -366,6 +385,15 @@ RunCommand::Ending RunCommand::run() {
         m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
     m_controller->setStore(m_store);
+    if (::isatty(STDERR_FILENO) == 1 && m_controls->checked(ctl::kParallel)) {
+        m_controller->setProgress([this](const ParallelProgress& p) {
+            std::fprintf(stderr, "\r\033[K%llu done, %llu in flight, %llu queued, %.1f req/s",
+                         static_cast<unsigned long long>(p.done), static_cast<unsigned long long>(p.inFlight),
+                         static_cast<unsigned long long>(p.queued), p.requestsPerSecond);
+            std::fflush(stderr);
+            m_progressShown = true;
+        });
+    }
     StopOnSignal signals([this] { m_controller->stop(); });
     std::optional<StartRefusal> refusal;
     if (m_values.resume) {

@@ -45,8 +45,8 @@ class RunCommand {
     struct Values {
         std::vector<std::string> seeds;
         std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
-        bool noMainWord = false, noAutosave = false, quiet = false, resume = false;
-        std::string store;
+        bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false;
+        std::string store, rate;
         std::string retries, cooldown, reportFile, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat;

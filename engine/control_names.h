@@ -46,6 +46,9 @@ inline constexpr std::string_view kRunStore = "编辑框_运行存储";
 // The format of the export action (标签5): empty or "txt" for the original results file, else csv,
 // jsonl or xlsx beside it, with the results' metadata.
 inline constexpr std::string_view kExportFormat = "编辑框_导出格式";
+// Throughput mode: many keywords in flight, each service asked at most this many times a second.
+inline constexpr std::string_view kParallel = "选择框_并发查询";
+inline constexpr std::string_view kParallelRate = "编辑框_并发速率";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
@@ -53,9 +56,12 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 12> kAdvancedBoxes{
+inline constexpr std::array<std::string_view, 13> kAdvancedBoxes{
     kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern,
-    kExcludePattern, kMinChars, kMaxChars,  kMaxAnswerMib, kDeadline,      kExportFormat};
+    kExcludePattern, kMinChars, kMaxChars,  kMaxAnswerMib, kDeadline,      kExportFormat,
+    kParallelRate};
+// The check boxes of the page 高级, kept there too as "1" or "0"; never written until checked once.
+inline constexpr std::array<std::string_view, 1> kAdvancedChecks{kParallel};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

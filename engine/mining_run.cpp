@@ -51,6 +51,7 @@ struct MiningRun::State final : SourceHost, RunGate {
     std::vector<Text> forbidden;
     std::optional<ResultFilters> filters;
     std::string filterProblem; // UTF-8
+    std::optional<ParallelOptions> parallel; // 选择框_并发查询
 
     // The keyword being asked; worker only.
     Text currentMainWord;
@@ -171,6 +172,7 @@ struct MiningRun::State final : SourceHost, RunGate {
     }
 
     void run();
+    void runInParallel();
     void finish(RunEnd how);
 };
 
@@ -196,8 +198,9 @@ void MiningRun::State::run() {
     }
     if (!filterProblem.empty())
         effect([&] { controls->showNotice(gbk("结果过滤规则有误，本次不使用：") + utf8_to_gbk(filterProblem)); });
+    if (parallel) runInParallel();
     // A resumed run starts after the seed rounds it had kept.
-    for (std::size_t i = options.seedsDone; i < seedRounds.size() && !halted(); ++i) {
+    for (std::size_t i = options.seedsDone; !parallel && i < seedRounds.size() && !halted(); ++i) {
         const KeywordTask& round = seedRounds[i];
         currentMainWord = round.mainWord;
         currentKeyword = round.keyword;
@@ -212,7 +215,7 @@ void MiningRun::State::run() {
         // A long seed list must not lose what it found to a crash before the queue pass.
         if (!halted()) autoSave();
     }
-    if (!halted()) {
+    if (!parallel && !halted()) {
         std::size_t n = queue.size();
         effect([&] { controls->showNotice(pendingText + std::to_string(n)); });
         while (n != 0 && !halted()) {
@@ -261,6 +264,13 @@ void MiningRun::State::run() {
     }
     if (options.unattended) effect([&] { controls->closeWindow(); });
     finish(RunEnd::QueueDry);
+}
+
+void MiningRun::State::runInParallel() {
+    runParallel({*controls, sources, store->queue(), *sink, *health, *this, *this, seedRounds, options.seedsDone,
+                 [this](std::size_t seedsDone, bool popFront) { return commit(seedsDone, popFront); },
+                 [this] { autoSave(); }, options.progress},
+                *parallel);
 }
 
 void MiningRun::State::finish(RunEnd how) {
@@ -325,6 +335,13 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.sink->addFilter(std::make_unique<ForbiddenWordsFilter>(s.forbidden));
     if (s.filters) s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters));
     s.sink->setAccepted(s.options.accepted);
+    if (s.controls->checked(ctl::kParallel)) {
+        Text problem;
+        s.parallel = parallelOptions(*s.controls, &problem);
+        if (!problem.empty()) s.controls->showNotice(problem);
+    }
+    // Display pauses pace a window's list; many keywords in flight have no list to pace.
+    if (s.parallel) s.sink->setPauses(false);
 }
 
 MiningRun::~MiningRun() {
@@ -493,6 +510,7 @@ void MiningController::launch(std::shared_ptr<RunStore> store, std::size_t seeds
     options.store = std::move(store);
     options.seedsDone = seedsDone;
     options.accepted = accepted;
+    options.progress = m_progress;
     auto run =
         std::make_shared<MiningRun>(m_controls, m_sources ? m_sources() : SourceSet(), std::move(options));
     {

@@ -11,6 +11,7 @@
 #include "engine/durable_store.h"
 #include "engine/export.h"
 #include "engine/pacing.h"
+#include "engine/parallel_run.h"
 #include "engine/source_health.h"
 #include "engine/records.h"
 #include "engine/rich_export.h"
@@ -66,6 +67,8 @@ struct RunOptions {
     // A resumed run: the seeds already done and the count so far (the store holds the rest).
     std::size_t seedsDone = 0;
     int accepted = 0;
+    // With 选择框_并发查询 checked: called now and then on the worker thread with the run's progress.
+    std::function<void(const ParallelProgress&)> progress;
 };
 
 class MiningRun {
@@ -128,6 +131,7 @@ class MiningController {
     void setWait(WaitFunction wait) { m_wait = std::move(wait); }
     void setBackoff(std::chrono::milliseconds backoff) { m_backoff = backoff; }
     void setSummaryNotices(bool on) { m_summaryNotices = on; }
+    void setProgress(std::function<void(const ParallelProgress&)> progress) { m_progress = std::move(progress); }
 
     // Start when the caption of 按钮_开始 is "开始", Stop when it is "停止", nothing otherwise.
     std::optional<StartRefusal> clickStart();
@@ -172,6 +176,7 @@ class MiningController {
     WaitFunction m_wait;
     std::chrono::milliseconds m_backoff{500};
     bool m_summaryNotices = false;
+    std::function<void(const ParallelProgress&)> m_progress;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
     std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out

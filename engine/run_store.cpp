@@ -17,6 +17,12 @@ std::optional<KeywordTask> MemoryKeywordQueue::front() const {
     return m_tasks.front();
 }
 
+std::optional<KeywordTask> MemoryKeywordQueue::at(std::size_t position) const {
+    std::lock_guard lock(m_mutex);
+    if (position >= m_tasks.size()) return std::nullopt;
+    return m_tasks[position];
+}
+
 void MemoryKeywordQueue::pop() {
     std::lock_guard lock(m_mutex);
     if (!m_tasks.empty()) m_tasks.pop_front();

@@ -29,6 +29,11 @@ class KeywordQueue {
     virtual std::optional<KeywordTask> front() const = 0;
     virtual void pop() = 0; // drops the oldest task, once it has been asked
     virtual std::size_t size() const = 0;
+    // The task `position` places behind the oldest (0: the oldest), still queued; nullopt past the
+    // end. A queue that can only show its oldest task shows no more, and a run asks no further ahead.
+    virtual std::optional<KeywordTask> at(std::size_t position) const {
+        return position == 0 ? front() : std::nullopt;
+    }
 };
 
 // Every phrase ever accepted, across runs until it is emptied.
@@ -82,6 +87,7 @@ class MemoryKeywordQueue final : public KeywordQueue {
     std::optional<KeywordTask> front() const override;
     void pop() override;
     std::size_t size() const override;
+    std::optional<KeywordTask> at(std::size_t position) const override;
 
   private:
     mutable std::mutex m_mutex;

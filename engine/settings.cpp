@@ -209,6 +209,10 @@ bool SettingsStore::save(const Controls& controls) const {
         if (!value.empty() || ini.get(editSection(), gbk(control)))
             ini.set(editSection(), gbk(control), escapeSetting(value));
     }
+    for (const auto control : ctl::kAdvancedChecks) {
+        const bool on = controls.checked(control);
+        if (on || ini.get(editSection(), gbk(control))) ini.set(editSection(), gbk(control), on ? "1" : "0");
+    }
     return ini.save(m_file);
 }
 
@@ -220,6 +224,9 @@ void SettingsStore::restore(Controls& controls) const {
             if (const auto value = ini.get(editSection(), gbk(control)))
                 controls.setText(control, unescapeSetting(*value));
         }
+    }
+    for (const auto control : ctl::kAdvancedChecks) {
+        if (const auto value = ini.get(editSection(), gbk(control))) controls.setChecked(control, *value == "1");
     }
 }
 

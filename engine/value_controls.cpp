@@ -43,6 +43,7 @@ void ValueControls::showNotice(const Text& text) {
     appendOutput("\r\n\r\n" + text + "\r\n");
     std::lock_guard lock(m_mutex);
     m_notices.push_back(text);
+    if (m_notices.size() > kKeptNotices) m_notices.pop_front();
     m_values.setText(ctl::kNoticeLabel, text);
     if (m_write) m_write(ctl::kNoticeLabel, text);
 }
@@ -64,7 +65,7 @@ bool ValueControls::closeRequested() const {
 
 std::vector<Text> ValueControls::notices() const {
     std::lock_guard lock(m_mutex);
-    return m_notices;
+    return {m_notices.begin(), m_notices.end()};
 }
 
 void ValueControls::setOutputListener(OutputListener listener) {

@@ -6,6 +6,7 @@
 #include "engine/control_values.h"
 #include "engine/controls.h"
 
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -33,7 +34,9 @@ class ValueControls : public Controls {
     void closeWindow() override;
 
     bool closeRequested() const;
-    // Every text given to showNotice, in order (GBK).
+    // The texts given to showNotice, in order (GBK): the latest kKeptNotices of them, so that a
+    // long run does not hold every notice it ever gave.
+    static constexpr std::size_t kKeptNotices = 4096;
     std::vector<Text> notices() const;
 
     void setOutputListener(OutputListener listener);
@@ -43,7 +46,7 @@ class ValueControls : public Controls {
   private:
     ControlValues m_values;
     mutable std::mutex m_mutex; // the panel, the notices and the listeners
-    std::vector<Text> m_notices;
+    std::deque<Text> m_notices;
     bool m_closed = false;
     OutputListener m_output;
     WriteListener m_write;

@@ -63,6 +63,15 @@ struct TransferResult {
     CURLcode code = CURLE_OK;
 };
 
+// A prepared transfer as an event loop drives it: the handle, the clock its callbacks touch, its
+// stall limit and its deadline.
+struct TransferHandle {
+    CURL* easy = nullptr;
+    ActivityClock* clock = nullptr;
+    std::chrono::milliseconds stallLimit{30000};
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
 // Runs the prepared easy handle to its end on the calling thread. A stop request wakes the loop at
 // once; the stall limit and the deadline are checked at least every 100 ms. A peer that sends a
 // byte now and then resets the stall clock forever, so only the deadline bounds the whole call.

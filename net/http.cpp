@@ -1,5 +1,7 @@
 #include "net/http.h"
 
+#include "net/multi_fetch.h"
+
 #include "net/cookies.h"
 #include "net/curl_handle.h"
 #include "text/regex.h"
@@ -453,37 +455,52 @@ template <typename T> bool set(CURL* easy, CURLoption option, T value) {
     return curl_easy_setopt(easy, option, value) == CURLE_OK;
 }
 
-} // namespace
+// Everything one HTTP exchange needs while it runs. It stays where it is made: libcurl holds
+// pointers into it.
+struct HttpJob {
+    explicit HttpJob(const HttpRequestSpec& s) : spec(s), deadline(deadlineOf(s.limits)) {}
+    HttpJob(const HttpJob&) = delete;
+    HttpJob& operator=(const HttpJob&) = delete;
 
-HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
+    const HttpRequestSpec& spec;
+    std::chrono::steady_clock::time_point deadline;
+    long timeoutMs = 30000;
+    CurlEasy easy;
+    Exchange exchange;
+    CurlHeaderList headerList;
     HttpResponse response;
     Text reason; // set when the answer broke its limits
-    auto fail = [&response, &reason](Failure failure) {
+
+    HttpResponse& fail(Failure failure) {
         response.status = failureText(failure) + reason;
         response.failed = true;
         return response;
-    };
-    const auto deadline = deadlineOf(spec.limits);
-    if (stop.stop_requested()) return fail(Failure::Aborted);
-    if (!detail::curlReady()) return fail(Failure::NoClient);
-    std::optional<std::string> url = requestUrl(spec.url);
-    if (!url) return fail(Failure::BadUrl);
-    CurlEasy easy(curl_easy_init());
-    if (!easy) return fail(Failure::NoSession);
-    CURL* h = easy.get();
+    }
+};
 
-    Exchange exchange;
+// Sets the handle up; false when the exchange failed before it began (the response says why).
+bool prepareHttp(HttpJob& job, const std::stop_token& stop) {
+    const HttpRequestSpec& spec = job.spec;
+    if (stop.stop_requested()) return job.fail(Failure::Aborted), false;
+    if (!detail::curlReady()) return job.fail(Failure::NoClient), false;
+    std::optional<std::string> url = requestUrl(spec.url);
+    if (!url) return job.fail(Failure::BadUrl), false;
+    job.easy.reset(curl_easy_init());
+    if (!job.easy) return job.fail(Failure::NoSession), false;
+    CURL* h = job.easy.get();
+
+    Exchange& exchange = job.exchange;
     exchange.followRedirects = !spec.no_redirect;
     exchange.maxBytes = spec.limits.maxBytes();
-    const long timeoutMs = spec.timeout_seconds < 1 ? 30000L : spec.timeout_seconds * 1000L;
+    job.timeoutMs = spec.timeout_seconds < 1 ? 30000L : spec.timeout_seconds * 1000L;
 
     // No cookie engine, no connection kept after the call, no environment proxy, no decoding of
     // compressed bodies: each call stands alone.
     if (!set(h, CURLOPT_PROXY, spec.proxy.c_str()) || !set(h, CURLOPT_NOSIGNAL, 1L) ||
         !set(h, CURLOPT_FORBID_REUSE, 1L) || !set(h, CURLOPT_FRESH_CONNECT, 1L) ||
         !set(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L))
-        return fail(Failure::NoSession);
-    if (!set(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs)) return fail(Failure::Timeouts);
+        return job.fail(Failure::NoSession), false;
+    if (!set(h, CURLOPT_CONNECTTIMEOUT_MS, job.timeoutMs)) return job.fail(Failure::Timeouts), false;
 
     static constexpr const char* kMethodNames[] = {"GET",     "POST",   "HEAD",  "PUT",
                                                    "OPTIONS", "DELETE", "TRACE", "CONNECT"};
@@ -509,42 +526,46 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
                 set(h, CURLOPT_PREREQDATA, &exchange) && set(h, CURLOPT_HEADERFUNCTION, onHeader) &&
                 set(h, CURLOPT_HEADERDATA, &exchange) && set(h, CURLOPT_WRITEFUNCTION, onBody) &&
                 set(h, CURLOPT_WRITEDATA, &exchange);
-    if (!requestOk) return fail(Failure::NoRequest);
+    if (!requestOk) return job.fail(Failure::NoRequest), false;
 
     if (!spec.user.empty() && !spec.password.empty()) {
         if (!set(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
             !set(h, CURLOPT_USERNAME, spec.user.c_str()) || !set(h, CURLOPT_PASSWORD, spec.password.c_str()))
-            return fail(Failure::Credentials);
+            return job.fail(Failure::Credentials), false;
     }
     if (!spec.proxy_user.empty() && !spec.proxy_password.empty()) {
         if (!set(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
             !set(h, CURLOPT_PROXYUSERNAME, spec.proxy_user.c_str()) ||
             !set(h, CURLOPT_PROXYPASSWORD, spec.proxy_password.c_str()))
-            return fail(Failure::Credentials);
+            return job.fail(Failure::Credentials), false;
     }
     if (!set(h, CURLOPT_SSL_VERIFYPEER, 0L) || !set(h, CURLOPT_SSL_VERIFYHOST, 0L) ||
         !set(h, CURLOPT_PROXY_SSL_VERIFYPEER, 0L) || !set(h, CURLOPT_PROXY_SSL_VERIFYHOST, 0L))
-        return fail(Failure::Certificates);
+        return job.fail(Failure::Certificates), false;
     if (!set(h, CURLOPT_FOLLOWLOCATION, spec.no_redirect ? 0L : 1L) || !set(h, CURLOPT_MAXREDIRS, 10L))
-        return fail(Failure::Redirects);
+        return job.fail(Failure::Redirects), false;
 
-    CurlHeaderList headerList;
-    if (!fillHeaderList(buildHeaderBlock(spec), !spec.proxy.empty(), headerList) ||
-        !set(h, CURLOPT_HTTPHEADER, headerList.get()))
-        return fail(Failure::Headers);
+    if (!fillHeaderList(buildHeaderBlock(spec), !spec.proxy.empty(), job.headerList) ||
+        !set(h, CURLOPT_HTTPHEADER, job.headerList.get()))
+        return job.fail(Failure::Headers), false;
+    return true;
+}
 
-    detail::TransferResult result =
-        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(timeoutMs), deadline);
-    if (result.end == TransferEnd::Stopped) return fail(Failure::Aborted);
+// The response once the transfer has ended.
+HttpResponse finishHttp(HttpJob& job, const detail::TransferResult& result) {
+    const HttpRequestSpec& spec = job.spec;
+    HttpResponse& response = job.response;
+    Exchange& exchange = job.exchange;
+    if (result.end == TransferEnd::Stopped) return std::move(job.fail(Failure::Aborted));
     response.redirects = std::move(exchange.redirects);
-    response.proxy_failed = !spec.proxy.empty() && proxyFailed(h, result, exchange.phase);
-    reason = limitReason(exchange, result.end == TransferEnd::Overdue, spec.limits);
+    response.proxy_failed = !spec.proxy.empty() && proxyFailed(job.easy.get(), result, exchange.phase);
+    job.reason = limitReason(exchange, result.end == TransferEnd::Overdue, spec.limits);
     bool complete = result.end == TransferEnd::Finished && result.code == CURLE_OK;
     if (!complete) {
         Failure failure = failureOf(exchange.phase, result.code);
-        if (failure != Failure::Read) return fail(failure);
+        if (failure != Failure::Read) return std::move(job.fail(failure));
     }
-    if (exchange.headers.empty()) return fail(Failure::NoResponse);
+    if (exchange.headers.empty()) return std::move(job.fail(Failure::NoResponse));
 
     readHeaderBlock(spec, exchange.headers, response);
     response.http_code = statusCode(exchange.headers);
@@ -553,7 +574,7 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
     // empty, and the status says so.
     if (!complete) {
         if (spec.keep_body) response.body = std::move(exchange.body);
-        return fail(Failure::Read);
+        return std::move(job.fail(Failure::Read));
     }
     if (spec.keep_body) {
         response.body = std::move(exchange.body);
@@ -561,40 +582,51 @@ HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
     } else {
         response.text = decodedText(std::move(exchange.body));
     }
-    return response;
+    return std::move(response);
 }
 
-Bytes plain_get(const Text& url, std::stop_token stop, AnswerLimits limits) {
-    return plain_fetch(url, ProxyRoute{}, stop, limits).body;
-}
+constexpr long kPlainPhaseMs = 30000;
 
-PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop, AnswerLimits limits) {
-    const auto deadline = deadlineOf(limits);
+struct PlainJob {
+    PlainJob(const Text& u, const ProxyRoute& r, AnswerLimits l) : url(u), route(r), limits(l) {
+        answer.failed = true;
+    }
+    PlainJob(const PlainJob&) = delete;
+    PlainJob& operator=(const PlainJob&) = delete;
+
+    const Text& url;
+    const ProxyRoute& route;
+    AnswerLimits limits;
+    std::chrono::steady_clock::time_point deadline = deadlineOf(limits);
+    CurlEasy easy;
+    Exchange exchange;
+    CurlHeaderList headers;
     PlainAnswer answer;
-    answer.failed = true;
-    if (stop.stop_requested() || !detail::curlReady()) return answer;
-    std::optional<std::string> target = requestUrl(url);
-    if (!target) return answer;
-    CurlEasy easy(curl_easy_init());
-    if (!easy) return answer;
-    CURL* h = easy.get();
+};
+
+bool preparePlain(PlainJob& job, const std::stop_token& stop) {
+    if (stop.stop_requested() || !detail::curlReady()) return false;
+    std::optional<std::string> target = requestUrl(job.url);
+    if (!target) return false;
+    job.easy.reset(curl_easy_init());
+    if (!job.easy) return false;
+    CURL* h = job.easy.get();
 
     // Its own fixed profile: HTTP/1.0, direct unless the run routes it, two headers, no stored
     // state, certificates checked.
-    constexpr long kPhaseMs = 30000;
-    Exchange exchange;
-    exchange.maxBytes = limits.maxBytes();
-    CurlHeaderList headers;
-    bool ok = headers.append("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)") &&
-              headers.append("Accept: */*") && set(h, CURLOPT_URL, target->c_str()) &&
+    Exchange& exchange = job.exchange;
+    exchange.maxBytes = job.limits.maxBytes();
+    const ProxyRoute& route = job.route;
+    bool ok = job.headers.append("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)") &&
+              job.headers.append("Accept: */*") && set(h, CURLOPT_URL, target->c_str()) &&
               set(h, CURLOPT_PROTOCOLS_STR, "http,https") &&
               set(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
               set(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0)) &&
               set(h, CURLOPT_PROXY, route.proxy.c_str()) && set(h, CURLOPT_NOSIGNAL, 1L) &&
               set(h, CURLOPT_FORBID_REUSE, 1L) && set(h, CURLOPT_FRESH_CONNECT, 1L) &&
               set(h, CURLOPT_HTTP_CONTENT_DECODING, 0L) && set(h, CURLOPT_FOLLOWLOCATION, 1L) &&
-              set(h, CURLOPT_MAXREDIRS, 10L) && set(h, CURLOPT_CONNECTTIMEOUT_MS, kPhaseMs) &&
-              set(h, CURLOPT_HTTPHEADER, headers.get()) && set(h, CURLOPT_PREREQFUNCTION, onPrereq) &&
+              set(h, CURLOPT_MAXREDIRS, 10L) && set(h, CURLOPT_CONNECTTIMEOUT_MS, kPlainPhaseMs) &&
+              set(h, CURLOPT_HTTPHEADER, job.headers.get()) && set(h, CURLOPT_PREREQFUNCTION, onPrereq) &&
               set(h, CURLOPT_PREREQDATA, &exchange) && set(h, CURLOPT_HEADERFUNCTION, onHeader) &&
               set(h, CURLOPT_HEADERDATA, &exchange) && set(h, CURLOPT_WRITEFUNCTION, onBody) &&
               set(h, CURLOPT_WRITEDATA, &exchange);
@@ -602,16 +634,120 @@ PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_toke
         ok = set(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) &&
              set(h, CURLOPT_PROXYUSERNAME, route.user.c_str()) &&
              set(h, CURLOPT_PROXYPASSWORD, route.password.c_str());
-    if (!ok) return answer;
-    detail::TransferResult result =
-        detail::runTransfer(h, stop, exchange.clock, std::chrono::milliseconds(kPhaseMs), deadline);
-    answer.redirects = std::move(exchange.redirects);
-    answer.http_code = statusCode(exchange.headers);
-    answer.proxy_failed = !route.proxy.empty() && proxyFailed(h, result, exchange.phase);
-    if (result.end != TransferEnd::Finished || result.code != CURLE_OK) return answer;
+    return ok;
+}
+
+PlainAnswer finishPlain(PlainJob& job, const detail::TransferResult& result) {
+    PlainAnswer& answer = job.answer;
+    answer.redirects = std::move(job.exchange.redirects);
+    answer.http_code = statusCode(job.exchange.headers);
+    answer.proxy_failed = !job.route.proxy.empty() && proxyFailed(job.easy.get(), result, job.exchange.phase);
+    if (result.end != TransferEnd::Finished || result.code != CURLE_OK) return std::move(answer);
     answer.failed = false;
-    answer.body = std::move(exchange.body);
-    return answer;
+    answer.body = std::move(job.exchange.body);
+    return std::move(answer);
+}
+
+} // namespace
+
+HttpResponse http_request(const HttpRequestSpec& spec, std::stop_token stop) {
+    HttpJob job(spec);
+    if (!prepareHttp(job, stop)) return std::move(job.response);
+    const detail::TransferResult result = detail::runTransfer(
+        job.easy.get(), stop, job.exchange.clock, std::chrono::milliseconds(job.timeoutMs), job.deadline);
+    return finishHttp(job, result);
+}
+
+Bytes plain_get(const Text& url, std::stop_token stop, AnswerLimits limits) {
+    return plain_fetch(url, ProxyRoute{}, stop, limits).body;
+}
+
+PlainAnswer plain_fetch(const Text& url, const ProxyRoute& route, std::stop_token stop, AnswerLimits limits) {
+    PlainJob job(url, route, limits);
+    if (!preparePlain(job, stop)) return std::move(job.answer);
+    const detail::TransferResult result = detail::runTransfer(
+        job.easy.get(), stop, job.exchange.clock, std::chrono::milliseconds(kPlainPhaseMs), job.deadline);
+    return finishPlain(job, result);
+}
+
+// ---- a request for an event loop ---------------------------------------------------------------
+
+struct PendingRequest::Impl {
+    bool plain = false;
+    bool ready = false; // false: failed before it began; the answer is already there
+    bool ended = false;
+    // The inputs, kept here because the jobs refer to them.
+    HttpRequestSpec spec;
+    Text url;
+    ProxyRoute route;
+    std::unique_ptr<HttpJob> http;
+    std::unique_ptr<PlainJob> plainJob;
+    HttpResponse httpAnswer;
+    PlainAnswer plainAnswer;
+};
+
+PendingRequest::PendingRequest() : m_impl(std::make_unique<Impl>()) {}
+PendingRequest::~PendingRequest() = default;
+
+std::unique_ptr<PendingRequest> PendingRequest::http(HttpRequestSpec spec) {
+    std::unique_ptr<PendingRequest> request(new PendingRequest);
+    Impl& impl = *request->m_impl;
+    impl.spec = std::move(spec);
+    impl.http = std::make_unique<HttpJob>(impl.spec);
+    impl.ready = prepareHttp(*impl.http, {});
+    if (!impl.ready) {
+        impl.httpAnswer = std::move(impl.http->response);
+        impl.ended = true;
+    }
+    return request;
+}
+
+std::unique_ptr<PendingRequest> PendingRequest::plain(Text url, ProxyRoute route, AnswerLimits limits) {
+    std::unique_ptr<PendingRequest> request(new PendingRequest);
+    Impl& impl = *request->m_impl;
+    impl.plain = true;
+    impl.url = std::move(url);
+    impl.route = std::move(route);
+    impl.plainJob = std::make_unique<PlainJob>(impl.url, impl.route, limits);
+    impl.ready = preparePlain(*impl.plainJob, {});
+    if (!impl.ready) {
+        impl.plainAnswer = std::move(impl.plainJob->answer);
+        impl.ended = true;
+    }
+    return request;
+}
+
+bool PendingRequest::isPlain() const {
+    return m_impl->plain;
+}
+bool PendingRequest::ready() const {
+    return m_impl->ready && !m_impl->ended;
+}
+
+detail::TransferHandle PendingRequest::handle() {
+    Impl& impl = *m_impl;
+    if (impl.plain)
+        return {impl.plainJob->easy.get(), &impl.plainJob->exchange.clock, std::chrono::milliseconds(kPlainPhaseMs),
+                impl.plainJob->deadline};
+    return {impl.http->easy.get(), &impl.http->exchange.clock, std::chrono::milliseconds(impl.http->timeoutMs),
+            impl.http->deadline};
+}
+
+void PendingRequest::end(const detail::TransferResult& result) {
+    Impl& impl = *m_impl;
+    if (impl.ended) return;
+    impl.ended = true;
+    if (impl.plain)
+        impl.plainAnswer = finishPlain(*impl.plainJob, result);
+    else
+        impl.httpAnswer = finishHttp(*impl.http, result);
+}
+
+HttpResponse& PendingRequest::httpResponse() {
+    return m_impl->httpAnswer;
+}
+PlainAnswer& PendingRequest::plainAnswer() {
+    return m_impl->plainAnswer;
 }
 
 } // namespace zelkor

@@ -51,12 +51,31 @@ public:
     virtual AnswerLimits answerLimits() const { return {}; }
 };
 
+class PendingRequest;
+
+// A source whose request an event loop can carry (many keywords in flight on one thread): the
+// request is made ready here, sent by the loop, and read back here, exactly as run() would.
+class FetchingSource {
+public:
+    virtual ~FetchingSource() = default;
+    // The request run() sends for `keyword`, through `route`.
+    virtual std::unique_ptr<PendingRequest> prepare(const Text& keyword, const ProxyRoute& route,
+                                                    const AnswerLimits& limits) const = 0;
+    // What run() would offer from that request's answer, in order, and how the answer classes.
+    virtual std::vector<Text> read(PendingRequest& answered, SourceAttempt& attempt) const = 0;
+    virtual Text label() const = 0;      // GBK, for notices and the report
+    virtual Text outputName() const = 0; // GBK, as the panel shows it
+    virtual int displayPauseMs() const = 0;
+};
+
 class SourceAdapter {
 public:
     virtual ~SourceAdapter() = default;
     virtual int listIndex() const = 0;
     // At most one request, then zero or more offers. Every failure is quiet.
     virtual void run(const Text& keyword, SourceHost& host) = 0;
+    // Non-null when an event loop can carry this source's request.
+    virtual const FetchingSource* fetching() const { return nullptr; }
 };
 
 using SourceSet = std::vector<std::unique_ptr<SourceAdapter>>;

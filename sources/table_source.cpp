@@ -1,6 +1,7 @@
 #include "sources/table_source.h"
 
 #include "net/http.h"
+#include "net/multi_fetch.h"
 #include "sources/routines.h"
 #include "text/json.h"
 
@@ -49,41 +50,69 @@ Text TableSource::requestUrl(const Text& keyword) const {
     return url;
 }
 
+HttpRequestSpec TableSource::requestSpec(const Text& url, const ProxyRoute& route, const AnswerLimits& limits) const {
+    HttpRequestSpec spec;
+    spec.url = url;
+    spec.headers = m_headers;
+    spec.cookies = m_cookies;
+    spec.proxy = route.proxy;
+    spec.proxy_user = route.user;
+    spec.proxy_password = route.password;
+    spec.limits = limits;
+    spec.keep_body = false;
+    return spec;
+}
+
+void TableSource::takePlain(PlainAnswer answer, SourceFetch& result) const {
+    result.bytes = answer.body.size();
+    answer.body.resize(std::min(answer.body.size(), answer.body.find('\0')));
+    result.body = std::move(answer.body);
+    result.facts.transportFailed = answer.failed;
+    result.facts.httpCode = answer.http_code;
+    result.facts.locations = std::move(answer.redirects);
+    result.proxyFailed = answer.proxy_failed;
+    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
+}
+
+void TableSource::takeHttp(HttpResponse response, SourceFetch& result) const {
+    result.status = std::move(response.status);
+    result.bytes = response.body_size;
+    result.body = std::move(response.text);
+    result.facts.transportFailed = response.failed;
+    result.facts.httpCode = response.http_code;
+    result.facts.locations = std::move(response.redirects);
+    if (!response.location.empty()) result.facts.locations.push_back(std::move(response.location));
+    result.proxyFailed = response.proxy_failed;
+    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
+}
+
 SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop, const ProxyRoute& route,
                                const AnswerLimits& limits) const {
     SourceFetch result;
     result.url = requestUrl(keyword);
-    if (m_row.fetch == FetchKind::Plain) {
-        PlainAnswer answer = plain_fetch(result.url, route, stop, limits);
-        result.bytes = answer.body.size();
-        answer.body.resize(std::min(answer.body.size(), answer.body.find('\0')));
-        result.body = std::move(answer.body);
-        result.facts.transportFailed = answer.failed;
-        result.facts.httpCode = answer.http_code;
-        result.facts.locations = std::move(answer.redirects);
-        result.proxyFailed = answer.proxy_failed;
-    } else {
-        HttpRequestSpec spec;
-        spec.url = result.url;
-        spec.headers = m_headers;
-        spec.cookies = m_cookies;
-        spec.proxy = route.proxy;
-        spec.proxy_user = route.user;
-        spec.proxy_password = route.password;
-        spec.limits = limits;
-        spec.keep_body = false;
-        HttpResponse response = http_request(spec, stop);
-        result.status = std::move(response.status);
-        result.bytes = response.body_size;
-        result.body = std::move(response.text);
-        result.facts.transportFailed = response.failed;
-        result.facts.httpCode = response.http_code;
-        result.facts.locations = std::move(response.redirects);
-        if (!response.location.empty()) result.facts.locations.push_back(std::move(response.location));
-        result.proxyFailed = response.proxy_failed;
-    }
-    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
+    if (m_row.fetch == FetchKind::Plain)
+        takePlain(plain_fetch(result.url, route, stop, limits), result);
+    else
+        takeHttp(http_request(requestSpec(result.url, route, limits), stop), result);
     return result;
+}
+
+std::unique_ptr<PendingRequest> TableSource::prepare(const Text& keyword, const ProxyRoute& route,
+                                                     const AnswerLimits& limits) const {
+    const Text url = requestUrl(keyword);
+    if (m_row.fetch == FetchKind::Plain) return PendingRequest::plain(url, route, limits);
+    return PendingRequest::http(requestSpec(url, route, limits));
+}
+
+std::vector<Text> TableSource::read(PendingRequest& answered, SourceAttempt& attempt) const {
+    SourceFetch fetched;
+    if (answered.isPlain())
+        takePlain(std::move(answered.plainAnswer()), fetched);
+    else
+        takeHttp(std::move(answered.httpResponse()), fetched);
+    std::vector<Text> phrases = extract(fetched.body);
+    attempt = SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed};
+    return phrases;
 }
 
 AnswerClass classifyFetch(const SourceFetch& fetched, const std::vector<Text>& phrases) {

@@ -25,17 +25,22 @@ struct SourceFetch {
 // The class of a fetched answer once its phrases are known.
 AnswerClass classifyFetch(const SourceFetch& fetched, const std::vector<Text>& phrases);
 
-class TableSource : public SourceAdapter {
+class TableSource : public SourceAdapter, public FetchingSource {
   public:
     // `base` is scheme + "://" + host[:port], without a trailing "/".
     TableSource(const SourceRow& row, const Text& base);
 
     int listIndex() const override { return m_row.index; }
     void run(const Text& keyword, SourceHost& host) override;
+    const FetchingSource* fetching() const override { return this; }
 
-    Text label() const { return m_label; }       // GBK
-    Text outputName() const { return m_output; } // GBK
-    int displayPauseMs() const { return m_row.displayPauseMs; }
+    Text label() const override { return m_label; }       // GBK
+    Text outputName() const override { return m_output; } // GBK
+    int displayPauseMs() const override { return m_row.displayPauseMs; }
+
+    std::unique_ptr<PendingRequest> prepare(const Text& keyword, const ProxyRoute& route,
+                                            const AnswerLimits& limits) const override;
+    std::vector<Text> read(PendingRequest& answered, SourceAttempt& attempt) const override;
     const SourceRow& row() const { return m_row; }
 
     // The URL for a keyword (row 23's stamp taken now).
@@ -50,6 +55,9 @@ class TableSource : public SourceAdapter {
     std::vector<Text> extract(const Text& body) const;
 
   protected:
+    HttpRequestSpec requestSpec(const Text& url, const ProxyRoute& route, const AnswerLimits& limits) const;
+    void takeHttp(HttpResponse response, SourceFetch& result) const;
+    void takePlain(PlainAnswer answer, SourceFetch& result) const;
     Text cutBody(const Text& body) const;
     std::vector<Text> jsonItems(const Text& json) const;
     Text clean(const Text& phrase) const;

@@ -9,6 +9,8 @@
 #include "support/app_support.h"
 #include "engine/file_lock.h"
 #include "engine/control_names.h"
+#include "engine/parallel_run.h"
+#include "engine/value_controls.h"
 #include "engine/seen_store.h"
 #include "sources/endpoints.h"
 #include "sources/source_table.h"
@@ -881,6 +883,69 @@ TEST_F(WindowTest, AnswerLimitsAndExportFormatAreKept) {
     MainWindow& wrong = open();
     EXPECT_EQ(child<ChoiceBox>("编辑框_导出格式")->combo()->currentIndex(), 0);
     EXPECT_TRUE(wrong.controls()->text(ctl::kExportFormat).empty());
+}
+
+// The throughput mode's check box and rate sit on 高级, reach the engine through the mirror, and
+// come back at the next start like every other box.
+TEST_F(WindowTest, ParallelBoxesReachTheEngineAndComeBack) {
+    open();
+    auto* tabs = child<QTabWidget>("选择夹1");
+    auto* box = child<QCheckBox>("选择框_并发查询");
+    auto* rate = child<QLineEdit>("编辑框_并发速率");
+    EXPECT_TRUE(tabs->widget(4)->isAncestorOf(box));
+    EXPECT_TRUE(tabs->widget(4)->isAncestorOf(rate));
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(rate->isEnabled());
+    window->close();
+    EXPECT_EQ(test::readFile(home.path() / "data" / "Zelkorkey.ini").find(gbk("选择框_并发查询")), std::string::npos);
+
+    window.reset();
+    open();
+    child<QCheckBox>("选择框_并发查询")->setChecked(true);
+    EXPECT_TRUE(child<QLineEdit>("编辑框_并发速率")->isEnabled());
+    child<QLineEdit>("编辑框_并发速率")->setText(q("3.5"));
+    EXPECT_TRUE(window->controls()->checked(ctl::kParallel));
+    EXPECT_EQ(window->controls()->text(ctl::kParallelRate), gbk("3.5"));
+    const ParallelOptions options = parallelOptions(*window->controls());
+    EXPECT_DOUBLE_EQ(options.rate, 3.5);
+    window->close();
+
+    window.reset();
+    open();
+    EXPECT_TRUE(child<QCheckBox>("选择框_并发查询")->isChecked());
+    EXPECT_EQ(child<QLineEdit>("编辑框_并发速率")->text(), q("3.5"));
+    EXPECT_TRUE(window->controls()->checked(ctl::kParallel));
+    child<QCheckBox>("选择框_并发查询")->setChecked(false);
+    window->close();
+    window.reset();
+    open();
+    EXPECT_FALSE(child<QCheckBox>("选择框_并发查询")->isChecked());
+}
+
+// Lines written from an engine thread faster than the window takes them arrive in batches, and
+// the panel ends exactly as one append at a time leaves it: notices in place, emptied past the limit.
+TEST_F(WindowTest, BatchedAppendsLeaveThePanelAsSingleOnesDo) {
+    MainWindow& w = open();
+    auto controls = w.controls();
+    ValueControls reference;
+    std::thread worker([&] {
+        for (int i = 0; i < 1500; ++i) {
+            const Text line = gbk("\r\n" + std::to_string(i) + " 来源：百度下拉  主词：手机  keyword：手机壳" + std::to_string(i));
+            controls->appendOutput(line);
+            reference.appendOutput(line);
+            if (i % 97 == 0) {
+                const Text notice = gbk("当前待索引任务") + std::to_string(i);
+                controls->showNotice(notice);
+                reference.showNotice(notice);
+            }
+        }
+    });
+    worker.join();
+    QCoreApplication::processEvents();
+    const Text expected = reference.text(ctl::kPanel);
+    EXPECT_LT(expected.size(), 20000u);
+    EXPECT_EQ(w.controls()->text(ctl::kPanel), expected);
+    EXPECT_EQ(notice(), q("当前待索引任务1455"));
 }
 
 TEST_F(WindowTest, CloseSavesBeforeTheProgramEnds) {

@@ -1,0 +1,268 @@
+// The throughput mode end to end against the fixture service: zelkor-cli --parallel gives what a
+// sequential run gives, paces every service from the service's own clock, keeps the count limit,
+// and a Stop with every service's request in flight ends it at once.
+
+#include "engine/control_names.h"
+#include "engine/export.h"
+#include "engine/program_dir.h"
+#include "engine/text_rules.h"
+#include "engine/mining_run.h"
+#include "engine/value_controls.h"
+#include "fixture_service.h"
+#include "sources/sources.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <thread>
+
+extern char** environ;
+
+namespace zelkor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FixtureFault;
+using test::FixtureService;
+using test::TempDir;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome runCli(std::vector<std::string> args, const fs::path& dir) {
+    const fs::path outFile = dir / "stdout.txt";
+    const fs::path errFile = dir / "stderr.txt";
+    args.insert(args.begin(), ZELKOR_CLI_PATH);
+    std::vector<char*> argv;
+    for (std::string& s : args)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("ZELKOR_ENDPOINTS=", 0) != 0 && entry.rfind("ZELKOR_HOME=", 0) != 0)
+            envStrings.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    Outcome outcome;
+    int status = 0;
+    if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    outcome.out = test::readFile(outFile);
+    outcome.err = test::readFile(errFile);
+    return outcome;
+}
+
+std::set<std::string> listing(const fs::path& dir) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir, error))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Everything a run leaves behind that the user sees: the panel, the results file, the hang-up files.
+struct Leftovers {
+    int status = -1;
+    std::string panel;
+    std::string results;
+    std::set<std::string> hangup;
+};
+
+class ParallelRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.ok());
+        service.writeEndpoints(dir / "endpoints.ini");
+        fs::create_directories(dir / "save");
+    }
+
+    // One run in a home of its own; the save and hang-up directories are shared and emptied first,
+    // so that the two runs' texts (which name them) can be the same.
+    Leftovers run(const std::string& home, std::vector<std::string> extra) {
+        fs::remove_all(dir / "hang");
+        fs::create_directories(dir / "hang");
+        fs::remove_all(dir / "save");
+        fs::create_directories(dir / "save");
+        fs::create_directories(dir / home);
+        std::vector<std::string> args = {"--home",     (dir / home).string(), "--endpoints", (dir / "endpoints.ini").string(),
+                                         "--sources",  "all",                 "--delay",     "0",
+                                         "--save-dir", (dir / "save").string(), "--hangup",  (dir / "hang").string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Outcome outcome = runCli(args, dir / home);
+        Leftovers left;
+        left.status = outcome.status;
+        left.panel = outcome.out;
+        for (const auto& name : listing(dir / "save"))
+            left.results += name + ":\n" + test::readFile(dir / "save" / name);
+        left.hangup = listing(dir / "hang");
+        return left;
+    }
+
+    TempDir dir;
+    // Enough workers that every service's request is answered at once.
+    FixtureService service{0, 32};
+};
+
+TEST_F(ParallelRun, GivesWhatTheSequentialRunGives) {
+    // Answers come back out of order (1-9 ms each), so only the commit order can keep them in line.
+    service.setLatency(std::chrono::milliseconds(5), std::chrono::milliseconds(4));
+    struct Case {
+        const char* name;
+        std::vector<std::string> seeds;
+        std::string limit;
+    };
+    const Case cases[] = {
+        {"whole graph", {"手机", "电脑"}, "0"},
+        {"count limit", {"手机", "电脑"}, "7"},
+        {"limit among queued keywords", {"手机"}, "12"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> extra = {"--limit", c.limit};
+        extra.insert(extra.end(), c.seeds.begin(), c.seeds.end());
+        const Leftovers sequential = run("seq" + std::to_string(n), extra);
+        extra.insert(extra.begin(), {"--parallel", "--rate", "40"});
+        const Leftovers parallel = run("par" + std::to_string(n), extra);
+        ++n;
+        EXPECT_EQ(sequential.status, 0);
+        EXPECT_EQ(parallel.status, 0);
+        EXPECT_FALSE(sequential.results.empty());
+        EXPECT_FALSE(sequential.hangup.empty());
+        EXPECT_EQ(parallel.panel, sequential.panel);
+        EXPECT_EQ(parallel.results, sequential.results);
+        EXPECT_EQ(parallel.hangup, sequential.hangup);
+        if (c.limit != "0") {
+            // The limit holds: exactly that many phrases shown.
+            const std::string shown = "已达到挖掘数量上限" + c.limit;
+            EXPECT_NE(parallel.panel.find(shown), std::string::npos);
+        }
+    }
+}
+
+TEST_F(ParallelRun, PacesEveryServiceByItsOwnClock) {
+    service.useGraph(test::fixture_bench_graph(40));
+    service.setLatency(std::chrono::milliseconds(20), std::chrono::milliseconds(15));
+    const double rate = 10; // 100 ms between two requests to a service
+    const Leftovers left = run("paced", {"--parallel", "--rate", "10", "--limit", "0", "bench-0"});
+    ASSERT_EQ(left.status, 0);
+    std::map<int, std::vector<test::ReceivedRequest>> bySource;
+    for (auto& request : service.requests())
+        bySource[request.source].push_back(request);
+    ASSERT_EQ(bySource.size(), 25u);
+    std::set<std::string> keywords;
+    for (auto& [source, requests] : bySource) {
+        SCOPED_TRACE("source " + std::to_string(source));
+        EXPECT_EQ(requests.size(), 41u); // every keyword once, the seed again as an answer of its own
+        std::sort(requests.begin(), requests.end(), [](auto& a, auto& b) { return a.arrived < b.arrived; });
+        for (std::size_t i = 1; i < requests.size(); ++i) {
+            // One in flight: the next request comes only after the answer left.
+            EXPECT_GE(requests[i].arrived, requests[i - 1].answered);
+        }
+        // Starts 1/R apart. A request held up on its way in (a busy machine) arrives late and
+        // close to the next; it never arrives early. So between starts i and j > i lie at least
+        // j - i - 1 whole gaps, whichever one request was held up.
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            for (std::size_t j = i + 1; j < requests.size(); ++j) {
+                const double span = std::chrono::duration<double>(requests[j].arrived - requests[i].arrived).count();
+                const double least = static_cast<double>(j - i - 1) / rate - 0.02;
+                if (span < least) {
+                    ADD_FAILURE() << requests.size() << " requests; " << j - i << " starts in " << span << " s, from "
+                                  << requests[i].keyword << " to " << requests[j].keyword;
+                    i = requests.size();
+                    break;
+                }
+            }
+        }
+        for (auto& request : requests)
+            keywords.insert(request.keyword);
+    }
+    EXPECT_EQ(keywords.size(), 40u);
+}
+
+TEST_F(ParallelRun, RateIsCheckedBeforeAnythingIsSent) {
+    for (const std::string bad : {"0", "-1", "abc", "1e3", "2000"}) {
+        SCOPED_TRACE(bad);
+        const Leftovers left = run("bad", {"--parallel", "--rate", bad, "手机"});
+        EXPECT_NE(left.status, 0);
+    }
+    const Leftovers noParallel = run("bad", {"--rate", "3", "手机"});
+    EXPECT_NE(noParallel.status, 0);
+    EXPECT_TRUE(service.requests().empty());
+}
+
+// Stop with all 25 services' requests in flight (the service holds them): stop() returns while they
+// are still held, and nothing more is sent, shown or saved, even once the service answers.
+TEST(ParallelStop, EndsAtOnceWithEveryServiceInFlight) {
+    TempDir dir;
+    FixtureService service(0, 32);
+    ASSERT_TRUE(service.ok());
+    for (int i = 0; i < test::kFixtureSources; ++i)
+        service.setFault(i, FixtureFault::Held);
+    service.writeEndpoints(dir / "endpoints.ini");
+    std::string error;
+    const auto loaded = Endpoints::loadFile(dir / "endpoints.ini", &error);
+    ASSERT_TRUE(loaded) << error;
+    const Endpoints endpoints = *loaded;
+
+    auto controls = std::make_shared<ValueControls>();
+    applyWindowDefaults(*controls, dir.path());
+    controls->setText(ctl::kSeeds, gbk("手机\r\n电脑"));
+    controls->setText(ctl::kDelay, "0");
+    controls->setText(ctl::kLimit, "0");
+    controls->setChecked(ctl::kAutoSave, true);
+    controls->setChecked(ctl::kParallel, true);
+    controls->setText(ctl::kParallelRate, "50");
+    for (int i = 0; i < kSourceCount; ++i)
+        controls->setItemChecked(ctl::kSourceList, i, true);
+    MiningController controller(controls, dir.path(), [endpoints] { return make_sources(endpoints); });
+    controller.start();
+    const auto run = controller.currentRun();
+    for (int i = 0; i < 500 && service.requests().size() < 25; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(service.requests().size(), 25u);
+    const std::string panel = gbk_to_utf8(controls->text(ctl::kPanel));
+
+    controller.stop();
+    const std::size_t sent = service.requests().size();
+    EXPECT_EQ(sent, 25u); // the service still holds every one of them
+    EXPECT_TRUE(run->waitUntilDone(std::chrono::seconds(5)));
+    // Stop empties the seen store, which says so on the panel; nothing else may follow.
+    EXPECT_TRUE(controller.waitForEmptying(std::chrono::seconds(5)));
+    const std::string stopped = gbk_to_utf8(controls->text(ctl::kPanel));
+    EXPECT_EQ(stopped.substr(0, panel.size()), panel);
+    EXPECT_EQ(run->end(), RunEnd::Stopped);
+    for (int i = 0; i < test::kFixtureSources; ++i)
+        service.setFault(i, FixtureFault::None);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(service.requests().size(), sent);
+    EXPECT_EQ(gbk_to_utf8(controls->text(ctl::kPanel)), stopped);
+    EXPECT_TRUE(run->results().empty());
+    EXPECT_EQ(run->acceptedCount(), 0);
+    EXPECT_FALSE(fs::exists(gbkToPath(resultPathText(*controls))));
+}
+
+} // namespace
+} // namespace zelkor
