@@ -48,7 +48,7 @@ using Clock = std::chrono::steady_clock;
 
 // One source's part of one keyword.
 struct Ask {
-    const SourceAdapter* source = nullptr;
+    SourceAdapter* source = nullptr;
     int index = -1;
     enum class State { Waiting, Sent, Done } state = State::Waiting;
     bool admitted = false; // the policy let this keyword's first request go
@@ -222,7 +222,7 @@ bool ParallelLoop::send(Slot& slot, std::size_t a, Clock::time_point now) {
             service.started = true;
             ++m_sent;
             HoldingHost holding(m_parts.host, ask);
-            const_cast<SourceAdapter*>(ask.source)->run(slot.task.keyword, holding);
+            ask.source->run(slot.task.keyword, holding);
             ask.offers = true;
             return finishUnsent(), true;
         }

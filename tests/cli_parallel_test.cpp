@@ -10,21 +10,15 @@
 #include "engine/value_controls.h"
 #include "fixture_service.h"
 #include "sources/sources.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
 #include <set>
 #include <thread>
-
-extern char** environ;
 
 namespace zelkor {
 namespace {
@@ -40,38 +34,13 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runCli(std::vector<std::string> args, const fs::path& dir) {
-    const fs::path outFile = dir / "stdout.txt";
-    const fs::path errFile = dir / "stderr.txt";
-    args.insert(args.begin(), ZELKOR_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& s : args)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("ZELKOR_ENDPOINTS=", 0) != 0 && entry.rfind("ZELKOR_HOME=", 0) != 0)
-            envStrings.push_back(entry);
-    }
-    std::vector<char*> envp;
-    for (std::string& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    Outcome outcome;
-    int status = 0;
-    if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
-    outcome.out = test::readFile(outFile);
-    outcome.err = test::readFile(errFile);
-    return outcome;
+Outcome runCli(const std::vector<std::string>& args) {
+    test::ChildOptions options;
+    options.dropEnvironment = {"ZELKOR_ENDPOINTS=", "ZELKOR_HOME="};
+    options.timeout = std::chrono::seconds(120);
+    const test::ChildOutcome child = test::runChild(ZELKOR_CLI_PATH, args, options);
+    EXPECT_TRUE(child.started);
+    return {child.status(), child.out, child.err};
 }
 
 std::set<std::string> listing(const fs::path& dir) {
@@ -110,7 +79,7 @@ class ParallelRun : public ::testing::Test {
                                          "--sources",  "all",                 "--delay",     "0",
                                          "--save-dir", (dir / "save").string(), "--hangup",  (dir / "hang").string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        const Outcome outcome = runCli(args, dir / home);
+        const Outcome outcome = runCli(args);
         Leftovers left;
         left.status = outcome.status;
         left.panel = outcome.out;
