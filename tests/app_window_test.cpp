@@ -930,7 +930,7 @@ TEST_F(WindowTest, BatchedAppendsLeaveThePanelAsSingleOnesDo) {
     ValueControls reference;
     std::thread worker([&] {
         for (int i = 0; i < 1500; ++i) {
-            const Text line = gbk("\r\n" + std::to_string(i) + " 来源：百度下拉  主词：手机  keyword：手机壳" + std::to_string(i));
+            const Text line = utf8_to_gbk("\r\n" + std::to_string(i) + " 来源：百度下拉  主词：手机  keyword：手机壳" + std::to_string(i));
             controls->appendOutput(line);
             reference.appendOutput(line);
             if (i % 97 == 0) {
