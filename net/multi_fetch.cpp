@@ -47,12 +47,11 @@ void MultiFetch::finish(Entry entry, const detail::TransferResult& result) {
     {
         std::lock_guard lock(m_mutex);
         if (m_cancelled) return;
+        // Counted out before it is handed back: whoever holds it has it no longer in flight.
+        --m_inFlight;
     }
-    // Counted out only once handed back, so that inFlight() never misses a request between the
-    // two; a cancel() racing with the Done below is the caller's to tell apart.
+    // A cancel() racing with this Done is the caller's to tell apart.
     if (entry.done) entry.done(std::move(entry.request));
-    std::lock_guard lock(m_mutex);
-    --m_inFlight;
 }
 
 void MultiFetch::loop(std::stop_token stop) {
