@@ -2,6 +2,7 @@
 // proxies on loopback; the summary on standard error and in the report file.
 
 #include "fixture_service.h"
+#include "support/child_process.h"
 #include "support/loopback.h"
 #include "support/proxies.h"
 #include "support/temp_dir.h"
@@ -28,31 +29,12 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runCli(std::vector<std::string> args, const TempDir& dir) {
-    const fs::path outFile = dir / "stdout.txt";
-    const fs::path errFile = dir / "stderr.txt";
-    args.insert(args.begin(), ZELKOR_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& s : args)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::unsetenv("ZELKOR_ENDPOINTS");
-        ::unsetenv("ZELKOR_HOME");
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Outcome outcome;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
-    outcome.out = test::readFile(outFile);
-    outcome.err = test::readFile(errFile);
-    return outcome;
+Outcome runCli(const std::vector<std::string>& args) {
+    test::ChildOptions options;
+    options.dropEnvironment = {"ZELKOR_ENDPOINTS=", "ZELKOR_HOME="};
+    const test::ChildOutcome child = test::runChild(ZELKOR_CLI_PATH, args, options);
+    EXPECT_TRUE(child.started) << ZELKOR_CLI_PATH;
+    return {child.exitCode, child.out, child.err};
 }
 
 int count(const std::string& text, const std::string& part) {
@@ -105,7 +87,7 @@ class CliResilience : public ::testing::Test {
         args.insert(args.end(), seeds.begin(), seeds.end());
         // Each run starts from an empty seen store, so runs can be compared.
         fs::remove_all(dir / "home" / "cwls");
-        return runCli(args, dir);
+        return runCli(args);
     }
 
     std::string report() const { return test::readFile(dir / "report.json"); }
@@ -223,8 +205,7 @@ TEST_F(CliResilience, EveryRequestFailedIsSaidPlainly) {
     test::writeFile(dir / "closed.ini", endpoints);
     const Outcome outcome =
         runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "closed.ini").string(), "--delay", "0",
-                "--save-dir", (dir / "out").string(), "--report", (dir / "report.json").string(), "手机", "电脑"},
-               dir);
+                "--save-dir", (dir / "out").string(), "--report", (dir / "report.json").string(), "手机", "电脑"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_NE(outcome.err.find("zelkor-cli: every request failed (2 sent, none answered): this usually means no "
                                "network, a proxy that is down, or a service that moved"),
@@ -261,13 +242,13 @@ TEST_F(CliResilience, ProbePrintsTheClassOfEachAnswer) {
     service.setFault(1, FixtureFault::Always429);
     service.writeEndpoints(dir / "endpoints.ini");
     const Outcome outcome =
-        runCli({"probe", "--endpoints", (dir / "endpoints.ini").string(), "--source", "0,1", "手机"}, dir);
+        runCli({"probe", "--endpoints", (dir / "endpoints.ini").string(), "--source", "0,1", "手机"});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_NE(outcome.out.find("  status: 200 OK\n  class: ok\n"), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.out.find("  status: 429 Too Many Requests\n  class: blocked\n"), std::string::npos)
         << outcome.out;
     const Outcome unknown =
-        runCli({"probe", "--endpoints", (dir / "endpoints.ini").string(), "--source", "0", "--json", "无人问"}, dir);
+        runCli({"probe", "--endpoints", (dir / "endpoints.ini").string(), "--source", "0", "--json", "无人问"});
     EXPECT_NE(unknown.out.find("\"phrases\":[],\"class\":\"empty\"}"), std::string::npos) << unknown.out;
 }
 

@@ -32,10 +32,8 @@ const char* hostileModeName(HostileMode mode) {
     return "?";
 }
 
-HostileServer::HostileServer(Plan plan) : m_plan(std::move(plan)) {
-    m_listenFd = listenLoopback(&m_port);
-    m_acceptThread = std::thread([this] { acceptLoop(); });
-}
+HostileServer::HostileServer(Plan plan)
+    : m_plan(std::move(plan)), m_listener([this](int fd) { serve(fd); }) {}
 
 HostileServer::HostileServer(HostileAnswer always)
     : HostileServer([always](const RawRequest&) { return always; }) {}
@@ -45,40 +43,17 @@ HostileServer::~HostileServer() {
 }
 
 void HostileServer::stop() {
-    if (m_stopping.exchange(true)) return;
-    m_acceptThread.join();
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard lock(m_mutex);
-        for (int fd : m_openFds)
-            ::shutdown(fd, SHUT_RDWR);
-        workers.swap(m_workers);
-    }
-    for (auto& worker : workers)
-        worker.join();
-    ::close(m_listenFd);
+    m_listener.stop();
 }
 
 std::string HostileServer::url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
-}
-
-void HostileServer::acceptLoop() {
-    while (!m_stopping) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        std::lock_guard lock(m_mutex);
-        m_openFds.push_back(fd);
-        m_workers.emplace_back([this, fd] { serve(fd); });
-    }
+    return "http://127.0.0.1:" + std::to_string(m_listener.port()) + std::string(path);
 }
 
 // False once the peer is gone or the server stops; waits for room in the socket meanwhile.
 bool HostileServer::send(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        if (m_stopping) return false;
+        if (m_listener.stopping()) return false;
         pollfd p{fd, POLLOUT, 0};
         const int r = ::poll(&p, 1, 50);
         if (r < 0) return false;
@@ -92,7 +67,7 @@ bool HostileServer::send(int fd, std::string_view bytes) {
 }
 
 void HostileServer::serve(int fd) {
-    if (const auto request = readRawRequest(fd, m_stopping)) {
+    if (const auto request = readRawRequest(fd, m_listener.stopping())) {
         ++m_requests;
         const HostileAnswer answer = m_plan(*request);
         const auto head = [&](std::string_view extra) {
@@ -127,7 +102,7 @@ void HostileServer::serve(int fd) {
         }
         case HostileMode::Dripping:
             if (!send(fd, head("Content-Length: " + std::to_string(answer.size) + "\r\n"))) break;
-            for (std::size_t i = 0; i < answer.size && !m_stopping; ++i) {
+            for (std::size_t i = 0; i < answer.size && !m_listener.stopping(); ++i) {
                 if (!send(fd, "z")) break;
                 ++m_bytesSent;
                 std::this_thread::sleep_for(answer.interval);
@@ -142,7 +117,7 @@ void HostileServer::serve(int fd) {
             break;
         case HostileMode::Silent: {
             char ignored[4096];
-            while (!m_stopping) {
+            while (!m_listener.stopping()) {
                 pollfd p{fd, POLLIN, 0};
                 if (::poll(&p, 1, 50) > 0 && ::recv(fd, ignored, sizeof ignored, 0) <= 0) break;
             }
@@ -154,10 +129,6 @@ void HostileServer::serve(int fd) {
             break;
         }
     }
-    std::lock_guard lock(m_mutex);
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-    m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
 }
 
 } // namespace zelkor::test

@@ -57,7 +57,7 @@ class HostileServer {
     HostileServer(const HostileServer&) = delete;
     HostileServer& operator=(const HostileServer&) = delete;
 
-    int port() const { return m_port; }
+    int port() const { return m_listener.port(); }
     std::string url(std::string_view path = "/") const;
     std::size_t requestCount() const { return m_requests; }
     // Body bytes the server managed to hand to the socket, all connections together.
@@ -65,20 +65,13 @@ class HostileServer {
     void stop();
 
   private:
-    void acceptLoop();
     void serve(int fd);
     bool send(int fd, std::string_view bytes);
 
     Plan m_plan;
-    int m_listenFd = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stopping{false};
     std::atomic<std::size_t> m_requests{0};
     std::atomic<std::uint64_t> m_bytesSent{0};
-    std::mutex m_mutex;
-    std::vector<int> m_openFds;
-    std::vector<std::thread> m_workers;
-    std::thread m_acceptThread;
+    LoopbackListener m_listener; // last: stopped before the rest goes
 };
 
 } // namespace zelkor::test

@@ -149,19 +149,26 @@ int listenLoopback(int* port) {
     return fd;
 }
 
-RawServer::RawServer(Responder responder, bool holdAfterAnswer)
-    : m_responder(std::move(responder)), m_holdAfterAnswer(holdAfterAnswer) {
-    m_listenFd = bindLoopback(m_port);
-    if (m_listenFd < 0 || ::listen(m_listenFd, 64) != 0)
-        throw std::runtime_error("cannot listen on loopback");
+LoopbackListener::LoopbackListener(Serve serve) : m_serve(std::move(serve)) {
+    m_listenFd = listenLoopback(&m_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
-RawServer::~RawServer() {
+LoopbackListener::~LoopbackListener() {
     stop();
 }
 
-void RawServer::stop() {
+void LoopbackListener::watch(int fd) {
+    std::lock_guard lock(m_mutex);
+    m_openFds.push_back(fd);
+}
+
+void LoopbackListener::unwatch(int fd) {
+    std::lock_guard lock(m_mutex);
+    m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
+}
+
+void LoopbackListener::stop() {
     if (m_stopping.exchange(true)) return;
     m_acceptThread.join();
     std::vector<std::thread> workers;
@@ -176,8 +183,38 @@ void RawServer::stop() {
     ::close(m_listenFd);
 }
 
+void LoopbackListener::acceptLoop() {
+    while (!m_stopping) {
+        pollfd p{m_listenFd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard lock(m_mutex);
+        m_openFds.push_back(fd);
+        m_workers.emplace_back([this, fd] {
+            m_serve(fd);
+            std::lock_guard lock(m_mutex);
+            ::shutdown(fd, SHUT_RDWR);
+            ::close(fd);
+            m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
+        });
+    }
+}
+
+RawServer::RawServer(Responder responder, bool holdAfterAnswer)
+    : m_responder(std::move(responder)), m_holdAfterAnswer(holdAfterAnswer),
+      m_listener([this](int fd) { serve(fd); }) {}
+
+RawServer::~RawServer() {
+    stop();
+}
+
+void RawServer::stop() {
+    m_listener.stop();
+}
+
 std::string RawServer::url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
+    return "http://127.0.0.1:" + std::to_string(m_listener.port()) + std::string(path);
 }
 
 std::vector<RawRequest> RawServer::requests() const {
@@ -197,20 +234,8 @@ bool RawServer::waitForRequests(std::size_t count, int ms) const {
     return false;
 }
 
-void RawServer::acceptLoop() {
-    while (!m_stopping) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        std::lock_guard lock(m_mutex);
-        m_openFds.push_back(fd);
-        m_workers.emplace_back([this, fd] { serve(fd); });
-    }
-}
-
 void RawServer::serve(int fd) {
-    while (auto request = readRawRequest(fd, m_stopping)) {
+    while (auto request = readRawRequest(fd, m_listener.stopping())) {
         {
             std::lock_guard lock(m_mutex);
             m_requests.push_back(*request);
@@ -220,15 +245,11 @@ void RawServer::serve(int fd) {
         if (!answer || m_holdAfterAnswer) {
             // Hold the connection, reading nothing more into requests, until the server stops.
             std::string ignored;
-            while (readSome(fd, ignored, m_stopping))
+            while (readSome(fd, ignored, m_listener.stopping()))
                 ignored.clear();
         }
         break;
     }
-    std::lock_guard lock(m_mutex);
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-    m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
 }
 
 } // namespace zelkor::test

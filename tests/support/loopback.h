@@ -47,6 +47,41 @@ class LoopbackServer {
     std::thread m_thread;
 };
 
+// A listening socket on 127.0.0.1 whose accept thread hands each connection to `serve` on a thread
+// of its own, and closes it when `serve` returns. stop() ends the accepting, shuts down every open
+// connection (and every socket `watch` was given) so that blocked reads and writes return, and joins
+// every thread. Servers hold one as their last member and call stop() first in their destructor.
+class LoopbackListener {
+  public:
+    using Serve = std::function<void(int fd)>;
+
+    explicit LoopbackListener(Serve serve);
+    ~LoopbackListener();
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    int port() const { return m_port; }
+    // Set once stop() began: the servers' loops end on it.
+    const std::atomic<bool>& stopping() const { return m_stopping; }
+    // Another socket of a connection (a proxy's upstream) to shut down at stop(); unwatch before
+    // closing it.
+    void watch(int fd);
+    void unwatch(int fd);
+    void stop();
+
+  private:
+    void acceptLoop();
+
+    Serve m_serve;
+    int m_listenFd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_mutex;
+    std::vector<int> m_openFds;
+    std::vector<std::thread> m_workers;
+    std::thread m_acceptThread;
+};
+
 // One request as it arrived: the header part up to and including the empty line, then the body
 // (read by Content-Length when there is one).
 struct RawRequest {
@@ -68,7 +103,7 @@ class RawServer {
     RawServer(const RawServer&) = delete;
     RawServer& operator=(const RawServer&) = delete;
 
-    int port() const { return m_port; }
+    int port() const { return m_listener.port(); }
     std::string url(std::string_view path = "/") const;
     // Every request received so far, in arrival order.
     std::vector<RawRequest> requests() const;
@@ -77,19 +112,13 @@ class RawServer {
     void stop();
 
   private:
-    void acceptLoop();
     void serve(int fd);
 
     Responder m_responder;
     bool m_holdAfterAnswer = false;
-    int m_listenFd = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stopping{false};
     mutable std::mutex m_mutex;
     std::vector<RawRequest> m_requests;
-    std::vector<int> m_openFds;
-    std::vector<std::thread> m_workers;
-    std::thread m_acceptThread;
+    LoopbackListener m_listener; // last: stopped before the rest goes
 };
 
 // Reads one request (head, then a Content-Length body) from a connected socket; nullopt on EOF,

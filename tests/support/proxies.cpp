@@ -78,26 +78,19 @@ bool splitHostPort(const std::string& text, std::string& host, int& port) {
 } // namespace
 
 ForwardingProxy::ForwardingProxy(Kind kind, std::optional<std::pair<std::string, std::string>> credentials)
-    : m_kind(kind), m_credentials(std::move(credentials)) {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listenFd, 64) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw std::runtime_error("cannot listen on loopback");
-    m_port = ntohs(address.sin_port);
-    m_acceptThread = std::thread([this] { acceptLoop(); });
-}
+    : m_kind(kind), m_credentials(std::move(credentials)), m_listener([this](int fd) {
+          if (m_kind == Kind::Http)
+              serveHttp(fd);
+          else
+              serveSocks(fd);
+      }) {}
 
 ForwardingProxy::~ForwardingProxy() {
     stop();
 }
 
 std::string ForwardingProxy::url() const {
-    return std::string(m_kind == Kind::Http ? "http" : "socks5") + "://127.0.0.1:" + std::to_string(m_port);
+    return std::string(m_kind == Kind::Http ? "http" : "socks5") + "://127.0.0.1:" + std::to_string(m_listener.port());
 }
 
 std::vector<std::string> ForwardingProxy::forwarded() const {
@@ -111,50 +104,15 @@ void ForwardingProxy::record(std::string entry) {
 }
 
 void ForwardingProxy::stop() {
-    if (m_stopping.exchange(true)) return;
-    m_acceptThread.join();
-    std::vector<std::thread> workers;
-    {
-        std::lock_guard lock(m_mutex);
-        for (int fd : m_openFds)
-            ::shutdown(fd, SHUT_RDWR);
-        workers.swap(m_workers);
-    }
-    for (auto& worker : workers)
-        worker.join();
-    ::close(m_listenFd);
-}
-
-void ForwardingProxy::acceptLoop() {
-    while (!m_stopping) {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        std::lock_guard lock(m_mutex);
-        m_openFds.push_back(fd);
-        m_workers.emplace_back([this, fd] {
-            if (m_kind == Kind::Http)
-                serveHttp(fd);
-            else
-                serveSocks(fd);
-            std::lock_guard lock(m_mutex);
-            ::shutdown(fd, SHUT_RDWR);
-            ::close(fd);
-            m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
-        });
-    }
+    m_listener.stop();
 }
 
 void ForwardingProxy::relay(int client, int upstream) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_openFds.push_back(upstream);
-    }
+    m_listener.watch(upstream);
     pollfd fds[2] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
     char buffer[16384];
     bool open = true;
-    while (open && !m_stopping) {
+    while (open && !m_listener.stopping()) {
         if (::poll(fds, 2, 50) <= 0) continue;
         for (int i = 0; i < 2 && open; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -162,14 +120,13 @@ void ForwardingProxy::relay(int client, int upstream) {
             open = got > 0 && writeAll(fds[1 - i].fd, std::string_view(buffer, static_cast<std::size_t>(got)));
         }
     }
-    std::lock_guard lock(m_mutex);
+    m_listener.unwatch(upstream);
     ::shutdown(upstream, SHUT_RDWR);
     ::close(upstream);
-    m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), upstream), m_openFds.end());
 }
 
 void ForwardingProxy::serveHttp(int fd) {
-    const auto head = readHead(fd, m_stopping);
+    const auto head = readHead(fd, m_listener.stopping());
     if (!head) return;
     const std::string requestLine = head->substr(0, head->find("\r\n"));
     if (m_credentials) {
@@ -236,9 +193,9 @@ void ForwardingProxy::serveHttp(int fd) {
 
 void ForwardingProxy::serveSocks(int fd) {
     std::string bytes;
-    if (!readExact(fd, bytes, 2, m_stopping) || bytes[0] != 5) return;
+    if (!readExact(fd, bytes, 2, m_listener.stopping()) || bytes[0] != 5) return;
     std::string methods;
-    if (!readExact(fd, methods, static_cast<unsigned char>(bytes[1]), m_stopping)) return;
+    if (!readExact(fd, methods, static_cast<unsigned char>(bytes[1]), m_listener.stopping())) return;
     const char wanted = m_credentials ? 2 : 0;
     if (methods.find(wanted) == std::string::npos) {
         ++m_refused;
@@ -248,11 +205,11 @@ void ForwardingProxy::serveSocks(int fd) {
     writeAll(fd, std::string("\x05", 1) + wanted);
     if (m_credentials) {
         std::string part;
-        if (!readExact(fd, part, 2, m_stopping)) return;
+        if (!readExact(fd, part, 2, m_listener.stopping())) return;
         std::string user, password;
-        if (!readExact(fd, user, static_cast<unsigned char>(part[1]), m_stopping) ||
-            !readExact(fd, part, 1, m_stopping) ||
-            !readExact(fd, password, static_cast<unsigned char>(part[0]), m_stopping))
+        if (!readExact(fd, user, static_cast<unsigned char>(part[1]), m_listener.stopping()) ||
+            !readExact(fd, part, 1, m_listener.stopping()) ||
+            !readExact(fd, password, static_cast<unsigned char>(part[0]), m_listener.stopping()))
             return;
         if (user != m_credentials->first || password != m_credentials->second) {
             ++m_refused;
@@ -262,23 +219,23 @@ void ForwardingProxy::serveSocks(int fd) {
         writeAll(fd, std::string("\x01\x00", 2));
     }
     std::string request;
-    if (!readExact(fd, request, 4, m_stopping) || request[0] != 5 || request[1] != 1) return;
+    if (!readExact(fd, request, 4, m_listener.stopping()) || request[0] != 5 || request[1] != 1) return;
     std::string host;
     std::string part;
     if (request[3] == 1) {
-        if (!readExact(fd, part, 4, m_stopping)) return;
+        if (!readExact(fd, part, 4, m_listener.stopping())) return;
         host = std::to_string((unsigned char)part[0]) + "." + std::to_string((unsigned char)part[1]) + "." +
                std::to_string((unsigned char)part[2]) + "." + std::to_string((unsigned char)part[3]);
     } else if (request[3] == 3) {
-        if (!readExact(fd, part, 1, m_stopping) ||
-            !readExact(fd, host, static_cast<unsigned char>(part[0]), m_stopping))
+        if (!readExact(fd, part, 1, m_listener.stopping()) ||
+            !readExact(fd, host, static_cast<unsigned char>(part[0]), m_listener.stopping()))
             return;
     } else {
         ++m_refused;
         writeAll(fd, std::string("\x05\x08\x00\x01\x00\x00\x00\x00\x00\x00", 10));
         return;
     }
-    if (!readExact(fd, part, 2, m_stopping)) return;
+    if (!readExact(fd, part, 2, m_listener.stopping())) return;
     const int port = (unsigned char)part[0] << 8 | (unsigned char)part[1];
     const int upstream = connectTo(host, port);
     if (upstream < 0) {

@@ -3,6 +3,8 @@
 // and CONNECT tunnels) and a SOCKS5 proxy (no authentication, or user and password). Both forward
 // to loopback only and refuse every other destination; each records what it was asked.
 
+#include "support/loopback.h"
+
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -23,7 +25,7 @@ class ForwardingProxy {
     ForwardingProxy(const ForwardingProxy&) = delete;
     ForwardingProxy& operator=(const ForwardingProxy&) = delete;
 
-    int port() const { return m_port; }
+    int port() const { return m_listener.port(); }
     // "http://127.0.0.1:<port>" or "socks5://127.0.0.1:<port>".
     std::string url() const;
 
@@ -36,7 +38,6 @@ class ForwardingProxy {
     void stop();
 
   private:
-    void acceptLoop();
     void serveHttp(int fd);
     void serveSocks(int fd);
     void relay(int client, int upstream);
@@ -44,15 +45,10 @@ class ForwardingProxy {
 
     Kind m_kind;
     std::optional<std::pair<std::string, std::string>> m_credentials;
-    int m_listenFd = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stopping{false};
     std::atomic<int> m_refused{0};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_forwarded;
-    std::vector<int> m_openFds;
-    std::vector<std::thread> m_workers;
-    std::thread m_acceptThread;
+    LoopbackListener m_listener; // last: stopped before the rest goes
 };
 
 } // namespace zelkor::test
