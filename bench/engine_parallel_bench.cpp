@@ -1,5 +1,5 @@
 // Whole runs against the loopback fixture service, in process.
-//   engine_parallel_bench [--keywords 300] [--rate 10] [--sequential-seconds 20] [--memory-sizes 10000,100000]
+//   engine_parallel_bench [--keywords 300 (0: no throughput part)] [--rate 2] [--sequential-seconds 20] [--memory-sizes 10000,100000]
 // Throughput: all 25 sources, every answer held back 40 ± 20 ms, a graph of --keywords keywords.
 // The throughput mode's keywords per second as a ratio to R (target >= 0.9), and the speed-up over
 // the sequential run (measured over its first --sequential-seconds, display pauses and all).
@@ -18,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +47,7 @@ struct Scratch {
 };
 
 struct RunFigures {
+    Clock::time_point began, ended;
     double seconds = 0;
     std::uint64_t keywords = 0;
     std::uint64_t requests = 0;
@@ -91,7 +94,9 @@ RunFigures wholeRun(const RunSetup& setup) {
     while (!run->waitUntilDone(std::chrono::seconds(1))) {
     }
     RunFigures figures;
-    figures.seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    figures.began = began;
+    figures.ended = Clock::now();
+    figures.seconds = std::chrono::duration<double>(figures.ended - began).count();
     const HealthReport report = run->report();
     figures.keywords = report.keywords;
     figures.requests = report.requests;
@@ -141,7 +146,7 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--child")
         return child(argv[2], std::string(argv[3]) == "parallel", std::atoi(argv[4]));
     int keywords = 300;
-    std::string rate = "10";
+    std::string rate = "2";
     double sequentialSeconds = 20;
     std::vector<int> sizes = {10000, 100000};
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -166,13 +171,13 @@ int main(int argc, char** argv) {
         }
     }
     const auto r = parseParallelRate(rate);
-    if (!r || keywords < 2) {
+    if (!r || (keywords != 0 && keywords < 2)) {
         std::fprintf(stderr, "engine_parallel_bench: bad --rate or --keywords\n");
         return 2;
     }
 
     Scratch scratch("parallel");
-    {
+    if (keywords > 0) {
         test::FixtureService service(0, 64);
         service.useBenchGraph(keywords);
         service.setLatency(std::chrono::milliseconds(40), std::chrono::milliseconds(20));
@@ -187,6 +192,24 @@ int main(int argc, char** argv) {
         setup.rate = rate;
         const RunFigures par = wholeRun(setup);
         const double parRate = static_cast<double>(par.keywords) / par.seconds;
+        // Where the time went, from the service's own clock: the mean gap between two requests to
+        // one service, and how much of it the service spent answering.
+        std::map<int, std::vector<test::ReceivedRequest>> bySource;
+        for (auto& request : service.requests())
+            bySource[request.source].push_back(request);
+        double gaps = 0, answering = 0;
+        std::size_t count = 0;
+        Clock::time_point first = Clock::time_point::max(), last{};
+        for (auto& [source, requests] : bySource) {
+            std::sort(requests.begin(), requests.end(), [](auto& a, auto& b) { return a.arrived < b.arrived; });
+            first = std::min(first, requests.front().arrived);
+            last = std::max(last, requests.back().answered);
+            for (std::size_t i = 1; i < requests.size(); ++i, ++count) {
+                gaps += std::chrono::duration<double>(requests[i].arrived - requests[i - 1].arrived).count();
+                answering += std::chrono::duration<double>(requests[i - 1].answered - requests[i - 1].arrived).count();
+            }
+        }
+        service.clearRequests();
 
         setup.home = scratch.path / "seq";
         fs::create_directories(setup.home / "save");
@@ -199,6 +222,13 @@ int main(int argc, char** argv) {
                     rate.c_str(), static_cast<unsigned long long>(par.keywords),
                     static_cast<unsigned long long>(par.requests), par.seconds, parRate);
         std::printf("  keywords/s / R          %.3f (target >= 0.9)\n", parRate / *r);
+        if (count)
+            std::printf("  per service: %.1f ms between requests (1/R = %.1f ms), %.1f ms of it answering\n",
+                        1000 * gaps / static_cast<double>(count), 1000 / *r, 1000 * answering / static_cast<double>(count));
+        if (count)
+            std::printf("  first request %.2f s after Start, last answer %.2f s before the end\n",
+                        std::chrono::duration<double>(first - par.began).count(),
+                        std::chrono::duration<double>(par.ended - last).count());
         std::printf("  sequential:             %llu keywords in %.1f s = %.2f keywords/s\n",
                     static_cast<unsigned long long>(seq.keywords), seq.seconds, seqRate);
         std::printf("  speed-up                %.1f x\n", parRate / seqRate);

@@ -298,8 +298,6 @@ void ParallelLoop::received(Completion completion, Clock::time_point now) {
     SourceAttempt attempt;
     std::vector<Text> phrases = ask.source->fetching()->read(*completion.request, attempt);
     if (halted()) return;
-    // The pace counts from when the request really left, which a busy loop may have put off.
-    service.lastStart = std::max(service.lastStart, completion.request->startedAt());
     const SourceHealth::Next next =
         m_parts.health.answered(ask.index, ask.attempt, attempt.answer, ask.via, attempt.proxyFailed, now);
     if (next.again) {
@@ -432,6 +430,9 @@ void ParallelLoop::run() {
             if (halted()) break;
             received(std::move(completion), Clock::now());
         }
+        // Services whose time has come go before the commit, which may take a while (the sink's
+        // file work, the auto-save): their pace should not wait for it.
+        if (!halted()) dispatch(Clock::now());
     }
     fetch.cancel();
     report(true);
