@@ -55,11 +55,17 @@ void buildAdvancedPage(QWidget* page) {
 
 void addStoreGroup(QWidget* page) {
     QGroupBox* group = addAdvancedGroup(page, "分组框_存储与导出", QStringLiteral("存储与导出"));
+    // A store the command line names by its path (sqlite:PATH) is shown and kept as it is.
+    auto* store = new ChoiceBox({{QString(), QStringLiteral("默认（标记文件）")},
+                                 {QStringLiteral("sqlite"), QStringLiteral("SQLite（中断后可继续）")}},
+                                true, group);
+    store->setObjectName(name(ctl::kRunStore));
+    qobject_cast<QFormLayout*>(group->layout())->addRow(QStringLiteral("运行存储"), store);
     auto* format = new ChoiceBox({{QString(), QStringLiteral("txt（只有关键词，原样）")},
                                   {QStringLiteral("csv"), QStringLiteral("csv（表格，UTF-8）")},
                                   {QStringLiteral("jsonl"), QStringLiteral("jsonl（一行一个JSON）")},
                                   {QStringLiteral("xlsx"), QStringLiteral("xlsx（电子表格）")}},
-                                 group);
+                                 false, group);
     format->setObjectName(name(ctl::kExportFormat));
     qobject_cast<QFormLayout*>(group->layout())->addRow(QStringLiteral("导出格式"), format);
 }

@@ -50,7 +50,8 @@ void addVariantsGroup(QWidget* page);
 // The largest answer and the deadline of every request.
 void addAnswerLimitsGroup(QWidget* page);
 
-// The format of 导出数据 (csv, jsonl and xlsx carry each result's source, seed, parent and depth).
+// Where a run keeps its state (默认, or SQLite: a run cut short can be continued at the next start)
+// and the format of 导出数据 (csv, jsonl and xlsx carry each result's source, seed, parent and depth).
 void addStoreGroup(QWidget* page);
 
 // Retries, cool-downs and proxies of a run.

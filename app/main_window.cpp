@@ -10,9 +10,11 @@
 #include "engine/control_names.h"
 #include "engine/mining_run.h"
 #include "engine/program_dir.h"
+#include "engine/durable_store.h"
 #include "engine/result_filters.h"
 #include "engine/run_report.h"
 #include "engine/settings.h"
+#include "engine/sqlite_run_store.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
 
@@ -29,7 +31,9 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QPointer>
 #include <QTabWidget>
+#include <QTimer>
 
 // Resources of a static library are registered by hand; outside any namespace, as Qt requires.
 static void initAppResources() {
@@ -159,6 +163,18 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         };
     }
     if (!m_options.showFile) m_options.showFile = platform::showInFolder;
+    if (!m_options.askYesNo) {
+        m_options.askYesNo = [this](const QString& title, const QString& question, const QString& detail,
+                                    std::function<void(bool)> answer) {
+            auto* box = new QMessageBox(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No, this);
+            box->setInformativeText(detail);
+            box->setDefaultButton(QMessageBox::Yes);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            connect(box, &QMessageBox::finished, this,
+                    [answer = std::move(answer)](int result) { answer(result == QMessageBox::Yes); });
+            box->open();
+        };
+    }
     if (!m_options.showWarning) {
         m_options.showWarning = [this](const QString& title, const QString& text) {
             auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
@@ -473,15 +489,18 @@ void MainWindow::creationSteps() {
     SettingsStore(SettingsStore::defaultFile(m_options.home)).restore(controls);
     m_sources->item(0)->setCheckState(Qt::Checked);
     m_unattended = applyCommandLine(m_options.arguments, controls, m_options.home);
+    setWindowTitle(qs(kCaptionPrefix) + QString::fromLatin1(kVersion));
     if (m_unattended) {
         m_run->controller.setUnattended(true);
-        // Refused, the window stays in sight with the reason; it does not wait for an answer.
+        // Nobody is there to answer a question: a run cut short stays in its store, untouched.
         if (!refuseStart()) {
             setWindowState(windowState() | Qt::WindowMinimized);
             startOrStop();
         }
+    } else {
+        // Asked once the window is up, so that it stands behind the question.
+        QTimer::singleShot(0, this, &MainWindow::offerResume);
     }
-    setWindowTitle(qs(kCaptionPrefix) + QString::fromLatin1(kVersion));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -509,15 +528,68 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::refuseStart() {
+    QString title;
+    Text problem;
+    std::string storeError;
+    const auto store = parseStoreSpec(gbk_to_utf8(m_controls->text(ctl::kRunStore)), m_options.home, &storeError);
     // A run without the filters the user asked for would keep what they meant to drop.
-    const std::optional<Text> problem =
-        patternBoxProblem(m_controls->text(ctl::kIncludePattern), m_controls->text(ctl::kExcludePattern));
-    if (!problem) return false;
-    const Text notice = utf8_to_gbk("结果过滤规则有误，未开始采集：") + *problem;
-    showNotice(notice);
-    m_options.showWarning(qs("结果过滤规则有误"),
-                          toQString(*problem) + qs("\n\n请在“高级”页改正后再点开始。"));
+    if (const auto filters =
+            patternBoxProblem(m_controls->text(ctl::kIncludePattern), m_controls->text(ctl::kExcludePattern))) {
+        title = qs("结果过滤规则有误");
+        problem = *filters;
+    } else if (!store) {
+        title = qs("运行存储无法使用");
+        problem = utf8_to_gbk("运行存储无法使用：" + storeError);
+    } else {
+        m_run->controller.setStore(*store);
+        return false;
+    }
+    showNotice(utf8_to_gbk("未开始采集：") + problem);
+    // Nobody is there to press a button in an unattended run: the panel says it and the window ends.
+    if (m_unattended) {
+        close();
+        return true;
+    }
+    m_options.showWarning(title, toQString(problem) + qs("\n\n请在“高级”页改正后再点开始。"));
     return true;
+}
+
+void MainWindow::offerResume() {
+    std::string error;
+    const auto spec = parseStoreSpec(gbk_to_utf8(m_controls->text(ctl::kRunStore)), m_options.home, &error);
+    std::error_code fsError;
+    if (!spec || spec->kind != StoreSpec::Kind::Sqlite || !std::filesystem::exists(spec->path, fsError)) return;
+    std::vector<RunSummary> runs;
+    if (auto store = SqliteRunStore::open(spec->path, &error, 1000)) runs = store->listRuns();
+    // Only the newest run: one the user stopped, or one that later runs followed, is history.
+    if (runs.empty() || runs.back().state != StoredRunState::Interrupted) return;
+    const RunSummary& run = runs.back();
+    QString seeds = toQStringLines(run.seeds).replace(QLatin1Char('\n'), QStringLiteral("、"));
+    if (seeds.size() > 60) seeds = seeds.left(57) + QStringLiteral("…");
+    const QString detail = qs("关键词：") + seeds + qs("\n开始于 ") + QString::fromStdString(run.started) +
+                           qs("，已查询 %1 个词，已采集 %2 个结果。").arg(run.keywordsDone).arg(run.results);
+    QPointer<MainWindow> self(this);
+    m_options.askYesNo(windowTitle(), qs("继续上次未完成的采集？"), detail, [self](bool yes) {
+        if (self && yes) self->resumeRun();
+    });
+}
+
+void MainWindow::resumeRun() {
+    // Meanwhile the user may have started a run of their own.
+    if (m_controls->text(ctl::kStartButton) != utf8_to_gbk(ctl::kCaptionStart) || refuseStart()) return;
+    std::string error;
+    const auto refusal = m_run->controller.resume(&error, [this](const std::array<bool, 25>& ticks) {
+        for (int i = 0; i < static_cast<int>(ticks.size()) && i < m_sources->count(); ++i)
+            m_sources->item(i)->setCheckState(ticks[static_cast<std::size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+    });
+    if (!refusal) return;
+    QString text;
+    if (*refusal == StartRefusal::StoreUnusable)
+        text = qs("无法继续上次的采集：") + QString::fromStdString(error.empty() ? "没有未完成的采集" : error);
+    else
+        text = startRefusalText(*refusal);
+    showNotice(toGbk(text));
+    m_options.showWarning(windowTitle(), text);
 }
 
 void MainWindow::onStartStop() {
@@ -531,22 +603,26 @@ void MainWindow::onStartStop() {
             showNotice(notice);
 }
 
+QString MainWindow::startRefusalText(StartRefusal refusal) const {
+    const QString home = qstr(m_options.home);
+    switch (refusal) {
+    case StartRefusal::HomeBusy:
+        return qs("另一个采集正在使用程序目录 ") + home + qs("，请等它结束后再开始。");
+    case StartRefusal::HomeUnwritable:
+        return qs("程序目录 ") + home + qs(" 无法写入，不能开始采集。");
+    case StartRefusal::HangupUnusable:
+        return qs("挂机目录无法使用：") + toQStringLines(m_controls->text(ctl::kHangupDir));
+    case StartRefusal::StoreUnusable:
+        // The controller's notice says why.
+        return toQStringLines(m_controls->text(ctl::kNoticeLabel));
+    }
+    return {};
+}
+
 void MainWindow::startOrStop() {
     const std::optional<StartRefusal> refusal = m_run->controller.clickStart();
     if (!refusal) return;
-    const QString home = qstr(m_options.home);
-    QString text;
-    switch (*refusal) {
-    case StartRefusal::HomeBusy:
-        text = qs("另一个采集正在使用程序目录 ") + home + qs("，请等它结束后再开始。");
-        break;
-    case StartRefusal::HomeUnwritable:
-        text = qs("程序目录 ") + home + qs(" 无法写入，不能开始采集。");
-        break;
-    case StartRefusal::HangupUnusable:
-        text = qs("挂机目录无法使用：") + toQStringLines(m_controls->text(ctl::kHangupDir));
-        break;
-    }
+    const QString text = startRefusalText(*refusal);
     // Nobody is there to press a button in an unattended run: say it in the panel and end.
     if (m_unattended) {
         showNotice(toGbk(text));

@@ -20,6 +20,10 @@ class QPushButton;
 class QCheckBox;
 class QLineEdit;
 
+namespace zelkor {
+enum class StartRefusal;
+}
+
 namespace zelkor::app {
 
 class SpinEdit;
@@ -40,6 +44,11 @@ struct MainWindowOptions {
     // Tells the user of a problem without waiting for an answer; a message box over the window
     // when not set.
     std::function<void(const QString& title, const QString& text)> showWarning;
+    // Asks a yes-or-no question without waiting for it: `answer` is called later with the reply,
+    // or never when nobody replies. A question box over the window when not set.
+    std::function<void(const QString& title, const QString& question, const QString& detail,
+                       std::function<void(bool yes)> answer)>
+        askYesNo;
 };
 
 class MainWindow : public QWidget {
@@ -63,6 +72,7 @@ class MainWindow : public QWidget {
   private:
     void buildLayout();
     void startOrStop();
+    QString startRefusalText(StartRefusal refusal) const;
     void buildCollectPage(QWidget* page);
     void buildFilterPage(QWidget* page);
     void buildSettingsPage(QWidget* page);
@@ -75,7 +85,11 @@ class MainWindow : public QWidget {
     void recordWidget(QWidget* widget);
 
     // Shows why Start cannot run now (a message box that does not wait, and the panel); true then.
+    // Otherwise the run store the page 高级 names is the controller's.
     bool refuseStart();
+    // After a run in the database store was cut short (its process is gone), offers to continue it.
+    void offerResume();
+    void resumeRun();
     void onStartStop();
     void onClearCache();
     void onSelectAll();

@@ -1,6 +1,7 @@
 #include "app/widgets.h"
 
 #include <QComboBox>
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -34,8 +35,9 @@ ShapeBox::ShapeBox(QWidget* parent) : QFrame(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
-ChoiceBox::ChoiceBox(std::vector<Item> items, QWidget* parent)
-    : ValueWidget(parent), m_items(std::move(items)), m_combo(new QComboBox(this)) {
+ChoiceBox::ChoiceBox(std::vector<Item> items, bool keepOtherValues, QWidget* parent)
+    : ValueWidget(parent), m_items(std::move(items)), m_keepOtherValues(keepOtherValues),
+      m_combo(new QComboBox(this)) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(m_combo);
@@ -51,10 +53,16 @@ QString ChoiceBox::textValue() const {
 }
 
 void ChoiceBox::setTextValue(const QString& value) {
-    int at = 0;
+    const QString wanted = value.trimmed();
+    int at = -1;
     for (std::size_t i = 0; i < m_items.size(); ++i)
-        if (m_items[i].value == value.trimmed()) at = static_cast<int>(i);
-    m_combo->setCurrentIndex(at);
+        if (m_items[i].value == wanted) at = static_cast<int>(i);
+    if (at < 0 && m_keepOtherValues && !wanted.isEmpty()) {
+        m_items.push_back({wanted, wanted});
+        m_combo->addItem(wanted);
+        at = static_cast<int>(m_items.size()) - 1;
+    }
+    m_combo->setCurrentIndex(std::max(at, 0));
 }
 
 int leadingInteger(const QString& raw) {

@@ -79,8 +79,9 @@ class ValueWidget : public QWidget {
     void textValueChanged(const QString& value);
 };
 
-// A choice among fixed items, each kept as its own text; the first is the default, and a text that
-// names no item chooses it.
+// A choice among fixed items, each kept as its own text; the first is the default. A text that names
+// no item chooses the default, or, when other values are kept, becomes an item of its own (a value
+// written by hand or by the command line is then shown and kept as it is).
 class ChoiceBox : public ValueWidget {
     Q_OBJECT
   public:
@@ -88,13 +89,14 @@ class ChoiceBox : public ValueWidget {
         QString value;   // kept in the settings file; "" for the default
         QString caption; // shown
     };
-    ChoiceBox(std::vector<Item> items, QWidget* parent = nullptr);
+    ChoiceBox(std::vector<Item> items, bool keepOtherValues = false, QWidget* parent = nullptr);
     QString textValue() const override;
     void setTextValue(const QString& value) override;
     QComboBox* combo() const { return m_combo; }
 
   private:
     std::vector<Item> m_items;
+    bool m_keepOtherValues;
     QComboBox* m_combo;
 };
 

@@ -56,10 +56,9 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 13> kAdvancedBoxes{
-    kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern,
-    kExcludePattern, kMinChars, kMaxChars,  kMaxAnswerMib, kDeadline,      kExportFormat,
-    kParallelRate};
+inline constexpr std::array<std::string_view, 14> kAdvancedBoxes{
+    kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern, kExcludePattern,
+    kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore};
 // The check boxes of the page 高级, kept there too as "1" or "0"; never written until checked once.
 inline constexpr std::array<std::string_view, 1> kAdvancedChecks{kParallel};
 
