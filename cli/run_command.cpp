@@ -398,7 +398,7 @@ RunCommand::Ending RunCommand::run() {
     std::optional<StartRefusal> refusal;
     if (m_values.resume) {
         std::string error;
-        refusal = m_controller->resume(&error, [this](const std::array<bool, 25>& ticks) {
+        refusal = m_controller->resume(&error, [this](const std::array<bool, kSourceCount>& ticks) {
             for (int i = 0; i < kSourceCount; ++i)
                 m_controls->setItemChecked(ctl::kSourceList, i, ticks[static_cast<std::size_t>(i)]);
         });

@@ -35,14 +35,26 @@ constexpr std::string_view kEditOptions[] = {ctl::kSeeds,   ctl::kForbidden, ctl
                                              ctl::kDelay,   ctl::kSaveDir,   ctl::kHangupDir};
 constexpr std::string_view kCheckOptions[] = {ctl::kMainWordOnly, ctl::kAutoSave, ctl::kNoOutput, ctl::kHangup};
 
+// The boxes of the page 高级 go with the run too: variants decide the seed rounds a resumed run
+// counts on, and the filters, limits and pace what it keeps.
+template <typename F> void forEachEditOption(F&& f) {
+    for (const auto name : kEditOptions) f(name);
+    for (const auto name : ctl::kAdvancedBoxes) f(name);
+}
+template <typename F> void forEachCheckOption(F&& f) {
+    for (const auto name : kCheckOptions) f(name);
+    for (const auto name : ctl::kAdvancedChecks) f(name);
+}
+
 } // namespace
 
 RunOptionValues captureRunOptions(const Controls& controls) {
     RunOptionValues values;
-    for (const auto name : kEditOptions) values.emplace_back(std::string(name), controls.text(name));
-    for (const auto name : kCheckOptions) values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0");
+    forEachEditOption([&](std::string_view name) { values.emplace_back(std::string(name), controls.text(name)); });
+    forEachCheckOption(
+        [&](std::string_view name) { values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0"); });
     Text ticked;
-    for (int i = 0; i < 25; ++i) {
+    for (int i = 0; i < kSourceCount; ++i) {
         if (!controls.itemChecked(ctl::kSourceList, i)) continue;
         if (!ticked.empty()) ticked += ',';
         ticked += std::to_string(i);
@@ -51,26 +63,26 @@ RunOptionValues captureRunOptions(const Controls& controls) {
     return values;
 }
 
-std::array<bool, 25> applyRunOptions(Controls& controls, const RunOptionValues& options) {
-    std::array<bool, 25> ticks{};
-    for (int i = 0; i < 25; ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, i);
+std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options) {
+    std::array<bool, kSourceCount> ticks{};
+    for (int i = 0; i < kSourceCount; ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, i);
     for (const auto& [name, value] : options) {
         bool known = false;
-        for (const auto edit : kEditOptions)
-            if (name == edit) {
-                controls.setText(edit, value);
-                known = true;
-            }
-        for (const auto check : kCheckOptions)
-            if (name == check) {
-                controls.setChecked(check, value == "1");
-                known = true;
-            }
+        forEachEditOption([&](std::string_view edit) {
+            if (name != edit) return;
+            controls.setText(edit, value);
+            known = true;
+        });
+        forEachCheckOption([&](std::string_view check) {
+            if (name != check) return;
+            controls.setChecked(check, value == "1");
+            known = true;
+        });
         if (known || name != ctl::kSourceList) continue;
         ticks.fill(false);
         for (const auto& item : text_split(value, ",")) {
             const int index = std::atoi(item.c_str());
-            if (!item.empty() && index >= 0 && index < 25) ticks[index] = true;
+            if (!item.empty() && index >= 0 && index < kSourceCount) ticks[index] = true;
         }
     }
     return ticks;

@@ -7,6 +7,7 @@
 
 #include "engine/controls.h"
 #include "engine/records.h"
+#include "sources/source_table.h"
 #include "text/text.h"
 
 #include <cstdint>
@@ -73,7 +74,7 @@ class DurableStore {
 RunOptionValues captureRunOptions(const Controls& controls);
 // Puts them back; the ticked sources are returned for the face to set (Controls has no item
 // write). Values the list does not hold leave their control as it is.
-std::array<bool, 25> applyRunOptions(Controls& controls, const RunOptionValues& options);
+std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options);
 
 // "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH".
 struct StoreSpec {

@@ -453,7 +453,7 @@ std::optional<StartRefusal> MiningController::start() {
 }
 
 std::optional<StartRefusal> MiningController::resume(
-    std::string* error, const std::function<void(const std::array<bool, 25>&)>& applyTicks) {
+    std::string* error, const std::function<void(const std::array<bool, kSourceCount>&)>& applyTicks) {
     if (m_storeSpec.kind == StoreSpec::Kind::Files) {
         if (error) *error = "the files store keeps no run to resume; choose a database store";
         return StartRefusal::StoreUnusable;

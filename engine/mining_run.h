@@ -145,7 +145,7 @@ class MiningController {
     // started; else why not, with *error (UTF-8) when it could not (*error is empty when there is
     // no unfinished run).
     std::optional<StartRefusal> resume(std::string* error,
-                                       const std::function<void(const std::array<bool, 25>&)>& applyTicks);
+                                       const std::function<void(const std::array<bool, kSourceCount>&)>& applyTicks);
     void stop();
     // 按钮5 ("清理缓存").
     void clearCache();

@@ -186,6 +186,10 @@ TEST(RunOptions, SurviveTheStoreAndComeBackIntoTheControls) {
     before.setChecked(ctl::kAutoSave, true);
     before.setItemChecked(ctl::kSourceList, 0, true);
     before.setItemChecked(ctl::kSourceList, 24, true);
+    // The page 高级 goes with the run: the seed rounds a resume skips depend on the variants.
+    before.setText(ctl::kVariants, "az,digits");
+    before.setText(ctl::kExcludePattern, gbk("壳$"));
+    before.setChecked(ctl::kParallel, true);
 
     TempDir dir;
     {
@@ -203,6 +207,9 @@ TEST(RunOptions, SurviveTheStoreAndComeBackIntoTheControls) {
     EXPECT_EQ(after.text(ctl::kDelay), "0");
     EXPECT_FALSE(after.checked(ctl::kMainWordOnly));
     EXPECT_TRUE(after.checked(ctl::kAutoSave));
+    EXPECT_EQ(after.text(ctl::kVariants), "az,digits");
+    EXPECT_EQ(after.text(ctl::kExcludePattern), gbk("壳$"));
+    EXPECT_TRUE(after.checked(ctl::kParallel));
     for (int i = 0; i < 25; ++i) EXPECT_EQ(ticks[i], i == 0 || i == 24) << i;
     EXPECT_EQ(store->listRuns()[0].seeds, gbk("抖音\r\n快手"));
 }
