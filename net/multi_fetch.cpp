@@ -80,7 +80,6 @@ void MultiFetch::loop(std::stop_token stop) {
                 continue;
             }
             const detail::TransferHandle handle = entry.request->handle();
-            entry.request->m_startedAt = std::chrono::steady_clock::now();
             if (curl_multi_add_handle(m_multi.get(), handle.easy) != CURLM_OK) {
                 finish(std::move(entry), {TransferEnd::Finished, CURLE_OUT_OF_MEMORY});
                 continue;

@@ -34,8 +34,6 @@ class PendingRequest {
     PendingRequest& operator=(const PendingRequest&) = delete;
 
     bool isPlain() const;
-    // When the event loop started the transfer; the epoch until then.
-    std::chrono::steady_clock::time_point startedAt() const { return m_startedAt; }
     // Once ended: the answer as http_request or plain_fetch gives it.
     HttpResponse& httpResponse();
     PlainAnswer& plainAnswer();
@@ -50,7 +48,6 @@ class PendingRequest {
 
     struct Impl;
     std::unique_ptr<Impl> m_impl;
-    std::chrono::steady_clock::time_point m_startedAt{};
 };
 
 class MultiFetch {
