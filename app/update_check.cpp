@@ -1,5 +1,6 @@
 #include "app/update_check.h"
 
+#include "app/call_queue.h"
 #include "app/platform/desktop_entry.h"
 #include "app/program_values.h"
 #include "app/qt_text.h"
@@ -382,11 +383,6 @@ QString UpdateNoticeArea::notice(UpdateNotice line) const {
 
 namespace {
 
-// Runs `call` on the object's thread and goes on; dropped when the object is gone.
-template <typename F> void post(QObject* object, F call) {
-    QMetaObject::invokeMethod(object, std::move(call), Qt::QueuedConnection);
-}
-
 struct Question {
     std::mutex mutex;
     std::condition_variable_any answered;
@@ -398,38 +394,35 @@ struct Question {
 UpdateFace windowUpdateFace(QWidget* window, UpdateNoticeArea* area) {
     QPointer<QWidget> win(window);
     QPointer<UpdateNoticeArea> notices(area);
+    // Calls to the window's thread, dropped once the window is gone.
+    const CallQueue::Sender toWindow = (new CallQueue(window))->sender();
     UpdateFace face;
-    face.setNotice = [notices](UpdateNotice line, const Text& gbk) {
-        if (!notices) return;
+    face.setNotice = [toWindow, notices](UpdateNotice line, const Text& gbk) {
         const QString text = toQStringLines(gbk);
-        post(notices, [notices, line, text] {
+        toWindow.post([notices, line, text] {
             if (notices) notices->setNotice(line, text);
         });
     };
-    face.setOpenCaption = [notices](const Text& gbk) {
+    face.setOpenCaption = [toWindow, notices](const Text& gbk) {
         const QString text = toQString(gbk);
-        if (notices)
-            post(notices, [notices, text] {
-                if (notices) notices->setOpenCaption(text);
-            });
+        toWindow.post([notices, text] {
+            if (notices) notices->setOpenCaption(text);
+        });
     };
-    face.showOpen = [notices] {
-        if (notices)
-            post(notices, [notices] {
-                if (notices) notices->showOpen();
-            });
+    face.showOpen = [toWindow, notices] {
+        toWindow.post([notices] {
+            if (notices) notices->showOpen();
+        });
     };
-    face.closeWindow = [win] {
-        if (win)
-            post(win, [win] {
-                if (win) win->close();
-            });
+    face.closeWindow = [toWindow, win] {
+        toWindow.post([win] {
+            if (win) win->close();
+        });
     };
-    face.ask = [win](const Text& title, const Text& text, std::stop_token stop) {
-        if (!win) return false;
+    face.ask = [toWindow, win](const Text& title, const Text& text, std::stop_token stop) {
         auto question = std::make_shared<Question>();
         const QString qTitle = toQString(title), qText = toQStringLines(text);
-        post(win, [win, question, qTitle, qText] {
+        const bool asked = toWindow.post([win, question, qTitle, qText] {
             bool ok = false;
             if (win) {
                 QMessageBox box(QMessageBox::Question, qTitle, qText, QMessageBox::Ok | QMessageBox::Cancel,
@@ -441,13 +434,13 @@ UpdateFace windowUpdateFace(QWidget* window, UpdateNoticeArea* area) {
             question->answer = ok;
             question->answered.notify_all();
         });
+        if (!asked) return false;
         std::unique_lock lock(question->mutex);
         question->answered.wait(lock, stop, [&] { return question->answer.has_value(); });
         return question->answer.value_or(false);
     };
-    face.later = [win](std::chrono::milliseconds pause, std::function<void()> call) {
-        if (!win) return;
-        post(win, [win, pause, call = std::move(call)] {
+    face.later = [toWindow, win](std::chrono::milliseconds pause, std::function<void()> call) {
+        toWindow.post([win, pause, call = std::move(call)] {
             if (win) QTimer::singleShot(pause, win, call);
         });
     };

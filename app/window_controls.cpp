@@ -2,14 +2,14 @@
 
 #include "engine/control_names.h"
 
-#include <QMetaObject>
 #include <QObject>
 #include <QThread>
 
 namespace zelkor::app {
 
 WindowControls::WindowControls(QObject* window, Face face)
-    : m_window(window), m_windowThread(window->thread()), m_face(std::move(face)) {}
+    : m_window(window), m_windowThread(window->thread()), m_toWindow((new CallQueue(window))->sender()),
+      m_face(std::move(face)) {}
 
 void WindowControls::detach() {
     std::lock_guard guard(m_windowMutex);
@@ -29,8 +29,8 @@ bool WindowControls::onWindowThread() const {
 void WindowControls::post(std::function<void()> call) {
     std::lock_guard guard(m_windowMutex);
     if (!m_window) return;
-    // The window as context: a call still queued when the window goes is dropped, not run.
-    QMetaObject::invokeMethod(m_window, std::move(call), Qt::QueuedConnection);
+    // The queue goes with the window: a call still queued then is dropped, not run.
+    m_toWindow.post(std::move(call));
 }
 
 Text WindowControls::text(std::string_view control) const {

@@ -3,6 +3,7 @@
 // reads without waiting, kept current by the window thread at every change; writes from other
 // threads land in the mirror at once and reach the widgets as queued calls.
 
+#include "app/call_queue.h"
 #include "engine/control_values.h"
 #include "engine/controls.h"
 
@@ -70,6 +71,7 @@ class WindowControls final : public Controls {
     mutable std::mutex m_windowMutex; // held while a write is queued, so the window outlives it
     QObject* m_window;
     QThread* m_windowThread;
+    CallQueue::Sender m_toWindow; // a queue that goes with the window
     Face m_face;
     ControlValues m_values;
 };
