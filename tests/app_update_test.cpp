@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -540,12 +541,15 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
         EXPECT_EQ(box->text(), q("发现新版本，更新内容：\n修复"));
         box->button(QMessageBox::Ok)->click();
     });
-    std::optional<bool> answer;
-    std::thread asker(
-        [&] { answer = face.ask(gbk("发现新版本，是否更新"), gbk("发现新版本，更新内容：\r\n修复"), {}); });
-    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 5000);
+    bool answer = false;
+    std::atomic<bool> answered{false}; // publishes `answer` to this thread
+    std::thread asker([&] {
+        answer = face.ask(gbk("发现新版本，是否更新"), gbk("发现新版本，更新内容：\r\n修复"), {});
+        answered = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answered.load(), 5000);
     asker.join();
-    EXPECT_EQ(answer, true);
+    EXPECT_TRUE(answer);
 
     std::thread worker([&] {
         face.setNotice(UpdateNotice::UpdateStatus, gbk("已下载：1.5kb/1.5kb\r\n进度：100%"));
