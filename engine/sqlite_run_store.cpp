@@ -70,6 +70,8 @@ bool SqliteRunStore::prepare() {
                                          "depth, time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)") &&
            m_front.prepare(m_db, "SELECT pos, keyword, main_word, depth FROM queue WHERE run=?1 "
                                  "ORDER BY pos LIMIT 1") &&
+           m_at.prepare(m_db, "SELECT keyword, main_word, depth FROM queue WHERE run=?1 "
+                              "ORDER BY pos LIMIT 1 OFFSET ?2") &&
            m_deleteQueue.prepare(m_db, "DELETE FROM queue WHERE run=?1 AND pos=?2") &&
            m_updateRun.prepare(m_db, "UPDATE runs SET seeds_done=?2, keywords_done=keywords_done+1, "
                                      "accepted=?3, queue_tail=?4, result_count=?5 WHERE id=?1") &&
@@ -212,6 +214,27 @@ std::optional<KeywordTask> SqliteRunStore::Queue::front() const {
         s.broken("cannot read the queue");
     }
     s.m_front.reset();
+    return task;
+}
+
+std::optional<KeywordTask> SqliteRunStore::Queue::at(std::size_t position) const {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    // Kept tasks first (less the one popped since the last commit), then those pushed since.
+    const std::size_t skip = s.m_popped ? 1 : 0;
+    const std::size_t kept = s.m_committedQueue - skip;
+    if (position >= kept) {
+        const std::size_t pushed = position - kept;
+        if (pushed >= s.m_pendingPush.size()) return std::nullopt;
+        return s.m_pendingPush[pushed];
+    }
+    s.m_at.bind(1, s.m_run).bind(2, static_cast<std::int64_t>(position + skip));
+    std::optional<KeywordTask> task;
+    if (s.m_at.step())
+        task = KeywordTask{s.m_at.bytes(0), s.m_at.bytes(1), static_cast<int>(s.m_at.integer(2))};
+    else if (s.m_at.failed())
+        s.broken("cannot read the queue");
+    s.m_at.reset();
     return task;
 }
 

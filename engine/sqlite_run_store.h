@@ -47,6 +47,7 @@ class SqliteRunStore final : public RunStore, public DurableStore {
         std::optional<KeywordTask> front() const override;
         void pop() override;
         std::size_t size() const override;
+        std::optional<KeywordTask> at(std::size_t position) const override;
 
       private:
         SqliteRunStore& m_store;
@@ -85,7 +86,7 @@ class SqliteRunStore final : public RunStore, public DurableStore {
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     SqliteDb m_db;
-    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_deleteQueue,
+    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_at, m_deleteQueue,
         m_updateRun, m_setState;
     Queue m_queue{*this};
     Seen m_seen{*this};

@@ -54,7 +54,17 @@ TEST(SqliteRunStore, KeepsOnlyCommittedKeywordsAcrossReopen) {
         store->results().append(record("抖音直播间", "抖音直播", 2));
         store->queue().pop();
         EXPECT_EQ(store->queue().size(), 2u);
+        // Looking ahead: kept tasks less the popped one, then the one pushed since the last commit.
+        const auto names = [&] {
+            std::vector<Text> all;
+            for (std::size_t i = 0; const auto task = store->queue().at(i); ++i)
+                all.push_back(task->keyword);
+            return all;
+        };
+        EXPECT_EQ(names(), (std::vector<Text>{gbk("QQ空间"), gbk("抖音直播间")}));
         ASSERT_TRUE(store->commitKeyword(1, 3));
+        EXPECT_EQ(names(), (std::vector<Text>{gbk("QQ空间"), gbk("抖音直播间")}));
+        EXPECT_EQ(store->queue().at(1)->depth, 2);
 
         // The second: asked, never committed (the process dies here).
         front = store->queue().front();
