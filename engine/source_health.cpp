@@ -1,6 +1,7 @@
 #include "engine/source_health.h"
 
 #include "engine/control_names.h"
+#include "engine/text_rules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,23 +17,6 @@ constexpr int kCooldownsBeforeOff = 3;
 constexpr int kProxyFailuresBeforeDrop = 3;
 constexpr std::chrono::milliseconds kLongestBackoff = std::chrono::minutes(5);
 
-Text gbk(const std::string& utf8) {
-    return utf8_to_gbk(utf8);
-}
-
-// A whole number of at most `limit` without sign or spaces around it, else nullopt.
-std::optional<int> wholeNumber(const Text& text, int limit) {
-    std::string_view digits = text;
-    while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t'))
-        digits.remove_prefix(1);
-    while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t'))
-        digits.remove_suffix(1);
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
-        return std::nullopt;
-    const int value = std::stoi(std::string(digits));
-    return value <= limit ? std::optional<int>(value) : std::nullopt;
-}
-
 } // namespace
 
 HealthOptions readHealthOptions(const Controls& controls, std::chrono::milliseconds backoff,
@@ -44,14 +28,14 @@ HealthOptions readHealthOptions(const Controls& controls, std::chrono::milliseco
     options.backoff = backoff;
     const Text retries = controls.text(ctl::kRetries);
     if (!retries.empty()) {
-        if (const auto n = wholeNumber(retries, 100))
+        if (const auto n = boxNumber(retries, 0, 100))
             options.retries = *n;
         else
             problem("重试次数应为 0 到 100 的整数，本次不重试");
     }
     const Text cooldown = controls.text(ctl::kCooldown);
     if (!cooldown.empty()) {
-        if (const auto n = wholeNumber(cooldown, 86400))
+        if (const auto n = boxNumber(cooldown, 0, 86400))
             options.cooldown = std::chrono::seconds(*n);
         else
             problem("冷却秒数应为 0 到 86400 的整数，本次不冷却");

@@ -35,6 +35,17 @@ std::vector<Text> splitLines(std::string_view text) {
     return lines;
 }
 
+std::optional<int> boxNumber(std::string_view digits, int low, int high) {
+    while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t'))
+        digits.remove_prefix(1);
+    while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t'))
+        digits.remove_suffix(1);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const int value = std::stoi(std::string(digits));
+    return value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+}
+
 int textToInt(std::string_view text) {
     // Fold full-width forms (GBK row A3, FF01..FF5E; A3A4 and A3FE are other characters) and the
     // ideographic space A1A1.

@@ -3,6 +3,7 @@
 
 #include "text/text.h"
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,10 @@ std::vector<Text> splitLines(std::string_view text);
 // space, an optional sign and decimal digits; anything else ends the number. No digits gives 0,
 // and values beyond 32 bits are clamped.
 int textToInt(std::string_view text);
+
+// A box of the page 高级 holding a whole number from `low` to `high`: decimal digits only, blanks
+// around them allowed; else nullopt (the box is named as a problem rather than read some other way).
+std::optional<int> boxNumber(std::string_view text, int low, int high);
 
 // True when `needle` occurs in `haystack` at a character boundary, bytes compared exactly. An empty
 // needle is contained in every non-empty haystack.
