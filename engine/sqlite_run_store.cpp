@@ -239,6 +239,13 @@ std::optional<KeywordTask> SqliteRunStore::Queue::at(std::size_t position) const
 }
 
 void SqliteRunStore::Queue::pop() {
+    bool known = false;
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        known = m_store.m_frontPos.has_value();
+    }
+    // A run that looked ahead with at() never asked front(): the oldest task's place is read now.
+    if (!known) front();
     std::lock_guard lock(m_store.m_mutex);
     if (m_store.m_frontPos) m_store.m_popped = true;
 }

@@ -104,8 +104,10 @@ class CliStore : public ::testing::Test {
     std::vector<std::string> common() const {
         return {"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string()};
     }
-    std::vector<std::string> runArgs(const fs::path& db, bool resume) const {
+    std::vector<std::string> runArgs(const fs::path& db, bool resume, bool parallel = false) const {
         auto args = common();
+        if (parallel)
+            for (const char* arg : {"--parallel", "--rate", "200"}) args.push_back(arg);
         for (const char* arg : {"--delay", "0", "--limit", "0", "--no-autosave"}) args.push_back(arg);
         args.push_back("--store");
         args.push_back("sqlite:" + db.string());
@@ -137,9 +139,9 @@ class CliStore : public ::testing::Test {
         return outcome.out;
     }
     // Starts a run, sends `signal` once the fixture has answered `requests` requests, waits.
-    Outcome interrupted(const fs::path& db, std::size_t requests, int signal) {
+    Outcome interrupted(const fs::path& db, std::size_t requests, int signal, bool parallel = false) {
         service.clearRequests();
-        Child child(runArgs(db, false), dir.path());
+        Child child(runArgs(db, false, parallel), dir.path());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (child.running() && service.requests().size() < requests &&
                std::chrono::steady_clock::now() < deadline)
@@ -189,6 +191,23 @@ TEST_F(CliStore, AKilledOrStoppedRunResumesToTheSameResults) {
             EXPECT_LT(service.requests().size(), total);
         else
             EXPECT_EQ(service.requests().size(), total);
+    }
+}
+
+TEST_F(CliStore, AKilledThroughputRunResumesToTheSequentialResults) {
+    const fs::path whole = dir / "whole.sqlite";
+    ASSERT_EQ(runCli(runArgs(whole, false), dir.path()).status, 0);
+    const std::string expected = withoutTimes(exported(whole));
+    const std::size_t total = service.requests().size();
+    // Many keywords are in flight when it dies; only those committed in queue order were kept.
+    for (const std::size_t requests : {total / 3, total * 2 / 3}) {
+        SCOPED_TRACE("killed after " + std::to_string(requests) + " requests");
+        const fs::path db = dir / ("parallel" + std::to_string(requests) + ".sqlite");
+        const auto killed = interrupted(db, requests, SIGKILL, true);
+        ASSERT_EQ(killed.status, 128 + SIGKILL) << killed.err;
+        const auto resumed = runCli(runArgs(db, true), dir.path()); // the stored options say parallel
+        ASSERT_EQ(resumed.status, 0) << resumed.err;
+        EXPECT_EQ(withoutTimes(exported(db)), expected);
     }
 }
 
