@@ -50,20 +50,20 @@ void oneAnswer() {
     const auto fetch = [](const std::string& url, std::int64_t cap) {
         HttpRequestSpec spec;
         spec.url = url;
-        spec.keep_body = false; // as the sources fetch
-        spec.limits.max_body_bytes = cap;
+        spec.keepBody = false; // as the sources fetch
+        spec.limits.maxBodyBytes = cap;
         return http_request(spec);
     };
     fetch(unsized.url("/warm"), 1 << 10); // libcurl and TLS set up, as in a run
     const double idle = rssMiB();
     std::size_t got = 0;
-    const double cappedUnsized = peakDuring([&] { got = fetch(unsized.url("/a"), 0).body_size; });
+    const double cappedUnsized = peakDuring([&] { got = fetch(unsized.url("/a"), 0).bodySize; });
     const double cappedSized = peakDuring([&] { fetch(sized.url("/b"), 0); });
     std::printf("one 100 MB answer, default cap (8 MiB)\n");
     std::printf("  no length given          peak %.1f MiB above idle (%.1f MiB), %zu bytes kept\n",
                 cappedUnsized - idle, idle, got);
     std::printf("  length announced         peak %.1f MiB above idle\n", cappedSized - idle);
-    const double brave = peakDuring([&] { got = fetch(unsized.url("/c"), 256 << 20).body_size; });
+    const double brave = peakDuring([&] { got = fetch(unsized.url("/c"), 256 << 20).bodySize; });
     std::printf("  cap raised to 256 MiB    peak %.1f MiB above idle for %zu bytes read = %.2f x the answer\n",
                 brave - idle, got, (brave - idle) / (static_cast<double>(got) / (1 << 20)));
 }

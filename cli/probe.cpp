@@ -77,8 +77,8 @@ int ProbeCommand::execute(const SharedOptions& shared) {
     const Text keyword = inputToGbk(word);
 
     AnswerLimits limits;
-    limits.max_body_bytes = static_cast<std::int64_t>(m_maxAnswerMib) << 20;
-    limits.deadline_seconds = m_deadline;
+    limits.maxBodyBytes = static_cast<std::int64_t>(m_maxAnswerMib) << 20;
+    limits.totalSeconds = m_deadline;
 
     for (int index : chosen) {
         const auto source = make_table_source((*rows)[static_cast<std::size_t>(index)], *endpoints);

@@ -16,14 +16,14 @@ AnswerLimits readAnswerLimits(const Controls& controls, std::vector<Text>* probl
     AnswerLimits limits;
     if (const Text mib = controls.text(ctl::kMaxAnswerMib); !mib.empty()) {
         if (const auto n = boxNumber(mib, 1, kMaxAnswerMib))
-            limits.max_body_bytes = static_cast<std::int64_t>(*n) << 20;
+            limits.maxBodyBytes = static_cast<std::int64_t>(*n) << 20;
         else
             problem("应答上限应为 1 到 " + std::to_string(kMaxAnswerMib) + " 的整数（MiB），本次用默认的 " +
                     std::to_string(AnswerLimits::kDefaultMaxBytes >> 20));
     }
     if (const Text seconds = controls.text(ctl::kDeadline); !seconds.empty()) {
         if (const auto n = boxNumber(seconds, 1, kMaxDeadlineSeconds))
-            limits.deadline_seconds = *n;
+            limits.totalSeconds = *n;
         else
             problem("总时限应为 1 到 " + std::to_string(kMaxDeadlineSeconds) + " 的整数（秒），本次用默认的 " +
                     std::to_string(AnswerLimits::kDefaultDeadlineSeconds));

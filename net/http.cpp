@@ -569,14 +569,14 @@ HttpResponse finishHttp(HttpJob& job, const detail::TransferResult& result) {
 
     readHeaderBlock(spec, exchange.headers, response);
     response.http_code = statusCode(exchange.headers);
-    response.body_size = exchange.body.size();
+    response.bodySize = exchange.body.size();
     // A body cut short is a failure, not a shorter page: what arrived stays in body, text stays
     // empty, and the status says so.
     if (!complete) {
-        if (spec.keep_body) response.body = std::move(exchange.body);
+        if (spec.keepBody) response.body = std::move(exchange.body);
         return std::move(job.fail(Failure::Read));
     }
-    if (spec.keep_body) {
+    if (spec.keepBody) {
         response.body = std::move(exchange.body);
         response.text = decodedText(response.body);
     } else {

@@ -16,11 +16,11 @@ namespace zelkor {
 struct AnswerLimits {
     static constexpr std::int64_t kDefaultMaxBytes = 8 << 20;
     static constexpr int kDefaultDeadlineSeconds = 60;
-    std::int64_t max_body_bytes = 0; // below 1 means kDefaultMaxBytes
-    int deadline_seconds = 0;        // the whole exchange, redirects included; below 1 means 60 s
+    std::int64_t maxBodyBytes = 0; // below 1 means kDefaultMaxBytes
+    int totalSeconds = 0;          // the whole exchange, redirects included; below 1 means 60 s
 
-    std::int64_t maxBytes() const { return max_body_bytes < 1 ? kDefaultMaxBytes : max_body_bytes; }
-    int deadlineSeconds() const { return deadline_seconds < 1 ? kDefaultDeadlineSeconds : deadline_seconds; }
+    std::int64_t maxBytes() const { return maxBodyBytes < 1 ? kDefaultMaxBytes : maxBodyBytes; }
+    int deadlineSeconds() const { return totalSeconds < 1 ? kDefaultDeadlineSeconds : totalSeconds; }
 };
 
 // The values are the documented method numbers; any other value sends GET.
@@ -45,8 +45,8 @@ struct HttpRequestSpec {
     bool normalize_header_names = true;
     AnswerLimits limits;
     // False: `body` stays empty and `text` takes the bytes without a copy, so a large answer is
-    // held once; `body_size` still counts them.
-    bool keep_body = true;
+    // held once; `bodySize` still counts them.
+    bool keepBody = true;
 };
 
 struct HttpResponse {
@@ -62,7 +62,7 @@ struct HttpResponse {
     int http_code = 0;            // status code of the final response; 0 when none arrived
     std::vector<Text> redirects;  // Location of every redirect followed, in order
     bool proxy_failed = false;    // the proxy could not be reached, or refused to connect us
-    std::size_t body_size = 0; // bytes of the final body received, kept or not
+    std::size_t bodySize = 0; // bytes of the final body received, kept or not
 };
 
 // A stop request aborts the exchange in flight; the call then returns at once with empty text and

@@ -59,7 +59,7 @@ HttpRequestSpec TableSource::requestSpec(const Text& url, const ProxyRoute& rout
     spec.proxy_user = route.user;
     spec.proxy_password = route.password;
     spec.limits = limits;
-    spec.keep_body = false;
+    spec.keepBody = false;
     return spec;
 }
 
@@ -76,7 +76,7 @@ void TableSource::takePlain(PlainAnswer answer, SourceFetch& result) const {
 
 void TableSource::takeHttp(HttpResponse response, SourceFetch& result) const {
     result.status = std::move(response.status);
-    result.bytes = response.body_size;
+    result.bytes = response.bodySize;
     result.body = std::move(response.text);
     result.facts.transportFailed = response.failed;
     result.facts.httpCode = response.http_code;

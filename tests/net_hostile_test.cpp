@@ -53,17 +53,17 @@ TEST(HttpRequestHostile, EveryAnswerEndsBoundedAndSaysWhy) {
             spec.url = server.url("/su");
             spec.limits = c.limits;
             spec.timeout_seconds = c.timeoutSeconds;
-            spec.keep_body = keep;
+            spec.keepBody = keep;
             const auto started = std::chrono::steady_clock::now();
             const HttpResponse response = http_request(spec);
             const auto elapsed = std::chrono::steady_clock::now() - started;
             EXPECT_EQ(response.status, gbk(c.status));
-            EXPECT_LE(response.body_size, c.maxBodyKept);
+            EXPECT_LE(response.bodySize, c.maxBodyKept);
             EXPECT_LE(response.body.size(), keep ? c.maxBodyKept : 0);
             EXPECT_LT(elapsed, c.within);
             if (c.status == "200 OK") {
                 EXPECT_EQ(response.text.size(), c.answer.size);
-                EXPECT_EQ(response.body_size, c.answer.size);
+                EXPECT_EQ(response.bodySize, c.answer.size);
             } else {
                 EXPECT_EQ(response.text, "");
             }
@@ -91,12 +91,12 @@ TEST(HttpRequestHostile, KeepBodyOffHandsTheBytesToTextOnly) {
     HostileServer server(hostile(HostileMode::Canned, 0, 0ms, page));
     HttpRequestSpec spec;
     spec.url = server.url("/");
-    spec.keep_body = false;
+    spec.keepBody = false;
     const HttpResponse response = http_request(spec);
     EXPECT_EQ(response.status, "200 OK");
     EXPECT_EQ(response.text, "abc");
     EXPECT_EQ(response.body, "");
-    EXPECT_EQ(response.body_size, page.size());
+    EXPECT_EQ(response.bodySize, page.size());
 }
 
 TEST(PlainGetHostile, AnswersPastTheLimitsGiveNothing) {

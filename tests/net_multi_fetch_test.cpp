@@ -59,7 +59,7 @@ TEST(MultiFetch, SendsAndReadsWhatTheBlockingCallsDo) {
     spec.url = server.url("/q?w=%E6%89%8B");
     spec.headers = "Referer: http://example.invalid/\r\nX-Mine: 1";
     spec.cookies = "BAIDUID=abc; k=v";
-    spec.keep_body = false;
+    spec.keepBody = false;
     const Text plainUrl = server.url("/plain?x=1");
 
     const HttpResponse blocking = http_request(spec);
