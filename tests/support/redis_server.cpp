@@ -1,0 +1,98 @@
+#include "support/redis_server.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zelkor::test {
+
+namespace {
+
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+RedisServer::RedisServer() {
+    char pattern[] = "/tmp/zelkor-redis-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        m_error = "cannot make a temporary directory";
+        return;
+    }
+    m_dir = pattern;
+    // A port taken between the probe and the server's bind makes the server exit: try again.
+    for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
+        const int port = freeLoopbackPort();
+        if (port == 0) continue;
+        const std::string portText = std::to_string(port);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::execlp("redis-server", "redis-server", "--port", portText.c_str(), "--bind", "127.0.0.1",
+                     "--save", "", "--appendonly", "no", "--dir", m_dir.c_str(), "--loglevel", "warning",
+                     "--logfile", (m_dir / "redis.log").c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                m_error = WIFEXITED(status) && WEXITSTATUS(status) == 127
+                              ? "redis-server is not installed (scripts/setup installs it)"
+                              : "redis-server exited at start";
+                break;
+            }
+            if (accepts(port)) {
+                m_port = port;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (m_port == 0 && m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+            m_error = "redis-server did not answer";
+        }
+    }
+}
+
+RedisServer::~RedisServer() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    std::error_code ignored;
+    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ignored);
+}
+
+} // namespace zelkor::test

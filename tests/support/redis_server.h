@@ -1,0 +1,33 @@
+#pragma once
+// A real redis-server for a test: on a free loopback port, without persistence, in a temporary
+// directory; ended (and waited for) when the object goes.
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+
+namespace zelkor::test {
+
+class RedisServer {
+  public:
+    RedisServer();
+    ~RedisServer();
+    RedisServer(const RedisServer&) = delete;
+    RedisServer& operator=(const RedisServer&) = delete;
+
+    bool ok() const { return m_port > 0; }
+    int port() const { return m_port; }
+    std::string url(int database = 0) const {
+        return "redis://127.0.0.1:" + std::to_string(m_port) + "/" + std::to_string(database);
+    }
+    // Why it did not start.
+    const std::string& error() const { return m_error; }
+
+  private:
+    std::filesystem::path m_dir;
+    pid_t m_pid = -1;
+    int m_port = 0;
+    std::string m_error;
+};
+
+} // namespace zelkor::test
