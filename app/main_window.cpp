@@ -540,6 +540,11 @@ bool MainWindow::refuseStart() {
     } else if (!store) {
         title = qs("运行存储无法使用");
         problem = utf8_to_gbk("运行存储无法使用：" + storeError);
+    } else if (store->kind == StoreSpec::Kind::Redis) {
+        // A shared run is a thing of zelkor-cli's workers; the window runs on its own store.
+        showNotice(utf8_to_gbk("运行存储 " + store->url + " 只供 zelkor-cli 的共享采集使用，本次使用默认存储"));
+        m_run->controller.setStore(StoreSpec{});
+        return false;
     } else {
         m_run->controller.setStore(*store);
         return false;

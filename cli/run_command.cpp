@@ -6,6 +6,7 @@
 #include "engine/mining_run.h"
 #include "engine/parallel_run.h"
 #include "engine/program_dir.h"
+#include "engine/redis_run_store.h"
 #include "engine/result_filters.h"
 #include "engine/rich_export.h"
 #include "engine/run_report.h"
@@ -129,9 +130,19 @@ void RunCommand::define(CLI::App& app) {
                  "Neither save after each keyword nor export at the end (default: save)");
     app.add_option("--store", v.store,
                    "Where the run keeps its queue, seen set and results: 'files' (marker files and memory), "
-                   "'sqlite' (<home>/data/runs.sqlite) or 'sqlite:PATH', durable and resumable (default: " +
+                   "'sqlite' (<home>/data/runs.sqlite) or 'sqlite:PATH', durable and resumable, or "
+                   "'redis://HOST:PORT/DB' with --run, one run shared by workers on several machines (default: " +
                        shown(ctl::kRunStore, "files") + ")")
         ->option_text("S");
+    app.add_option("--run", v.runName,
+                   "With a redis:// store: the shared run to work. The first worker creates it from its seeds "
+                   "and options; the others join it with those (letters, digits, '_', '.', '-')")
+        ->option_text("NAME");
+    app.add_option("--lease", v.lease,
+                   "With a redis:// store: seconds a worker holds a keyword without renewing it; a worker that "
+                   "dies gives its keyword back after this (default: 60)")
+        ->option_text("S")
+        ->check(decimal(false));
     app.add_flag("--resume", v.resume,
                  "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
                  "sources and options");
@@ -262,6 +273,22 @@ int RunCommand::setUp(const SharedOptions& shared) {
     m_store = *store;
     if (v.resume && m_store.kind == StoreSpec::Kind::Files)
         return fail("--resume needs a database store: give --store sqlite or --store sqlite:PATH");
+    if (m_store.kind == StoreSpec::Kind::Redis) {
+        if (v.resume)
+            return fail("a shared run goes on whenever a worker starts with its --run name; leave out --resume");
+        if (!validRunName(v.runName))
+            return fail(v.runName.empty() ? "a redis:// store needs --run NAME, the shared run to work"
+                                          : "invalid --run '" + v.runName +
+                                                "': 1 to 64 letters, digits, '_', '.' or '-'");
+        m_store.run = v.runName;
+        if (!v.lease.empty()) {
+            const int seconds = std::atoi(v.lease.c_str());
+            if (seconds < 1 || seconds > 86400) return fail("invalid --lease '" + v.lease + "': 1 to 86400 seconds");
+            m_store.lease = std::chrono::seconds(seconds);
+        }
+    } else if (!v.runName.empty() || !v.lease.empty()) {
+        return fail("--run and --lease belong to a shared store: give --store redis://HOST:PORT/DB");
+    }
 
     if (!v.seedsFile.empty()) {
         const auto text = readLinesFile(v.seedsFile, &error);
@@ -385,6 +412,18 @@ RunCommand::Ending RunCommand::run() {
         m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
     m_controller->setStore(m_store);
+    if (m_store.kind == StoreSpec::Kind::Redis) {
+        m_controller->setOnJoined([this](const std::array<bool, kSourceCount>& ticks) {
+            for (int i = 0; i < kSourceCount; ++i)
+                m_controls->setItemChecked(ctl::kSourceList, i, ticks[static_cast<std::size_t>(i)]);
+            const bool seedsGiven = !m_values.seeds.empty() || !m_values.seedsFile.empty();
+            std::fprintf(stderr, "zelkor-cli: joined the run %s; it goes on with its own seeds, sources and options%s\n",
+                         m_store.run.c_str(), seedsGiven ? " (the seeds given here are ignored)" : "");
+        });
+        m_controller->setStoreReporter([](const std::string& what) {
+            std::fprintf(stderr, "zelkor-cli: %s\n", what.c_str());
+        });
+    }
     if (::isatty(STDERR_FILENO) == 1 && m_controls->checked(ctl::kParallel)) {
         m_controller->setProgress([this](const ParallelProgress& p) {
             std::fprintf(stderr, "\r\033[K%llu done, %llu in flight, %llu queued, %.1f req/s",
@@ -455,6 +494,11 @@ int RunCommand::report(Ending ending) {
         if (m_store.kind == StoreSpec::Kind::Files)
             std::fprintf(stderr, "%szelkor-cli: the seen store %s could not be written; the run was stopped\n",
                          m_progressShown ? "\n" : "", SeenStore::defaultDirectory(m_home).c_str());
+        else if (m_store.kind == StoreSpec::Kind::Redis)
+            std::fprintf(stderr,
+                         "%szelkor-cli: the shared run store failed; this worker stopped, and its keyword goes back "
+                         "to the run once its lease ends\n",
+                         m_progressShown ? "\n" : "");
         else
             std::fprintf(stderr, "%szelkor-cli: the run store failed; what it kept can be continued with --resume\n",
                          m_progressShown ? "\n" : "");

@@ -46,7 +46,7 @@ class RunCommand {
         std::vector<std::string> seeds;
         std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
         bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false;
-        std::string store, rate;
+        std::string store, rate, runName, lease;
         std::string retries, cooldown, reportFile, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat;

@@ -1,6 +1,8 @@
-// `runs` and `export`: the history of a database run store.
+// `runs` and `export`: the history of a database or shared run store.
 
 #include "cli/command.h"
+#include "cli/run_options.h"
+#include "engine/redis_run_store.h"
 #include "engine/rich_export.h"
 #include "engine/sqlite_run_store.h"
 #include "text/text.h"
@@ -10,21 +12,49 @@
 namespace zelkor::cli {
 namespace {
 
-std::unique_ptr<SqliteRunStore> openHistory(const std::string& storeText, const SharedOptions& shared,
-                                            std::string* error) {
+constexpr const char* kStoreHelp =
+    "The store: 'sqlite' (<home>/data/runs.sqlite), 'sqlite:PATH' or 'redis://HOST:PORT/DB'";
+
+// One store's history, whichever kind keeps it.
+struct History {
+    std::unique_ptr<SqliteRunStore> sqlite;
+    std::unique_ptr<RedisRunStore> redis;
+
+    std::vector<RunSummary> listRuns(std::string* error) {
+        auto runs = sqlite ? sqlite->listRuns() : redis->listRuns();
+        *error = sqlite ? sqlite->error() : redis->error();
+        return runs;
+    }
+};
+
+std::optional<History> openHistory(const std::string& storeText, const SharedOptions& shared, std::string* error) {
     const auto spec = parseStoreSpec(storeText, shared.homeDirectory(), error);
-    if (!spec) return nullptr;
-    if (spec->kind == StoreSpec::Kind::Files) {
-        *error = "the files store keeps no history; give --store sqlite or --store sqlite:PATH "
-                 "(a run with --format exports its own results)";
-        return nullptr;
+    if (!spec) return std::nullopt;
+    History history;
+    switch (spec->kind) {
+    case StoreSpec::Kind::Files:
+        *error = "the files store keeps no history; give --store sqlite, --store sqlite:PATH or --store redis://… "
+                 "(a run with --export-format exports its own results)";
+        return std::nullopt;
+    case StoreSpec::Kind::Sqlite: {
+        std::error_code ignored;
+        if (!std::filesystem::exists(spec->path, ignored)) {
+            *error = "no run store at " + spec->path.string();
+            return std::nullopt;
+        }
+        history.sqlite = SqliteRunStore::open(spec->path, error);
+        if (!history.sqlite) return std::nullopt;
+        return history;
     }
-    std::error_code ignored;
-    if (!std::filesystem::exists(spec->path, ignored)) {
-        *error = "no run store at " + spec->path.string();
-        return nullptr;
+    case StoreSpec::Kind::Redis: {
+        RedisStoreTarget target;
+        target.server = *parseRedisUrl(spec->url);
+        history.redis = RedisRunStore::open(target, error);
+        if (!history.redis) return std::nullopt;
+        return history;
     }
-    return SqliteRunStore::open(spec->path, error);
+    }
+    return std::nullopt;
 }
 
 std::string oneLine(const Text& seeds) {
@@ -37,22 +67,22 @@ class RunsCommand final : public Command {
   public:
     std::string name() const override { return "runs"; }
     std::string description() const override {
-        return "List the runs of a database store: id, start, state, keywords done, results, seeds";
+        return "List the runs of a database or shared store: id (a shared run's name), start, state, keywords "
+               "done, results, seeds";
     }
     void define(CLI::App& app) override {
-        app.add_option("--store", m_store, "The store: 'sqlite' (<home>/data/runs.sqlite) or 'sqlite:PATH'")
-            ->option_text("S")
-            ->required();
+        app.add_option("--store", m_store, kStoreHelp)->option_text("S")->required();
     }
     int execute(const SharedOptions& shared) override {
         std::string error;
-        const auto store = openHistory(m_store, shared, &error);
-        if (!store) return fail(error);
-        const auto runs = store->listRuns();
-        if (!store->error().empty()) return fail(store->error());
+        auto history = openHistory(m_store, shared, &error);
+        if (!history) return fail(error);
+        const auto runs = history->listRuns(&error);
+        if (!error.empty()) return fail(error);
         std::printf("id\tstarted\tstate\tkeywords\tresults\tseeds\n");
         for (const auto& run : runs)
-            std::printf("%lld\t%s\t%s\t%lld\t%lld\t%s\n", static_cast<long long>(run.id), run.started.c_str(),
+            std::printf("%s\t%s\t%s\t%lld\t%lld\t%s\n",
+                        run.name.empty() ? std::to_string(run.id).c_str() : run.name.c_str(), run.started.c_str(),
                         std::string(storedRunStateName(run.state)).c_str(), static_cast<long long>(run.keywordsDone),
                         static_cast<long long>(run.results), oneLine(run.seeds).c_str());
         return kExitOk;
@@ -66,15 +96,14 @@ class ExportCommand final : public Command {
   public:
     std::string name() const override { return "export"; }
     std::string description() const override {
-        return "Write the results of one run of a database store to a file";
+        return "Write the results of one run of a database or shared store to a file";
     }
     void define(CLI::App& app) override {
-        app.add_option("--store", m_store, "The store: 'sqlite' (<home>/data/runs.sqlite) or 'sqlite:PATH'")
-            ->option_text("S")
-            ->required();
-        app.add_option("--run", m_run, "The run's id, as `runs` lists it (default: the newest run)")
-            ->option_text("ID")
-            ->check(CLI::PositiveNumber);
+        app.add_option("--store", m_store, kStoreHelp)->option_text("S")->required();
+        app.add_option("--run", m_run,
+                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
+                       "name (required)")
+            ->option_text("ID");
         app.add_option("--format", m_format,
                        "txt (the results file: GBK, CR LF, keywords only), csv (UTF-8 with BOM), jsonl or xlsx "
                        "(default: txt)")
@@ -84,10 +113,20 @@ class ExportCommand final : public Command {
     }
     int execute(const SharedOptions& shared) override {
         std::string error;
-        const auto store = openHistory(m_store, shared, &error);
-        if (!store) return fail(error);
-        const auto records = store->runResults(m_run);
-        if (!records) return fail(store->error());
+        auto history = openHistory(m_store, shared, &error);
+        if (!history) return fail(error);
+        std::optional<std::vector<ResultRecord>> records;
+        if (history->sqlite) {
+            if (!m_run.empty() && (!isDecimalInt(m_run, false) || std::atoll(m_run.c_str()) < 1))
+                return fail("invalid --run '" + m_run + "': a run's id, as `runs` lists it");
+            records = history->sqlite->runResults(m_run.empty() ? 0 : std::atoll(m_run.c_str()));
+            if (!records) return fail(history->sqlite->error());
+        } else {
+            if (!validRunName(m_run))
+                return fail(m_run.empty() ? "a redis:// store needs --run NAME" : "invalid --run '" + m_run + "'");
+            records = history->redis->runResults(m_run);
+            if (!records) return fail(history->redis->error());
+        }
         if (!writeResultsFile(m_output, *records, *parseExportFormat(m_format), &error)) return fail(error);
         std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
         return kExitOk;
@@ -95,7 +134,7 @@ class ExportCommand final : public Command {
 
   private:
     std::string m_store;
-    std::int64_t m_run = 0;
+    std::string m_run;
     std::string m_format = "txt";
     std::string m_output;
 };

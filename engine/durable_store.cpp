@@ -1,6 +1,7 @@
 #include "engine/durable_store.h"
 
 #include "engine/control_names.h"
+#include "engine/redis.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -102,7 +103,16 @@ std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesy
         spec.path = std::string(text.substr(7));
         return spec;
     }
-    if (error) *error = "unknown store '" + std::string(text) + "' (files, sqlite or sqlite:PATH)";
+    if (text.starts_with("redis://")) {
+        if (!parseRedisUrl(text)) {
+            if (error) *error = "'" + std::string(text) + "' is not redis://HOST[:PORT][/DB]";
+            return std::nullopt;
+        }
+        spec.kind = StoreSpec::Kind::Redis;
+        spec.url = std::string(text);
+        return spec;
+    }
+    if (error) *error = "unknown store '" + std::string(text) + "' (files, sqlite, sqlite:PATH or redis://HOST:PORT/DB)";
     return std::nullopt;
 }
 

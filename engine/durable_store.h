@@ -4,12 +4,14 @@
 //   files        the cwls marker files and memory (the default; nothing here)
 //   sqlite:PATH  one database file; a run killed at any instant resumes without a loss or a
 //                duplicate, because each keyword's effects commit together
+//   redis://…    one run shared by workers on several machines (see RedisRunStore)
 
 #include "engine/controls.h"
 #include "engine/records.h"
 #include "sources/source_table.h"
 #include "text/text.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -37,6 +39,7 @@ struct RunSummary {
     StoredRunState state = StoredRunState::Running;
     std::int64_t keywordsDone = 0; // seeds and queued keywords whose answers were committed
     std::int64_t results = 0;
+    std::string name; // a shared run's name; empty for the others
 };
 
 // What a resumed run starts from.
@@ -76,10 +79,14 @@ RunOptionValues captureRunOptions(const Controls& controls);
 // write). Values the list does not hold leave their control as it is.
 std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options);
 
-// "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH".
+// "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH" | "redis://HOST:PORT/DB".
 struct StoreSpec {
-    enum class Kind { Files, Sqlite } kind = Kind::Files;
+    enum class Kind { Files, Sqlite, Redis } kind = Kind::Files;
     std::filesystem::path path;
+    // Redis: the server, and the run (set apart from the text: --run, --lease).
+    std::string url;
+    std::string run;
+    std::chrono::milliseconds lease{60000};
 };
 std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
                                         std::string* error);

@@ -4,6 +4,7 @@
 #include "engine/control_names.h"
 #include "engine/file_lock.h"
 #include "engine/program_dir.h"
+#include "engine/redis_run_store.h"
 #include "engine/result_filters.h"
 #include "engine/run_report.h"
 #include "engine/result_sink.h"
@@ -22,6 +23,22 @@
 namespace zelkor {
 
 namespace {
+
+// The seed rounds of the seed box: each seed, then its variants.
+std::vector<KeywordTask> seedRoundsOf(const Controls& controls, const std::vector<Text>& seeds) {
+    std::vector<KeywordTask> rounds;
+    const auto kinds = parseVariantList(controls.text(ctl::kVariants), nullptr);
+    for (const Text& seed : seeds) {
+        rounds.push_back({seed, seed});
+        if (kinds && !controls.text(ctl::kVariants).empty())
+            for (Text& variant : seedVariants(seed, *kinds, controls.text(ctl::kVariantFrames)))
+                rounds.push_back({std::move(variant), seed});
+    }
+    return rounds;
+}
+
+// A shared run's worker starts from the shared queue, where the creator put the seed rounds.
+constexpr std::size_t kSeedsInQueue = std::numeric_limits<std::size_t>::max();
 
 const Text& caption(std::string_view utf8) {
     static const Text start = gbk(ctl::kCaptionStart);
@@ -240,6 +257,12 @@ void MiningRun::State::run() {
         }
     }
 
+    if (!storeFailed && store->broken()) {
+        // A store that lost the run's state ends the queue early: that is no dry queue.
+        static const Text lostText = gbk("运行数据无法读取，采集已停止：");
+        effect([&] { controls->showNotice(lostText + utf8_to_gbk(store->error())); });
+        storeFailed = true;
+    }
     if (storeFailed) {
         // What was taken before the failure is kept; the run cannot go on telling old from new.
         autoSave();
@@ -307,13 +330,7 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.store = options.store ? options.store : std::make_shared<DefaultRunStore>(options.home);
     s.options = std::move(options);
     s.seeds = splitLines(s.controls->text(ctl::kSeeds));
-    const auto kinds = parseVariantList(s.controls->text(ctl::kVariants), nullptr);
-    for (const Text& seed : s.seeds) {
-        s.seedRounds.push_back({seed, seed});
-        if (kinds && !s.controls->text(ctl::kVariants).empty())
-            for (Text& variant : seedVariants(seed, *kinds, s.controls->text(ctl::kVariantFrames)))
-                s.seedRounds.push_back({std::move(variant), seed});
-    }
+    s.seedRounds = seedRoundsOf(*s.controls, s.seeds);
     s.filters = ResultFilters::make(s.controls->text(ctl::kIncludePattern), s.controls->text(ctl::kExcludePattern),
                                     textToInt(s.controls->text(ctl::kMinChars)),
                                     textToInt(s.controls->text(ctl::kMaxChars)), &s.filterProblem);
@@ -437,8 +454,9 @@ std::optional<StartRefusal> MiningController::start() {
     static const Text failedText = gbk("运行数据无法保存：");
     if (const auto refusal = claimHome()) return refusal;
     std::string error;
-    auto store = openStore(&error);
-    if (store && m_storeSpec.kind != StoreSpec::Kind::Files &&
+    const bool shared = m_storeSpec.kind == StoreSpec::Kind::Redis;
+    auto store = shared ? enterSharedRun(&error) : openStore(&error);
+    if (store && m_storeSpec.kind == StoreSpec::Kind::Sqlite &&
         !dynamic_cast<DurableStore&>(*store).beginRun(captureRunOptions(*m_controls))) {
         error = store->error();
         store.reset();
@@ -448,14 +466,55 @@ std::optional<StartRefusal> MiningController::start() {
         m_controls->showNotice(failedText + utf8_to_gbk(error));
         return StartRefusal::StoreUnusable;
     }
-    launch(std::move(store), 0, 0);
+    launch(std::move(store), shared ? kSeedsInQueue : 0, 0);
     return std::nullopt;
+}
+
+std::shared_ptr<RunStore> MiningController::enterSharedRun(std::string* error) {
+    const auto server = parseRedisUrl(m_storeSpec.url);
+    if (!server || !validRunName(m_storeSpec.run)) {
+        *error = !server ? "'" + m_storeSpec.url + "' is not redis://HOST[:PORT][/DB]"
+                         : "a shared run needs a name of 1 to 64 letters, digits, '_', '.' or '-'";
+        return nullptr;
+    }
+    RedisStoreTarget target{*server, m_storeSpec.run, m_storeSpec.lease};
+    // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
+    target.server.attempts = 5;
+    target.server.firstPause = std::chrono::milliseconds(250);
+    if (m_storeReport) {
+        target.server.onRetry = [report = m_storeReport](const std::string& what, std::chrono::milliseconds pause) {
+            report(what + "; trying again in " + std::to_string(pause.count()) + " ms");
+        };
+    }
+    auto store = RedisRunStore::open(target, error);
+    if (!store) return nullptr;
+    RunOptionValues stored;
+    const auto entry =
+        store->enter(captureRunOptions(*m_controls), seedRoundsOf(*m_controls, splitLines(m_controls->text(ctl::kSeeds))),
+                     &stored);
+    if (!entry) {
+        *error = store->error();
+        return nullptr;
+    }
+    if (*entry == RedisRunStore::Entry::Joined) {
+        // Paths name places on the machine that created the run.
+        std::erase_if(stored, [](const auto& option) {
+            return option.first == ctl::kSaveDir || option.first == ctl::kHangupDir;
+        });
+        const auto ticks = applyRunOptions(*m_controls, stored);
+        if (m_onJoined) m_onJoined(ticks);
+    }
+    return store;
 }
 
 std::optional<StartRefusal> MiningController::resume(
     std::string* error, const std::function<void(const std::array<bool, kSourceCount>&)>& applyTicks) {
     if (m_storeSpec.kind == StoreSpec::Kind::Files) {
         if (error) *error = "the files store keeps no run to resume; choose a database store";
+        return StartRefusal::StoreUnusable;
+    }
+    if (m_storeSpec.kind == StoreSpec::Kind::Redis) {
+        if (error) *error = "a shared run goes on whenever a worker starts with its --run name; --resume is not needed";
         return StartRefusal::StoreUnusable;
     }
     if (const auto refusal = claimHome()) return refusal;

@@ -146,6 +146,13 @@ class MiningController {
     // no unfinished run).
     std::optional<StartRefusal> resume(std::string* error,
                                        const std::function<void(const std::array<bool, kSourceCount>&)>& applyTicks);
+    // A run of a shared store that this worker joined rather than created runs with the run's own
+    // options (this machine's save and hang-up directories stay): its ticked sources go here.
+    void setOnJoined(std::function<void(const std::array<bool, kSourceCount>&)> applyTicks) {
+        m_onJoined = std::move(applyTicks);
+    }
+    // Told when a shared store's server is lost for a moment and the call is tried again.
+    void setStoreReporter(std::function<void(const std::string&)> report) { m_storeReport = std::move(report); }
     void stop();
     // 按钮5 ("清理缓存").
     void clearCache();
@@ -164,6 +171,8 @@ class MiningController {
     // Takes the home's lock into m_homeLock after checking what a run needs of the disk.
     std::optional<StartRefusal> claimHome();
     std::shared_ptr<RunStore> openStore(std::string* error);
+    // Creates or joins the shared run the store names.
+    std::shared_ptr<RunStore> enterSharedRun(std::string* error);
     void launch(std::shared_ptr<RunStore> store, std::size_t seedsDone, int accepted);
 
     std::shared_ptr<Controls> m_controls;
@@ -177,6 +186,8 @@ class MiningController {
     std::chrono::milliseconds m_backoff{500};
     bool m_summaryNotices = false;
     std::function<void(const ParallelProgress&)> m_progress;
+    std::function<void(const std::array<bool, kSourceCount>&)> m_onJoined;
+    std::function<void(const std::string&)> m_storeReport;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
     std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out

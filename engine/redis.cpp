@@ -137,6 +137,7 @@ RedisReply RedisConnection::command(const std::vector<std::string_view>& argumen
     RedisReply reply = failedReply("not connected");
     for (int attempt = 0; attempt < std::max(1, m_options.attempts); ++attempt) {
         if (attempt > 0) {
+            if (m_options.onRetry) m_options.onRetry(reply.text, pause);
             std::this_thread::sleep_for(pause);
             pause *= 2;
             ++m_reconnects;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,8 @@ class RedisConnection {
         std::chrono::milliseconds timeout{5000}; // connecting and each call
         int attempts = 4;                        // per call, reconnecting in between
         std::chrono::milliseconds firstPause{100};
+        // Told, before each pause, what failed and how long the pause is (from the calling thread).
+        std::function<void(const std::string& what, std::chrono::milliseconds pause)> onRetry;
     };
 
     RedisConnection() = default;

@@ -79,6 +79,8 @@ class RunStore {
     virtual void runStopped() {}
     // The latest failure, in words (UTF-8).
     virtual std::string error() const { return {}; }
+    // The store can no longer tell what the run holds (a lost server): the run stops, and error() says why.
+    virtual bool broken() const { return false; }
 };
 
 class MemoryKeywordQueue final : public KeywordQueue {

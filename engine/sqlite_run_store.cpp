@@ -317,7 +317,7 @@ std::vector<RunSummary> SqliteRunStore::listRuns() {
     while (runs.step())
         list.push_back({runs.integer(0), runs.bytes(1), runs.bytes(2),
                         stateFrom(runs.bytes(3), runs.integer(4), runs.bytes(5)), runs.integer(6),
-                        runs.integer(7)});
+                        runs.integer(7), {}});
     if (runs.failed()) failed("cannot read the runs");
     return list;
 }

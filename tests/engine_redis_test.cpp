@@ -1,4 +1,5 @@
 #include "engine/redis.h"
+#include "engine/redis_run_store.h"
 #include "support/redis_server.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +114,148 @@ TEST(RedisConnection, ReconnectsAfterALostConnectionAndReportsWhatFails) {
     EXPECT_FALSE(nobody.connect(closed));
     EXPECT_NE(nobody.error().find("cannot reach Redis at 127.0.0.1:1"), std::string::npos) << nobody.error();
     EXPECT_EQ(nobody.command({"PING"}).kind, RedisReply::Kind::Failed);
+}
+
+
+RedisStoreTarget target(int port, const std::string& run, int leaseMs) {
+    RedisStoreTarget t;
+    t.server = local(port);
+    t.run = run;
+    t.lease = std::chrono::milliseconds(leaseMs);
+    return t;
+}
+
+std::unique_ptr<RedisRunStore> openStore(int port, const std::string& run, int leaseMs = 60000) {
+    std::string error;
+    auto store = RedisRunStore::open(target(port, run, leaseMs), &error);
+    EXPECT_TRUE(store) << error;
+    return store;
+}
+
+TEST(RedisRunStore, TasksAndRecordsSurviveTheirEncoding) {
+    const KeywordTask task{std::string("a:1\0\xff", 5), "", 7};
+    const auto back = decodeTask(encodeTask(task));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->keyword, task.keyword);
+    EXPECT_EQ(back->mainWord, task.mainWord);
+    EXPECT_EQ(back->depth, task.depth);
+    const ResultRecord record{"k", "src", "main", "parent:2", 3, "2026-12-10T10:00:00+08:00"};
+    const auto again = decodeResult(encodeResult(record));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->parent, record.parent);
+    EXPECT_EQ(again->time, record.time);
+    for (const char* bad : {"", "3:ab", "x:abc1:b1:1", "1:a1:b", "1:a1:b1:x", "1:a1:b1:11:z"})
+        EXPECT_FALSE(decodeTask(bad)) << bad;
+}
+
+// Two workers of one run: a phrase one has taken is not the other's, a lease that runs out gives its
+// task (and its phrases) back, and the run is over for both once nothing is queued or held.
+TEST(RedisRunStore, LeasesClaimsAndTheEndOfARun) {
+    RedisServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    auto a = openStore(server.port(), "r1");
+    auto b = openStore(server.port(), "r1", 300);
+    ASSERT_TRUE(a && b);
+
+    const RunOptionValues options = {{"编辑框_关键词", "s1\r\ns2"}, {"编辑框_挖掘数量", "0"}};
+    RunOptionValues stored;
+    EXPECT_EQ(a->enter(options, {{"s1", "s1"}, {"s2", "s2"}}, &stored), RedisRunStore::Entry::Created);
+    EXPECT_EQ(b->enter({{"编辑框_关键词", "other"}}, {{"other", "other"}}, &stored), RedisRunStore::Entry::Joined);
+    EXPECT_EQ(stored, options);
+
+    const auto first = a->queue().front();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->keyword, "s1");
+    EXPECT_EQ(first->depth, 0);
+    EXPECT_EQ(a->queue().front()->keyword, "s1"); // the same lease, not a second task
+    const auto second = b->queue().front();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->keyword, "s2");
+
+    // A phrase is new to one worker only, in any case.
+    EXPECT_FALSE(a->seen().contains("Phone"));
+    EXPECT_TRUE(a->seen().contains("phone"));
+    EXPECT_TRUE(b->seen().contains("PHONE"));
+    EXPECT_FALSE(b->seen().contains("tablet"));
+    ASSERT_TRUE(a->seen().insert("Phone"));
+    a->queue().push({"Phone", "s1", 1});
+    a->results().append({"Phone", "src", "s1", "s1", 1, "t"});
+    a->queue().pop();
+    ASSERT_TRUE(a->commitKeyword(0, 1)) << a->error();
+    EXPECT_EQ(a->results().size(), 1u);
+
+    // b dies holding s2 and a claim on "tablet": its lease runs out, both come back.
+    RedisConnection admin;
+    ASSERT_TRUE(admin.connect(local(server.port())));
+    ASSERT_EQ(admin.command({"DEL", "zelkor:run:r1:alive:" + admin.command({"HKEYS", "zelkor:run:r1:leases"}).items.at(0).text}).integer, 1);
+    const auto back = a->queue().front();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->keyword, "s2");
+    EXPECT_FALSE(a->seen().contains("tablet"));
+    b->queue().pop();
+    EXPECT_FALSE(b->commitKeyword(0, 0)); // its work is a's now
+    EXPECT_NE(b->error().find("lease"), std::string::npos) << b->error();
+    a->queue().pop();
+    ASSERT_TRUE(a->commitKeyword(0, 1)) << a->error();
+
+    // "Phone" queued by a: leased, done; then nothing is left for anyone.
+    EXPECT_EQ(a->queue().size(), 1u);
+    EXPECT_EQ(a->queue().front()->keyword, "Phone");
+    a->queue().pop();
+    ASSERT_TRUE(a->commitKeyword(0, 1));
+    EXPECT_EQ(a->queue().size(), 0u);
+    EXPECT_FALSE(a->queue().front());
+    a->runFinished();
+
+    const auto runs = a->listRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].name, "r1");
+    EXPECT_EQ(runs[0].state, StoredRunState::Finished);
+    EXPECT_EQ(runs[0].keywordsDone, 3);
+    EXPECT_EQ(runs[0].results, 1);
+    const auto results = a->runResults("r1");
+    ASSERT_TRUE(results);
+    ASSERT_EQ(results->size(), 1u);
+    EXPECT_EQ(results->at(0).keyword, "Phone");
+    EXPECT_FALSE(a->runResults("nope"));
+
+    // A finished run takes nobody in.
+    auto late = openStore(server.port(), "r1");
+    EXPECT_FALSE(late->enter(options, {}, &stored));
+    EXPECT_NE(late->error().find("is finished"), std::string::npos);
+}
+
+// A worker waits while others hold leases (their answers may queue more), and a Stop ends the wait
+// and gives its lease back at once.
+TEST(RedisRunStore, WaitsForOthersAndStopGivesTheLeaseBack) {
+    RedisServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    auto a = openStore(server.port(), "r2");
+    auto b = openStore(server.port(), "r2");
+    RunOptionValues stored;
+    ASSERT_TRUE(a->enter({}, {{"s1", "s1"}}, &stored));
+    ASSERT_TRUE(b->enter({}, {}, &stored));
+    ASSERT_TRUE(a->queue().front());
+
+    std::optional<KeywordTask> got;
+    std::thread waiter([&] { got = b->queue().front(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    a->queue().push({"more", "s1", 1});
+    a->queue().pop();
+    ASSERT_TRUE(a->commitKeyword(0, 1));
+    waiter.join();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->keyword, "more");
+
+    // b stops holding "more": a gets it without waiting for the lease to run out.
+    b->runStopped();
+    std::optional<KeywordTask> taken;
+    for (int i = 0; i < 50 && !taken; ++i) {
+        taken = a->queue().front();
+        if (!taken) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->keyword, "more");
 }
 
 } // namespace
