@@ -478,6 +478,21 @@ TEST_F(FixtureRunTest, StoreChoiceIsKeptAndABadOneRefusesStart) {
     EXPECT_TRUE(warnings[0].second.contains(q("unknown store 'redis'"))) << warnings[0].second.toStdString();
     QTest::qWait(200);
     EXPECT_TRUE(service.requests().empty());
+    window.reset();
+
+    // A shared store, kept there for zelkor-cli's workers: the window says so and runs on its own.
+    test::writeFile(home / "data" / "Zelkorkey.ini", gbk("[编辑框]\r\n编辑框_运行存储=redis://127.0.0.1:1/0\r\n"));
+    warnings.clear();
+    open();
+    prepare("手机");
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_TRUE(panel().contains(q("只供 zelkor-cli 的共享采集使用，本次使用默认存储"))) << panel().toStdString();
+    ASSERT_TRUE(waitFor([&] { return panel().contains(q("keyword：手机壳定制")); })) << panel().toStdString();
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    window->close();
+    EXPECT_NE(test::readFile(home / "data" / "Zelkorkey.ini").find(gbk("编辑框_运行存储=redis://127.0.0.1:1/0\r\n")),
+              std::string::npos);
 }
 
 // A broken endpoints file must not send the run to the public services it was meant to replace.
