@@ -412,15 +412,14 @@ bool RedisRunStore::Seen::contains(const Text& keyword) const {
     RedisRunStore& s = m_store;
     std::lock_guard lock(s.m_mutex);
     const Text key = text_lower(keyword);
-    if (s.m_pendingSeen.contains(key)) return true;
+    if (s.m_pendingMarks.contains(key)) return true;
     const RedisReply reply = s.call(kClaimScript, {s.m_token.empty() ? s.m_worker : s.m_token, key});
     if (reply.kind != RedisReply::Kind::Integer) {
         s.breakWith("cannot read the seen set", reply);
         return true; // not known to be new: not taken
     }
     if (reply.integer == 1) return true;
-    s.m_pendingSeen.insert(key);
-    s.m_pendingMarks.push_back(key);
+    s.m_pendingMarks.add(key);
     return false;
 }
 
@@ -428,8 +427,7 @@ bool RedisRunStore::Seen::insert(const Text& keyword) {
     // contains() claimed it; the claim becomes a mark with the commit.
     RedisRunStore& s = m_store;
     std::lock_guard lock(s.m_mutex);
-    Text key = text_lower(keyword);
-    if (s.m_pendingSeen.insert(key).second) s.m_pendingMarks.push_back(std::move(key));
+    s.m_pendingMarks.add(text_lower(keyword));
     return true;
 }
 
@@ -452,11 +450,11 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
         clearPending();
         return true;
     }
-    const std::string marks = std::to_string(m_pendingMarks.size());
+    const std::string marks = std::to_string(m_pendingMarks.keys().size());
     const std::string tasks = std::to_string(m_pendingPush.size());
     const std::string results = std::to_string(m_pendingResults.size());
     std::vector<std::string_view> arguments = {m_token, m_popped ? "1" : "0", marks, tasks, results};
-    for (const auto& mark : m_pendingMarks) arguments.push_back(mark);
+    for (const auto& mark : m_pendingMarks.keys()) arguments.push_back(mark);
     for (const auto& task : m_pendingPush) arguments.push_back(task);
     for (const auto& result : m_pendingResults) arguments.push_back(result);
     const RedisReply reply = call(kCommitScript, arguments);
@@ -537,7 +535,6 @@ bool RedisRunStore::broken() const {
 }
 
 void RedisRunStore::clearPending() {
-    m_pendingSeen.clear();
     m_pendingMarks.clear();
     m_pendingPush.clear();
     m_pendingResults.clear();

@@ -33,7 +33,6 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
-#include <unordered_set>
 
 namespace zelkor {
 
@@ -139,8 +138,7 @@ class RedisRunStore final : public RunStore {
     std::uint64_t m_leases = 0;
     bool m_popped = false;
     bool m_entered = false;
-    std::unordered_set<Text> m_pendingSeen;
-    std::vector<Text> m_pendingMarks;
+    PendingMarks m_pendingMarks;
     std::vector<std::string> m_pendingPush;
     std::vector<std::string> m_pendingResults;
     std::string m_error;

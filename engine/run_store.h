@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 namespace zelkor {
@@ -81,6 +82,24 @@ class RunStore {
     virtual std::string error() const { return {}; }
     // The store can no longer tell what the run holds (a lost server): the run stops, and error() says why.
     virtual bool broken() const { return false; }
+};
+
+// The case-folded phrases a keyword marked so far, waiting for its commit, in the order marked.
+class PendingMarks {
+  public:
+    bool contains(const Text& key) const { return m_set.contains(key); }
+    void add(Text key) {
+        if (m_set.insert(key).second) m_keys.push_back(std::move(key));
+    }
+    const std::vector<Text>& keys() const { return m_keys; }
+    void clear() {
+        m_set.clear();
+        m_keys.clear();
+    }
+
+  private:
+    std::unordered_set<Text> m_set;
+    std::vector<Text> m_keys;
 };
 
 class MemoryKeywordQueue final : public KeywordQueue {

@@ -173,7 +173,7 @@ bool SqliteRunStore::Seen::contains(const Text& keyword) const {
     SqliteRunStore& s = m_store;
     std::lock_guard lock(s.m_mutex);
     const Text key = text_lower(keyword);
-    if (s.m_pendingSeen.contains(key)) return true;
+    if (s.m_pendingMarks.contains(key)) return true;
     s.m_containsSeen.bind(1, s.m_run).bindBlob(2, key);
     const bool found = s.m_containsSeen.step();
     if (s.m_containsSeen.failed()) s.broken("cannot read the seen set");
@@ -184,8 +184,7 @@ bool SqliteRunStore::Seen::contains(const Text& keyword) const {
 bool SqliteRunStore::Seen::insert(const Text& keyword) {
     SqliteRunStore& s = m_store;
     std::lock_guard lock(s.m_mutex);
-    Text key = text_lower(keyword);
-    if (s.m_pendingSeen.insert(key).second) s.m_pendingMarks.push_back(std::move(key));
+    s.m_pendingMarks.add(text_lower(keyword));
     return true;
 }
 
@@ -266,7 +265,7 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
     {
         SqliteTransaction transaction(m_db);
         if (!transaction.active()) return failed("cannot save the keyword's results");
-        for (const auto& key : m_pendingMarks) {
+        for (const auto& key : m_pendingMarks.keys()) {
             m_insertSeen.bind(1, m_run).bindBlob(2, key);
             if (!m_insertSeen.run()) return failed("cannot save the keyword's results");
         }
@@ -382,7 +381,6 @@ void SqliteRunStore::resetProgress(std::int64_t id) {
 }
 
 void SqliteRunStore::clearPending() {
-    m_pendingSeen.clear();
     m_pendingMarks.clear();
     m_pendingPush.clear();
     m_pendingResults.clear();

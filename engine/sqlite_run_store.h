@@ -11,7 +11,6 @@
 #include "engine/sqlite.h"
 
 #include <mutex>
-#include <unordered_set>
 
 namespace zelkor {
 
@@ -98,8 +97,7 @@ class SqliteRunStore final : public RunStore, public DurableStore {
     std::size_t m_committedQueue = 0;
     std::optional<std::int64_t> m_frontPos; // of the task front() gave
     bool m_popped = false;                  // that task leaves with the next commit
-    std::unordered_set<Text> m_pendingSeen;
-    std::vector<Text> m_pendingMarks;
+    PendingMarks m_pendingMarks;
     std::vector<KeywordTask> m_pendingPush;
     std::vector<ResultRecord> m_pendingResults;
     std::string m_error;
