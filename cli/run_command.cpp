@@ -142,7 +142,7 @@ void RunCommand::define(CLI::App& app) {
                    "With a redis:// store: seconds a worker holds a keyword without renewing it; a worker that "
                    "dies gives its keyword back after this (default: 60)")
         ->option_text("S")
-        ->check(decimal(false));
+        ->check(wholeNumber(1, 86400));
     app.add_flag("--resume", v.resume,
                  "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
                  "sources and options");
@@ -281,11 +281,7 @@ int RunCommand::setUp(const SharedOptions& shared) {
                                           : "invalid --run '" + v.runName +
                                                 "': 1 to 64 letters, digits, '_', '.' or '-'");
         m_store.run = v.runName;
-        if (!v.lease.empty()) {
-            const int seconds = std::atoi(v.lease.c_str());
-            if (seconds < 1 || seconds > 86400) return fail("invalid --lease '" + v.lease + "': 1 to 86400 seconds");
-            m_store.lease = std::chrono::seconds(seconds);
-        }
+        if (!v.lease.empty()) m_store.lease = std::chrono::seconds(std::atoi(v.lease.c_str()));
     } else if (!v.runName.empty() || !v.lease.empty()) {
         return fail("--run and --lease belong to a shared store: give --store redis://HOST:PORT/DB");
     }
