@@ -283,6 +283,13 @@ std::string RedisRunStore::describe() const {
 }
 
 RedisReply RedisRunStore::call(const std::string& script, std::vector<std::string_view> arguments) {
+    // Once the server is lost for good, nothing waits for it again.
+    if (!m_brokenText.empty()) {
+        RedisReply failed;
+        failed.kind = RedisReply::Kind::Failed;
+        failed.text = m_brokenText;
+        return failed;
+    }
     arguments.insert(arguments.begin(), m_prefix);
     return m_main.script(script, {}, arguments);
 }
