@@ -508,7 +508,7 @@ int RunCommand::report(Ending ending) {
         status = 128 + SIGPIPE; // the output was cut short, whether or not the run had ended
     if (!m_values.noAutosave && !m_controller->exportResults()) {
         std::fprintf(stderr, "%szelkor-cli: the results could not be saved to %s\n", m_progressShown ? "\n" : "",
-                     gbk_to_utf8(resultPathText(*m_controls)).c_str());
+                     gbk_to_utf8(m_controller->resultsPathText()).c_str());
         m_progressShown = false;
         status = status == kExitOk ? kExitFailed : status;
     }

@@ -99,6 +99,40 @@ Text resultPathText(const Controls& controls) {
     return out;
 }
 
+Text numberedPathText(const Text& pathText, int n) {
+    if (n <= 1) return pathText;
+    const bool txt = pathText.ends_with(".txt");
+    return pathText.substr(0, pathText.size() - (txt ? 4 : 0)) + " (" + std::to_string(n) + ")" + (txt ? ".txt" : "");
+}
+
+Text ResultWriter::pathText(const Controls& controls) {
+    const Text base = resultPathText(controls);
+    std::lock_guard lock(m_mutex);
+    return claim(base);
+}
+
+Text ResultWriter::claim(const Text& pathText) {
+    if (m_claim && pathText == m_claimedFor) return m_claimedPath;
+    m_claim.reset();
+    m_claimedFor.clear();
+    m_claimedPath.clear();
+    for (int n = 1; n <= 100; ++n) {
+        const Text candidate = numberedPathText(pathText, n);
+        const std::filesystem::path file = gbkToPath(candidate);
+        int error = 0;
+        auto held = FileLock::tryAcquire(file.parent_path() / ("." + file.filename().string() + ".lock"), &error);
+        if (held) {
+            m_claim = std::move(held);
+            m_claimedFor = pathText;
+            m_claimedPath = candidate;
+            return candidate;
+        }
+        // A directory that takes no lock takes no results either: the save says so.
+        if (error != EWOULDBLOCK) break;
+    }
+    return pathText;
+}
+
 bool ResultWriter::save(Controls& controls, const std::vector<ResultRecord>& results, bool forced) {
     return save(controls, VectorResults(results), forced);
 }
@@ -113,9 +147,10 @@ ResultWriter::Saved ResultWriter::write(const Controls& controls, const ResultLi
                                         std::stop_token cancel) {
     Saved saved;
     if (!forced && !controls.checked(ctl::kAutoSave)) return saved;
-    saved.pathText = resultPathText(controls);
+    const Text base = resultPathText(controls);
     const std::size_t count = results.size();
     std::lock_guard lock(m_mutex);
+    saved.pathText = claim(base);
     if (cancel.stop_requested()) {
         saved.outcome = Outcome::Cancelled;
         return saved;

@@ -4,6 +4,7 @@
 // writer wrote last, only the new lines are appended; it is never left half written.
 
 #include "engine/controls.h"
+#include "engine/file_lock.h"
 #include "engine/records.h"
 #include "engine/run_store.h"
 #include "text/text.h"
@@ -19,6 +20,8 @@ namespace zelkor {
 
 // The path as the controls give it now (GBK, CR LF removed); the notice shows this text.
 Text resultPathText(const Controls& controls);
+// The n-th name for that path when another run holds the ones before: "<path less .txt> (n).txt".
+Text numberedPathText(const Text& pathText, int n);
 
 class ResultWriter {
   public:
@@ -45,7 +48,14 @@ class ResultWriter {
     // Bytes written to disk by this writer so far (appends and rewrites).
     std::uint64_t bytesWritten() const;
 
+    // The results file this writer writes for the controls' path: the path itself, or, while other
+    // writers (of this process or another) hold it, the first numbered name nobody holds. The name is
+    // this writer's own as long as it lives, so two runs that share a save directory and their
+    // seeds never write one file.
+    Text pathText(const Controls& controls);
+
   private:
+    Text claim(const Text& pathText); // with m_mutex held
     bool write(const std::filesystem::path& file, const ResultList& results, std::size_t count);
     bool append(const std::filesystem::path& file, const ResultList& results, std::size_t count);
     bool rewrite(const std::filesystem::path& file, const ResultList& results, std::size_t count);
@@ -59,6 +69,9 @@ class ResultWriter {
     std::uint64_t m_device = 0;
     std::int64_t m_mtimeNs = 0;
     std::uint64_t m_bytesWritten = 0;
+    Text m_claimedFor;                // the controls' path the claim is for
+    Text m_claimedPath;               // the name taken for it
+    std::optional<FileLock> m_claim;  // its lock, beside it in the save directory
 };
 
 } // namespace zelkor

@@ -429,6 +429,10 @@ std::uint64_t MiningRun::bytesSaved() const {
     return m_state->writer.bytesWritten();
 }
 
+Text MiningRun::resultsPathText() const {
+    return m_state->writer.pathText(*m_state->controls);
+}
+
 bool MiningRun::saveResults(bool forced) {
     return m_state->writer.save(*m_state->controls, m_state->store->results(), forced);
 }
@@ -611,15 +615,21 @@ std::optional<std::filesystem::path> MiningController::exportResults() {
     // The results file is written whatever else is: it is the one the auto-save keeps whole. A format
     // the box does not name exports nothing more, as an empty box does.
     if (const auto format = chosenExportFormat(*m_controls); format && *format != ExportFormat::Txt) {
-        auto file = exportRichResults(*m_controls, run ? run->results() : std::vector<ResultRecord>{}, *format);
+        auto file = exportRichResults(*m_controls, run ? run->results() : std::vector<ResultRecord>{}, *format,
+                                      run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls));
         return saved ? file : std::nullopt;
     }
     // A failed save is no export, even when an older file of that name is there.
     if (!saved) return std::nullopt;
-    const auto file = gbkToPath(resultPathText(*m_controls));
+    const auto file = gbkToPath(run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls));
     std::error_code error;
     if (std::filesystem::exists(file, error)) return file;
     return std::nullopt;
+}
+
+Text MiningController::resultsPathText() {
+    const auto run = currentRun();
+    return run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls);
 }
 
 RunState MiningController::state() const {

@@ -104,6 +104,8 @@ class MiningRun {
     // saveResults(forced) on this run's results and its writer; used by the worker (auto-save) and
     // by the export action.
     bool saveResults(bool forced);
+    // The results file this run writes (GBK): its own while the run lives (see ResultWriter::pathText).
+    Text resultsPathText() const;
     // Bytes this run's result files received so far (auto-saves and exports).
     std::uint64_t bytesSaved() const;
 
@@ -162,6 +164,8 @@ class MiningController {
     // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
     // show it in the file browser. nullopt when a save failed (the results stay for another try).
     std::optional<std::filesystem::path> exportResults();
+    // The results file the newest run (or, before any, the export action) writes, GBK.
+    Text resultsPathText();
 
     RunState state() const;
     std::shared_ptr<MiningRun> currentRun() const;

@@ -180,9 +180,9 @@ std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {
 }
 
 std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
-                                                       ExportFormat format) {
+                                                       ExportFormat format, const Text& resultsPathText) {
     ResultWriter::Saved saved;
-    saved.pathText = resultPathText(controls);
+    saved.pathText = resultsPathText;
     if (saved.pathText.ends_with(".txt")) saved.pathText.resize(saved.pathText.size() - 4);
     saved.pathText += std::string(exportExtension(format));
     const std::filesystem::path file = gbkToPath(saved.pathText);

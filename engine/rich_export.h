@@ -31,9 +31,10 @@ bool writeResultsFile(const std::filesystem::path& file, const std::vector<Resul
 // The format 编辑框_导出格式 names; txt when empty; nullopt when it names none.
 std::optional<ExportFormat> chosenExportFormat(const Controls& controls);
 
-// The export action in a rich format: `records` written to the results file's path (as the controls
-// give it now) with the format's extension, and the same notice a save shows. The file when written.
+// The export action in a rich format: `records` written beside the results file `resultsPathText`
+// (GBK), with the format's extension in place of .txt, and the same notice a save shows. The file
+// when written.
 std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
-                                                       ExportFormat format);
+                                                       ExportFormat format, const Text& resultsPathText);
 
 } // namespace zelkor

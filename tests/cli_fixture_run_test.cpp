@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 namespace zelkor {
 namespace {
@@ -542,6 +543,44 @@ TEST(CliFixtureExport, ChosenFormatBesideTheResultsFile) {
     const Outcome bad = run({"--export-format", "pdf"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("--export-format"), std::string::npos) << bad.err;
+}
+
+// Two runs at once from two homes into one save directory with the same seeds: each keeps a file of
+// its own, whole, and says which; nothing else is left in the directory.
+TEST(CliFixtureExport, TwoRunsSharingASaveDirectoryEachKeepTheirOwnFile) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    // Each answer takes a while, so the two runs are surely under way together.
+    service.setLatency(std::chrono::milliseconds(300));
+    TempDir dir;
+    service.writeEndpoints(dir / "endpoints.ini");
+    fs::create_directories(dir / "save");
+    std::vector<Outcome> outcomes(2);
+    {
+        std::vector<std::jthread> runs;
+        for (std::size_t i = 0; i < 2; ++i) {
+            fs::create_directories(dir / ("home" + std::to_string(i)));
+            runs.emplace_back([&, i] {
+                outcomes[i] = runCli({"--home", (dir / ("home" + std::to_string(i))).string(), "--endpoints",
+                                      (dir / "endpoints.ini").string(), "--delay", "0", "--save-dir",
+                                      (dir / "save").string(), "--export-format", "csv", "手机"});
+            });
+        }
+    }
+    const std::string results = utf8_to_gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n");
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir / "save")) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"Zelkor长尾词_手机.txt", "Zelkor长尾词_手机.csv", "Zelkor长尾词_手机 (2).txt",
+                                            "Zelkor长尾词_手机 (2).csv"}));
+    EXPECT_EQ(test::readFile(dir / "save" / "Zelkor长尾词_手机.txt"), results);
+    EXPECT_EQ(test::readFile(dir / "save" / "Zelkor长尾词_手机 (2).txt"), results);
+    std::string said;
+    for (const auto& outcome : outcomes) {
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        said += outcome.out;
+    }
+    for (const char* name : {"Zelkor长尾词_手机.txt", "Zelkor长尾词_手机 (2).txt"})
+        EXPECT_NE(said.find("保存路径为：" + (dir / "save" / name).string()), std::string::npos) << said;
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace zelkor {
 namespace {
 
@@ -114,8 +116,35 @@ TEST_F(ExportTest, AppendsToItsOwnFileAndRewritesAFileChangedMeanwhile) {
     controls.setText(ctl::kSeeds, "x");
     ASSERT_TRUE(writer.save(controls, all, false));
     EXPECT_EQ(readFile(dir / "Zelkor长尾词_x.txt"), content + "k51\r\n");
-    // No temporary file is left beside them.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    // No temporary file is left beside them; only the lock of the file the writer now writes.
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{".Zelkor长尾词_x.txt.lock", "Zelkor长尾词_x.txt", "Zelkor长尾词_抖音快手.txt"}));
+}
+
+// Two runs with the same seeds and save directory (two homes, two processes, or two writers here)
+// never write one file: the second takes the next numbered name while the first lives, and the
+// name is free again once its writer is gone.
+TEST_F(ExportTest, AResultsFileIsItsWritersOwnWhileItLives) {
+    auto first = std::make_unique<ResultWriter>();
+    ResultWriter second;
+    ASSERT_TRUE(first->save(controls, records({"a1", "a2"}), false));
+    ASSERT_TRUE(second.save(controls, records({"b1"}), false));
+    ASSERT_TRUE(first->save(controls, records({"a1", "a2", "a3"}), false));
+    const fs::path numbered = dir / "Zelkor长尾词_抖音快手 (2).txt";
+    EXPECT_EQ(readFile(file), "a1\r\na2\r\na3\r\n");
+    EXPECT_EQ(readFile(numbered), "b1\r\n");
+    EXPECT_EQ(second.pathText(controls), pathToGbk(numbered));
+    EXPECT_EQ(controls.notices().back(), gbk("已帮您自动保存数据，保存路径为：") + pathToGbk(file));
+
+    first.reset();
+    EXPECT_FALSE(fs::exists(dir / ".Zelkor长尾词_抖音快手.txt.lock"));
+    ResultWriter third;
+    EXPECT_EQ(third.pathText(controls), pathToGbk(file));
+    EXPECT_EQ(second.pathText(controls), pathToGbk(numbered)); // a writer keeps the name it has
+
+    EXPECT_EQ(numberedPathText(gbk("/o/a.txt"), 1), gbk("/o/a.txt"));
+    EXPECT_EQ(numberedPathText(gbk("/o/a.txt"), 3), gbk("/o/a (3).txt"));
 }
 
 TEST_F(ExportTest, AnOlderCopyNeverTakesLinesAwayFromTheFile) {
