@@ -6,16 +6,19 @@
 // Threads: the run's worker calls every member; the face may read sizes and copy results at any
 // time, so implementations are safe to read from another thread while the worker writes.
 
+#include "engine/packed_texts.h"
 #include "engine/records.h"
 #include "text/text.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -111,8 +114,19 @@ class MemoryKeywordQueue final : public KeywordQueue {
     std::optional<KeywordTask> at(std::size_t position) const override;
 
   private:
+    // Tasks are packed like the results (see MemoryResultList): depth, then main word and keyword
+    // each as a change from the task before, afresh every kTasksPerMark-th task. Blocks go as the
+    // tasks in them are popped.
+    std::optional<KeywordTask> taskAt(std::size_t position) const;
+
+    static constexpr std::size_t kTasksPerMark = 32;
+
     mutable std::mutex m_mutex;
-    std::deque<KeywordTask> m_tasks;
+    PackedBytes m_bytes;
+    std::deque<PackedBytes::Position> m_marks; // where task (m_head rounded down) + i * kTasksPerMark starts
+    std::uint64_t m_head = 0, m_tail = 0;      // tasks popped and pushed since the queue was last empty
+    KeywordTask m_last;                        // the task pushed last, or empty at a mark
+    std::string m_scratch;
 };
 
 class MemoryResultList final : public ResultList {
@@ -122,8 +136,23 @@ class MemoryResultList final : public ResultList {
     std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override;
 
   private:
+    // Each record is packed as its depth, its source's index, then its main word, parent, time and
+    // phrase each as a change from the record before: those repeat or share their start from record
+    // to record, so most records take a few bytes beyond what is new in the phrase. Every
+    // kRecordsPerMark-th record starts afresh, and a copy starts at the mark before it.
+    std::uint32_t sourceIndex(const Text& name);
+    void read(PackedBytes::Position* at, ResultRecord* record) const; // from the record before it
+
+    static constexpr std::size_t kRecordsPerMark = 32;
+
     mutable std::mutex m_mutex;
-    std::vector<ResultRecord> m_records;
+    PackedBytes m_records;
+    std::vector<PackedBytes::Position> m_marks; // where record i * kRecordsPerMark starts
+    std::size_t m_size = 0;
+    std::vector<Text> m_sources; // a run's few sources, by first appearance
+    std::unordered_map<Text, std::uint32_t> m_sourceIndex;
+    ResultRecord m_last;   // the record appended last, or empty at a mark
+    std::string m_scratch; // one record as it is packed
 };
 
 // One empty marker file per phrase in a directory (see SeenStore).

@@ -1,3 +1,4 @@
+#include "engine/run_store.h"
 #include "engine/seen_store.h"
 #include "engine/text_rules.h"
 #include "engine/value_controls.h"
@@ -10,7 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <deque>
+#include <iterator>
 #include <set>
+#include <vector>
 
 namespace zelkor {
 namespace {
@@ -157,6 +162,84 @@ TEST(EmptySeenStore, MarkersWrittenAfterTheEmptyingStartedSurvive) {
         left.push_back(entry.path().filename());
     EXPECT_EQ(left, std::vector<fs::path>{"cwls"});
     EXPECT_EQ(controls->notices().size(), 6u);
+}
+
+bool sameRecord(const ResultRecord& a, const ResultRecord& b) {
+    return a.keyword == b.keyword && a.sourceName == b.sourceName && a.mainWord == b.mainWord &&
+           a.parent == b.parent && a.depth == b.depth && a.time == b.time;
+}
+
+// Texts of every size the packing must keep: empty, short, past a varint byte, past a whole block.
+std::string sizedText(int i) {
+    const std::size_t sizes[] = {0, 1, 11, 127, 128, 300, 70000};
+    std::string text = "字" + std::to_string(i) + "-";
+    text.resize(sizes[static_cast<std::size_t>(i) % std::size(sizes)] + text.size(), 'x');
+    return text;
+}
+
+TEST(MemoryResultList, GivesBackEveryRecordExactlyOverAnyRange) {
+    MemoryResultList list;
+    std::vector<ResultRecord> expected;
+    for (int i = 0; i < 3000; ++i) {
+        ResultRecord r;
+        r.keyword = i % 50 == 0 ? sizedText(i / 50) : "bench-" + std::to_string(i);
+        r.sourceName = "source " + std::to_string(i % 3);
+        r.mainWord = i < 1500 ? "seed " + std::to_string(i % 2) : "seed " + std::to_string(i); // past the common names
+        r.parent = i % 97 == 5 ? "" : i % 11 == 0 ? "parent 0" : "parent " + std::to_string(i / 3); // repeats, not only in a row
+        r.depth = i % 13 == 0 ? 0 : i % 17 == 0 ? -1 : i * 1000;
+        r.time = "2026-12-10T13:45:" + std::to_string(10 + i / 100) + "+08:00";
+        list.append(r);
+        expected.push_back(r);
+    }
+    ASSERT_EQ(list.size(), expected.size());
+    const std::pair<std::size_t, std::size_t> ranges[] = {{0, 3000}, {0, 1}, {31, 33}, {32, 64}, {1999, 2501},
+                                                          {2999, 5000}, {3000, 3001}, {10, 10}, {20, 5}};
+    for (const auto& [from, to] : ranges) {
+        const auto got = list.copy(from, to);
+        const std::size_t end = std::min<std::size_t>(to, expected.size());
+        ASSERT_EQ(got.size(), from < end ? end - from : 0) << from << ".." << to;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            ASSERT_TRUE(sameRecord(got[i], expected[from + i])) << "record " << from + i;
+    }
+}
+
+TEST(MemoryKeywordQueue, KeepsOrderAndTextsWhilePushedAndPoppedInTurns) {
+    MemoryKeywordQueue queue;
+    std::deque<KeywordTask> expected;
+    int next = 0;
+    const auto check = [&] {
+        ASSERT_EQ(queue.size(), expected.size());
+        for (const std::size_t position : {std::size_t{0}, std::size_t{1}, std::size_t{7}, expected.size() - 1,
+                                           expected.size()}) {
+            const auto got = queue.at(position);
+            ASSERT_EQ(got.has_value(), position < expected.size()) << position;
+            if (!got) continue;
+            EXPECT_EQ(got->keyword, expected[position].keyword);
+            EXPECT_EQ(got->mainWord, expected[position].mainWord);
+            EXPECT_EQ(got->depth, expected[position].depth);
+        }
+        const auto front = queue.front();
+        ASSERT_EQ(front.has_value(), !expected.empty());
+        if (front) {
+            EXPECT_EQ(front->keyword, expected.front().keyword);
+        }
+    };
+    // Grow, shrink to empty, grow again: blocks are let go and begun anew in between.
+    for (const auto& [pushes, pops] : {std::pair{4000, 1000}, {10, 3010}, {0, 5}, {2500, 100}, {300, 2700}}) {
+        for (int i = 0; i < pushes; ++i, ++next) {
+            KeywordTask task{i % 40 == 0 ? sizedText(next / 40) : "bench-" + std::to_string(next),
+                             "seed " + std::to_string(next % 3), next % 5};
+            queue.push(task);
+            expected.push_back(task);
+        }
+        check();
+        for (int i = 0; i < pops; ++i) {
+            queue.pop();
+            if (!expected.empty()) expected.pop_front();
+            if (i % 500 == 0) check();
+        }
+        check();
+    }
 }
 
 } // namespace
