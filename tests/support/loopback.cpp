@@ -189,15 +189,31 @@ void LoopbackListener::acceptLoop() {
         if (::poll(&p, 1, 50) <= 0) continue;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
-        std::lock_guard lock(m_mutex);
-        m_openFds.push_back(fd);
-        m_workers.emplace_back([this, fd] {
-            m_serve(fd);
+        // A long-lived server takes thousands of connections: a finished worker's thread is joined
+        // here, not at stop(), so threads and their stacks do not pile up.
+        std::vector<std::thread> finished;
+        {
             std::lock_guard lock(m_mutex);
-            ::shutdown(fd, SHUT_RDWR);
-            ::close(fd);
-            m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
-        });
+            for (const auto id : m_finished) {
+                const auto at = std::find_if(m_workers.begin(), m_workers.end(),
+                                             [id](const std::thread& worker) { return worker.get_id() == id; });
+                if (at == m_workers.end()) continue;
+                finished.push_back(std::move(*at));
+                m_workers.erase(at);
+            }
+            m_finished.clear();
+            m_openFds.push_back(fd);
+            m_workers.emplace_back([this, fd] {
+                m_serve(fd);
+                std::lock_guard lock(m_mutex);
+                ::shutdown(fd, SHUT_RDWR);
+                ::close(fd);
+                m_openFds.erase(std::remove(m_openFds.begin(), m_openFds.end(), fd), m_openFds.end());
+                m_finished.push_back(std::this_thread::get_id());
+            });
+        }
+        for (auto& worker : finished)
+            worker.join();
     }
 }
 

@@ -79,6 +79,8 @@ class LoopbackListener {
     std::mutex m_mutex;
     std::vector<int> m_openFds;
     std::vector<std::thread> m_workers;
+    std::vector<std::thread::id> m_finished; // workers done serving, joined by the accept loop
+
     std::thread m_acceptThread;
 };
 
