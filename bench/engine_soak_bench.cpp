@@ -16,6 +16,7 @@
 #include "fixture_service.h"
 #include "sources/sources.h"
 #include "sources/table_source.h"
+#include "process_memory.h"
 #include "support/hostile_server.h"
 
 #include <algorithm>
@@ -34,12 +35,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::HostileMode;
 
-double rssMiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
+using bench::rssMiB;
 
 // The graph keyword a request asks about, or -1 for anything else.
 int graphKeyword(const std::string& keyword) {

@@ -4,6 +4,7 @@
 //   net_answer_memory_bench
 
 #include "net/http.h"
+#include "process_memory.h"
 #include "support/hostile_server.h"
 
 #include <algorithm>
@@ -20,12 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::HostileMode;
 
-double rssMiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
+using bench::rssMiB;
 
 // Peak RSS while `work` runs, sampled every 2 ms.
 template <typename F> double peakDuring(F&& work) {
