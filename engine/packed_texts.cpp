@@ -4,17 +4,15 @@
 
 namespace zelkor {
 
-PackedBytes::Position PackedBytes::reserve(std::size_t bytes) {
-    if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < bytes) {
+PackedBytes::Position PackedBytes::append(std::string_view bytes) {
+    if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < bytes.size()) {
         m_blocks.emplace_back();
-        m_blocks.back().reserve(std::max(bytes, kBlockBytes));
+        m_blocks.back().reserve(std::max(bytes.size(), kBlockBytes));
     }
     const std::uint64_t block = m_first + m_blocks.size() - 1;
-    return (block << 32) | m_blocks.back().size();
-}
-
-void PackedBytes::put(std::string_view bytes) {
+    const Position at = (block << 32) | m_blocks.back().size();
     m_blocks.back().append(bytes);
+    return at;
 }
 
 void PackedBytes::appendVarint(std::string& out, std::uint64_t value) {
@@ -23,22 +21,6 @@ void PackedBytes::appendVarint(std::string& out, std::uint64_t value) {
         value >>= 7;
         out.push_back(static_cast<char>(value ? low | 0x80 : low));
     } while (value);
-}
-
-void PackedBytes::putVarint(std::uint64_t value) {
-    appendVarint(m_blocks.back(), value);
-}
-
-void PackedBytes::putText(std::string_view text) {
-    putVarint(text.size());
-    put(text);
-}
-
-std::size_t PackedBytes::varintSize(std::uint64_t value) {
-    std::size_t n = 1;
-    while (value >>= 7)
-        ++n;
-    return n;
 }
 
 const char* PackedBytes::at(Position position) const {

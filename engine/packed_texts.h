@@ -18,13 +18,9 @@ class PackedBytes {
   public:
     using Position = std::uint64_t;
 
-    // Where the next byte goes once `bytes` more are reserved in one piece (a new block when the
-    // current one cannot take them).
-    Position reserve(std::size_t bytes);
-    // Appends to the current block; reserve() made room first.
-    void put(std::string_view bytes);
-    void putVarint(std::uint64_t value);
-    void putText(std::string_view text); // its length as a varint, then its bytes
+    // Appends `bytes` in one piece (in a new block when the current one cannot take them whole) and
+    // returns where they begin.
+    Position append(std::string_view bytes);
 
     // Moves a position that ends what a block holds to the start of the next block, where what
     // was written after it went.
@@ -34,9 +30,9 @@ class PackedBytes {
     unsigned char byte(Position* at) const;
     std::string_view text(Position* at) const;
 
+    // How a record being built writes what varint() and text() read: a text is its length as a
+    // varint, then its bytes.
     static void appendVarint(std::string& out, std::uint64_t value);
-    static std::size_t varintSize(std::uint64_t value);
-    static std::size_t textSize(std::string_view text) { return varintSize(text.size()) + text.size(); }
 
     // The block a position lies in; blocks are numbered from 0 over the store's whole life.
     static std::uint64_t blockOf(Position at) { return at >> 32; }

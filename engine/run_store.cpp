@@ -20,20 +20,16 @@ std::size_t commonPrefix(std::string_view a, std::string_view b) {
     return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
-void appendVarint(std::string& out, std::uint64_t value) {
-    PackedBytes::appendVarint(out, value);
-}
-
 // A text as a change from the one before it: how many leading bytes it shares with `before`,
 // plus one, then the rest; a lone 0 when it is the same text.
 void putChange(std::string& out, std::string_view text, std::string_view before) {
     if (text == before) {
-        appendVarint(out, 0);
+        PackedBytes::appendVarint(out, 0);
         return;
     }
     const std::size_t shared = commonPrefix(text, before);
-    appendVarint(out, shared + 1);
-    appendVarint(out, text.size() - shared);
+    PackedBytes::appendVarint(out, shared + 1);
+    PackedBytes::appendVarint(out, text.size() - shared);
     out.append(text.substr(shared));
 }
 
@@ -50,12 +46,11 @@ void MemoryKeywordQueue::push(KeywordTask task) {
     std::lock_guard lock(m_mutex);
     if (m_tail % kTasksPerMark == 0) m_last = KeywordTask{};
     m_scratch.clear();
-    appendVarint(m_scratch, zigzag(task.depth));
+    PackedBytes::appendVarint(m_scratch, zigzag(task.depth));
     putChange(m_scratch, task.mainWord, m_last.mainWord);
     putChange(m_scratch, task.keyword, m_last.keyword);
-    const auto at = m_bytes.reserve(m_scratch.size());
+    const auto at = m_bytes.append(m_scratch);
     if (m_tail % kTasksPerMark == 0) m_marks.push_back(at);
-    m_bytes.put(m_scratch);
     ++m_tail;
     m_last = std::move(task);
 }
@@ -114,8 +109,8 @@ void MemoryResultList::append(ResultRecord record) {
     // Each mark begins afresh, so a copy can start there.
     if (m_size % kRecordsPerMark == 0) m_last = ResultRecord{};
     m_scratch.clear();
-    appendVarint(m_scratch, zigzag(record.depth));
-    appendVarint(m_scratch, sourceIndex(record.sourceName));
+    PackedBytes::appendVarint(m_scratch, zigzag(record.depth));
+    PackedBytes::appendVarint(m_scratch, sourceIndex(record.sourceName));
     putChange(m_scratch, record.mainWord, m_last.mainWord);
     putChange(m_scratch, record.parent, m_last.parent);
     putChange(m_scratch, record.time, m_last.time);
@@ -124,9 +119,8 @@ void MemoryResultList::append(ResultRecord record) {
     m_scratch.push_back(fromParent ? '\1' : '\0');
     putChange(m_scratch, record.keyword, fromParent ? record.parent : m_last.keyword);
 
-    const auto at = m_records.reserve(m_scratch.size());
+    const auto at = m_records.append(m_scratch);
     if (m_size % kRecordsPerMark == 0) m_marks.push_back(at);
-    m_records.put(m_scratch);
     ++m_size;
     m_last = std::move(record);
 }
