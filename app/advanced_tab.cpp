@@ -1,7 +1,7 @@
 #include "app/advanced_tab.h"
 
-#include "engine/answer_limits.h"
-#include "engine/control_names.h"
+#include "engine/run/answer_limits.h"
+#include "engine/core/control_names.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

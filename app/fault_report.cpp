@@ -2,7 +2,7 @@
 
 #include "app/program_values.h"
 #include "app/qt_text.h"
-#include "engine/program_dir.h"
+#include "engine/core/program_dir.h"
 #include "net/http.h"
 #include "sources/endpoints.h"
 

@@ -3,7 +3,7 @@
 #include "app/platform/special_folders.h"
 #include "app/startup.h"
 #include "app/update_check.h"
-#include "engine/program_dir.h"
+#include "engine/core/program_dir.h"
 
 #include <QApplication>
 

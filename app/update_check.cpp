@@ -4,7 +4,7 @@
 #include "app/platform/desktop_entry.h"
 #include "app/program_values.h"
 #include "app/qt_text.h"
-#include "engine/program_dir.h"
+#include "engine/core/program_dir.h"
 #include "net/http.h"
 #include "sources/endpoints.h"
 #include "text/json.h"

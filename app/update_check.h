@@ -4,7 +4,7 @@
 // it runs the same under tests without a window.
 
 #include "app/run_log.h"
-#include "engine/pacing.h"
+#include "engine/core/pacing.h"
 #include "net/downloader.h"
 #include "text/text.h"
 

@@ -1,6 +1,6 @@
 #include "app/window_controls.h"
 
-#include "engine/control_names.h"
+#include "engine/core/control_names.h"
 
 #include <QObject>
 #include <QThread>

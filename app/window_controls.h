@@ -4,8 +4,8 @@
 // threads land in the mirror at once and reach the widgets as queued calls.
 
 #include "app/call_queue.h"
-#include "engine/control_values.h"
-#include "engine/controls.h"
+#include "engine/core/control_values.h"
+#include "engine/core/controls.h"
 
 #include <functional>
 #include <mutex>

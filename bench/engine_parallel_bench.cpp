@@ -7,10 +7,10 @@
 // through the wait hook, in a child process each that reports its own peak (the service stays in
 // this one); sequential and throughput mode. Target: the larger within 20 % of the smaller.
 
-#include "engine/control_names.h"
-#include "engine/mining_run.h"
-#include "engine/parallel_run.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/run/mining_run.h"
+#include "engine/run/parallel_run.h"
+#include "engine/core/value_controls.h"
 #include "fixture_service.h"
 #include "sources/sources.h"
 

@@ -3,10 +3,10 @@
 // us_per_candidate and heap_per_keyword should stay flat from 10^4 to 10^6 offered candidates;
 // write_ratio (bytes written / final file size) should stay near 1 whatever the run's length.
 
-#include "engine/control_names.h"
-#include "engine/mining_run.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/run/mining_run.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,11 +8,11 @@
 //   engine_soak_bench [KEYWORDS]    (default 300; about a second a keyword, most of it the drips'
 //                                    one-second deadline)
 
-#include "engine/control_names.h"
-#include "engine/mining_run.h"
-#include "engine/program_dir.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/run/mining_run.h"
+#include "engine/core/program_dir.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "fixture_service.h"
 #include "sources/sources.h"
 #include "sources/table_source.h"

@@ -5,8 +5,8 @@
 // BM_KeywordAtSeenSize/N: us_per_keyword with N phrases already seen; it should stay flat from
 // 10^4 to 10^6 (compare the rows as ratios).
 
-#include "engine/sqlite_run_store.h"
-#include "engine/text_rules.h"
+#include "engine/store/sqlite_run_store.h"
+#include "engine/core/text_rules.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 #include "cli/command.h"
 
-#include "engine/program_dir.h"
+#include "engine/core/program_dir.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 
 #include "cli/command.h"
 #include "cli/run_command.h"
-#include "engine/program_dir.h"
+#include "engine/core/program_dir.h"
 
 #include <CLI/CLI.hpp>
 #include <zelkor_version.h>

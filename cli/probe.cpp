@@ -1,7 +1,7 @@
 #include "cli/command.h"
 #include "cli/run_options.h"
 
-#include "engine/answer_limits.h"
+#include "engine/run/answer_limits.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
 #include "sources/table_source.h"

@@ -5,8 +5,8 @@
 // export and the exit status).
 
 #include "cli/command.h"
-#include "engine/mining_run.h"
-#include "engine/value_controls.h"
+#include "engine/run/mining_run.h"
+#include "engine/core/value_controls.h"
 
 #include <atomic>
 #include <filesystem>

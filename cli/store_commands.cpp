@@ -2,9 +2,9 @@
 
 #include "cli/command.h"
 #include "cli/run_options.h"
-#include "engine/redis_run_store.h"
-#include "engine/rich_export.h"
-#include "engine/sqlite_run_store.h"
+#include "engine/store/redis_run_store.h"
+#include "engine/output/rich_export.h"
+#include "engine/store/sqlite_run_store.h"
 #include "text/text.h"
 
 #include <cstdio>

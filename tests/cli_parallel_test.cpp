@@ -2,12 +2,12 @@
 // sequential run gives, paces every service from the service's own clock, keeps the count limit,
 // and a Stop with every service's request in flight ends it at once.
 
-#include "engine/control_names.h"
-#include "engine/export.h"
-#include "engine/program_dir.h"
-#include "engine/text_rules.h"
-#include "engine/mining_run.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/output/export.h"
+#include "engine/core/program_dir.h"
+#include "engine/core/text_rules.h"
+#include "engine/run/mining_run.h"
+#include "engine/core/value_controls.h"
 #include "fixture_service.h"
 #include "sources/sources.h"
 #include "support/child_process.h"

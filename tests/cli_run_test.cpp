@@ -1,4 +1,4 @@
-#include "engine/file_lock.h"
+#include "engine/core/file_lock.h"
 #include "fixture_service.h"
 #include "support/child_process.h"
 #include "support/hostile_server.h"

@@ -2,7 +2,7 @@
 // stopped at several points and resumed gives exactly the results of a run left alone; `runs` and
 // `export` read the store; a store that cannot be used is refused without touching it.
 
-#include "engine/sqlite.h"
+#include "engine/store/sqlite.h"
 #include "fixture_service.h"
 #include "support/temp_dir.h"
 

@@ -1,8 +1,8 @@
-#include "engine/control_names.h"
-#include "engine/export.h"
-#include "engine/program_dir.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/output/export.h"
+#include "engine/core/program_dir.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

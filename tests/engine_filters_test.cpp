@@ -1,5 +1,5 @@
-#include "engine/result_filters.h"
-#include "engine/seed_variants.h"
+#include "engine/run/result_filters.h"
+#include "engine/run/seed_variants.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

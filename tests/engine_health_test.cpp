@@ -1,9 +1,9 @@
 // The run's policy for services that fail or refuse it, and the summary it gives.
 
-#include "engine/control_names.h"
-#include "engine/run_report.h"
-#include "engine/source_health.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/output/run_report.h"
+#include "engine/run/source_health.h"
+#include "engine/core/value_controls.h"
 
 #include <gtest/gtest.h>
 

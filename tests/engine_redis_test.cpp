@@ -1,5 +1,5 @@
-#include "engine/redis.h"
-#include "engine/redis_run_store.h"
+#include "engine/store/redis.h"
+#include "engine/store/redis_run_store.h"
 #include "support/redis_server.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "engine/control_names.h"
-#include "engine/program_dir.h"
-#include "engine/result_sink.h"
-#include "engine/seen_store.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/core/program_dir.h"
+#include "engine/run/result_sink.h"
+#include "engine/store/memory_store.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

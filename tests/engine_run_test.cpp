@@ -1,9 +1,9 @@
 #include "support/scripted_sources.h"
 
-#include "engine/command_line.h"
-#include "engine/file_lock.h"
-#include "engine/program_dir.h"
-#include "engine/seen_store.h"
+#include "engine/core/command_line.h"
+#include "engine/core/file_lock.h"
+#include "engine/core/program_dir.h"
+#include "engine/store/seen_store.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "engine/control_names.h"
-#include "engine/settings.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/core/settings.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

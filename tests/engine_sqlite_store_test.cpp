@@ -1,9 +1,9 @@
-#include "engine/control_names.h"
-#include "engine/rich_export.h"
-#include "engine/sqlite.h"
-#include "engine/sqlite_run_store.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/output/rich_export.h"
+#include "engine/store/sqlite.h"
+#include "engine/store/sqlite_run_store.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "engine/run_store.h"
-#include "engine/seen_store.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/store/memory_store.h"
+#include "engine/store/seen_store.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "engine/program_dir.h"
+#include "engine/core/program_dir.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,10 +2,10 @@
 // Scripted keyword sources for engine and CLI tests: each answers from a fixed table and logs what
 // the run asked it, so a test sees the order of queries and waits without any network.
 
-#include "engine/control_names.h"
-#include "engine/mining_run.h"
-#include "engine/text_rules.h"
-#include "engine/value_controls.h"
+#include "engine/core/control_names.h"
+#include "engine/run/mining_run.h"
+#include "engine/core/text_rules.h"
+#include "engine/core/value_controls.h"
 #include "sources/source_api.h"
 
 #include <functional>

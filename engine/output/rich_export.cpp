@@ -1,0 +1,197 @@
+#include "engine/output/rich_export.h"
+
+#include "engine/core/control_names.h"
+#include "engine/output/export.h"
+#include "engine/core/program_dir.h"
+#include "text/json_text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+namespace zelkor {
+
+namespace {
+
+constexpr const char* kColumns[] = {"keyword", "source", "main_word", "parent", "depth", "time"};
+// One header row, then data: the sheet's limit is 1 048 576 rows.
+constexpr std::size_t kXlsxRows = 1048575;
+
+void csvField(std::string& out, std::string_view value) {
+    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += value;
+        return;
+    }
+    out += '"';
+    for (const char c : value) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+std::string tempSibling(const std::filesystem::path& file) {
+    return file.string() + ".tmp" + std::to_string(getpid());
+}
+
+bool writeBytes(const std::filesystem::path& file, const std::string& bytes, std::string* error) {
+    const std::string temp = tempSibling(file);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        else done += static_cast<std::size_t>(n);
+    }
+    const int saved = errno;
+    if (fd >= 0 && ::close(fd) != 0) ok = false;
+    if (ok && std::rename(temp.c_str(), file.c_str()) == 0) return true;
+    if (error) *error = "cannot write " + file.string() + ": " + std::strerror(ok ? errno : saved);
+    ::unlink(temp.c_str());
+    return false;
+}
+
+bool writeXlsx(const std::filesystem::path& file, const std::vector<ResultRecord>& records, std::string* error) {
+    if (records.size() > kXlsxRows) {
+        if (error)
+            *error = "an xlsx sheet holds at most " + std::to_string(kXlsxRows) + " results, this run has " +
+                     std::to_string(records.size()) + "; export csv or jsonl instead";
+        return false;
+    }
+    const std::string temp = tempSibling(file);
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE; // rows go to disk as they are written
+    lxw_workbook* book = workbook_new_opt(temp.c_str(), &options);
+    if (!book) {
+        if (error) *error = "cannot write " + file.string();
+        return false;
+    }
+    lxw_worksheet* sheet = workbook_add_worksheet(book, "results");
+    lxw_error status = LXW_NO_ERROR;
+    for (lxw_col_t c = 0; c < 6 && status == LXW_NO_ERROR; ++c)
+        status = worksheet_write_string(sheet, 0, c, kColumns[c], nullptr);
+    for (std::size_t i = 0; i < records.size() && status == LXW_NO_ERROR; ++i) {
+        const auto& r = records[i];
+        const auto row = static_cast<lxw_row_t>(i + 1);
+        const std::string texts[] = {gbk_to_utf8(r.keyword), gbk_to_utf8(r.sourceName), gbk_to_utf8(r.mainWord),
+                                     gbk_to_utf8(r.parent)};
+        for (lxw_col_t c = 0; c < 4 && status == LXW_NO_ERROR; ++c)
+            status = worksheet_write_string(sheet, row, c, texts[c].c_str(), nullptr);
+        if (status == LXW_NO_ERROR) status = worksheet_write_number(sheet, row, 4, r.depth, nullptr);
+        if (status == LXW_NO_ERROR) status = worksheet_write_string(sheet, row, 5, r.time.c_str(), nullptr);
+    }
+    const lxw_error closed = workbook_close(book);
+    if (status == LXW_NO_ERROR) status = closed;
+    if (status == LXW_NO_ERROR && std::rename(temp.c_str(), file.c_str()) == 0) return true;
+    if (error)
+        *error = "cannot write " + file.string() + ": " +
+                 (status != LXW_NO_ERROR ? lxw_strerror(status) : std::strerror(errno));
+    ::unlink(temp.c_str());
+    return false;
+}
+
+} // namespace
+
+std::optional<ExportFormat> parseExportFormat(std::string_view name) {
+    if (name == "txt") return ExportFormat::Txt;
+    if (name == "csv") return ExportFormat::Csv;
+    if (name == "jsonl") return ExportFormat::Jsonl;
+    if (name == "xlsx") return ExportFormat::Xlsx;
+    return std::nullopt;
+}
+
+std::string_view exportFormatName(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::Txt: return "txt";
+    case ExportFormat::Csv: return "csv";
+    case ExportFormat::Jsonl: return "jsonl";
+    case ExportFormat::Xlsx: return "xlsx";
+    }
+    return "txt";
+}
+
+std::string_view exportExtension(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::Txt: return ".txt";
+    case ExportFormat::Csv: return ".csv";
+    case ExportFormat::Jsonl: return ".jsonl";
+    case ExportFormat::Xlsx: return ".xlsx";
+    }
+    return ".txt";
+}
+
+std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format) {
+    std::string out;
+    switch (format) {
+    case ExportFormat::Txt:
+        for (const auto& r : records) out += r.keyword + "\r\n";
+        break;
+    case ExportFormat::Csv:
+        out = "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n";
+        for (const auto& r : records) {
+            csvField(out, gbk_to_utf8(r.keyword));
+            out += ',';
+            csvField(out, gbk_to_utf8(r.sourceName));
+            out += ',';
+            csvField(out, gbk_to_utf8(r.mainWord));
+            out += ',';
+            csvField(out, gbk_to_utf8(r.parent));
+            out += ',' + std::to_string(r.depth) + ',';
+            csvField(out, r.time);
+            out += "\r\n";
+        }
+        break;
+    case ExportFormat::Jsonl:
+        for (const auto& r : records) {
+            out += "{\"keyword\":";
+            appendJsonString(out, gbk_to_utf8(r.keyword));
+            out += ",\"source\":";
+            appendJsonString(out, gbk_to_utf8(r.sourceName));
+            out += ",\"main_word\":";
+            appendJsonString(out, gbk_to_utf8(r.mainWord));
+            out += ",\"parent\":";
+            appendJsonString(out, gbk_to_utf8(r.parent));
+            out += ",\"depth\":" + std::to_string(r.depth) + ",\"time\":";
+            appendJsonString(out, r.time);
+            out += "}\n";
+        }
+        break;
+    case ExportFormat::Xlsx: break;
+    }
+    return out;
+}
+
+bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
+                      ExportFormat format, std::string* error) {
+    if (format == ExportFormat::Xlsx) return writeXlsx(file, records, error);
+    return writeBytes(file, formatResults(records, format), error);
+}
+
+std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {
+    std::string name = controls.text(ctl::kExportFormat);
+    name.erase(0, name.find_first_not_of(" \t"));
+    name.erase(name.find_last_not_of(" \t") + 1);
+    if (name.empty()) return ExportFormat::Txt;
+    return parseExportFormat(name);
+}
+
+std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
+                                                       ExportFormat format, const Text& resultsPathText) {
+    ResultWriter::Saved saved;
+    saved.pathText = resultsPathText;
+    if (saved.pathText.ends_with(".txt")) saved.pathText.resize(saved.pathText.size() - 4);
+    saved.pathText += std::string(exportExtension(format));
+    const std::filesystem::path file = gbkToPath(saved.pathText);
+    std::string error;
+    const bool written = writeResultsFile(file, records, format, &error);
+    saved.outcome = written ? ResultWriter::Outcome::Written : ResultWriter::Outcome::Failed;
+    controls.showNotice(ResultWriter::notice(saved));
+    if (!written) return std::nullopt;
+    return file;
+}
+
+} // namespace zelkor

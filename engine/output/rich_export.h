@@ -1,0 +1,40 @@
+#pragma once
+// The results with their metadata, in the format a user picks: txt (the original results file: GBK,
+// CR LF, keywords only), csv (UTF-8 with a byte-order mark, CR LF, header
+// keyword,source,main_word,parent,depth,time), jsonl (one object per line with the same keys) or
+// xlsx (one sheet, the same columns). A file is written whole to a temporary name and renamed.
+
+#include "engine/core/controls.h"
+#include "engine/core/records.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelkor {
+
+enum class ExportFormat { Txt, Csv, Jsonl, Xlsx };
+
+std::optional<ExportFormat> parseExportFormat(std::string_view name); // "txt", "csv", "jsonl", "xlsx"
+std::string_view exportFormatName(ExportFormat format);
+std::string_view exportExtension(ExportFormat format); // ".txt", ...
+
+// The bytes of a txt, csv or jsonl file (xlsx is a zip; see writeResultsFile).
+std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format);
+
+// False with *error (UTF-8) when the file cannot be written; the file is then as before.
+bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
+                      ExportFormat format, std::string* error);
+
+// The format 编辑框_导出格式 names; txt when empty; nullopt when it names none.
+std::optional<ExportFormat> chosenExportFormat(const Controls& controls);
+
+// The export action in a rich format: `records` written beside the results file `resultsPathText`
+// (GBK), with the format's extension in place of .txt, and the same notice a save shows. The file
+// when written.
+std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
+                                                       ExportFormat format, const Text& resultsPathText);
+
+} // namespace zelkor

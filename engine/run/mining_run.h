@@ -1,0 +1,203 @@
+#pragma once
+// One mining run: the seeds and forbidden words fixed at Start, a worker thread that walks the
+// seeds and then the breadth-first queue, and the result sink every phrase passes through.
+// MiningController is the Start/Stop button and the export label of either face.
+//
+// Threads: the face thread creates, starts, stops and exports; the run's own worker does the rest.
+// stop() never waits for the worker; once it returns, the run sends, shows, records, queues and
+// saves nothing more. Each Start makes a fresh MiningRun.
+
+#include "engine/core/controls.h"
+#include "engine/store/durable_store.h"
+#include "engine/output/export.h"
+#include "engine/core/pacing.h"
+#include "engine/run/parallel_run.h"
+#include "engine/run/source_health.h"
+#include "engine/core/records.h"
+#include "engine/output/rich_export.h"
+#include "engine/store/memory_store.h"
+#include "engine/store/seen_store.h"
+#include "sources/source_api.h"
+#include "text/text.h"
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace zelkor {
+
+enum class RunState { Idle, Running, Finished };
+
+// How a run ended. Stopped: by stop(); the others by itself. StoreFailed: the run's store could not
+// keep a keyword or the seen set could not record a phrase (a database store's run stays resumable
+// from its last kept keyword).
+enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped, StoreFailed };
+
+// Why Start did nothing.
+enum class StartRefusal {
+    HomeBusy,       // another run holds the home
+    HomeUnwritable, // the home takes no files, so the seen store could not work
+    HangupUnusable, // hang-up output is on and its directory cannot be made or written
+    StoreUnusable,  // the run store could not be opened or could not take the run (a notice says why)
+};
+
+class FileLock;
+
+struct RunOptions {
+    std::filesystem::path home; // the seen store is home/cwls
+    // Held for the run; released when it ends or is stopped.
+    std::shared_ptr<FileLock> homeLock;
+    bool unattended = false;
+    WaitFunction wait; // empty: a real wait
+    // Called once on the worker thread when the run ends by itself, never once stop() has
+    // returned. It runs under the run's gate: keep it short and never call back into the run.
+    std::function<void(RunEnd)> onEnded;
+    // Wait before the first retry of a request (the number of retries is a box of the page 高级).
+    std::chrono::milliseconds backoff{500};
+    // The end-of-run summary as notices: the window's way; zelkor-cli prints its own.
+    bool summaryNotices = false;
+    // Queue, seen set and results; empty: DefaultRunStore(home).
+    std::shared_ptr<RunStore> store;
+    // A resumed run: the seeds already done and the count so far (the store holds the rest).
+    std::size_t seedsDone = 0;
+    int accepted = 0;
+    // With 选择框_并发查询 checked: called now and then on the worker thread with the run's progress.
+    std::function<void(const ParallelProgress&)> progress;
+};
+
+class MiningRun {
+  public:
+    // Prepare, on the calling thread: seeds from 编辑框_关键词, forbidden words from 编辑框_违禁词
+    // (cleaned and written back).
+    MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunOptions options);
+    // Stops the run if it is still going, then joins the worker (which has then only a request
+    // to abort).
+    ~MiningRun();
+    MiningRun(const MiningRun&) = delete;
+    MiningRun& operator=(const MiningRun&) = delete;
+
+    void start(); // creates the worker; once
+    void stop();  // ends the run at once; never waits
+
+    bool workerDone() const;
+    // True once the worker has returned; false on timeout.
+    bool waitUntilDone(std::chrono::milliseconds timeout) const;
+    std::optional<RunEnd> end() const; // set when the worker has returned
+
+    const std::vector<Text>& seeds() const;
+    const std::vector<Text>& forbiddenWords() const;
+    std::vector<ResultRecord> results() const; // a copy
+    int acceptedCount() const;
+    std::size_t queueSize() const;
+
+    // What each service answered so far, and the run's time (to its end once it has ended).
+    HealthReport report() const;
+    // Retries, cool-downs or proxies were asked for: the summary then has a line per service.
+    bool resilienceInUse() const;
+
+    // saveResults(forced) on this run's results and its writer; used by the worker (auto-save) and
+    // by the export action.
+    bool saveResults(bool forced);
+    // The results file this run writes (GBK): its own while the run lives (see ResultWriter::pathText).
+    Text resultsPathText() const;
+    // Bytes this run's result files received so far (auto-saves and exports).
+    std::uint64_t bytesSaved() const;
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> m_state;
+    std::jthread m_worker;
+};
+
+// The button 按钮_开始, the button 按钮5 and the label 标签5 of a face.
+class MiningController {
+  public:
+    using SourceFactory = std::function<SourceSet()>;
+
+    MiningController(std::shared_ptr<Controls> controls, std::filesystem::path home, SourceFactory sources);
+    // Stops the run; joins every worker and emptier it started.
+    ~MiningController();
+    MiningController(const MiningController&) = delete;
+    MiningController& operator=(const MiningController&) = delete;
+
+    void setUnattended(bool unattended) { m_unattended = unattended; } // set once, before Start
+    bool unattended() const { return m_unattended; }
+    void setOnEnded(std::function<void(RunEnd)> callback) { m_onEnded = std::move(callback); }
+    void setWait(WaitFunction wait) { m_wait = std::move(wait); }
+    void setBackoff(std::chrono::milliseconds backoff) { m_backoff = backoff; }
+    void setSummaryNotices(bool on) { m_summaryNotices = on; }
+    void setProgress(std::function<void(const ParallelProgress&)> progress) { m_progress = std::move(progress); }
+
+    // Start when the caption of 按钮_开始 is "开始", Stop when it is "停止", nothing otherwise.
+    std::optional<StartRefusal> clickStart();
+    // Nothing at all happens when refused: no emptying, no caption change, no run.
+    std::optional<StartRefusal> start();
+    // Where each run keeps its state; the files store unless set.
+    void setStore(StoreSpec spec) { m_storeSpec = std::move(spec); }
+    const StoreSpec& store() const { return m_storeSpec; }
+    // Starts the newest unfinished run of a database store with its own options, put back into
+    // the controls; the ticked sources go to `applyTicks`, for the face to set. nullopt when it
+    // started; else why not, with *error (UTF-8) when it could not (*error is empty when there is
+    // no unfinished run).
+    std::optional<StartRefusal> resume(std::string* error,
+                                       const std::function<void(const std::array<bool, kSourceCount>&)>& applyTicks);
+    // A run of a shared store that this worker joined rather than created runs with the run's own
+    // options (this machine's save and hang-up directories stay): its ticked sources go here.
+    void setOnJoined(std::function<void(const std::array<bool, kSourceCount>&)> applyTicks) {
+        m_onJoined = std::move(applyTicks);
+    }
+    // Told when a shared store's server is lost for a moment and the call is tried again.
+    void setStoreReporter(std::function<void(const std::string&)> report) { m_storeReport = std::move(report); }
+    void stop();
+    // 按钮5 ("清理缓存").
+    void clearCache();
+    // Until every emptying of the seen store started so far is done; false on timeout.
+    bool waitForEmptying(std::chrono::milliseconds timeout);
+    // 标签5 ("导出数据"): forced save of the newest run's results, and beside it the same in the
+    // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
+    // show it in the file browser. nullopt when a save failed (the results stay for another try).
+    std::optional<std::filesystem::path> exportResults();
+    // The results file the newest run (or, before any, the export action) writes, GBK.
+    Text resultsPathText();
+
+    RunState state() const;
+    std::shared_ptr<MiningRun> currentRun() const;
+    const std::filesystem::path& home() const { return m_home; }
+
+  private:
+    // Takes the home's lock into m_homeLock after checking what a run needs of the disk.
+    std::optional<StartRefusal> claimHome();
+    std::shared_ptr<RunStore> openStore(std::string* error);
+    // Creates or joins the shared run the store names.
+    std::shared_ptr<RunStore> enterSharedRun(std::string* error);
+    void launch(std::shared_ptr<RunStore> store, std::size_t seedsDone, int accepted);
+
+    std::shared_ptr<Controls> m_controls;
+    std::filesystem::path m_home;
+    StoreSpec m_storeSpec;
+    std::shared_ptr<FileLock> m_homeLock; // between claimHome and launch
+    SourceFactory m_sources;
+    bool m_unattended = false;
+    std::function<void(RunEnd)> m_onEnded;
+    WaitFunction m_wait;
+    std::chrono::milliseconds m_backoff{500};
+    bool m_summaryNotices = false;
+    std::function<void(const ParallelProgress&)> m_progress;
+    std::function<void(const std::array<bool, kSourceCount>&)> m_onJoined;
+    std::function<void(const std::string&)> m_storeReport;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<MiningRun> m_run;
+    std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out
+    bool m_stopped = false;
+    ResultWriter m_idleWriter; // export before any run
+    SeenStoreEmptier m_emptier; // last: joined first, while the controls are still here
+};
+
+} // namespace zelkor

@@ -1,0 +1,81 @@
+#pragma once
+// The throughput mode of a run: many keywords in flight, every service asked as soon as its own
+// pace allows, and the answers committed to the result sink exactly as the sequential worker
+// would commit them.
+//
+// Pace: per service (list index) at most one request in flight, and request starts at least
+// 1/rate apart; two keywords' first requests at least `keywordGap` apart. Requests go out on one
+// event loop thread (MultiFetch); a source that cannot hand its request to the loop is asked on
+// the run's own thread instead.
+//
+// Order: keyword k's phrases go to the sink only when every keyword before it has been committed,
+// in the sequential run's source order, so the sink sees the same phrases in the same order as in
+// a sequential run given the same answers. What a keyword that is never committed (the run halted
+// first) brought is dropped.
+//
+// Threads: runParallel() runs on the run's worker and returns when the queue is dry or the run
+// halted; it never blocks a stop.
+
+#include "engine/core/controls.h"
+#include "engine/core/records.h"
+#include "engine/run/result_sink.h"
+#include "engine/store/run_store.h"
+#include "engine/run/source_health.h"
+#include "sources/source_api.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace zelkor {
+
+inline constexpr double kDefaultParallelRate = 2.0;
+
+// How fast each service is asked. Past these bounds a rate is refused.
+inline constexpr double kMinParallelRate = 0.01;
+inline constexpr double kMaxParallelRate = 1000.0;
+// A rate as typed ("2", "0.5", " 1.5 "), or nullopt when it is not a number within the bounds.
+std::optional<double> parseParallelRate(std::string_view text);
+
+struct ParallelOptions {
+    double rate = kDefaultParallelRate;           // requests per second per service
+    std::chrono::milliseconds keywordGap{0};     // between two keywords' first requests; 0 none
+    std::size_t window = 64;                     // keywords asked ahead of the oldest uncommitted one
+};
+
+// The options the boxes 编辑框_并发速率 (empty: the default rate) and 编辑框_延时 (seconds between
+// two keywords' first requests) ask for. A rate that cannot be used is described in `problem`
+// (GBK, for the panel) and the default taken.
+ParallelOptions parallelOptions(const Controls& controls, Text* problem = nullptr);
+
+struct ParallelProgress {
+    std::uint64_t done = 0;     // keywords committed
+    std::uint64_t inFlight = 0; // keywords asked and not yet committed
+    std::uint64_t queued = 0;   // keywords waiting, not yet asked
+    double requestsPerSecond = 0;
+};
+
+// What the loop needs of the run it serves.
+struct ParallelRunParts {
+    Controls& controls;
+    const SourceSet& sources;
+    KeywordQueue& queue;
+    ResultSink& sink;
+    SourceHealth& health;
+    RunGate& gate;
+    // Ticks, the stop token, answer limits, and the way a source without a loop request is asked.
+    SourceHost& host;
+    const std::vector<KeywordTask>& seedRounds; // asked first, never queued
+    std::size_t seedsDone;                      // seed rounds a resumed run had already done
+    // Hands a keyword's effects to the store: the seed rounds done so far, and whether the queue's
+    // oldest task (the keyword) leaves it. False when the run cannot go on.
+    std::function<bool(std::size_t seedsDone, bool popFront)> commit;
+    std::function<void()> autoSave;             // after each keyword is committed
+    std::function<void(const ParallelProgress&)> progress; // now and then, and once at the end
+};
+
+void runParallel(const ParallelRunParts& parts, const ParallelOptions& options);
+
+} // namespace zelkor

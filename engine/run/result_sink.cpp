@@ -1,0 +1,121 @@
+#include "engine/run/result_sink.h"
+
+#include "engine/core/control_names.h"
+#include "engine/core/program_dir.h"
+#include "engine/store/seen_store.h"
+#include "engine/core/text_rules.h"
+
+#include <cerrno>
+
+namespace zelkor {
+
+std::optional<Text> ForbiddenWordsFilter::refuse(const Candidate& candidate) const {
+    static const Text before = gbk("当前词语：");
+    static const Text middle = gbk("  含有违禁词：");
+    static const Text after = gbk("  不使用");
+    for (const auto& word : m_words)
+        if (containsText(candidate.text, word)) return before + candidate.text + middle + word + after;
+    return std::nullopt;
+}
+
+ResultSink::ResultSink(Controls& controls, RunStore& store, RunGate& gate, bool unattended)
+    : m_controls(controls), m_store(store), m_gate(gate), m_unattended(unattended) {}
+
+void ResultSink::addFilter(std::unique_ptr<CandidateFilter> filter) {
+    m_filters.push_back(std::move(filter));
+}
+
+std::optional<int> ResultSink::limitReached() const {
+    const int limit = m_limit;
+    if (limit == 0) return std::nullopt;
+    return limit;
+}
+
+bool ResultSink::offer(const Candidate& candidate) {
+    static const Text seenText = gbk("  已采集过，不再重复采集");
+    static const Text hangupA = gbk("挂机词语 ");
+    static const Text hangupB = gbk(" 已保存到：");
+    static const Text hangupSkipped = gbk(" 不能用作文件名，未保存到：");
+    static const Text countText = gbk("当前词数：");
+    static const Text sourceText = gbk(" 来源：");
+    static const Text mainText = gbk("  主词：");
+    static const Text keywordText = gbk("  keyword：");
+    const Text& phrase = candidate.text;
+
+    if (m_gate.halted() || phrase.empty()) return false;
+    for (const auto& filter : m_filters) {
+        if (auto notice = filter->refuse(candidate)) {
+            if (!notice->empty()) m_gate.effect([&] { m_controls.showNotice(*notice); });
+            return false;
+        }
+    }
+    if (m_store.seen().contains(phrase)) {
+        m_gate.effect([&] { m_controls.showNotice(phrase + seenText); });
+        return false;
+    }
+    bool recorded = true;
+    if (!m_gate.effect([&] { recorded = m_store.seen().insert(phrase); })) return false;
+    if (!recorded) {
+        static const Text failedA = gbk("已采集记录无法写入：");
+        static const Text failedB = gbk("，采集已停止");
+        if (!m_storeFailed.exchange(true))
+            m_gate.effect([&] { m_controls.showNotice(failedA + utf8_to_gbk(m_store.seen().failure()) + failedB); });
+        m_gate.haltForStore();
+        return false;
+    }
+
+    const bool mainWordOnly = m_controls.checked(ctl::kMainWordOnly);
+    const bool hasMainWord = containsText(phrase, candidate.mainWord);
+    if (m_controls.checked(ctl::kHangup)) {
+        const Text directory = m_controls.text(ctl::kHangupDir);
+        if (!directory.empty() && (!mainWordOnly || hasMainWord)) {
+            if (!m_gate.effect([&] {
+                    // A keyword is never altered to make a name: one that cannot be a name here is
+                    // left out of the directory, and the user is told. Only a file that exists is
+                    // announced as saved.
+                    const std::optional<std::string> name = hangupFileName(phrase);
+                    const std::error_code written = name ? writeEmptyFile(gbkToPath(directory) / *name)
+                                                         : std::make_error_code(std::errc::filename_too_long);
+                    if (!written)
+                        m_controls.showNotice(hangupA + phrase + hangupB + directory);
+                    else if (written == std::errc::filename_too_long)
+                        m_controls.showNotice(hangupA + phrase + hangupSkipped + directory);
+                }))
+                return false;
+        }
+    }
+
+    int count = 0;
+    if (!m_gate.effect([&] {
+            count = ++m_accepted;
+            m_store.queue().push({phrase, candidate.mainWord, candidate.depth});
+        }))
+        return false;
+
+    if (mainWordOnly && !hasMainWord) return true;
+    if (m_pauses && !m_gate.pause(std::chrono::milliseconds(10))) return true;
+
+    const int limit = textToInt(m_controls.text(ctl::kLimit));
+    const bool atLimit = limit > 0 && count >= limit;
+    if (atLimit) m_limit = limit;
+    if (m_unattended) {
+        if (atLimit) m_gate.haltAtLimit();
+        return true;
+    }
+    if (m_pauses && candidate.displayPauseMs != 0 &&
+        !m_gate.pause(std::chrono::milliseconds(candidate.displayPauseMs)))
+        return true;
+
+    const Text number = std::to_string(count);
+    m_gate.effect([&] {
+        m_controls.setText(ctl::kCountLabel, countText + number);
+        m_controls.appendOutput("\r\n" + number + sourceText + candidate.sourceName + mainText +
+                                candidate.mainWord + keywordText + phrase);
+        m_store.results().append(
+            {phrase, candidate.sourceName, candidate.mainWord, candidate.parent, candidate.depth, isoTimeNow()});
+    });
+    if (atLimit) m_gate.haltAtLimit();
+    return true;
+}
+
+} // namespace zelkor

@@ -1,0 +1,119 @@
+#include "engine/store/durable_store.h"
+
+#include "engine/core/control_names.h"
+#include "engine/store/redis.h"
+
+#include <cstdlib>
+#include <ctime>
+
+namespace zelkor {
+
+std::string isoTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime gives +0800; ISO 8601's extended form wants +08:00.
+    std::string text = stamp;
+    if (text.size() >= 5) text.insert(text.size() - 2, ":");
+    return text;
+}
+
+std::string_view storedRunStateName(StoredRunState state) {
+    switch (state) {
+    case StoredRunState::Running: return "running";
+    case StoredRunState::Finished: return "finished";
+    case StoredRunState::Stopped: return "stopped";
+    case StoredRunState::Interrupted: return "interrupted";
+    }
+    return "running";
+}
+
+namespace {
+
+constexpr std::string_view kEditOptions[] = {ctl::kSeeds,   ctl::kForbidden, ctl::kLimit,
+                                             ctl::kDelay,   ctl::kSaveDir,   ctl::kHangupDir};
+constexpr std::string_view kCheckOptions[] = {ctl::kMainWordOnly, ctl::kAutoSave, ctl::kNoOutput, ctl::kHangup};
+
+// The boxes of the page 高级 go with the run too: variants decide the seed rounds a resumed run
+// counts on, and the filters, limits and pace what it keeps.
+template <typename F> void forEachEditOption(F&& f) {
+    for (const auto name : kEditOptions) f(name);
+    for (const auto name : ctl::kAdvancedBoxes) f(name);
+}
+template <typename F> void forEachCheckOption(F&& f) {
+    for (const auto name : kCheckOptions) f(name);
+    for (const auto name : ctl::kAdvancedChecks) f(name);
+}
+
+} // namespace
+
+RunOptionValues captureRunOptions(const Controls& controls) {
+    RunOptionValues values;
+    forEachEditOption([&](std::string_view name) { values.emplace_back(std::string(name), controls.text(name)); });
+    forEachCheckOption(
+        [&](std::string_view name) { values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0"); });
+    Text ticked;
+    for (int i = 0; i < kSourceCount; ++i) {
+        if (!controls.itemChecked(ctl::kSourceList, i)) continue;
+        if (!ticked.empty()) ticked += ',';
+        ticked += std::to_string(i);
+    }
+    values.emplace_back(std::string(ctl::kSourceList), ticked);
+    return values;
+}
+
+std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options) {
+    std::array<bool, kSourceCount> ticks{};
+    for (int i = 0; i < kSourceCount; ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, i);
+    for (const auto& [name, value] : options) {
+        bool known = false;
+        forEachEditOption([&](std::string_view edit) {
+            if (name != edit) return;
+            controls.setText(edit, value);
+            known = true;
+        });
+        forEachCheckOption([&](std::string_view check) {
+            if (name != check) return;
+            controls.setChecked(check, value == "1");
+            known = true;
+        });
+        if (known || name != ctl::kSourceList) continue;
+        ticks.fill(false);
+        for (const auto& item : text_split(value, ",")) {
+            const int index = std::atoi(item.c_str());
+            if (!item.empty() && index >= 0 && index < kSourceCount) ticks[index] = true;
+        }
+    }
+    return ticks;
+}
+
+std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
+                                        std::string* error) {
+    StoreSpec spec;
+    if (text.empty() || text == "files") return spec;
+    if (text == "sqlite") {
+        spec.kind = StoreSpec::Kind::Sqlite;
+        spec.path = home / "data" / "runs.sqlite";
+        return spec;
+    }
+    if (text.starts_with("sqlite:") && text.size() > 7) {
+        spec.kind = StoreSpec::Kind::Sqlite;
+        spec.path = std::string(text.substr(7));
+        return spec;
+    }
+    if (text.starts_with("redis://")) {
+        if (!parseRedisUrl(text)) {
+            if (error) *error = "'" + std::string(text) + "' is not redis://HOST[:PORT][/DB]";
+            return std::nullopt;
+        }
+        spec.kind = StoreSpec::Kind::Redis;
+        spec.url = std::string(text);
+        return spec;
+    }
+    if (error) *error = "unknown store '" + std::string(text) + "' (files, sqlite, sqlite:PATH or redis://HOST:PORT/DB)";
+    return std::nullopt;
+}
+
+} // namespace zelkor

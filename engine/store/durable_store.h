@@ -1,0 +1,94 @@
+#pragma once
+// Run stores that outlive the process, and what they keep of each run: the options it was
+// started with, its progress and its history.
+//   files        the cwls marker files and memory (the default; nothing here)
+//   sqlite:PATH  one database file; a run killed at any instant resumes without a loss or a
+//                duplicate, because each keyword's effects commit together
+//   redis://…    one run shared by workers on several machines (see RedisRunStore)
+
+#include "engine/core/controls.h"
+#include "engine/core/records.h"
+#include "sources/source_table.h"
+#include "text/text.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zelkor {
+
+// The values a run was started with: control name (UTF-8) → value (GBK). Check boxes "1"/"0",
+// the source list as a comma list of ticked indexes.
+using RunOptionValues = std::vector<std::pair<std::string, Text>>;
+
+enum class StoredRunState { Running, Finished, Stopped, Interrupted };
+std::string_view storedRunStateName(StoredRunState state);
+
+// One run of a store, as `runs` lists it.
+struct RunSummary {
+    std::int64_t id = 0;
+    std::string started; // ISO 8601
+    Text seeds;          // the seed box's text, GBK
+    StoredRunState state = StoredRunState::Running;
+    std::int64_t keywordsDone = 0; // seeds and queued keywords whose answers were committed
+    std::int64_t results = 0;
+    std::string name; // a shared run's name; empty for the others
+};
+
+// What a resumed run starts from.
+// What a resumed run starts from; its results are back in the store's results().
+struct RunProgress {
+    std::int64_t id = 0;
+    RunOptionValues options;
+    std::size_t seedsDone = 0;
+    int accepted = 0;
+};
+
+// What a store that keeps runs beyond the process adds to RunStore: starting and resuming a run,
+// and the history. Nothing of a keyword is kept before RunStore::commitKeyword, so a run killed at
+// any instant asks about the same keyword again when resumed.
+class DurableStore {
+  public:
+    virtual ~DurableStore() = default;
+
+    virtual std::string describe() const = 0; // "sqlite:<path>"
+
+    // A new run with these options. False (see error()) when the store cannot take it.
+    virtual bool beginRun(const RunOptionValues& options) = 0;
+    // Continues the newest unfinished run not alive in another process. nullopt with error() empty
+    // when there is none.
+    virtual std::optional<RunProgress> resumeNewest() = 0;
+
+    virtual std::vector<RunSummary> listRuns() = 0;
+    // The results of run `id` (0: the newest), in order; nullopt (see error()) when no such run.
+    virtual std::optional<std::vector<ResultRecord>> runResults(std::int64_t id) = 0;
+};
+
+
+// The values of the controls a run reads: its seeds, forbidden words, limit, delay, directories,
+// check boxes and ticked sources.
+RunOptionValues captureRunOptions(const Controls& controls);
+// Puts them back; the ticked sources are returned for the face to set (Controls has no item
+// write). Values the list does not hold leave their control as it is.
+std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options);
+
+// "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH" | "redis://HOST:PORT/DB".
+struct StoreSpec {
+    enum class Kind { Files, Sqlite, Redis } kind = Kind::Files;
+    std::filesystem::path path;
+    // Redis: the server, and the run (set apart from the text: --run, --lease).
+    std::string url;
+    std::string run;
+    std::chrono::milliseconds lease{60000};
+};
+std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
+                                        std::string* error);
+
+} // namespace zelkor

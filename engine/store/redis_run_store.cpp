@@ -1,0 +1,618 @@
+#include "engine/store/redis_run_store.h"
+
+#include <charconv>
+#include <random>
+#include <unistd.h>
+
+namespace zelkor {
+
+namespace {
+
+// Each script first makes a retried call harmless: a call whose answer was lost on the way back is
+// sent again after a reconnection, and must not act twice.
+
+// ARGV: prefix, token, lease ms, worker. → {1, task} leased (or already held), {0, leases held}.
+const std::string kLeaseScript = R"lua(
+local p, token = ARGV[1], ARGV[2]
+local held = redis.call('HGET', p..'leases', token)
+if held then return {1, held} end
+-- A lease whose worker stopped renewing it gives its task back, to the head of the queue.
+local leases = redis.call('HGETALL', p..'leases')
+for i = 1, #leases, 2 do
+  if redis.call('EXISTS', p..'alive:'..leases[i]) == 0 then
+    redis.call('LPUSH', p..'queue', leases[i + 1])
+    redis.call('HDEL', p..'leases', leases[i])
+  end
+end
+local task = redis.call('LPOP', p..'queue')
+if task then
+  redis.call('HSET', p..'leases', token, task)
+  redis.call('SET', p..'alive:'..token, ARGV[4], 'PX', ARGV[3])
+  return {1, task}
+end
+return {0, redis.call('HLEN', p..'leases')}
+)lua";
+
+// ARGV: prefix, token, key. → 1 seen or claimed by a live lease of another, 0 claimed now for token.
+const std::string kClaimScript = R"lua(
+local p, token, k = ARGV[1], ARGV[2], ARGV[3]
+if redis.call('SISMEMBER', p..'seen', k) == 1 then return 1 end
+local owner = redis.call('HGET', p..'claims', k)
+if owner == token then return 0 end
+if owner and redis.call('EXISTS', p..'alive:'..owner) == 1 then return 1 end
+redis.call('HSET', p..'claims', k, token)
+return 0
+)lua";
+
+// ARGV: prefix, token, pop, marks, tasks, results, then the marks, tasks and results.
+// → 1 committed, 0 the lease was lost (its task is someone else's now).
+const std::string kCommitScript = R"lua(
+local p, token = ARGV[1], ARGV[2]
+if redis.call('EXISTS', p..'done:'..token) == 1 then return 1 end
+local task = redis.call('HGET', p..'leases', token)
+if not task or redis.call('EXISTS', p..'alive:'..token) == 0 then return 0 end
+local i = 7
+for n = 1, tonumber(ARGV[4]) do
+  redis.call('SADD', p..'seen', ARGV[i])
+  redis.call('HDEL', p..'claims', ARGV[i])
+  i = i + 1
+end
+for n = 1, tonumber(ARGV[5]) do redis.call('RPUSH', p..'queue', ARGV[i]); i = i + 1 end
+for n = 1, tonumber(ARGV[6]) do redis.call('RPUSH', p..'results', ARGV[i]); i = i + 1 end
+redis.call('HDEL', p..'leases', token)
+redis.call('DEL', p..'alive:'..token)
+if ARGV[3] == '1' then
+  redis.call('HINCRBY', p..'meta', 'done', 1)
+else
+  redis.call('LPUSH', p..'queue', task)
+end
+redis.call('SET', p..'done:'..token, '1', 'EX', 600)
+return 1
+)lua";
+
+// ARGV: prefix, token. Gives a lease's task back at once.
+const std::string kReleaseScript = R"lua(
+local p, token = ARGV[1], ARGV[2]
+local task = redis.call('HGET', p..'leases', token)
+if task then
+  redis.call('LPUSH', p..'queue', task)
+  redis.call('HDEL', p..'leases', token)
+  redis.call('DEL', p..'alive:'..token)
+end
+return 1
+)lua";
+
+// ARGV: prefix, worker, ms, token. → 0 when the lease named is gone.
+const std::string kRenewScript = R"lua(
+local p = ARGV[1]
+redis.call('SET', p..'worker:'..ARGV[2], '1', 'PX', ARGV[3])
+if ARGV[4] ~= '' then return redis.call('PEXPIRE', p..'alive:'..ARGV[4], ARGV[3]) end
+return 1
+)lua";
+
+// ARGV: prefix, runs key, name, created ms, started, seeds, worker, ms, option count, tasks count,
+// options (name, value …), tasks. → {1} created, {0, state} joined.
+const std::string kEnterScript = R"lua(
+local p = ARGV[1]
+redis.call('HSET', p..'workers', ARGV[7], '1')
+redis.call('SET', p..'worker:'..ARGV[7], '1', 'PX', ARGV[8])
+if redis.call('EXISTS', p..'meta') == 1 then
+  -- Workers that died are forgotten once someone works the run again.
+  local workers = redis.call('HKEYS', p..'workers')
+  for _, w in ipairs(workers) do
+    if redis.call('EXISTS', p..'worker:'..w) == 0 then redis.call('HDEL', p..'workers', w) end
+  end
+  return {0, redis.call('HGET', p..'meta', 'state') or 'running'}
+end
+redis.call('HSET', p..'meta', 'started', ARGV[5], 'seeds', ARGV[6], 'done', 0, 'state', 'running')
+local i = 11
+for n = 1, tonumber(ARGV[9]) do redis.call('RPUSH', p..'options', ARGV[i], ARGV[i + 1]); i = i + 2 end
+for n = 1, tonumber(ARGV[10]) do redis.call('RPUSH', p..'queue', ARGV[i]); i = i + 1 end
+redis.call('ZADD', ARGV[2], 'NX', ARGV[4], ARGV[3])
+return {1}
+)lua";
+
+// ARGV: prefix, worker. → 1 when the run is over (nothing queued, no lease) and now says so.
+const std::string kFinishScript = R"lua(
+local p = ARGV[1]
+redis.call('HDEL', p..'workers', ARGV[2])
+redis.call('DEL', p..'worker:'..ARGV[2])
+if redis.call('LLEN', p..'queue') == 0 and redis.call('HLEN', p..'leases') == 0 then
+  redis.call('HSET', p..'meta', 'state', 'finished')
+  return 1
+end
+return 0
+)lua";
+
+// ARGV: prefix, worker.
+const std::string kLeaveScript = R"lua(
+redis.call('HDEL', ARGV[1]..'workers', ARGV[2])
+redis.call('DEL', ARGV[1]..'worker:'..ARGV[2])
+return 1
+)lua";
+
+// ARGV: prefix. → queued tasks plus leases held.
+const std::string kSizeScript = R"lua(
+return redis.call('LLEN', ARGV[1]..'queue') + redis.call('HLEN', ARGV[1]..'leases')
+)lua";
+
+// ARGV: prefix. → {meta fields …, results, live workers, dead workers}.
+const std::string kSummaryScript = R"lua(
+local p = ARGV[1]
+local meta = redis.call('HMGET', p..'meta', 'started', 'seeds', 'done', 'state')
+local live, dead = 0, 0
+for _, w in ipairs(redis.call('HKEYS', p..'workers')) do
+  if redis.call('EXISTS', p..'worker:'..w) == 1 then live = live + 1 else dead = dead + 1 end
+end
+return {meta[1] or '', meta[2] or '', meta[3] or '0', meta[4] or '', redis.call('LLEN', p..'results'), live, dead}
+)lua";
+
+constexpr std::string_view kRunsKey = "zelkor:runs";
+
+std::string prefixOf(const std::string& run) {
+    return "zelkor:run:" + run + ":";
+}
+
+std::string workerId() {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    std::random_device random;
+    const std::uint64_t nonce = (static_cast<std::uint64_t>(random()) << 32) ^ random();
+    char text[32];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(nonce));
+    return std::string(host) + "/" + std::to_string(::getpid()) + "/" + text;
+}
+
+void appendField(std::string& out, std::string_view field) {
+    out += std::to_string(field.size());
+    out += ':';
+    out += field;
+}
+
+// The next field of `text`, advancing it; nullopt when malformed.
+std::optional<std::string_view> takeField(std::string_view& text) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    std::size_t length = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + colon, length);
+    if (ec != std::errc() || end != text.data() + colon || length > text.size() - colon - 1) return std::nullopt;
+    const std::string_view field = text.substr(colon + 1, length);
+    text.remove_prefix(colon + 1 + length);
+    return field;
+}
+
+std::optional<int> takeNumber(std::string_view& text) {
+    const auto field = takeField(text);
+    if (!field) return std::nullopt;
+    int value = 0;
+    const auto [end, ec] = std::from_chars(field->data(), field->data() + field->size(), value);
+    if (ec != std::errc() || end != field->data() + field->size()) return std::nullopt;
+    return value;
+}
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+std::string encodeTask(const KeywordTask& task) {
+    std::string out;
+    appendField(out, task.keyword);
+    appendField(out, task.mainWord);
+    appendField(out, std::to_string(task.depth));
+    return out;
+}
+
+std::optional<KeywordTask> decodeTask(std::string_view text) {
+    KeywordTask task;
+    const auto keyword = takeField(text);
+    const auto mainWord = takeField(text);
+    const auto depth = takeNumber(text);
+    if (!keyword || !mainWord || !depth || !text.empty()) return std::nullopt;
+    task.keyword = std::string(*keyword);
+    task.mainWord = std::string(*mainWord);
+    task.depth = *depth;
+    return task;
+}
+
+std::string encodeResult(const ResultRecord& record) {
+    std::string out;
+    appendField(out, record.keyword);
+    appendField(out, record.sourceName);
+    appendField(out, record.mainWord);
+    appendField(out, record.parent);
+    appendField(out, std::to_string(record.depth));
+    appendField(out, record.time);
+    return out;
+}
+
+std::optional<ResultRecord> decodeResult(std::string_view text) {
+    const auto keyword = takeField(text);
+    const auto source = takeField(text);
+    const auto mainWord = takeField(text);
+    const auto parent = takeField(text);
+    const auto depth = takeNumber(text);
+    const auto time = takeField(text);
+    if (!keyword || !source || !mainWord || !parent || !depth || !time || !text.empty()) return std::nullopt;
+    return ResultRecord{std::string(*keyword), std::string(*source), std::string(*mainWord),
+                        std::string(*parent),  *depth,               std::string(*time)};
+}
+
+bool validRunName(std::string_view name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                        c == '.' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::unique_ptr<RedisRunStore> RedisRunStore::open(const RedisStoreTarget& target, std::string* error) {
+    RedisConnection main, renewer;
+    if (!main.connect(target.server) || !renewer.connect(target.server)) {
+        if (error) *error = main.error().empty() ? renewer.error() : main.error();
+        return nullptr;
+    }
+    return std::make_unique<RedisRunStore>(target, std::move(main), std::move(renewer));
+}
+
+RedisRunStore::RedisRunStore(RedisStoreTarget target, RedisConnection main, RedisConnection renewer)
+    : m_target(std::move(target)), m_prefix(prefixOf(m_target.run)), m_worker(workerId()), m_main(std::move(main)),
+      m_renewerConnection(std::move(renewer)) {}
+
+RedisRunStore::~RedisRunStore() {
+    if (m_renewer.joinable()) {
+        m_renewer.request_stop();
+        m_wake.notify_all();
+        m_renewer.join();
+    }
+    // A run dropped without an end (a face that went away) gives its lease back at once; a server
+    // that is gone is not waited for again (the lease runs out by itself).
+    std::lock_guard lock(m_mutex);
+    if (!m_brokenText.empty()) return;
+    if (!m_token.empty()) release(m_main, m_token);
+    if (m_entered) leave(m_main);
+}
+
+std::string RedisRunStore::describe() const {
+    return "redis://" + m_target.server.host + ":" + std::to_string(m_target.server.port) + "/" +
+           std::to_string(m_target.server.database) + " run " + m_target.run;
+}
+
+RedisReply RedisRunStore::call(const std::string& script, std::vector<std::string_view> arguments) {
+    // Once the server is lost for good, nothing waits for it again.
+    if (!m_brokenText.empty()) {
+        RedisReply failed;
+        failed.kind = RedisReply::Kind::Failed;
+        failed.text = m_brokenText;
+        return failed;
+    }
+    arguments.insert(arguments.begin(), m_prefix);
+    return m_main.script(script, {}, arguments);
+}
+
+void RedisRunStore::breakWith(const std::string& what, const RedisReply& reply) {
+    if (m_brokenText.empty())
+        m_brokenText = what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text);
+}
+
+std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& options,
+                                                         const std::vector<KeywordTask>& seedRounds,
+                                                         RunOptionValues* stored) {
+    std::lock_guard lock(m_mutex);
+    Text seeds;
+    for (const auto& [name, value] : options)
+        if (name == "编辑框_关键词") seeds = value;
+    const std::string created = std::to_string(nowMs());
+    const std::string started = isoTimeNow();
+    const std::string ms = std::to_string(m_target.lease.count());
+    const std::string optionCount = std::to_string(options.size());
+    const std::string taskCount = std::to_string(seedRounds.size());
+    std::vector<std::string> tasks;
+    for (const auto& round : seedRounds) tasks.push_back(encodeTask({round.keyword, round.mainWord, 0}));
+    std::vector<std::string_view> arguments = {kRunsKey, m_target.run, created, started,   seeds,
+                                               m_worker,  ms,           optionCount, taskCount};
+    for (const auto& [name, value] : options) {
+        arguments.push_back(name);
+        arguments.push_back(value);
+    }
+    for (const auto& task : tasks) arguments.push_back(task);
+    const RedisReply reply = call(kEnterScript, arguments);
+    if (reply.kind != RedisReply::Kind::Array || reply.items.empty()) {
+        m_error = "cannot start the run " + m_target.run + " in " + describe() + ": " + reply.text;
+        return std::nullopt;
+    }
+    m_entered = true;
+    m_renewer = std::jthread([this](std::stop_token stop) { renewLoop(stop); });
+    if (reply.items[0].integer == 1) return Entry::Created;
+
+    if (reply.items.size() > 1 && reply.items[1].text == "finished") {
+        m_error = "the run " + m_target.run + " in " + describe() +
+                  " is finished; export its results, or give another --run name";
+        return std::nullopt;
+    }
+    const RedisReply list = m_main.command({"LRANGE", key("options"), "0", "-1"});
+    if (list.kind != RedisReply::Kind::Array) {
+        m_error = "cannot read the options of the run " + m_target.run + " in " + describe() + ": " + list.text;
+        return std::nullopt;
+    }
+    if (stored) {
+        stored->clear();
+        for (std::size_t i = 0; i + 1 < list.items.size(); i += 2)
+            stored->emplace_back(list.items[i].text, list.items[i + 1].text);
+    }
+    return Entry::Joined;
+}
+
+std::optional<KeywordTask> RedisRunStore::lease() {
+    for (;;) {
+        std::string token;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_brokenText.empty()) return std::nullopt;
+            if (!m_token.empty()) {
+                if (auto task = decodeTask(m_task)) return task;
+                breakWith("cannot read a queued task", {});
+                return std::nullopt;
+            }
+            if (m_stopping) return std::nullopt;
+            token = m_worker + "#" + std::to_string(++m_leases);
+            const std::string ms = std::to_string(m_target.lease.count());
+            const RedisReply reply = call(kLeaseScript, {token, ms, m_worker});
+            if (reply.kind != RedisReply::Kind::Array || reply.items.size() != 2) {
+                breakWith("cannot take a task", reply);
+                return std::nullopt;
+            }
+            if (reply.items[0].integer == 1) {
+                setToken(token);
+                m_task = reply.items[1].text;
+                // Stop may have come while the lease was taken: nobody will ask about it.
+                if (m_stopping) {
+                    release(m_main, token);
+                    setToken({});
+                    return std::nullopt;
+                }
+                if (auto task = decodeTask(m_task)) return task;
+                breakWith("cannot read a queued task", {});
+                return std::nullopt;
+            }
+            if (reply.items[1].integer == 0) return std::nullopt; // nothing queued, nobody asking: the end
+        }
+        // Others are asking: what they find may be queued yet.
+        std::unique_lock wait(m_wakeMutex);
+        m_wake.wait_for(wait, std::chrono::milliseconds(100), [&] { return m_stopping.load(); });
+    }
+}
+
+std::optional<KeywordTask> RedisRunStore::Queue::front() const {
+    return m_store.lease();
+}
+
+void RedisRunStore::Queue::pop() {
+    std::lock_guard lock(m_store.m_mutex);
+    if (!m_store.m_token.empty()) m_store.m_popped = true;
+}
+
+void RedisRunStore::Queue::push(KeywordTask task) {
+    std::lock_guard lock(m_store.m_mutex);
+    m_store.m_pendingPush.push_back(encodeTask(task));
+}
+
+std::size_t RedisRunStore::Queue::size() const {
+    RedisRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    const RedisReply reply = s.call(kSizeScript, {});
+    if (reply.kind != RedisReply::Kind::Integer) {
+        s.breakWith("cannot read the queue", reply);
+        return 0;
+    }
+    const auto shared = static_cast<std::size_t>(reply.integer);
+    // This worker's own, not yet committed: its new tasks are to come, its leased one is done.
+    const std::size_t own = s.m_popped ? 1 : 0;
+    return shared + s.m_pendingPush.size() - std::min(shared, own);
+}
+
+bool RedisRunStore::Seen::contains(const Text& keyword) const {
+    RedisRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    const Text key = text_lower(keyword);
+    if (s.m_pendingMarks.contains(key)) return true;
+    const RedisReply reply = s.call(kClaimScript, {s.m_token.empty() ? s.m_worker : s.m_token, key});
+    if (reply.kind != RedisReply::Kind::Integer) {
+        s.breakWith("cannot read the seen set", reply);
+        return true; // not known to be new: not taken
+    }
+    if (reply.integer == 1) return true;
+    s.m_pendingMarks.add(key);
+    return false;
+}
+
+bool RedisRunStore::Seen::insert(const Text& keyword) {
+    // contains() claimed it; the claim becomes a mark with the commit.
+    RedisRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    s.m_pendingMarks.add(text_lower(keyword));
+    return true;
+}
+
+void RedisRunStore::Results::append(ResultRecord record) {
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        m_store.m_pendingResults.push_back(encodeResult(record));
+    }
+    m_shown.append(std::move(record));
+}
+
+bool RedisRunStore::commitKeyword(std::size_t, int) {
+    std::lock_guard lock(m_mutex);
+    if (!m_brokenText.empty()) {
+        m_error = m_brokenText;
+        return false;
+    }
+    if (m_token.empty()) {
+        // Nothing leased, so nothing asked: there is nothing to keep.
+        clearPending();
+        return true;
+    }
+    const std::string marks = std::to_string(m_pendingMarks.keys().size());
+    const std::string tasks = std::to_string(m_pendingPush.size());
+    const std::string results = std::to_string(m_pendingResults.size());
+    std::vector<std::string_view> arguments = {m_token, m_popped ? "1" : "0", marks, tasks, results};
+    for (const auto& mark : m_pendingMarks.keys()) arguments.push_back(mark);
+    for (const auto& task : m_pendingPush) arguments.push_back(task);
+    for (const auto& result : m_pendingResults) arguments.push_back(result);
+    const RedisReply reply = call(kCommitScript, arguments);
+    if (reply.kind != RedisReply::Kind::Integer) {
+        breakWith("cannot save the keyword's results", reply);
+        m_error = m_brokenText;
+        return false;
+    }
+    if (reply.integer == 0) {
+        m_error = "the lease on a keyword ran out before its answers were saved (raise --lease) in " + describe();
+        m_brokenText = m_error;
+        return false;
+    }
+    setToken({});
+    m_task.clear();
+    m_popped = false;
+    clearPending();
+    return true;
+}
+
+void RedisRunStore::runFinished() {
+    std::lock_guard lock(m_mutex);
+    if (!m_entered || !m_brokenText.empty()) return;
+    const RedisReply reply = call(kFinishScript, {m_worker});
+    if (!reply.ok()) m_error = "cannot record the run's end in " + describe() + ": " + reply.text;
+    m_entered = false;
+}
+
+void RedisRunStore::setToken(std::string token) {
+    std::lock_guard lock(m_wakeMutex);
+    m_token = std::move(token);
+}
+
+void RedisRunStore::runStopped() {
+    // From any thread, while the worker may be waiting in front() or asking: the renewer gives the
+    // lease back and leaves, on its own connection.
+    m_stopping = true;
+    std::lock_guard lock(m_wakeMutex);
+    m_wake.notify_all();
+}
+
+void RedisRunStore::renewLoop(std::stop_token stop) {
+    const auto every = std::max(std::chrono::milliseconds(50), m_target.lease / 3);
+    const std::string ms = std::to_string(m_target.lease.count());
+    for (;;) {
+        std::string token;
+        {
+            std::unique_lock lock(m_wakeMutex);
+            m_wake.wait_for(lock, stop, every, [&] { return m_stopping.load(); });
+            token = m_token;
+        }
+        if (stop.stop_requested()) return;
+        if (m_stopping) {
+            if (!token.empty()) release(m_renewerConnection, token);
+            leave(m_renewerConnection);
+            return;
+        }
+        m_renewerConnection.script(kRenewScript, {}, {m_prefix, m_worker, ms, token});
+    }
+}
+
+void RedisRunStore::release(RedisConnection& connection, const std::string& token) {
+    connection.script(kReleaseScript, {}, {m_prefix, token});
+}
+
+void RedisRunStore::leave(RedisConnection& connection) {
+    connection.script(kLeaveScript, {}, {m_prefix, m_worker});
+}
+
+std::string RedisRunStore::error() const {
+    std::lock_guard lock(m_mutex);
+    return m_error.empty() ? m_brokenText : m_error;
+}
+
+bool RedisRunStore::broken() const {
+    std::lock_guard lock(m_mutex);
+    return !m_brokenText.empty();
+}
+
+void RedisRunStore::clearPending() {
+    m_pendingMarks.clear();
+    m_pendingPush.clear();
+    m_pendingResults.clear();
+}
+
+std::vector<RunSummary> RedisRunStore::listRuns() {
+    std::lock_guard lock(m_mutex);
+    m_error.clear();
+    std::vector<RunSummary> list;
+    const RedisReply names = m_main.command({"ZRANGE", kRunsKey, "0", "-1"});
+    if (names.kind != RedisReply::Kind::Array) {
+        m_error = "cannot read the runs in " + describe() + ": " + names.text;
+        return list;
+    }
+    std::int64_t id = 0;
+    for (const auto& name : names.items) {
+        const RedisReply summary = m_main.script(kSummaryScript, {}, {prefixOf(name.text)});
+        if (summary.kind != RedisReply::Kind::Array || summary.items.size() != 7) {
+            m_error = "cannot read the run " + name.text + " in " + describe() + ": " + summary.text;
+            return list;
+        }
+        RunSummary run;
+        run.id = ++id;
+        run.name = name.text;
+        run.started = summary.items[0].text;
+        run.seeds = summary.items[1].text;
+        run.keywordsDone = std::atoll(summary.items[2].text.c_str());
+        run.results = summary.items[4].integer;
+        if (summary.items[3].text == "finished") run.state = StoredRunState::Finished;
+        else if (summary.items[5].integer > 0) run.state = StoredRunState::Running;
+        else if (summary.items[6].integer > 0) run.state = StoredRunState::Interrupted;
+        else run.state = StoredRunState::Stopped;
+        list.push_back(std::move(run));
+    }
+    return list;
+}
+
+std::optional<std::vector<ResultRecord>> RedisRunStore::runResults(const std::string& run) {
+    std::lock_guard lock(m_mutex);
+    m_error.clear();
+    const std::string prefix = prefixOf(run);
+    const RedisReply exists = m_main.command({"EXISTS", prefix + "meta"});
+    if (exists.kind != RedisReply::Kind::Integer) {
+        m_error = "cannot read the runs in " + describe() + ": " + exists.text;
+        return std::nullopt;
+    }
+    if (exists.integer == 0) {
+        m_error = "no run " + run + " in " + describe();
+        return std::nullopt;
+    }
+    std::vector<ResultRecord> records;
+    // In slices, so that a long run's results do not come as one huge answer.
+    constexpr std::int64_t kSlice = 10000;
+    for (std::int64_t from = 0;; from += kSlice) {
+        const RedisReply slice = m_main.command(
+            {"LRANGE", prefix + "results", std::to_string(from), std::to_string(from + kSlice - 1)});
+        if (slice.kind != RedisReply::Kind::Array) {
+            m_error = "cannot read the results of " + run + " in " + describe() + ": " + slice.text;
+            return std::nullopt;
+        }
+        for (const auto& item : slice.items) {
+            auto record = decodeResult(item.text);
+            if (!record) {
+                m_error = "a damaged result in the run " + run + " in " + describe();
+                return std::nullopt;
+            }
+            records.push_back(std::move(*record));
+        }
+        if (static_cast<std::int64_t>(slice.items.size()) < kSlice) break;
+    }
+    return records;
+}
+
+} // namespace zelkor

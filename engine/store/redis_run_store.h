@@ -1,0 +1,161 @@
+#pragma once
+// One run worked by many processes, on many machines, through one Redis database. Every worker
+// started with the same store and run name shares the run's queue, seen set and results:
+//
+//   zelkor:runs                      sorted set: run name → when it was created (ms)
+//   zelkor:run:<name>:meta           hash: started, seeds, done (keywords committed), state
+//   zelkor:run:<name>:options        list: name, value, name, value … (the creator's options)
+//   zelkor:run:<name>:queue          list of tasks, oldest first
+//   zelkor:run:<name>:leases         hash: lease token → the task it holds
+//   zelkor:run:<name>:alive:<token>  a lease's life; it expires unless its worker renews it
+//   zelkor:run:<name>:done:<token>   a commit just made (so a retried commit is not made twice)
+//   zelkor:run:<name>:seen           set of case-folded phrases
+//   zelkor:run:<name>:claims         hash: case-folded phrase → the lease that accepted it
+//   zelkor:run:<name>:results        list of result records
+//   zelkor:run:<name>:workers        hash: worker → 1; zelkor:run:<name>:worker:<id> its life
+//
+// A worker leases a task instead of popping it. While it asks, the phrases it accepts are claimed
+// for its lease, so no other worker accepts them too; its commit (one script) turns the claims into
+// seen marks and adds the results and queued tasks and ends the lease, all at once. A worker that
+// dies loses its lease when it expires: the task goes back to the head of the queue and its claims
+// count for nothing. The run ends for every worker when the queue is empty and no lease is held.
+//
+// Texts are GBK bytes; the scripts build key names from the run's prefix, so the database must be
+// a single server, not a cluster.
+
+#include "engine/store/durable_store.h"
+#include "engine/store/redis.h"
+#include "engine/store/memory_store.h"
+#include "engine/store/staging.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+namespace zelkor {
+
+// "redis://HOST:PORT/DB" with a run name.
+struct RedisStoreTarget {
+    RedisConnection::Options server;
+    std::string run;
+    std::chrono::milliseconds lease{60000};
+};
+
+// A run name: 1 to 64 of A-Z a-z 0-9 _ . - (it becomes part of key names).
+bool validRunName(std::string_view name);
+
+class RedisRunStore final : public RunStore {
+  public:
+    // Connects. nullptr with *error (UTF-8) when the server cannot be reached.
+    static std::unique_ptr<RedisRunStore> open(const RedisStoreTarget& target, std::string* error);
+    ~RedisRunStore() override;
+
+    // Creates the run from these options with the seed rounds as its first tasks, or joins the run
+    // of that name. Joined: the run's own options are in *stored. nullopt (see error()) when the
+    // server fails or the run is already finished.
+    enum class Entry { Created, Joined };
+    std::optional<Entry> enter(const RunOptionValues& options, const std::vector<KeywordTask>& seedRounds,
+                               RunOptionValues* stored);
+
+    KeywordQueue& queue() override { return m_queue; }
+    SeenSet& seen() override { return m_seen; }
+    ResultList& results() override { return m_results; }
+    bool commitKeyword(std::size_t seedsDone, int accepted) override;
+    void runFinished() override;
+    void runStopped() override;
+    std::string error() const override;
+    bool broken() const override;
+
+    std::string describe() const;
+
+    // The history, for `runs` and `export`.
+    std::vector<RunSummary> listRuns();
+    std::optional<std::vector<ResultRecord>> runResults(const std::string& run);
+
+    RedisRunStore(RedisStoreTarget target, RedisConnection main, RedisConnection renewer);
+
+  private:
+    class Queue final : public KeywordQueue {
+      public:
+        explicit Queue(RedisRunStore& store) : m_store(store) {}
+        void push(KeywordTask task) override;
+        // Leases a task (or gives the one leased); waits while the queue is empty but other
+        // workers hold leases, since their answers may queue more.
+        std::optional<KeywordTask> front() const override;
+        void pop() override;
+        std::size_t size() const override;
+
+      private:
+        RedisRunStore& m_store;
+    };
+    class Seen final : public SeenSet {
+      public:
+        explicit Seen(RedisRunStore& store) : m_store(store) {}
+        // False only when the phrase is now claimed for this worker's lease.
+        bool contains(const Text& keyword) const override;
+        bool insert(const Text& keyword) override;
+
+      private:
+        RedisRunStore& m_store;
+    };
+    class Results final : public ResultList {
+      public:
+        explicit Results(RedisRunStore& store) : m_store(store) {}
+        void append(ResultRecord record) override;
+        std::size_t size() const override { return m_shown.size(); }
+        std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
+            return m_shown.copy(from, to);
+        }
+
+      private:
+        RedisRunStore& m_store;
+        MemoryResultList m_shown; // this worker's own, for its results file
+    };
+
+    std::string key(std::string_view part) const { return m_prefix + std::string(part); }
+    RedisReply call(const std::string& script, std::vector<std::string_view> arguments);
+    void breakWith(const std::string& what, const RedisReply& reply);
+    std::optional<KeywordTask> lease();
+    void renewLoop(std::stop_token stop);
+    void release(RedisConnection& connection, const std::string& token);
+    void leave(RedisConnection& connection);
+    void clearPending();
+    void setToken(std::string token); // with m_mutex held
+
+    RedisStoreTarget m_target;
+    std::string m_prefix;
+    std::string m_worker;
+
+    mutable std::mutex m_mutex; // the main connection and everything below
+    RedisConnection m_main;
+    Queue m_queue{*this};
+    Seen m_seen{*this};
+    Results m_results{*this};
+    std::string m_token;       // the lease held, empty when none; written under m_wakeMutex too
+    std::string m_task;        // its task, encoded
+    std::uint64_t m_leases = 0;
+    bool m_popped = false;
+    bool m_entered = false;
+    PendingMarks m_pendingMarks;
+    std::vector<std::string> m_pendingPush;
+    std::vector<std::string> m_pendingResults;
+    std::string m_error;
+    std::string m_brokenText;
+
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_wakeMutex;
+    std::condition_variable_any m_wake;
+    RedisConnection m_renewerConnection; // the renewer's own: a connection serves one thread
+    std::jthread m_renewer;              // last: stopped and joined first
+};
+
+// A task or a record as one string: each field as its length, ':' and its bytes.
+std::string encodeTask(const KeywordTask& task);
+std::optional<KeywordTask> decodeTask(std::string_view text);
+std::string encodeResult(const ResultRecord& record);
+std::optional<ResultRecord> decodeResult(std::string_view text);
+
+} // namespace zelkor

@@ -1,0 +1,419 @@
+#include "engine/store/sqlite_run_store.h"
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+namespace zelkor {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS runs(
+  id INTEGER PRIMARY KEY,
+  started TEXT NOT NULL,
+  seeds BLOB NOT NULL,
+  state TEXT NOT NULL,
+  pid INTEGER NOT NULL,
+  host TEXT NOT NULL,
+  seeds_done INTEGER NOT NULL DEFAULT 0,
+  keywords_done INTEGER NOT NULL DEFAULT 0,
+  accepted INTEGER NOT NULL DEFAULT 0,
+  queue_tail INTEGER NOT NULL DEFAULT 0,
+  result_count INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS run_options(
+  run INTEGER NOT NULL, seq INTEGER NOT NULL, name TEXT NOT NULL, value BLOB NOT NULL,
+  PRIMARY KEY(run, seq)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS seen(
+  run INTEGER NOT NULL, key BLOB NOT NULL,
+  PRIMARY KEY(run, key)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS queue(
+  run INTEGER NOT NULL, pos INTEGER NOT NULL,
+  keyword BLOB NOT NULL, main_word BLOB NOT NULL, depth INTEGER NOT NULL,
+  PRIMARY KEY(run, pos)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS results(
+  run INTEGER NOT NULL, pos INTEGER NOT NULL,
+  keyword BLOB NOT NULL, source BLOB NOT NULL, main_word BLOB NOT NULL, parent BLOB NOT NULL,
+  depth INTEGER NOT NULL, time TEXT NOT NULL,
+  PRIMARY KEY(run, pos)) WITHOUT ROWID;
+)sql";
+
+std::string hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+bool processAlive(std::int64_t pid) {
+    if (pid <= 0) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+StoredRunState stateFrom(const std::string& text, std::int64_t pid, const std::string& host) {
+    if (text == "finished") return StoredRunState::Finished;
+    if (text == "stopped") return StoredRunState::Stopped;
+    // A run of another machine cannot be checked: it counts as running.
+    if (host == hostName() && !processAlive(pid)) return StoredRunState::Interrupted;
+    return StoredRunState::Running;
+}
+
+} // namespace
+
+bool SqliteRunStore::prepare() {
+    return m_containsSeen.prepare(m_db, "SELECT 1 FROM seen WHERE run=?1 AND key=?2") &&
+           m_insertSeen.prepare(m_db, "INSERT OR IGNORE INTO seen(run, key) VALUES(?1, ?2)") &&
+           m_insertQueue.prepare(
+               m_db, "INSERT INTO queue(run, pos, keyword, main_word, depth) VALUES(?1, ?2, ?3, ?4, ?5)") &&
+           m_insertResult.prepare(m_db, "INSERT INTO results(run, pos, keyword, source, main_word, parent, "
+                                         "depth, time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)") &&
+           m_front.prepare(m_db, "SELECT pos, keyword, main_word, depth FROM queue WHERE run=?1 "
+                                 "ORDER BY pos LIMIT 1") &&
+           m_at.prepare(m_db, "SELECT keyword, main_word, depth FROM queue WHERE run=?1 "
+                              "ORDER BY pos LIMIT 1 OFFSET ?2") &&
+           m_deleteQueue.prepare(m_db, "DELETE FROM queue WHERE run=?1 AND pos=?2") &&
+           m_updateRun.prepare(m_db, "UPDATE runs SET seeds_done=?2, keywords_done=keywords_done+1, "
+                                     "accepted=?3, queue_tail=?4, result_count=?5 WHERE id=?1") &&
+           m_setState.prepare(m_db, "UPDATE runs SET state=?2 WHERE id=?1");
+}
+
+bool SqliteRunStore::beginRun(const RunOptionValues& options) {
+    std::lock_guard lock(m_mutex);
+    Text seeds;
+    for (const auto& [name, value] : options)
+        if (name == "编辑框_关键词") seeds = value;
+    SqliteTransaction transaction(m_db);
+    SqliteStatement insertRun, insertOption;
+    if (!transaction.active() ||
+        !insertRun.prepare(m_db, "INSERT INTO runs(started, seeds, state, pid, host) "
+                                 "VALUES(?1, ?2, 'running', ?3, ?4)") ||
+        !insertOption.prepare(m_db, "INSERT INTO run_options(run, seq, name, value) VALUES(?1, ?2, ?3, ?4)"))
+        return failed("cannot start a run");
+    insertRun.bindText(1, isoTimeNow()).bindBlob(2, seeds).bind(3, getpid()).bindText(4, hostName());
+    if (!insertRun.run()) return failed("cannot start a run");
+    const std::int64_t id = m_db.lastInsertRowid();
+    std::int64_t seq = 0;
+    for (const auto& [name, value] : options) {
+        insertOption.bind(1, id).bind(2, seq++).bindText(3, name).bindBlob(4, value);
+        if (!insertOption.run()) return failed("cannot start a run");
+    }
+    if (!transaction.commit()) return failed("cannot start a run");
+    resetProgress(id);
+    return true;
+}
+
+std::optional<RunProgress> SqliteRunStore::resumeNewest() {
+    std::lock_guard lock(m_mutex);
+    m_error.clear();
+    SqliteStatement runs;
+    if (!runs.prepare(m_db, "SELECT id, state, pid, host, seeds_done, accepted, queue_tail, result_count "
+                            "FROM runs WHERE state<>'finished' ORDER BY id DESC")) {
+        failed("cannot read the runs");
+        return std::nullopt;
+    }
+    RunProgress progress;
+    std::int64_t tail = 0, resultCount = 0;
+    bool found = false;
+    while (runs.step()) {
+        const auto state = stateFrom(runs.bytes(1), runs.integer(2), runs.bytes(3));
+        const bool ours = runs.integer(2) == getpid() && runs.bytes(3) == hostName();
+        if (state == StoredRunState::Running && !ours) continue; // alive in another process
+        progress.id = runs.integer(0);
+        progress.seedsDone = static_cast<std::size_t>(runs.integer(4));
+        progress.accepted = static_cast<int>(runs.integer(5));
+        tail = runs.integer(6);
+        resultCount = runs.integer(7);
+        found = true;
+        break;
+    }
+    if (runs.failed()) {
+        failed("cannot read the runs");
+        return std::nullopt;
+    }
+    runs.reset();
+    if (!found) return std::nullopt;
+
+    SqliteStatement options, results, claim, queued;
+    if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq") ||
+        !results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
+                               "WHERE run=?1 ORDER BY pos") ||
+        !queued.prepare(m_db, "SELECT COUNT(*) FROM queue WHERE run=?1") ||
+        !claim.prepare(m_db, "UPDATE runs SET state='running', pid=?2, host=?3 WHERE id=?1")) {
+        failed("cannot read the run");
+        return std::nullopt;
+    }
+    options.bind(1, progress.id);
+    while (options.step()) progress.options.emplace_back(options.bytes(0), options.bytes(1));
+    results.bind(1, progress.id);
+    std::vector<ResultRecord> restored;
+    restored.reserve(static_cast<std::size_t>(resultCount));
+    while (results.step())
+        restored.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
+                                    static_cast<int>(results.integer(4)), results.bytes(5)});
+    queued.bind(1, progress.id);
+    const std::int64_t queueCount = queued.step() ? queued.integer(0) : 0;
+    claim.bind(1, progress.id).bind(2, getpid()).bindText(3, hostName());
+    if (options.failed() || results.failed() || queued.failed() || !claim.run()) {
+        failed("cannot read the run");
+        return std::nullopt;
+    }
+    resetProgress(progress.id);
+    for (auto& record : restored) m_results.m_shown.append(std::move(record));
+    m_tail = tail;
+    m_resultCount = resultCount;
+    m_committedQueue = static_cast<std::size_t>(queueCount);
+    return progress;
+}
+
+SqliteRunStore::SqliteRunStore(std::filesystem::path file, SqliteDb db)
+    : m_file(std::move(file)), m_db(std::move(db)) {}
+
+bool SqliteRunStore::Seen::contains(const Text& keyword) const {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    const Text key = text_lower(keyword);
+    if (s.m_pendingMarks.contains(key)) return true;
+    s.m_containsSeen.bind(1, s.m_run).bindBlob(2, key);
+    const bool found = s.m_containsSeen.step();
+    if (s.m_containsSeen.failed()) s.broken("cannot read the seen set");
+    s.m_containsSeen.reset();
+    return found;
+}
+
+bool SqliteRunStore::Seen::insert(const Text& keyword) {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    s.m_pendingMarks.add(text_lower(keyword));
+    return true;
+}
+
+void SqliteRunStore::Queue::push(KeywordTask task) {
+    std::lock_guard lock(m_store.m_mutex);
+    m_store.m_pendingPush.push_back(std::move(task));
+}
+
+void SqliteRunStore::Results::append(ResultRecord record) {
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        m_store.m_pendingResults.push_back(record);
+    }
+    m_shown.append(std::move(record));
+}
+
+std::optional<KeywordTask> SqliteRunStore::Queue::front() const {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    s.m_front.bind(1, s.m_run);
+    std::optional<KeywordTask> task;
+    if (s.m_front.step()) {
+        s.m_frontPos = s.m_front.integer(0);
+        task = KeywordTask{s.m_front.bytes(1), s.m_front.bytes(2), static_cast<int>(s.m_front.integer(3))};
+    } else if (s.m_front.failed()) {
+        s.broken("cannot read the queue");
+    }
+    s.m_front.reset();
+    return task;
+}
+
+std::optional<KeywordTask> SqliteRunStore::Queue::at(std::size_t position) const {
+    SqliteRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    // Kept tasks first (less the one popped since the last commit), then those pushed since.
+    const std::size_t skip = s.m_popped ? 1 : 0;
+    const std::size_t kept = s.m_committedQueue - skip;
+    if (position >= kept) {
+        const std::size_t pushed = position - kept;
+        if (pushed >= s.m_pendingPush.size()) return std::nullopt;
+        return s.m_pendingPush[pushed];
+    }
+    s.m_at.bind(1, s.m_run).bind(2, static_cast<std::int64_t>(position + skip));
+    std::optional<KeywordTask> task;
+    if (s.m_at.step())
+        task = KeywordTask{s.m_at.bytes(0), s.m_at.bytes(1), static_cast<int>(s.m_at.integer(2))};
+    else if (s.m_at.failed())
+        s.broken("cannot read the queue");
+    s.m_at.reset();
+    return task;
+}
+
+void SqliteRunStore::Queue::pop() {
+    bool known = false;
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        known = m_store.m_frontPos.has_value();
+    }
+    // A run that looked ahead with at() never asked front(): the oldest task's place is read now.
+    if (!known) front();
+    std::lock_guard lock(m_store.m_mutex);
+    if (m_store.m_frontPos) m_store.m_popped = true;
+}
+
+std::size_t SqliteRunStore::Queue::size() const {
+    std::lock_guard lock(m_store.m_mutex);
+    return m_store.m_committedQueue + m_store.m_pendingPush.size() - (m_store.m_popped ? 1 : 0);
+}
+
+bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
+    std::lock_guard lock(m_mutex);
+    if (!m_brokenText.empty()) {
+        m_error = m_brokenText;
+        return false;
+    }
+    std::int64_t tail = m_tail, resultCount = m_resultCount;
+    std::size_t committedQueue = m_committedQueue;
+    {
+        SqliteTransaction transaction(m_db);
+        if (!transaction.active()) return failed("cannot save the keyword's results");
+        for (const auto& key : m_pendingMarks.keys()) {
+            m_insertSeen.bind(1, m_run).bindBlob(2, key);
+            if (!m_insertSeen.run()) return failed("cannot save the keyword's results");
+        }
+        for (const auto& task : m_pendingPush) {
+            m_insertQueue.bind(1, m_run).bind(2, tail++).bindBlob(3, task.keyword).bindBlob(4, task.mainWord);
+            m_insertQueue.bind(5, task.depth);
+            if (!m_insertQueue.run()) return failed("cannot save the keyword's results");
+            ++committedQueue;
+        }
+        for (const auto& record : m_pendingResults) {
+            m_insertResult.bind(1, m_run).bind(2, resultCount++).bindBlob(3, record.keyword);
+            m_insertResult.bindBlob(4, record.sourceName).bindBlob(5, record.mainWord).bindBlob(6, record.parent);
+            m_insertResult.bind(7, record.depth).bindText(8, record.time);
+            if (!m_insertResult.run()) return failed("cannot save the keyword's results");
+        }
+        if (m_popped && m_frontPos) {
+            m_deleteQueue.bind(1, m_run).bind(2, *m_frontPos);
+            if (!m_deleteQueue.run()) return failed("cannot save the keyword's results");
+            --committedQueue;
+        }
+        m_updateRun.bind(1, m_run).bind(2, static_cast<std::int64_t>(seedsDone)).bind(3, accepted);
+        m_updateRun.bind(4, tail).bind(5, resultCount);
+        if (!m_updateRun.run() || !transaction.commit()) return failed("cannot save the keyword's results");
+    }
+    m_tail = tail;
+    m_resultCount = resultCount;
+    m_committedQueue = committedQueue;
+    if (m_popped) m_frontPos.reset();
+    m_popped = false;
+    clearPending();
+    return true;
+}
+
+std::string SqliteRunStore::error() const {
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+std::vector<RunSummary> SqliteRunStore::listRuns() {
+    std::lock_guard lock(m_mutex);
+    std::vector<RunSummary> list;
+    SqliteStatement runs;
+    if (!runs.prepare(m_db, "SELECT id, started, seeds, state, pid, host, keywords_done, result_count "
+                            "FROM runs ORDER BY id")) {
+        failed("cannot read the runs");
+        return list;
+    }
+    while (runs.step())
+        list.push_back({runs.integer(0), runs.bytes(1), runs.bytes(2),
+                        stateFrom(runs.bytes(3), runs.integer(4), runs.bytes(5)), runs.integer(6),
+                        runs.integer(7), {}});
+    if (runs.failed()) failed("cannot read the runs");
+    return list;
+}
+
+std::optional<std::vector<ResultRecord>> SqliteRunStore::runResults(std::int64_t id) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement find, results;
+    if (!find.prepare(m_db, id == 0 ? "SELECT id FROM runs ORDER BY id DESC LIMIT 1"
+                                    : "SELECT id FROM runs WHERE id=?1")) {
+        failed("cannot read the runs");
+        return std::nullopt;
+    }
+    if (id != 0) find.bind(1, id);
+    if (!find.step()) {
+        if (find.failed()) failed("cannot read the runs");
+        else m_error = id == 0 ? "the store holds no run" : "no run " + std::to_string(id) + " in the store";
+        return std::nullopt;
+    }
+    const std::int64_t run = find.integer(0);
+    if (!results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
+                               "WHERE run=?1 ORDER BY pos")) {
+        failed("cannot read the results");
+        return std::nullopt;
+    }
+    results.bind(1, run);
+    std::vector<ResultRecord> records;
+    while (results.step())
+        records.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
+                           static_cast<int>(results.integer(4)), results.bytes(5)});
+    if (results.failed()) {
+        failed("cannot read the results");
+        return std::nullopt;
+    }
+    return records;
+}
+
+bool SqliteRunStore::failed(const std::string& what) {
+    m_error = what + " in " + m_file.string() + ": " + m_db.error();
+    return false;
+}
+
+void SqliteRunStore::broken(const std::string& what) {
+    if (m_brokenText.empty()) m_brokenText = what + " in " + m_file.string() + ": " + m_db.error();
+}
+
+void SqliteRunStore::setState(const char* state) {
+    std::lock_guard lock(m_mutex);
+    if (m_run == 0) return;
+    m_setState.bind(1, m_run).bindText(2, state);
+    if (!m_setState.run()) failed("cannot record the run's end");
+}
+
+void SqliteRunStore::resetProgress(std::int64_t id) {
+    m_run = id;
+    m_tail = 0;
+    m_resultCount = 0;
+    m_committedQueue = 0;
+    m_frontPos.reset();
+    m_popped = false;
+    m_brokenText.clear();
+    clearPending();
+}
+
+void SqliteRunStore::clearPending() {
+    m_pendingMarks.clear();
+    m_pendingPush.clear();
+    m_pendingResults.clear();
+}
+
+std::unique_ptr<SqliteRunStore> SqliteRunStore::open(const std::filesystem::path& file, std::string* error,
+                                                     int busyTimeoutMs) {
+    const auto fail = [&](const std::string& why) -> std::unique_ptr<SqliteRunStore> {
+        if (error) *error = "cannot use the run store " + file.string() + ": " + why;
+        return nullptr;
+    };
+    std::error_code ec;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+    SqliteDb db;
+    if (!db.open(file, true, busyTimeoutMs)) return fail(db.error());
+    // Reading the schema first tells a file that is not a database (or is damaged) from a new one.
+    std::int64_t found = 0;
+    {
+        SqliteStatement version;
+        if (!version.prepare(db, "PRAGMA user_version") || !version.step()) return fail(db.error());
+        found = version.integer(0);
+    }
+    if (found > kSchemaVersion) return fail("made by a newer version of this program");
+    if (!db.exec("PRAGMA journal_mode=WAL") || !db.exec("PRAGMA synchronous=NORMAL")) return fail(db.error());
+    if (found < kSchemaVersion) {
+        SqliteTransaction transaction(db);
+        if (!transaction.active() || !db.exec(kSchema) || !db.exec("PRAGMA user_version=1") ||
+            !transaction.commit())
+            return fail(db.error());
+    }
+    auto store = std::make_unique<SqliteRunStore>(file, std::move(db));
+    if (!store->prepare()) return fail(store->m_db.error());
+    return store;
+}
+
+} // namespace zelkor

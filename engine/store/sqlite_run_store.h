@@ -1,0 +1,108 @@
+#pragma once
+// The run store in one SQLite database (WAL, synchronous=NORMAL, one writer per run). Tables:
+// runs (one row per run: seeds, state, owner process, progress counters), run_options, seen
+// (case-folded keys), queue (by position) and results (by position). Texts are GBK blobs.
+//
+// While a keyword is asked, its marks, queued tasks and results wait in memory (contains() sees
+// them); commitKeyword writes them in one transaction together with the keyword leaving the queue.
+
+#include "engine/store/durable_store.h"
+#include "engine/store/memory_store.h"
+#include "engine/store/staging.h"
+#include "engine/store/sqlite.h"
+
+#include <mutex>
+
+namespace zelkor {
+
+class SqliteRunStore final : public RunStore, public DurableStore {
+  public:
+    // Opens (creating with its schema, parent directories included) the database. nullptr with
+    // *error (UTF-8) when the file is not a database of ours, is damaged, or stays locked longer
+    // than busyTimeoutMs.
+    static std::unique_ptr<SqliteRunStore> open(const std::filesystem::path& file, std::string* error,
+                                                int busyTimeoutMs = 5000);
+
+    KeywordQueue& queue() override { return m_queue; }
+    SeenSet& seen() override { return m_seen; }
+    ResultList& results() override { return m_results; }
+    bool commitKeyword(std::size_t seedsDone, int accepted) override;
+    void runFinished() override { setState("finished"); }
+    void runStopped() override { setState("stopped"); }
+    std::string error() const override;
+
+    std::string describe() const override { return "sqlite:" + m_file.string(); }
+    bool beginRun(const RunOptionValues& options) override;
+    std::optional<RunProgress> resumeNewest() override;
+    std::vector<RunSummary> listRuns() override;
+    std::optional<std::vector<ResultRecord>> runResults(std::int64_t id) override;
+
+    SqliteRunStore(std::filesystem::path file, SqliteDb db);
+
+  private:
+    class Queue final : public KeywordQueue {
+      public:
+        explicit Queue(SqliteRunStore& store) : m_store(store) {}
+        void push(KeywordTask task) override;
+        std::optional<KeywordTask> front() const override;
+        void pop() override;
+        std::size_t size() const override;
+        std::optional<KeywordTask> at(std::size_t position) const override;
+
+      private:
+        SqliteRunStore& m_store;
+    };
+    class Seen final : public SeenSet {
+      public:
+        explicit Seen(SqliteRunStore& store) : m_store(store) {}
+        bool contains(const Text& keyword) const override;
+        bool insert(const Text& keyword) override;
+
+      private:
+        SqliteRunStore& m_store;
+    };
+    // The shown results stay in memory too, for the panel's export; new ones wait for the commit.
+    class Results final : public ResultList {
+      public:
+        explicit Results(SqliteRunStore& store) : m_store(store) {}
+        void append(ResultRecord record) override;
+        std::size_t size() const override { return m_shown.size(); }
+        std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
+            return m_shown.copy(from, to);
+        }
+        MemoryResultList m_shown;
+
+      private:
+        SqliteRunStore& m_store;
+    };
+
+    bool prepare();
+    bool failed(const std::string& what);
+    void broken(const std::string& what);
+    void setState(const char* state);
+    void resetProgress(std::int64_t id);
+    void clearPending();
+
+    std::filesystem::path m_file;
+    mutable std::mutex m_mutex;
+    SqliteDb m_db;
+    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_at, m_deleteQueue,
+        m_updateRun, m_setState;
+    Queue m_queue{*this};
+    Seen m_seen{*this};
+    Results m_results{*this};
+
+    std::int64_t m_run = 0;
+    std::int64_t m_tail = 0;
+    std::int64_t m_resultCount = 0;
+    std::size_t m_committedQueue = 0;
+    std::optional<std::int64_t> m_frontPos; // of the task front() gave
+    bool m_popped = false;                  // that task leaves with the next commit
+    PendingMarks m_pendingMarks;
+    std::vector<KeywordTask> m_pendingPush;
+    std::vector<ResultRecord> m_pendingResults;
+    std::string m_error;
+    std::string m_brokenText;
+};
+
+} // namespace zelkor
