@@ -10,11 +10,11 @@
 #include "engine/core/control_names.h"
 #include "engine/run/mining_run.h"
 #include "engine/core/program_dir.h"
-#include "engine/store/durable_store.h"
+#include "engine/store/run_history.h"
 #include "engine/run/result_filters.h"
 #include "engine/output/run_report.h"
 #include "engine/core/settings.h"
-#include "engine/store/sqlite_run_store.h"
+#include "engine/store/store_factory.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
 
@@ -565,7 +565,8 @@ void MainWindow::offerResume() {
     std::error_code fsError;
     if (!spec || spec->kind != StoreSpec::Kind::Sqlite || !std::filesystem::exists(spec->path, fsError)) return;
     std::vector<RunSummary> runs;
-    if (auto store = SqliteRunStore::open(spec->path, &error, 1000)) runs = store->listRuns();
+    if (auto history = openRunHistory(*spec, 1000))
+        if (auto listed = (*history)->listRuns()) runs = std::move(*listed);
     // Only the newest run: one the user stopped, or one that later runs followed, is history.
     if (runs.empty() || runs.back().state != StoredRunState::Interrupted) return;
     const RunSummary& run = runs.back();
@@ -582,15 +583,16 @@ void MainWindow::offerResume() {
 void MainWindow::resumeRun() {
     // Meanwhile the user may have started a run of their own.
     if (m_controls->text(ctl::kStartButton) != utf8_to_gbk(ctl::kCaptionStart) || refuseStart()) return;
-    std::string error;
-    const auto refusal = m_run->controller.resume(&error, [this](const std::array<bool, 25>& ticks) {
+    const auto refusal = m_run->controller.resume([this](const SourceTicks& ticks) {
         for (int i = 0; i < static_cast<int>(ticks.size()) && i < m_sources->count(); ++i)
             m_sources->item(i)->setCheckState(ticks[static_cast<std::size_t>(i)] ? Qt::Checked : Qt::Unchecked);
     });
     if (!refusal) return;
     QString text;
-    if (*refusal == StartRefusal::StoreUnusable)
-        text = qs("无法继续上次的采集：") + QString::fromStdString(error.empty() ? "没有未完成的采集" : error);
+    if (refusal->why == StartRefusal::NoRunToResume)
+        text = qs("无法继续上次的采集：没有未完成的采集");
+    else if (refusal->why == StartRefusal::StoreUnusable)
+        text = qs("无法继续上次的采集：") + QString::fromStdString(refusal->reason);
     else
         text = startRefusalText(*refusal);
     showNotice(toGbk(text));
@@ -608,9 +610,9 @@ void MainWindow::onStartStop() {
             showNotice(notice);
 }
 
-QString MainWindow::startRefusalText(StartRefusal refusal) const {
+QString MainWindow::startRefusalText(const StartRefused& refusal) const {
     const QString home = qstr(m_options.home);
-    switch (refusal) {
+    switch (refusal.why) {
     case StartRefusal::HomeBusy:
         return qs("另一个采集正在使用程序目录 ") + home + qs("，请等它结束后再开始。");
     case StartRefusal::HomeUnwritable:
@@ -618,14 +620,17 @@ QString MainWindow::startRefusalText(StartRefusal refusal) const {
     case StartRefusal::HangupUnusable:
         return qs("挂机目录无法使用：") + toQStringLines(m_controls->text(ctl::kHangupDir));
     case StartRefusal::StoreUnusable:
-        // The controller's notice says why.
-        return toQStringLines(m_controls->text(ctl::kNoticeLabel));
+        return qs("运行数据无法保存：") + QString::fromStdString(refusal.reason);
+    case StartRefusal::NoRunToResume:
+        return qs("没有未完成的采集");
+    case StartRefusal::Stopped:
+        return qs("采集在开始前已停止");
     }
     return {};
 }
 
 void MainWindow::startOrStop() {
-    const std::optional<StartRefusal> refusal = m_run->controller.clickStart();
+    const StartResult refusal = m_run->controller.clickStart();
     if (!refusal) return;
     const QString text = startRefusalText(*refusal);
     // Nobody is there to press a button in an unattended run: say it in the panel and end.

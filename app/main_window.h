@@ -22,6 +22,7 @@ class QLineEdit;
 
 namespace zelkor {
 enum class StartRefusal;
+struct StartRefused;
 }
 
 namespace zelkor::app {
@@ -72,7 +73,7 @@ class MainWindow : public QWidget {
   private:
     void buildLayout();
     void startOrStop();
-    QString startRefusalText(StartRefusal refusal) const;
+    QString startRefusalText(const StartRefused& refusal) const;
     void buildCollectPage(QWidget* page);
     void buildFilterPage(QWidget* page);
     void buildSettingsPage(QWidget* page);

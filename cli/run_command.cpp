@@ -409,9 +409,8 @@ RunCommand::Ending RunCommand::run() {
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
     m_controller->setStore(m_store);
     if (m_store.kind == StoreSpec::Kind::Redis) {
-        m_controller->setOnJoined([this](const std::array<bool, kSourceCount>& ticks) {
-            for (int i = 0; i < kSourceCount; ++i)
-                m_controls->setItemChecked(ctl::kSourceList, i, ticks[static_cast<std::size_t>(i)]);
+        m_controller->setOnJoined([this](const SourceTicks& ticks) {
+            applyTicks(ticks);
             const bool seedsGiven = !m_values.seeds.empty() || !m_values.seedsFile.empty();
             std::fprintf(stderr, "zelkor-cli: joined the run %s; it goes on with its own seeds, sources and options%s\n",
                          m_store.run.c_str(), seedsGiven ? " (the seeds given here are ignored)" : "");
@@ -430,15 +429,11 @@ RunCommand::Ending RunCommand::run() {
         });
     }
     StopOnSignal signals([this] { m_controller->stop(); });
-    std::optional<StartRefusal> refusal;
+    StartResult refusal;
     if (m_values.resume) {
-        std::string error;
-        refusal = m_controller->resume(&error, [this](const std::array<bool, kSourceCount>& ticks) {
-            for (int i = 0; i < kSourceCount; ++i)
-                m_controls->setItemChecked(ctl::kSourceList, i, ticks[static_cast<std::size_t>(i)]);
-        });
-        if (refusal == StartRefusal::StoreUnusable) {
-            m_failure = fail(error.empty() ? "no unfinished run to resume in " + m_store.path.string() : error);
+        refusal = m_controller->resume([this](const SourceTicks& ticks) { applyTicks(ticks); });
+        if (refusal && (refusal->why == StartRefusal::StoreUnusable || refusal->why == StartRefusal::NoRunToResume)) {
+            m_failure = fail(refusal->reason);
             return {};
         }
         if (!refusal && (!m_values.seeds.empty() || !m_values.seedsFile.empty()))
@@ -458,12 +453,15 @@ RunCommand::Ending RunCommand::run() {
         case StartRefusal::HangupUnusable:
             m_refusal = "cannot write hang-up files into " + gbk_to_utf8(m_controls->text(ctl::kHangupDir));
             break;
-        case StartRefusal::StoreUnusable: {
+        case StartRefusal::StoreUnusable:
+        case StartRefusal::NoRunToResume:
             // Like any file the options name that cannot be read.
-            const auto notices = m_controls->notices();
-            m_failure = fail(notices.empty() ? "the run store could not be used" : gbk_to_utf8(notices.back()));
+            m_failure = fail(refusal->reason);
             break;
-        }
+        case StartRefusal::Stopped:
+            // Ctrl-C while the store was being opened: nothing ran, nothing is saved.
+            m_stoppedBeforeStart = true;
+            return {signals.signal(), m_outputGone};
         }
         return {};
     }
@@ -478,8 +476,14 @@ RunCommand::Ending RunCommand::run() {
     return {signals.signal(), m_outputGone};
 }
 
+void RunCommand::applyTicks(const SourceTicks& ticks) {
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        m_controls->setItemChecked(ctl::kSourceList, static_cast<int>(i), ticks[i]);
+}
+
 int RunCommand::report(Ending ending) {
     if (m_failure != kExitOk) return m_failure;
+    if (m_stoppedBeforeStart) return ending.signal != 0 ? 128 + ending.signal : kExitOk;
     if (!m_refusal.empty()) {
         // A run that could not start although its options were good.
         std::fprintf(stderr, "zelkor-cli: %s\n", m_refusal.c_str());

@@ -67,6 +67,10 @@ class RunCommand {
     std::atomic<bool> m_progressShown{false};
     std::atomic<bool> m_outputGone{false};
     std::string m_refusal; // UTF-8; set when Start was refused
+    bool m_stoppedBeforeStart = false; // stopped while the store was being opened
+
+    // Sets the source list's rows as a resumed or joined run ticked them.
+    void applyTicks(const SourceTicks& ticks);
 };
 
 } // namespace zelkor::cli

@@ -2,9 +2,8 @@
 
 #include "cli/command.h"
 #include "cli/run_options.h"
-#include "engine/store/redis_run_store.h"
 #include "engine/output/rich_export.h"
-#include "engine/store/sqlite_run_store.h"
+#include "engine/store/store_factory.h"
 #include "text/text.h"
 
 #include <cstdio>
@@ -15,46 +14,11 @@ namespace {
 constexpr const char* kStoreHelp =
     "The store: 'sqlite' (<home>/data/runs.sqlite), 'sqlite:PATH' or 'redis://HOST:PORT/DB'";
 
-// One store's history, whichever kind keeps it.
-struct History {
-    std::unique_ptr<SqliteRunStore> sqlite;
-    std::unique_ptr<RedisRunStore> redis;
-
-    std::vector<RunSummary> listRuns(std::string* error) {
-        auto runs = sqlite ? sqlite->listRuns() : redis->listRuns();
-        *error = sqlite ? sqlite->error() : redis->error();
-        return runs;
-    }
-};
-
-std::optional<History> openHistory(const std::string& storeText, const SharedOptions& shared, std::string* error) {
-    const auto spec = parseStoreSpec(storeText, shared.homeDirectory(), error);
-    if (!spec) return std::nullopt;
-    History history;
-    switch (spec->kind) {
-    case StoreSpec::Kind::Files:
-        *error = "the files store keeps no history; give --store sqlite, --store sqlite:PATH or --store redis://… "
-                 "(a run with --export-format exports its own results)";
-        return std::nullopt;
-    case StoreSpec::Kind::Sqlite: {
-        std::error_code ignored;
-        if (!std::filesystem::exists(spec->path, ignored)) {
-            *error = "no run store at " + spec->path.string();
-            return std::nullopt;
-        }
-        history.sqlite = SqliteRunStore::open(spec->path, error);
-        if (!history.sqlite) return std::nullopt;
-        return history;
-    }
-    case StoreSpec::Kind::Redis: {
-        RedisStoreTarget target;
-        target.server = *parseRedisUrl(spec->url);
-        history.redis = RedisRunStore::open(target, error);
-        if (!history.redis) return std::nullopt;
-        return history;
-    }
-    }
-    return std::nullopt;
+Expected<std::unique_ptr<RunHistory>> openHistory(const std::string& storeText, const SharedOptions& shared) {
+    std::string error;
+    const auto spec = parseStoreSpec(storeText, shared.homeDirectory(), &error);
+    if (!spec) return Error{error};
+    return openRunHistory(*spec);
 }
 
 std::string oneLine(const Text& seeds) {
@@ -74,13 +38,12 @@ class RunsCommand final : public Command {
         app.add_option("--store", m_store, kStoreHelp)->option_text("S")->required();
     }
     int execute(const SharedOptions& shared) override {
-        std::string error;
-        auto history = openHistory(m_store, shared, &error);
-        if (!history) return fail(error);
-        const auto runs = history->listRuns(&error);
-        if (!error.empty()) return fail(error);
+        auto history = openHistory(m_store, shared);
+        if (!history) return fail(history.error().message);
+        const auto runs = (*history)->listRuns();
+        if (!runs) return fail(runs.error().message);
         std::printf("id\tstarted\tstate\tkeywords\tresults\tseeds\n");
-        for (const auto& run : runs)
+        for (const auto& run : *runs)
             std::printf("%s\t%s\t%s\t%lld\t%lld\t%s\n",
                         run.name.empty() ? std::to_string(run.id).c_str() : run.name.c_str(), run.started.c_str(),
                         std::string(storedRunStateName(run.state)).c_str(), static_cast<long long>(run.keywordsDone),
@@ -112,21 +75,11 @@ class ExportCommand final : public Command {
         app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
     }
     int execute(const SharedOptions& shared) override {
+        auto history = openHistory(m_store, shared);
+        if (!history) return fail(history.error().message);
+        const auto records = (*history)->runResults(m_run);
+        if (!records) return fail(records.error().message);
         std::string error;
-        auto history = openHistory(m_store, shared, &error);
-        if (!history) return fail(error);
-        std::optional<std::vector<ResultRecord>> records;
-        if (history->sqlite) {
-            if (!m_run.empty() && (!isDecimalInt(m_run, false) || std::atoll(m_run.c_str()) < 1))
-                return fail("invalid --run '" + m_run + "': a run's id, as `runs` lists it");
-            records = history->sqlite->runResults(m_run.empty() ? 0 : std::atoll(m_run.c_str()));
-            if (!records) return fail(history->sqlite->error());
-        } else {
-            if (!validRunName(m_run))
-                return fail(m_run.empty() ? "a redis:// store needs --run NAME" : "invalid --run '" + m_run + "'");
-            records = history->redis->runResults(m_run);
-            if (!records) return fail(history->redis->error());
-        }
         if (!writeResultsFile(m_output, *records, *parseExportFormat(m_format), &error)) return fail(error);
         std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
         return kExitOk;

@@ -7,7 +7,7 @@
 #include "engine/core/control_names.h"
 #include "engine/store/seen_store.h"
 #include "fixture_service.h"
-#include "engine/store/durable_store.h"
+#include "engine/store/run_history.h"
 #include "engine/store/sqlite_run_store.h"
 #include "support/child_process.h"
 #include "support/hostile_server.h"
@@ -434,7 +434,7 @@ TEST_F(FixtureRunTest, UnattendedStartAsksNothingAboutARunCutShort) {
     std::string error;
     auto store = SqliteRunStore::open(home / "data" / "runs.sqlite", &error);
     ASSERT_TRUE(store) << error;
-    const auto runs = store->listRuns();
+    const auto runs = *store->listRuns();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].state, StoredRunState::Interrupted);
     EXPECT_EQ(runs[1].state, StoredRunState::Finished);

@@ -207,7 +207,7 @@ TEST(RedisRunStore, LeasesClaimsAndTheEndOfARun) {
     EXPECT_FALSE(a->queue().front());
     a->runFinished();
 
-    const auto runs = a->listRuns();
+    const auto runs = *a->listRuns();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].name, "r1");
     EXPECT_EQ(runs[0].state, StoredRunState::Finished);

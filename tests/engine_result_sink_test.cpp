@@ -28,6 +28,7 @@ class TestGate final : public RunGate {
         action();
         return true;
     }
+    bool outside(const std::function<void()>& work) override { return effect(work); }
     bool pause(std::chrono::milliseconds duration) override {
         pauses.push_back(static_cast<int>(duration.count()));
         return !halted();

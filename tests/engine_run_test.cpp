@@ -420,12 +420,17 @@ TEST_F(RunTest, ControllerFollowsTheStateTable) {
     EXPECT_EQ(*file, dir / "Zelkor长尾词_抖音.txt");
     EXPECT_EQ(test::readFile(*file), gbk("抖音1\r\n"));
 
+    // The controller's own state decides, whatever the caption says.
+    controller.setOnEnded({});
     controls->setText(ctl::kStartButton, "other");
-    controller.clickStart(); // any other caption: nothing
+    controller.clickStart();
+    EXPECT_NE(controller.state(), RunState::Idle);
+    controller.clickStart();
     EXPECT_EQ(controller.state(), RunState::Idle);
+    ASSERT_TRUE(controller.waitForEmptying(std::chrono::seconds(10)));
     const Strings n = notices();
-    EXPECT_EQ(std::count(n.begin(), n.end(), "开始清理临时数据，建议清理完后再使用本软件"), 2);
-    EXPECT_EQ(std::count(n.begin(), n.end(), "临时数据清理完毕"), 2);
+    EXPECT_EQ(std::count(n.begin(), n.end(), "开始清理临时数据，建议清理完后再使用本软件"), 4);
+    EXPECT_EQ(std::count(n.begin(), n.end(), "临时数据清理完毕"), 4);
 }
 
 TEST_F(RunTest, ExportWithoutAnyRunWritesAnEmptyFile) {

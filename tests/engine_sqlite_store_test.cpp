@@ -75,7 +75,7 @@ TEST(SqliteRunStore, KeepsOnlyCommittedKeywordsAcrossReopen) {
         store->results().append(record("lost", "QQ空间", 2));
     }
     auto store = openStore(file);
-    const auto runs = store->listRuns();
+    const auto runs = *store->listRuns();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].seeds, gbk("抖音"));
     EXPECT_EQ(runs[0].keywordsDone, 2);
@@ -111,7 +111,7 @@ TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
     store->runStopped();
     ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("b")}}));
     store->runFinished();
-    auto runs = store->listRuns();
+    auto runs = *store->listRuns();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].state, StoredRunState::Stopped);
     EXPECT_EQ(runs[1].state, StoredRunState::Finished);
@@ -119,7 +119,7 @@ TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
     const auto progress = store->resumeNewest();
     ASSERT_TRUE(progress);
     EXPECT_EQ(progress->id, runs[0].id);
-    EXPECT_EQ(store->listRuns()[0].state, StoredRunState::Running);
+    EXPECT_EQ((*store->listRuns())[0].state, StoredRunState::Running);
     store->runFinished();
     EXPECT_FALSE(store->resumeNewest());
 }
@@ -134,7 +134,7 @@ TEST(SqliteRunStore, RunsResultsByIdOrNewest) {
         ASSERT_TRUE(store->commitKeyword(1, 1));
         store->runFinished();
     }
-    const auto runs = store->listRuns();
+    const auto runs = *store->listRuns();
     ASSERT_EQ(runs.size(), 2u);
     auto first = store->runResults(runs[0].id);
     ASSERT_TRUE(first);
@@ -143,8 +143,9 @@ TEST(SqliteRunStore, RunsResultsByIdOrNewest) {
     auto newest = store->runResults(0);
     ASSERT_TRUE(newest);
     EXPECT_EQ((*newest)[0].keyword, "y");
-    EXPECT_FALSE(store->runResults(runs[1].id + 5));
-    EXPECT_NE(store->error().find("no run"), std::string::npos);
+    const auto missing = store->runResults(runs[1].id + 5);
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().message.find("no run"), std::string::npos);
 }
 
 TEST(SqliteRunStore, RefusesAFileThatIsNotADatabaseAndLeavesIt) {
@@ -221,7 +222,7 @@ TEST(RunOptions, SurviveTheStoreAndComeBackIntoTheControls) {
     EXPECT_EQ(after.text(ctl::kExcludePattern), gbk("壳$"));
     EXPECT_TRUE(after.checked(ctl::kParallel));
     for (int i = 0; i < 25; ++i) EXPECT_EQ(ticks[i], i == 0 || i == 24) << i;
-    EXPECT_EQ(store->listRuns()[0].seeds, gbk("抖音\r\n快手"));
+    EXPECT_EQ((*store->listRuns())[0].seeds, gbk("抖音\r\n快手"));
 }
 
 TEST(RichExport, WritesEachFormatWithItsMetadata) {

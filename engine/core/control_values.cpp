@@ -1,5 +1,7 @@
 #include "engine/core/control_values.h"
 
+#include <algorithm>
+
 namespace zelkor {
 
 Text ControlValues::text(std::string_view control) const {
@@ -12,6 +14,14 @@ bool ControlValues::checked(std::string_view control) const {
     std::lock_guard lock(m_mutex);
     const auto it = m_checks.find(control);
     return it != m_checks.end() && it->second;
+}
+
+int ControlValues::itemCount(std::string_view list) const {
+    std::lock_guard lock(m_mutex);
+    int count = 0;
+    for (const auto& [key, value] : m_items)
+        if (key.first == list) count = std::max(count, key.second + 1);
+    return count;
 }
 
 bool ControlValues::item(std::string_view list, int index) const {

@@ -18,6 +18,8 @@ class ControlValues {
     Text text(std::string_view control) const; // empty when never set
     bool checked(std::string_view control) const;
     bool item(std::string_view list, int index) const;
+    // One past the highest item of `list` ever set: the items a face has.
+    int itemCount(std::string_view list) const;
     void setText(std::string_view control, const Text& value);
     void setChecked(std::string_view control, bool value);
     void setItem(std::string_view list, int index, bool value);

@@ -16,6 +16,7 @@ public:
     virtual Text text(std::string_view control) const = 0;      // edit box text, label or button caption
     virtual bool checked(std::string_view control) const = 0;    // check box
     virtual bool itemChecked(std::string_view list, int index) const = 0; // item of 选择列表框1
+    virtual int itemCount(std::string_view list) const = 0;                // items of that list
     virtual void setText(std::string_view control, const Text& value) = 0;
     virtual void setChecked(std::string_view control, bool value) = 0;
 

@@ -25,6 +25,7 @@ class ValueControls : public Controls {
     Text text(std::string_view control) const override;
     bool checked(std::string_view control) const override;
     bool itemChecked(std::string_view list, int index) const override;
+    int itemCount(std::string_view list) const override { return m_values.itemCount(list); }
     void setText(std::string_view control, const Text& value) override;
     void setChecked(std::string_view control, bool value) override;
     void setItemChecked(std::string_view list, int index, bool value);

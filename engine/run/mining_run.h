@@ -8,19 +8,17 @@
 // saves nothing more. Each Start makes a fresh MiningRun.
 
 #include "engine/core/controls.h"
-#include "engine/store/durable_store.h"
-#include "engine/output/export.h"
+#include "engine/core/health_report.h"
 #include "engine/core/pacing.h"
-#include "engine/run/parallel_run.h"
-#include "engine/run/source_health.h"
 #include "engine/core/records.h"
-#include "engine/output/rich_export.h"
-#include "engine/store/memory_store.h"
+#include "engine/output/export.h"
+#include "engine/run/scheduler.h"
+#include "engine/store/run_history.h"
+#include "engine/store/run_store.h"
 #include "engine/store/seen_store.h"
 #include "sources/source_api.h"
 #include "text/text.h"
 
-#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -44,10 +42,24 @@ enum class StartRefusal {
     HomeBusy,       // another run holds the home
     HomeUnwritable, // the home takes no files, so the seen store could not work
     HangupUnusable, // hang-up output is on and its directory cannot be made or written
-    StoreUnusable,  // the run store could not be opened or could not take the run (a notice says why)
+    StoreUnusable,  // the run store could not be opened or could not take the run
+    NoRunToResume,  // the store holds no unfinished run
+    Stopped,        // Stop came while the run was being prepared (a slow store)
 };
 
+struct StartRefused {
+    StartRefusal why;
+    std::string reason; // UTF-8: what failed and where, for StoreUnusable and NoRunToResume
+    operator StartRefusal() const { return why; }
+};
+// nullopt: the run started.
+using StartResult = std::optional<StartRefused>;
+
+// The ticks of the source list's rows, rows a sources file added included.
+using SourceTicks = std::vector<bool>;
+
 class FileLock;
+struct StoreForRun;
 
 struct RunOptions {
     std::filesystem::path home; // the seen store is home/cwls
@@ -67,6 +79,8 @@ struct RunOptions {
     // A resumed run: the seeds already done and the count so far (the store holds the rest).
     std::size_t seedsDone = 0;
     int accepted = 0;
+    // A shared run: the seed rounds are in the shared queue, put there by whoever created it.
+    bool seedsQueued = false;
     // With 选择框_并发查询 checked: called now and then on the worker thread with the run's progress.
     std::function<void(const ParallelProgress&)> progress;
 };
@@ -77,7 +91,7 @@ class MiningRun {
     // (cleaned and written back).
     MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunOptions options);
     // Stops the run if it is still going, then joins the worker (which has then only a request
-    // to abort).
+    // to abort, and the store's last word to write).
     ~MiningRun();
     MiningRun(const MiningRun&) = delete;
     MiningRun& operator=(const MiningRun&) = delete;
@@ -86,6 +100,8 @@ class MiningRun {
     void stop();  // ends the run at once; never waits
 
     bool workerDone() const;
+    // Until slow work (files, the store) the run began before it was stopped is over; false on timeout.
+    bool waitForWork(std::chrono::milliseconds timeout);
     // True once the worker has returned; false on timeout.
     bool waitUntilDone(std::chrono::milliseconds timeout) const;
     std::optional<RunEnd> end() const; // set when the worker has returned
@@ -135,24 +151,21 @@ class MiningController {
     void setSummaryNotices(bool on) { m_summaryNotices = on; }
     void setProgress(std::function<void(const ParallelProgress&)> progress) { m_progress = std::move(progress); }
 
-    // Start when the caption of 按钮_开始 is "开始", Stop when it is "停止", nothing otherwise.
-    std::optional<StartRefusal> clickStart();
-    // Nothing at all happens when refused: no emptying, no caption change, no run.
-    std::optional<StartRefusal> start();
+    // Start when no run is going, else Stop (a run that ended by itself included, as its caption
+    // still says "停止").
+    StartResult clickStart();
+    // Nothing at all happens when refused: no emptying, no caption change, no run. A stop() while
+    // the store is being opened refuses it (Stopped).
+    StartResult start();
     // Where each run keeps its state; the files store unless set.
     void setStore(StoreSpec spec) { m_storeSpec = std::move(spec); }
     const StoreSpec& store() const { return m_storeSpec; }
     // Starts the newest unfinished run of a database store with its own options, put back into
-    // the controls; the ticked sources go to `applyTicks`, for the face to set. nullopt when it
-    // started; else why not, with *error (UTF-8) when it could not (*error is empty when there is
-    // no unfinished run).
-    std::optional<StartRefusal> resume(std::string* error,
-                                       const std::function<void(const std::array<bool, kSourceCount>&)>& applyTicks);
+    // the controls; the ticked sources go to `applyTicks`, for the face to set.
+    StartResult resume(const std::function<void(const SourceTicks&)>& applyTicks);
     // A run of a shared store that this worker joined rather than created runs with the run's own
     // options (this machine's save and hang-up directories stay): its ticked sources go here.
-    void setOnJoined(std::function<void(const std::array<bool, kSourceCount>&)> applyTicks) {
-        m_onJoined = std::move(applyTicks);
-    }
+    void setOnJoined(std::function<void(const SourceTicks&)> applyTicks) { m_onJoined = std::move(applyTicks); }
     // Told when a shared store's server is lost for a moment and the call is tried again.
     void setStoreReporter(std::function<void(const std::string&)> report) { m_storeReport = std::move(report); }
     void stop();
@@ -172,12 +185,12 @@ class MiningController {
     const std::filesystem::path& home() const { return m_home; }
 
   private:
-    // Takes the home's lock into m_homeLock after checking what a run needs of the disk.
-    std::optional<StartRefusal> claimHome();
-    std::shared_ptr<RunStore> openStore(std::string* error);
-    // Creates or joins the shared run the store names.
-    std::shared_ptr<RunStore> enterSharedRun(std::string* error);
-    void launch(std::shared_ptr<RunStore> store, std::size_t seedsDone, int accepted);
+    // Takes the home's lock into m_homeLock after checking what a run needs of the disk, and marks
+    // a start under way (a stop() from now on cancels it).
+    StartResult claimHome();
+    // Gives up a start that did not launch: the home's lock goes, and a store's run is recorded stopped.
+    StartResult abandonStart(StartResult why, const std::shared_ptr<RunStore>& store);
+    StartResult launch(StoreForRun opened);
 
     std::shared_ptr<Controls> m_controls;
     std::filesystem::path m_home;
@@ -190,12 +203,14 @@ class MiningController {
     std::chrono::milliseconds m_backoff{500};
     bool m_summaryNotices = false;
     std::function<void(const ParallelProgress&)> m_progress;
-    std::function<void(const std::array<bool, kSourceCount>&)> m_onJoined;
+    std::function<void(const SourceTicks&)> m_onJoined;
     std::function<void(const std::string&)> m_storeReport;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
     std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out
     bool m_stopped = false;
+    bool m_starting = false;     // between claimHome and launch
+    bool m_startCancelled = false; // a stop() came meanwhile
     ResultWriter m_idleWriter; // export before any run
     SeenStoreEmptier m_emptier; // last: joined first, while the controls are still here
 };

@@ -62,9 +62,7 @@ struct Ask {
 
 struct Slot {
     std::uint64_t number = 0; // in commit order, from 0
-    KeywordTask task;
-    bool seed = false;
-    std::size_t seedIndex = 0; // for a seed round: its place among them
+    FeedEntry entry;
     bool opened = false;
     std::vector<Ask> asks; // in commit order
     std::size_t open = 0;  // asks not yet done
@@ -111,10 +109,10 @@ class HoldingHost final : public SourceHost {
 
 class ParallelLoop {
   public:
-    ParallelLoop(const ParallelRunParts& parts, const ParallelOptions& options)
+    ParallelLoop(const SchedulerParts& parts, const ParallelOptions& options)
         : m_parts(parts), m_options(options),
           m_spacing(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options.rate))),
-          m_limits(parts.host.answerLimits()), m_seedsTaken(std::min(parts.seedsDone, parts.seedRounds.size())) {
+          m_limits(parts.host.answerLimits()) {
         for (const auto& source : parts.sources)
             if (source) m_services[source->listIndex()];
     }
@@ -133,7 +131,7 @@ class ParallelLoop {
     Clock::time_point nextWake(Clock::time_point now) const;
     void report(bool force);
 
-    const ParallelRunParts& m_parts;
+    const SchedulerParts& m_parts;
     ParallelOptions m_options;
     Clock::duration m_spacing;
     AnswerLimits m_limits;
@@ -141,9 +139,6 @@ class ParallelLoop {
 
     std::deque<Slot> m_slots;     // the oldest uncommitted first
     std::uint64_t m_nextNumber = 0;
-    std::size_t m_seedsTaken;      // seed rounds made into slots (or done before a resume)
-    std::size_t m_queueTaken = 0;  // queued tasks made into slots (their position: taken - popped)
-    std::size_t m_queuePopped = 0;
     bool m_seedsCommitted = false;
     std::uint64_t m_committed = 0;
     Clock::time_point m_lastOpen{};
@@ -163,29 +158,18 @@ class ParallelLoop {
 
 void ParallelLoop::fill() {
     // Slots for what is known to come: the seed rounds, then what the queue holds beyond the slots.
+    const auto groups = sourceGroups(m_parts.sources);
     while (m_slots.size() < m_options.window) {
+        auto entry = m_parts.feed.take();
+        if (!entry) break;
         Slot slot;
-        if (m_seedsTaken < m_parts.seedRounds.size()) {
-            slot.seedIndex = m_seedsTaken;
-            slot.task = m_parts.seedRounds[m_seedsTaken++];
-            slot.task.depth = 0;
-            slot.seed = true;
-        } else {
-            auto task = m_parts.queue.at(m_queueTaken - m_queuePopped);
-            if (!task) break;
-            ++m_queueTaken;
-            slot.task = std::move(*task);
-        }
+        slot.entry = std::move(*entry);
         slot.number = m_nextNumber++;
-        // The sequential order: list items 0 and 1 first, then the rest, each group in set order.
-        for (const bool first : {true, false}) {
-            for (const auto& source : m_parts.sources) {
-                if (!source) continue;
-                const int index = source->listIndex();
-                if (index < 0 || (index <= 1) != first) continue;
+        for (const auto& group : groups) {
+            for (SourceAdapter* source : group) {
                 Ask ask;
-                ask.source = source.get();
-                ask.index = index;
+                ask.source = source;
+                ask.index = source->listIndex();
                 slot.asks.push_back(std::move(ask));
             }
         }
@@ -222,7 +206,7 @@ bool ParallelLoop::send(Slot& slot, std::size_t a, Clock::time_point now) {
             service.started = true;
             ++m_sent;
             HoldingHost holding(m_parts.host, ask);
-            ask.source->run(slot.task.keyword, holding);
+            ask.source->run(slot.entry.task.keyword, holding);
             ask.offers = true;
             return finishUnsent(), true;
         }
@@ -231,7 +215,7 @@ bool ParallelLoop::send(Slot& slot, std::size_t a, Clock::time_point now) {
     }
     const FetchingSource* fetching = ask.source->fetching();
     ask.via = m_parts.health.route();
-    auto request = fetching->prepare(slot.task.keyword, ask.via.route, m_limits);
+    auto request = fetching->prepare(slot.entry.task.keyword, ask.via.route, m_limits);
     ask.state = Ask::State::Sent;
     service.busy = true;
     service.lastStart = now;
@@ -323,18 +307,10 @@ void ParallelLoop::commitSlot(Slot& slot) {
         for (std::size_t i = 0; i < ask.phrases.size(); ++i) {
             if (halted()) break;
             ++offered;
-            Candidate candidate;
-            candidate.text = std::move(ask.phrases[i]);
-            if (fetching) {
-                candidate.sourceName = fetching->outputName();
-                candidate.displayPauseMs = fetching->displayPauseMs();
-            } else {
-                candidate.sourceName = ask.offerMeta[i].first;
-                candidate.displayPauseMs = ask.offerMeta[i].second;
-            }
-            candidate.mainWord = slot.task.mainWord;
-            candidate.parent = slot.task.keyword;
-            candidate.depth = slot.task.depth + 1;
+            const bool held = !fetching;
+            Candidate candidate = candidateFor(slot.entry.task, std::move(ask.phrases[i]),
+                                               held ? ask.offerMeta[i].first : fetching->outputName(),
+                                               held ? ask.offerMeta[i].second : fetching->displayPauseMs());
             if (m_parts.sink.offer(candidate)) ++accepted;
         }
         if (fetching) m_parts.health.offered(ask.index, offered, accepted);
@@ -343,37 +319,22 @@ void ParallelLoop::commitSlot(Slot& slot) {
 
 // Commits every finished keyword at the head; false once the run is over.
 bool ParallelLoop::commit() {
-    static const Text pendingText = gbk("当前待索引任务");
     for (;;) {
         if (halted()) return false;
-        if (!m_seedsCommitted && m_seedsTaken == m_parts.seedRounds.size() &&
-            (m_slots.empty() || !m_slots.front().seed)) {
+        if (!m_seedsCommitted && m_parts.feed.seedRoundsTaken() && (m_slots.empty() || !m_slots.front().entry.seed)) {
             m_seedsCommitted = true;
-            const std::size_t n = m_parts.queue.size();
-            m_parts.gate.effect([&] { m_parts.controls.showNotice(pendingText + std::to_string(n)); });
-            if (n == 0) return false;
+            if (m_parts.seedPassEnded() == 0) return false;
         }
-        if (m_slots.empty()) return !m_seedsCommitted || m_parts.queue.size() != 0;
+        if (m_slots.empty()) return !m_seedsCommitted || m_parts.feed.queued() != 0;
         Slot& head = m_slots.front();
         if (!head.done()) return true;
         commitSlot(head);
-        const bool seed = head.seed;
-        if (seed) {
-            // At the count limit the seed's phrases so far are the run's last: they are kept too.
-            if (!m_parts.commit(head.seedIndex + 1, false) || halted()) return false;
-        } else {
-            if (halted()) {
-                // At the count limit the keyword stays queued, its phrases so far kept.
-                if (m_parts.sink.limitReached()) m_parts.commit(m_parts.seedRounds.size(), false);
-                return false;
-            }
-            if (!m_parts.commit(m_parts.seedRounds.size(), true)) return false;
-            ++m_queuePopped;
-        }
+        if (!m_parts.commit(head.entry)) return false;
+        const bool seed = head.entry.seed;
         m_slots.pop_front();
         ++m_committed;
         if (m_parts.autoSave) m_parts.autoSave();
-        if (!seed && m_parts.queue.size() == 0 && m_slots.empty()) return false;
+        if (!seed && m_parts.feed.queued() == 0 && m_slots.empty()) return false;
         fill();
     }
 }
@@ -394,11 +355,8 @@ void ParallelLoop::report(bool force) {
     for (const Slot& slot : m_slots)
         opened += slot.opened ? 1 : 0;
     progress.inFlight = opened;
-    const std::size_t queued = m_parts.queue.size();
-    const std::size_t queuedInSlots = m_queueTaken - m_queuePopped;
     const std::size_t unopenedSlots = m_slots.size() - opened;
-    progress.queued = (queued > queuedInSlots ? queued - queuedInSlots : 0) + unopenedSlots +
-                      (m_parts.seedRounds.size() - m_seedsTaken);
+    progress.queued = m_parts.feed.queuedUntaken() + unopenedSlots + m_parts.feed.seedRoundsLeft();
     const double seconds = std::chrono::duration<double>(now - m_began).count();
     progress.requestsPerSecond = seconds > 0 ? static_cast<double>(m_sent) / seconds : 0;
     m_parts.progress(progress);
@@ -439,13 +397,22 @@ void ParallelLoop::run() {
     m_fetch = nullptr;
 }
 
+class ThroughputScheduler final : public Scheduler {
+  public:
+    explicit ThroughputScheduler(const ParallelOptions& options) : m_options(options) {}
+    void run(const SchedulerParts& parts) override { ParallelLoop(parts, m_options).run(); }
+
+  private:
+    ParallelOptions m_options;
+};
+
 } // namespace
 
-void runParallel(const ParallelRunParts& parts, const ParallelOptions& options) {
+std::unique_ptr<Scheduler> makeThroughputScheduler(const ParallelOptions& options) {
     ParallelOptions checked = options;
     if (!(checked.rate >= kMinParallelRate && checked.rate <= kMaxParallelRate)) checked.rate = kDefaultParallelRate;
     checked.window = std::max<std::size_t>(1, checked.window);
-    ParallelLoop(parts, checked).run();
+    return std::make_unique<ThroughputScheduler>(checked);
 }
 
 } // namespace zelkor

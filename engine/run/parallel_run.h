@@ -13,21 +13,16 @@
 // a sequential run given the same answers. What a keyword that is never committed (the run halted
 // first) brought is dropped.
 //
-// Threads: runParallel() runs on the run's worker and returns when the queue is dry or the run
-// halted; it never blocks a stop.
+// Threads: as every scheduler's.
 
 #include "engine/core/controls.h"
-#include "engine/core/records.h"
-#include "engine/run/result_sink.h"
-#include "engine/store/run_store.h"
-#include "engine/run/source_health.h"
-#include "sources/source_api.h"
+#include "engine/run/scheduler.h"
 
 #include <chrono>
-#include <cstdint>
-#include <functional>
+#include <cstddef>
+#include <memory>
 #include <optional>
-#include <vector>
+#include <string_view>
 
 namespace zelkor {
 
@@ -50,32 +45,7 @@ struct ParallelOptions {
 // (GBK, for the panel) and the default taken.
 ParallelOptions parallelOptions(const Controls& controls, Text* problem = nullptr);
 
-struct ParallelProgress {
-    std::uint64_t done = 0;     // keywords committed
-    std::uint64_t inFlight = 0; // keywords asked and not yet committed
-    std::uint64_t queued = 0;   // keywords waiting, not yet asked
-    double requestsPerSecond = 0;
-};
-
-// What the loop needs of the run it serves.
-struct ParallelRunParts {
-    Controls& controls;
-    const SourceSet& sources;
-    KeywordQueue& queue;
-    ResultSink& sink;
-    SourceHealth& health;
-    RunGate& gate;
-    // Ticks, the stop token, answer limits, and the way a source without a loop request is asked.
-    SourceHost& host;
-    const std::vector<KeywordTask>& seedRounds; // asked first, never queued
-    std::size_t seedsDone;                      // seed rounds a resumed run had already done
-    // Hands a keyword's effects to the store: the seed rounds done so far, and whether the queue's
-    // oldest task (the keyword) leaves it. False when the run cannot go on.
-    std::function<bool(std::size_t seedsDone, bool popFront)> commit;
-    std::function<void()> autoSave;             // after each keyword is committed
-    std::function<void(const ParallelProgress&)> progress; // now and then, and once at the end
-};
-
-void runParallel(const ParallelRunParts& parts, const ParallelOptions& options);
+// The throughput scheduler (see scheduler.h), with these options checked against the bounds.
+std::unique_ptr<Scheduler> makeThroughputScheduler(const ParallelOptions& options);
 
 } // namespace zelkor

@@ -54,7 +54,7 @@ bool ResultSink::offer(const Candidate& candidate) {
         return false;
     }
     bool recorded = true;
-    if (!m_gate.effect([&] { recorded = m_store.seen().insert(phrase); })) return false;
+    if (!m_gate.outside([&] { recorded = m_store.seen().insert(phrase); })) return false;
     if (!recorded) {
         static const Text failedA = gbk("已采集记录无法写入：");
         static const Text failedB = gbk("，采集已停止");
@@ -69,19 +69,17 @@ bool ResultSink::offer(const Candidate& candidate) {
     if (m_controls.checked(ctl::kHangup)) {
         const Text directory = m_controls.text(ctl::kHangupDir);
         if (!directory.empty() && (!mainWordOnly || hasMainWord)) {
-            if (!m_gate.effect([&] {
-                    // A keyword is never altered to make a name: one that cannot be a name here is
-                    // left out of the directory, and the user is told. Only a file that exists is
-                    // announced as saved.
-                    const std::optional<std::string> name = hangupFileName(phrase);
-                    const std::error_code written = name ? writeEmptyFile(gbkToPath(directory) / *name)
-                                                         : std::make_error_code(std::errc::filename_too_long);
-                    if (!written)
-                        m_controls.showNotice(hangupA + phrase + hangupB + directory);
-                    else if (written == std::errc::filename_too_long)
-                        m_controls.showNotice(hangupA + phrase + hangupSkipped + directory);
-                }))
-                return false;
+            // A keyword is never altered to make a name: one that cannot be a name here is left out
+            // of the directory, and the user is told. Only a file that exists is announced as saved.
+            const std::optional<std::string> name = hangupFileName(phrase);
+            std::error_code written = std::make_error_code(std::errc::filename_too_long);
+            if (name && !m_gate.outside([&] { written = writeEmptyFile(gbkToPath(directory) / *name); })) return false;
+            if (!written) {
+                if (!m_gate.effect([&] { m_controls.showNotice(hangupA + phrase + hangupB + directory); })) return false;
+            } else if (written == std::errc::filename_too_long) {
+                if (!m_gate.effect([&] { m_controls.showNotice(hangupA + phrase + hangupSkipped + directory); }))
+                    return false;
+            }
         }
     }
 

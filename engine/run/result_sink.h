@@ -51,6 +51,9 @@ class RunGate {
     virtual bool halted() const = 0;
     // Runs `action` unless the run is stopped, with the stopped flag held; false when stopped.
     virtual bool effect(const std::function<void()>& action) = 0;
+    // Slow work (a file, a database) the run may do only while it is not stopped: begun under the
+    // gate, carried out outside it, so that a stop never waits for it. False when stopped.
+    virtual bool outside(const std::function<void()>& work) = 0;
     // Waits unless halted; false when the run halted before or during the wait.
     virtual bool pause(std::chrono::milliseconds duration) = 0;
     // The count limit was reached: no more requests, no more phrases.

@@ -272,7 +272,7 @@ RedisRunStore::~RedisRunStore() {
     // A run dropped without an end (a face that went away) gives its lease back at once; a server
     // that is gone is not waited for again (the lease runs out by itself).
     std::lock_guard lock(m_mutex);
-    if (!m_brokenText.empty()) return;
+    if (m_fault.broken()) return;
     if (!m_token.empty()) release(m_main, m_token);
     if (m_entered) leave(m_main);
 }
@@ -284,10 +284,10 @@ std::string RedisRunStore::describe() const {
 
 RedisReply RedisRunStore::call(const std::string& script, std::vector<std::string_view> arguments) {
     // Once the server is lost for good, nothing waits for it again.
-    if (!m_brokenText.empty()) {
+    if (m_fault.broken()) {
         RedisReply failed;
         failed.kind = RedisReply::Kind::Failed;
-        failed.text = m_brokenText;
+        failed.text = m_fault.brokenText();
         return failed;
     }
     arguments.insert(arguments.begin(), m_prefix);
@@ -295,8 +295,8 @@ RedisReply RedisRunStore::call(const std::string& script, std::vector<std::strin
 }
 
 void RedisRunStore::breakWith(const std::string& what, const RedisReply& reply) {
-    if (m_brokenText.empty())
-        m_brokenText = what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text);
+    if (!m_fault.broken())
+        m_fault.breakWith(what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text));
 }
 
 std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& options,
@@ -322,7 +322,7 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     for (const auto& task : tasks) arguments.push_back(task);
     const RedisReply reply = call(kEnterScript, arguments);
     if (reply.kind != RedisReply::Kind::Array || reply.items.empty()) {
-        m_error = "cannot start the run " + m_target.run + " in " + describe() + ": " + reply.text;
+        m_fault.fail("cannot start the run " + m_target.run + " in " + describe() + ": " + reply.text);
         return std::nullopt;
     }
     m_entered = true;
@@ -330,13 +330,13 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     if (reply.items[0].integer == 1) return Entry::Created;
 
     if (reply.items.size() > 1 && reply.items[1].text == "finished") {
-        m_error = "the run " + m_target.run + " in " + describe() +
-                  " is finished; export its results, or give another --run name";
+        m_fault.fail("the run " + m_target.run + " in " + describe() +
+                     " is finished; export its results, or give another --run name");
         return std::nullopt;
     }
     const RedisReply list = m_main.command({"LRANGE", key("options"), "0", "-1"});
     if (list.kind != RedisReply::Kind::Array) {
-        m_error = "cannot read the options of the run " + m_target.run + " in " + describe() + ": " + list.text;
+        m_fault.fail("cannot read the options of the run " + m_target.run + " in " + describe() + ": " + list.text);
         return std::nullopt;
     }
     if (stored) {
@@ -352,7 +352,7 @@ std::optional<KeywordTask> RedisRunStore::lease() {
         std::string token;
         {
             std::lock_guard lock(m_mutex);
-            if (!m_brokenText.empty()) return std::nullopt;
+            if (m_fault.broken()) return std::nullopt;
             if (!m_token.empty()) {
                 if (auto task = decodeTask(m_task)) return task;
                 breakWith("cannot read a queued task", {});
@@ -398,7 +398,7 @@ void RedisRunStore::Queue::pop() {
 
 void RedisRunStore::Queue::push(KeywordTask task) {
     std::lock_guard lock(m_store.m_mutex);
-    m_store.m_pendingPush.push_back(encodeTask(task));
+    m_store.m_staging.push(std::move(task));
 }
 
 std::size_t RedisRunStore::Queue::size() const {
@@ -412,81 +412,68 @@ std::size_t RedisRunStore::Queue::size() const {
     const auto shared = static_cast<std::size_t>(reply.integer);
     // This worker's own, not yet committed: its new tasks are to come, its leased one is done.
     const std::size_t own = s.m_popped ? 1 : 0;
-    return shared + s.m_pendingPush.size() - std::min(shared, own);
+    return shared + s.m_staging.pushes().size() - std::min(shared, own);
 }
 
-bool RedisRunStore::Seen::contains(const Text& keyword) const {
+bool RedisRunStore::Seen::containsStored(const Text& key) const {
     RedisRunStore& s = m_store;
-    std::lock_guard lock(s.m_mutex);
-    const Text key = text_lower(keyword);
-    if (s.m_pendingMarks.contains(key)) return true;
     const RedisReply reply = s.call(kClaimScript, {s.m_token.empty() ? s.m_worker : s.m_token, key});
     if (reply.kind != RedisReply::Kind::Integer) {
         s.breakWith("cannot read the seen set", reply);
         return true; // not known to be new: not taken
     }
     if (reply.integer == 1) return true;
-    s.m_pendingMarks.add(key);
+    // Claimed for this lease: the claim becomes a mark with the commit.
+    staging().mark(key);
     return false;
-}
-
-bool RedisRunStore::Seen::insert(const Text& keyword) {
-    // contains() claimed it; the claim becomes a mark with the commit.
-    RedisRunStore& s = m_store;
-    std::lock_guard lock(s.m_mutex);
-    s.m_pendingMarks.add(text_lower(keyword));
-    return true;
-}
-
-void RedisRunStore::Results::append(ResultRecord record) {
-    {
-        std::lock_guard lock(m_store.m_mutex);
-        m_store.m_pendingResults.push_back(encodeResult(record));
-    }
-    m_shown.append(std::move(record));
 }
 
 bool RedisRunStore::commitKeyword(std::size_t, int) {
     std::lock_guard lock(m_mutex);
-    if (!m_brokenText.empty()) {
-        m_error = m_brokenText;
+    if (m_fault.broken()) {
+        m_fault.fail(m_fault.brokenText());
         return false;
     }
     if (m_token.empty()) {
         // Nothing leased, so nothing asked: there is nothing to keep.
-        clearPending();
+        m_staging.clear();
         return true;
     }
-    const std::string marks = std::to_string(m_pendingMarks.keys().size());
-    const std::string tasks = std::to_string(m_pendingPush.size());
-    const std::string results = std::to_string(m_pendingResults.size());
+    const std::string marks = std::to_string(m_staging.marks().size());
+    const std::string tasks = std::to_string(m_staging.pushes().size());
+    const std::string results = std::to_string(m_staging.results().size());
+    std::vector<std::string> encoded;
+    encoded.reserve(m_staging.pushes().size() + m_staging.results().size());
+    for (const auto& task : m_staging.pushes()) encoded.push_back(encodeTask(task));
+    for (const auto& result : m_staging.results()) encoded.push_back(encodeResult(result));
     std::vector<std::string_view> arguments = {m_token, m_popped ? "1" : "0", marks, tasks, results};
-    for (const auto& mark : m_pendingMarks.keys()) arguments.push_back(mark);
-    for (const auto& task : m_pendingPush) arguments.push_back(task);
-    for (const auto& result : m_pendingResults) arguments.push_back(result);
+    for (const auto& mark : m_staging.marks()) arguments.push_back(mark);
+    for (const auto& item : encoded) arguments.push_back(item);
     const RedisReply reply = call(kCommitScript, arguments);
     if (reply.kind != RedisReply::Kind::Integer) {
         breakWith("cannot save the keyword's results", reply);
-        m_error = m_brokenText;
+        m_fault.fail(m_fault.brokenText());
         return false;
     }
     if (reply.integer == 0) {
-        m_error = "the lease on a keyword ran out before its answers were saved (raise --lease) in " + describe();
-        m_brokenText = m_error;
+        const std::string lost =
+            "the lease on a keyword ran out before its answers were saved (raise --lease) in " + describe();
+        m_fault.breakWith(lost);
+        m_fault.fail(lost);
         return false;
     }
     setToken({});
     m_task.clear();
     m_popped = false;
-    clearPending();
+    m_staging.clear();
     return true;
 }
 
 void RedisRunStore::runFinished() {
     std::lock_guard lock(m_mutex);
-    if (!m_entered || !m_brokenText.empty()) return;
+    if (!m_entered || m_fault.broken()) return;
     const RedisReply reply = call(kFinishScript, {m_worker});
-    if (!reply.ok()) m_error = "cannot record the run's end in " + describe() + ": " + reply.text;
+    if (!reply.ok()) m_fault.fail("cannot record the run's end in " + describe() + ": " + reply.text);
     m_entered = false;
 }
 
@@ -495,7 +482,7 @@ void RedisRunStore::setToken(std::string token) {
     m_token = std::move(token);
 }
 
-void RedisRunStore::runStopped() {
+void RedisRunStore::runStopping() {
     // From any thread, while the worker may be waiting in front() or asking: the renewer gives the
     // lease back and leaves, on its own connection.
     m_stopping = true;
@@ -533,36 +520,24 @@ void RedisRunStore::leave(RedisConnection& connection) {
 
 std::string RedisRunStore::error() const {
     std::lock_guard lock(m_mutex);
-    return m_error.empty() ? m_brokenText : m_error;
+    return m_fault.text();
 }
 
 bool RedisRunStore::broken() const {
     std::lock_guard lock(m_mutex);
-    return !m_brokenText.empty();
+    return m_fault.broken();
 }
 
-void RedisRunStore::clearPending() {
-    m_pendingMarks.clear();
-    m_pendingPush.clear();
-    m_pendingResults.clear();
-}
-
-std::vector<RunSummary> RedisRunStore::listRuns() {
+Expected<std::vector<RunSummary>> RedisRunStore::listRuns() {
     std::lock_guard lock(m_mutex);
-    m_error.clear();
     std::vector<RunSummary> list;
     const RedisReply names = m_main.command({"ZRANGE", kRunsKey, "0", "-1"});
-    if (names.kind != RedisReply::Kind::Array) {
-        m_error = "cannot read the runs in " + describe() + ": " + names.text;
-        return list;
-    }
+    if (names.kind != RedisReply::Kind::Array) return Error{"cannot read the runs in " + describe() + ": " + names.text};
     std::int64_t id = 0;
     for (const auto& name : names.items) {
         const RedisReply summary = m_main.script(kSummaryScript, {}, {prefixOf(name.text)});
-        if (summary.kind != RedisReply::Kind::Array || summary.items.size() != 7) {
-            m_error = "cannot read the run " + name.text + " in " + describe() + ": " + summary.text;
-            return list;
-        }
+        if (summary.kind != RedisReply::Kind::Array || summary.items.size() != 7)
+            return Error{"cannot read the run " + name.text + " in " + describe() + ": " + summary.text};
         RunSummary run;
         run.id = ++id;
         run.name = name.text;
@@ -579,35 +554,27 @@ std::vector<RunSummary> RedisRunStore::listRuns() {
     return list;
 }
 
-std::optional<std::vector<ResultRecord>> RedisRunStore::runResults(const std::string& run) {
+Expected<std::vector<ResultRecord>> RedisRunStore::runResults(std::string_view name) {
+    if (!validRunName(name))
+        return Error{name.empty() ? "a redis:// store needs --run NAME" : "invalid --run '" + std::string(name) + "'"};
+    const std::string run(name);
     std::lock_guard lock(m_mutex);
-    m_error.clear();
     const std::string prefix = prefixOf(run);
     const RedisReply exists = m_main.command({"EXISTS", prefix + "meta"});
-    if (exists.kind != RedisReply::Kind::Integer) {
-        m_error = "cannot read the runs in " + describe() + ": " + exists.text;
-        return std::nullopt;
-    }
-    if (exists.integer == 0) {
-        m_error = "no run " + run + " in " + describe();
-        return std::nullopt;
-    }
+    if (exists.kind != RedisReply::Kind::Integer)
+        return Error{"cannot read the runs in " + describe() + ": " + exists.text};
+    if (exists.integer == 0) return Error{"no run " + run + " in " + describe()};
     std::vector<ResultRecord> records;
     // In slices, so that a long run's results do not come as one huge answer.
     constexpr std::int64_t kSlice = 10000;
     for (std::int64_t from = 0;; from += kSlice) {
         const RedisReply slice = m_main.command(
             {"LRANGE", prefix + "results", std::to_string(from), std::to_string(from + kSlice - 1)});
-        if (slice.kind != RedisReply::Kind::Array) {
-            m_error = "cannot read the results of " + run + " in " + describe() + ": " + slice.text;
-            return std::nullopt;
-        }
+        if (slice.kind != RedisReply::Kind::Array)
+            return Error{"cannot read the results of " + run + " in " + describe() + ": " + slice.text};
         for (const auto& item : slice.items) {
             auto record = decodeResult(item.text);
-            if (!record) {
-                m_error = "a damaged result in the run " + run + " in " + describe();
-                return std::nullopt;
-            }
+            if (!record) return Error{"a damaged result in the run " + run + " in " + describe()};
             records.push_back(std::move(*record));
         }
         if (static_cast<std::int64_t>(slice.items.size()) < kSlice) break;

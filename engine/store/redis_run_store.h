@@ -23,7 +23,7 @@
 // Texts are GBK bytes; the scripts build key names from the run's prefix, so the database must be
 // a single server, not a cluster.
 
-#include "engine/store/durable_store.h"
+#include "engine/store/run_history.h"
 #include "engine/store/redis.h"
 #include "engine/store/memory_store.h"
 #include "engine/store/staging.h"
@@ -47,7 +47,7 @@ struct RedisStoreTarget {
 // A run name: 1 to 64 of A-Z a-z 0-9 _ . - (it becomes part of key names).
 bool validRunName(std::string_view name);
 
-class RedisRunStore final : public RunStore {
+class RedisRunStore final : public RunStore, public RunHistory {
   public:
     // Connects. nullptr with *error (UTF-8) when the server cannot be reached.
     static std::unique_ptr<RedisRunStore> open(const RedisStoreTarget& target, std::string* error);
@@ -65,15 +65,16 @@ class RedisRunStore final : public RunStore {
     ResultList& results() override { return m_results; }
     bool commitKeyword(std::size_t seedsDone, int accepted) override;
     void runFinished() override;
-    void runStopped() override;
+    void runStopping() override;
+    void runStopped() override { runStopping(); }
     std::string error() const override;
     bool broken() const override;
 
-    std::string describe() const;
+    std::string describe() const override;
 
-    // The history, for `runs` and `export`.
-    std::vector<RunSummary> listRuns();
-    std::optional<std::vector<ResultRecord>> runResults(const std::string& run);
+    // The history, for `runs` and `export`; a run is named by its name.
+    Expected<std::vector<RunSummary>> listRuns() override;
+    Expected<std::vector<ResultRecord>> runResults(std::string_view run) override;
 
     RedisRunStore(RedisStoreTarget target, RedisConnection main, RedisConnection renewer);
 
@@ -91,28 +92,14 @@ class RedisRunStore final : public RunStore {
       private:
         RedisRunStore& m_store;
     };
-    class Seen final : public SeenSet {
+    class Seen final : public StagedSeen {
       public:
-        explicit Seen(RedisRunStore& store) : m_store(store) {}
+        explicit Seen(RedisRunStore& store) : StagedSeen(store.m_mutex, store.m_staging), m_store(store) {}
+
+      private:
         // False only when the phrase is now claimed for this worker's lease.
-        bool contains(const Text& keyword) const override;
-        bool insert(const Text& keyword) override;
-
-      private:
+        bool containsStored(const Text& key) const override;
         RedisRunStore& m_store;
-    };
-    class Results final : public ResultList {
-      public:
-        explicit Results(RedisRunStore& store) : m_store(store) {}
-        void append(ResultRecord record) override;
-        std::size_t size() const override { return m_shown.size(); }
-        std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
-            return m_shown.copy(from, to);
-        }
-
-      private:
-        RedisRunStore& m_store;
-        MemoryResultList m_shown; // this worker's own, for its results file
     };
 
     std::string key(std::string_view part) const { return m_prefix + std::string(part); }
@@ -122,7 +109,6 @@ class RedisRunStore final : public RunStore {
     void renewLoop(std::stop_token stop);
     void release(RedisConnection& connection, const std::string& token);
     void leave(RedisConnection& connection);
-    void clearPending();
     void setToken(std::string token); // with m_mutex held
 
     RedisStoreTarget m_target;
@@ -131,19 +117,16 @@ class RedisRunStore final : public RunStore {
 
     mutable std::mutex m_mutex; // the main connection and everything below
     RedisConnection m_main;
+    KeywordStaging m_staging;
+    StoreFault m_fault;
     Queue m_queue{*this};
     Seen m_seen{*this};
-    Results m_results{*this};
+    StagedResults m_results{m_mutex, m_staging}; // this worker's own, for its results file
     std::string m_token;       // the lease held, empty when none; written under m_wakeMutex too
     std::string m_task;        // its task, encoded
     std::uint64_t m_leases = 0;
     bool m_popped = false;
     bool m_entered = false;
-    PendingMarks m_pendingMarks;
-    std::vector<std::string> m_pendingPush;
-    std::vector<std::string> m_pendingResults;
-    std::string m_error;
-    std::string m_brokenText;
 
     std::atomic<bool> m_stopping{false};
     std::mutex m_wakeMutex;

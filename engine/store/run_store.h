@@ -71,7 +71,9 @@ class RunStore {
         (void)accepted;
         return true;
     }
-    // The run ended by itself / was stopped (from any thread).
+    // The run is being stopped (from any thread): whatever the store waits for ends now. Never slow.
+    virtual void runStopping() {}
+    // The run ended by itself / was stopped: from the run's worker, outside its gate (may be slow).
     virtual void runFinished() {}
     virtual void runStopped() {}
     // The latest failure, in words (UTF-8).

@@ -164,14 +164,22 @@ SeenStoreEmptier::~SeenStoreEmptier() {
     // joined here, outside the lock their last step takes
 }
 
-void SeenStoreEmptier::start(const std::filesystem::path& home, std::shared_ptr<Controls> controls) {
-    const auto trash = detachStore(home);
+void SeenStoreEmptier::start(const std::filesystem::path& home, std::shared_ptr<Controls> controls,
+                             Settle settle) {
+    // Markers still being written would land in the fresh store: then the store moves once they are.
+    const bool settled = !settle || settle(std::chrono::milliseconds(0));
+    std::filesystem::path trash = settled ? detachStore(home) : std::filesystem::path();
     std::lock_guard lock(m_mutex);
     if (m_running == 0) m_threads.clear(); // all finished: joined at once
     ++m_running;
-    m_threads.emplace_back([this, home, trash, controls = std::move(controls)] {
+    m_threads.emplace_back([this, home, trash, settled, settle = std::move(settle), controls = std::move(controls)] {
+        std::filesystem::path detached = trash;
+        if (!settled) {
+            settle(std::chrono::seconds(5));
+            detached = detachStore(home);
+        }
         controls->showNotice(noticeBegin());
-        deleteDetached(home, trash);
+        deleteDetached(home, detached);
         controls->showNotice(noticeEnd());
         std::lock_guard lock(m_mutex);
         if (--m_running == 0) m_idle.notify_all();

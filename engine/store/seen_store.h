@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <mutex>
@@ -73,11 +74,15 @@ class SeenStoreEmptier {
     SeenStoreEmptier(const SeenStoreEmptier&) = delete;
     SeenStoreEmptier& operator=(const SeenStoreEmptier&) = delete;
 
+    // Until the markers a stopped run was still writing are written; false on timeout.
+    using Settle = std::function<bool(std::chrono::milliseconds)>;
+
     // Empties the store of `home`: the directory is renamed away at once on the calling thread (so
     // markers written from now on land in a fresh store), then a thread of this emptier shows
     // "开始清理临时数据，建议清理完后再使用本软件", deletes the renamed tree (and leftovers of
-    // earlier emptyings) and shows "临时数据清理完毕".
-    void start(const std::filesystem::path& home, std::shared_ptr<Controls> controls);
+    // earlier emptyings) and shows "临时数据清理完毕". With `settle`, when markers are still being
+    // written the renaming waits for them on that thread instead (a few seconds at most).
+    void start(const std::filesystem::path& home, std::shared_ptr<Controls> controls, Settle settle = {});
     // Until every emptying started so far is done; false on timeout.
     bool waitIdle(std::chrono::milliseconds timeout);
 

@@ -1,5 +1,7 @@
 #include "engine/store/sqlite_run_store.h"
 
+#include "engine/core/control_names.h"
+
 #include <cerrno>
 #include <csignal>
 #include <unistd.h>
@@ -82,7 +84,7 @@ bool SqliteRunStore::beginRun(const RunOptionValues& options) {
     std::lock_guard lock(m_mutex);
     Text seeds;
     for (const auto& [name, value] : options)
-        if (name == "编辑框_关键词") seeds = value;
+        if (name == ctl::kSeeds) seeds = value;
     SqliteTransaction transaction(m_db);
     SqliteStatement insertRun, insertOption;
     if (!transaction.active() ||
@@ -105,7 +107,7 @@ bool SqliteRunStore::beginRun(const RunOptionValues& options) {
 
 std::optional<RunProgress> SqliteRunStore::resumeNewest() {
     std::lock_guard lock(m_mutex);
-    m_error.clear();
+    m_fault.clearError();
     SqliteStatement runs;
     if (!runs.prepare(m_db, "SELECT id, state, pid, host, seeds_done, accepted, queue_tail, result_count "
                             "FROM runs WHERE state<>'finished' ORDER BY id DESC")) {
@@ -159,7 +161,7 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
         return std::nullopt;
     }
     resetProgress(progress.id);
-    for (auto& record : restored) m_results.m_shown.append(std::move(record));
+    for (auto& record : restored) m_results.restore(std::move(record));
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = static_cast<std::size_t>(queueCount);
@@ -169,11 +171,8 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
 SqliteRunStore::SqliteRunStore(std::filesystem::path file, SqliteDb db)
     : m_file(std::move(file)), m_db(std::move(db)) {}
 
-bool SqliteRunStore::Seen::contains(const Text& keyword) const {
+bool SqliteRunStore::Seen::containsStored(const Text& key) const {
     SqliteRunStore& s = m_store;
-    std::lock_guard lock(s.m_mutex);
-    const Text key = text_lower(keyword);
-    if (s.m_pendingMarks.contains(key)) return true;
     s.m_containsSeen.bind(1, s.m_run).bindBlob(2, key);
     const bool found = s.m_containsSeen.step();
     if (s.m_containsSeen.failed()) s.broken("cannot read the seen set");
@@ -181,24 +180,9 @@ bool SqliteRunStore::Seen::contains(const Text& keyword) const {
     return found;
 }
 
-bool SqliteRunStore::Seen::insert(const Text& keyword) {
-    SqliteRunStore& s = m_store;
-    std::lock_guard lock(s.m_mutex);
-    s.m_pendingMarks.add(text_lower(keyword));
-    return true;
-}
-
 void SqliteRunStore::Queue::push(KeywordTask task) {
     std::lock_guard lock(m_store.m_mutex);
-    m_store.m_pendingPush.push_back(std::move(task));
-}
-
-void SqliteRunStore::Results::append(ResultRecord record) {
-    {
-        std::lock_guard lock(m_store.m_mutex);
-        m_store.m_pendingResults.push_back(record);
-    }
-    m_shown.append(std::move(record));
+    m_store.m_staging.push(std::move(task));
 }
 
 std::optional<KeywordTask> SqliteRunStore::Queue::front() const {
@@ -224,8 +208,8 @@ std::optional<KeywordTask> SqliteRunStore::Queue::at(std::size_t position) const
     const std::size_t kept = s.m_committedQueue - skip;
     if (position >= kept) {
         const std::size_t pushed = position - kept;
-        if (pushed >= s.m_pendingPush.size()) return std::nullopt;
-        return s.m_pendingPush[pushed];
+        if (pushed >= s.m_staging.pushes().size()) return std::nullopt;
+        return s.m_staging.pushes()[pushed];
     }
     s.m_at.bind(1, s.m_run).bind(2, static_cast<std::int64_t>(position + skip));
     std::optional<KeywordTask> task;
@@ -251,13 +235,13 @@ void SqliteRunStore::Queue::pop() {
 
 std::size_t SqliteRunStore::Queue::size() const {
     std::lock_guard lock(m_store.m_mutex);
-    return m_store.m_committedQueue + m_store.m_pendingPush.size() - (m_store.m_popped ? 1 : 0);
+    return m_store.m_committedQueue + m_store.m_staging.pushes().size() - (m_store.m_popped ? 1 : 0);
 }
 
 bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
     std::lock_guard lock(m_mutex);
-    if (!m_brokenText.empty()) {
-        m_error = m_brokenText;
+    if (m_fault.broken()) {
+        m_fault.fail(m_fault.brokenText());
         return false;
     }
     std::int64_t tail = m_tail, resultCount = m_resultCount;
@@ -265,17 +249,17 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
     {
         SqliteTransaction transaction(m_db);
         if (!transaction.active()) return failed("cannot save the keyword's results");
-        for (const auto& key : m_pendingMarks.keys()) {
+        for (const auto& key : m_staging.marks()) {
             m_insertSeen.bind(1, m_run).bindBlob(2, key);
             if (!m_insertSeen.run()) return failed("cannot save the keyword's results");
         }
-        for (const auto& task : m_pendingPush) {
+        for (const auto& task : m_staging.pushes()) {
             m_insertQueue.bind(1, m_run).bind(2, tail++).bindBlob(3, task.keyword).bindBlob(4, task.mainWord);
             m_insertQueue.bind(5, task.depth);
             if (!m_insertQueue.run()) return failed("cannot save the keyword's results");
             ++committedQueue;
         }
-        for (const auto& record : m_pendingResults) {
+        for (const auto& record : m_staging.results()) {
             m_insertResult.bind(1, m_run).bind(2, resultCount++).bindBlob(3, record.keyword);
             m_insertResult.bindBlob(4, record.sourceName).bindBlob(5, record.mainWord).bindBlob(6, record.parent);
             m_insertResult.bind(7, record.depth).bindText(8, record.time);
@@ -295,71 +279,73 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
     m_committedQueue = committedQueue;
     if (m_popped) m_frontPos.reset();
     m_popped = false;
-    clearPending();
+    m_staging.clear();
     return true;
 }
 
 std::string SqliteRunStore::error() const {
     std::lock_guard lock(m_mutex);
-    return m_error;
+    return m_fault.text();
 }
 
-std::vector<RunSummary> SqliteRunStore::listRuns() {
+Expected<std::vector<RunSummary>> SqliteRunStore::listRuns() {
     std::lock_guard lock(m_mutex);
     std::vector<RunSummary> list;
     SqliteStatement runs;
     if (!runs.prepare(m_db, "SELECT id, started, seeds, state, pid, host, keywords_done, result_count "
-                            "FROM runs ORDER BY id")) {
-        failed("cannot read the runs");
-        return list;
-    }
+                            "FROM runs ORDER BY id"))
+        return Error{problem("cannot read the runs")};
     while (runs.step())
         list.push_back({runs.integer(0), runs.bytes(1), runs.bytes(2),
                         stateFrom(runs.bytes(3), runs.integer(4), runs.bytes(5)), runs.integer(6),
                         runs.integer(7), {}});
-    if (runs.failed()) failed("cannot read the runs");
+    if (runs.failed()) return Error{problem("cannot read the runs")};
     return list;
 }
 
-std::optional<std::vector<ResultRecord>> SqliteRunStore::runResults(std::int64_t id) {
+Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::string_view run) {
+    if (run.empty()) return runResults(std::int64_t{0});
+    const std::string text(run);
+    if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos || std::atoll(text.c_str()) < 1)
+        return Error{"invalid --run '" + text + "': a run's id, as `runs` lists it"};
+    return runResults(static_cast<std::int64_t>(std::atoll(text.c_str())));
+}
+
+Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::int64_t id) {
     std::lock_guard lock(m_mutex);
     SqliteStatement find, results;
     if (!find.prepare(m_db, id == 0 ? "SELECT id FROM runs ORDER BY id DESC LIMIT 1"
-                                    : "SELECT id FROM runs WHERE id=?1")) {
-        failed("cannot read the runs");
-        return std::nullopt;
-    }
+                                    : "SELECT id FROM runs WHERE id=?1"))
+        return Error{problem("cannot read the runs")};
     if (id != 0) find.bind(1, id);
     if (!find.step()) {
-        if (find.failed()) failed("cannot read the runs");
-        else m_error = id == 0 ? "the store holds no run" : "no run " + std::to_string(id) + " in the store";
-        return std::nullopt;
+        if (find.failed()) return Error{problem("cannot read the runs")};
+        return Error{id == 0 ? "the store holds no run" : "no run " + std::to_string(id) + " in the store"};
     }
     const std::int64_t run = find.integer(0);
     if (!results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
-                               "WHERE run=?1 ORDER BY pos")) {
-        failed("cannot read the results");
-        return std::nullopt;
-    }
+                               "WHERE run=?1 ORDER BY pos"))
+        return Error{problem("cannot read the results")};
     results.bind(1, run);
     std::vector<ResultRecord> records;
     while (results.step())
         records.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                            static_cast<int>(results.integer(4)), results.bytes(5)});
-    if (results.failed()) {
-        failed("cannot read the results");
-        return std::nullopt;
-    }
+    if (results.failed()) return Error{problem("cannot read the results")};
     return records;
 }
 
+std::string SqliteRunStore::problem(const std::string& what) const {
+    return what + " in " + m_file.string() + ": " + m_db.error();
+}
+
 bool SqliteRunStore::failed(const std::string& what) {
-    m_error = what + " in " + m_file.string() + ": " + m_db.error();
+    m_fault.fail(problem(what));
     return false;
 }
 
 void SqliteRunStore::broken(const std::string& what) {
-    if (m_brokenText.empty()) m_brokenText = what + " in " + m_file.string() + ": " + m_db.error();
+    if (!m_fault.broken()) m_fault.breakWith(problem(what));
 }
 
 void SqliteRunStore::setState(const char* state) {
@@ -376,14 +362,8 @@ void SqliteRunStore::resetProgress(std::int64_t id) {
     m_committedQueue = 0;
     m_frontPos.reset();
     m_popped = false;
-    m_brokenText.clear();
-    clearPending();
-}
-
-void SqliteRunStore::clearPending() {
-    m_pendingMarks.clear();
-    m_pendingPush.clear();
-    m_pendingResults.clear();
+    m_fault.reset();
+    m_staging.clear();
 }
 
 std::unique_ptr<SqliteRunStore> SqliteRunStore::open(const std::filesystem::path& file, std::string* error,

@@ -6,7 +6,7 @@
 // While a keyword is asked, its marks, queued tasks and results wait in memory (contains() sees
 // them); commitKeyword writes them in one transaction together with the keyword leaving the queue.
 
-#include "engine/store/durable_store.h"
+#include "engine/store/run_history.h"
 #include "engine/store/memory_store.h"
 #include "engine/store/staging.h"
 #include "engine/store/sqlite.h"
@@ -15,7 +15,7 @@
 
 namespace zelkor {
 
-class SqliteRunStore final : public RunStore, public DurableStore {
+class SqliteRunStore final : public RunStore, public RunHistory {
   public:
     // Opens (creating with its schema, parent directories included) the database. nullptr with
     // *error (UTF-8) when the file is not a database of ours, is damaged, or stays locked longer
@@ -32,10 +32,16 @@ class SqliteRunStore final : public RunStore, public DurableStore {
     std::string error() const override;
 
     std::string describe() const override { return "sqlite:" + m_file.string(); }
-    bool beginRun(const RunOptionValues& options) override;
-    std::optional<RunProgress> resumeNewest() override;
-    std::vector<RunSummary> listRuns() override;
-    std::optional<std::vector<ResultRecord>> runResults(std::int64_t id) override;
+    Expected<std::vector<RunSummary>> listRuns() override;
+    Expected<std::vector<ResultRecord>> runResults(std::string_view run) override;
+    // Run `id` (0: the newest).
+    Expected<std::vector<ResultRecord>> runResults(std::int64_t id);
+
+    // A new run with these options. False (see error()) when the store cannot take it.
+    bool beginRun(const RunOptionValues& options);
+    // Continues the newest unfinished run not alive in another process. nullopt with error() empty
+    // when there is none.
+    std::optional<RunProgress> resumeNewest();
 
     SqliteRunStore(std::filesystem::path file, SqliteDb db);
 
@@ -52,45 +58,32 @@ class SqliteRunStore final : public RunStore, public DurableStore {
       private:
         SqliteRunStore& m_store;
     };
-    class Seen final : public SeenSet {
+    class Seen final : public StagedSeen {
       public:
-        explicit Seen(SqliteRunStore& store) : m_store(store) {}
-        bool contains(const Text& keyword) const override;
-        bool insert(const Text& keyword) override;
+        explicit Seen(SqliteRunStore& store) : StagedSeen(store.m_mutex, store.m_staging), m_store(store) {}
 
       private:
-        SqliteRunStore& m_store;
-    };
-    // The shown results stay in memory too, for the panel's export; new ones wait for the commit.
-    class Results final : public ResultList {
-      public:
-        explicit Results(SqliteRunStore& store) : m_store(store) {}
-        void append(ResultRecord record) override;
-        std::size_t size() const override { return m_shown.size(); }
-        std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
-            return m_shown.copy(from, to);
-        }
-        MemoryResultList m_shown;
-
-      private:
+        bool containsStored(const Text& key) const override;
         SqliteRunStore& m_store;
     };
 
     bool prepare();
+    std::string problem(const std::string& what) const; // what failed, where and why
     bool failed(const std::string& what);
     void broken(const std::string& what);
     void setState(const char* state);
     void resetProgress(std::int64_t id);
-    void clearPending();
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     SqliteDb m_db;
     SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_at, m_deleteQueue,
         m_updateRun, m_setState;
+    KeywordStaging m_staging;
+    StoreFault m_fault;
     Queue m_queue{*this};
     Seen m_seen{*this};
-    Results m_results{*this};
+    StagedResults m_results{m_mutex, m_staging};
 
     std::int64_t m_run = 0;
     std::int64_t m_tail = 0;
@@ -98,11 +91,6 @@ class SqliteRunStore final : public RunStore, public DurableStore {
     std::size_t m_committedQueue = 0;
     std::optional<std::int64_t> m_frontPos; // of the task front() gave
     bool m_popped = false;                  // that task leaves with the next commit
-    PendingMarks m_pendingMarks;
-    std::vector<KeywordTask> m_pendingPush;
-    std::vector<ResultRecord> m_pendingResults;
-    std::string m_error;
-    std::string m_brokenText;
 };
 
 } // namespace zelkor

@@ -1,29 +1,100 @@
 #pragma once
-// What one keyword changed, waiting for its commit in a store that keeps runs beyond the process.
+// What one keyword changed, waiting for its commit in a store that keeps runs beyond the process
+// (SQLite, Redis): the phrases it marked seen, the tasks it queued and the results it showed. A
+// store writes them all together when the keyword commits, or forgets them, so a run killed at
+// any instant asks about the same keyword again when it goes on.
+//
+// Threads: each piece is guarded by the mutex of the store that owns it, passed in.
 
+#include "engine/core/records.h"
+#include "engine/store/memory_store.h"
+#include "engine/store/run_store.h"
 #include "text/text.h"
 
+#include <mutex>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
 namespace zelkor {
 
-// The case-folded phrases a keyword marked so far, waiting for its commit, in the order marked.
-class PendingMarks {
+class KeywordStaging {
   public:
-    bool contains(const Text& key) const { return m_set.contains(key); }
-    void add(Text key) {
-        if (m_set.insert(key).second) m_keys.push_back(std::move(key));
-    }
-    const std::vector<Text>& keys() const { return m_keys; }
-    void clear() {
-        m_set.clear();
-        m_keys.clear();
-    }
+    // Marks are case-folded keys, kept in the order marked.
+    bool marked(const Text& key) const { return m_markSet.contains(key); }
+    void mark(Text key);
+    void push(KeywordTask task) { m_pushes.push_back(std::move(task)); }
+    void addResult(ResultRecord record) { m_results.push_back(std::move(record)); }
+
+    const std::vector<Text>& marks() const { return m_marks; }
+    const std::vector<KeywordTask>& pushes() const { return m_pushes; }
+    const std::vector<ResultRecord>& results() const { return m_results; }
+
+    void clear();
 
   private:
-    std::unordered_set<Text> m_set;
-    std::vector<Text> m_keys;
+    std::unordered_set<Text> m_markSet;
+    std::vector<Text> m_marks;
+    std::vector<KeywordTask> m_pushes;
+    std::vector<ResultRecord> m_results;
+};
+
+// A database store's failures: the latest (error) and, once the store can no longer tell what the
+// run holds, why it broke (kept: a broken store stays broken).
+class StoreFault {
+  public:
+    void fail(std::string why) { m_error = std::move(why); }
+    void breakWith(std::string why) {
+        if (m_broken.empty()) m_broken = std::move(why);
+    }
+    bool broken() const { return !m_broken.empty(); }
+    const std::string& brokenText() const { return m_broken; }
+    // The latest failure, else why the store broke.
+    std::string text() const { return m_error.empty() ? m_broken : m_error; }
+    void clearError() { m_error.clear(); }
+    void reset() { m_error.clear(), m_broken.clear(); }
+
+  private:
+    std::string m_error;
+    std::string m_broken;
+};
+
+// The seen set of a staged store: a phrase marked by the keyword being asked counts as seen; the
+// rest is the store's to tell. A mark waits for the keyword's commit.
+class StagedSeen : public SeenSet {
+  public:
+    StagedSeen(std::mutex& mutex, KeywordStaging& staging) : m_mutex(mutex), m_staging(staging) {}
+    bool contains(const Text& keyword) const final;
+    bool insert(const Text& keyword) final;
+
+  protected:
+    // With the store's mutex held, for a key not marked by the keyword being asked. May mark it
+    // (a store that claims a phrase for this worker as it answers).
+    virtual bool containsStored(const Text& key) const = 0;
+    KeywordStaging& staging() const { return m_staging; }
+
+  private:
+    std::mutex& m_mutex;
+    KeywordStaging& m_staging;
+};
+
+// The results of a staged store: the shown ones in memory too (the panel's export, the results
+// file), new ones staged until their keyword commits.
+class StagedResults final : public ResultList {
+  public:
+    StagedResults(std::mutex& mutex, KeywordStaging& staging) : m_mutex(mutex), m_staging(staging) {}
+    void append(ResultRecord record) override;
+    std::size_t size() const override { return m_shown.size(); }
+    std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
+        return m_shown.copy(from, to);
+    }
+    // A resumed run's results, already kept: shown again, not staged.
+    void restore(ResultRecord record) { m_shown.append(std::move(record)); }
+
+  private:
+    std::mutex& m_mutex;
+    KeywordStaging& m_staging;
+    MemoryResultList m_shown;
 };
 
 } // namespace zelkor

@@ -1,8 +1,9 @@
-#include "engine/store/durable_store.h"
+#include "engine/store/run_history.h"
 
 #include "engine/core/control_names.h"
 #include "engine/store/redis.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -55,7 +56,9 @@ RunOptionValues captureRunOptions(const Controls& controls) {
     forEachCheckOption(
         [&](std::string_view name) { values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0"); });
     Text ticked;
-    for (int i = 0; i < kSourceCount; ++i) {
+    // Every row the list has, those a sources file added included.
+    const int rows = controls.itemCount(ctl::kSourceList);
+    for (int i = 0; i < rows; ++i) {
         if (!controls.itemChecked(ctl::kSourceList, i)) continue;
         if (!ticked.empty()) ticked += ',';
         ticked += std::to_string(i);
@@ -64,9 +67,9 @@ RunOptionValues captureRunOptions(const Controls& controls) {
     return values;
 }
 
-std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options) {
-    std::array<bool, kSourceCount> ticks{};
-    for (int i = 0; i < kSourceCount; ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, i);
+std::vector<bool> applyRunOptions(Controls& controls, const RunOptionValues& options) {
+    std::vector<bool> ticks(static_cast<std::size_t>(controls.itemCount(ctl::kSourceList)));
+    for (std::size_t i = 0; i < ticks.size(); ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, static_cast<int>(i));
     for (const auto& [name, value] : options) {
         bool known = false;
         forEachEditOption([&](std::string_view edit) {
@@ -80,10 +83,12 @@ std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOpti
             known = true;
         });
         if (known || name != ctl::kSourceList) continue;
-        ticks.fill(false);
+        std::fill(ticks.begin(), ticks.end(), false);
         for (const auto& item : text_split(value, ",")) {
-            const int index = std::atoi(item.c_str());
-            if (!item.empty() && index >= 0 && index < kSourceCount) ticks[index] = true;
+            if (item.empty() || item.size() > 4 || item.find_first_not_of("0123456789") != std::string::npos) continue;
+            const auto index = static_cast<std::size_t>(std::atoi(item.c_str()));
+            if (index >= ticks.size()) ticks.resize(index + 1, false);
+            ticks[index] = true;
         }
     }
     return ticks;

@@ -1,14 +1,14 @@
 #pragma once
-// Run stores that outlive the process, and what they keep of each run: the options it was
-// started with, its progress and its history.
+// What stores that outlive the process keep of each run: the options it was started with, its
+// progress and its history.
 //   files        the cwls marker files and memory (the default; nothing here)
 //   sqlite:PATH  one database file; a run killed at any instant resumes without a loss or a
 //                duplicate, because each keyword's effects commit together
 //   redis://…    one run shared by workers on several machines (see RedisRunStore)
 
 #include "engine/core/controls.h"
+#include "engine/core/expected.h"
 #include "engine/core/records.h"
-#include "sources/source_table.h"
 #include "text/text.h"
 
 #include <chrono>
@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <array>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,7 +41,6 @@ struct RunSummary {
     std::string name; // a shared run's name; empty for the others
 };
 
-// What a resumed run starts from.
 // What a resumed run starts from; its results are back in the store's results().
 struct RunProgress {
     std::int64_t id = 0;
@@ -51,33 +49,24 @@ struct RunProgress {
     int accepted = 0;
 };
 
-// What a store that keeps runs beyond the process adds to RunStore: starting and resuming a run,
-// and the history. Nothing of a keyword is kept before RunStore::commitKeyword, so a run killed at
-// any instant asks about the same keyword again when resumed.
-class DurableStore {
+// A store's runs as `runs`, `export` and the window's history see them.
+class RunHistory {
   public:
-    virtual ~DurableStore() = default;
-
-    virtual std::string describe() const = 0; // "sqlite:<path>"
-
-    // A new run with these options. False (see error()) when the store cannot take it.
-    virtual bool beginRun(const RunOptionValues& options) = 0;
-    // Continues the newest unfinished run not alive in another process. nullopt with error() empty
-    // when there is none.
-    virtual std::optional<RunProgress> resumeNewest() = 0;
-
-    virtual std::vector<RunSummary> listRuns() = 0;
-    // The results of run `id` (0: the newest), in order; nullopt (see error()) when no such run.
-    virtual std::optional<std::vector<ResultRecord>> runResults(std::int64_t id) = 0;
+    virtual ~RunHistory() = default;
+    virtual std::string describe() const = 0; // "sqlite:<path>", "redis://host:port/db"
+    virtual Expected<std::vector<RunSummary>> listRuns() = 0;
+    // The results of one run, in order: `run` as listRuns names it (a database store's id, a shared
+    // run's name); empty: the newest run.
+    virtual Expected<std::vector<ResultRecord>> runResults(std::string_view run) = 0;
 };
-
 
 // The values of the controls a run reads: its seeds, forbidden words, limit, delay, directories,
 // check boxes and ticked sources.
 RunOptionValues captureRunOptions(const Controls& controls);
 // Puts them back; the ticked sources are returned for the face to set (Controls has no item
-// write). Values the list does not hold leave their control as it is.
-std::array<bool, kSourceCount> applyRunOptions(Controls& controls, const RunOptionValues& options);
+// write), one per row, rows a sources file added included. Values the list does not hold leave
+// their control as it is.
+std::vector<bool> applyRunOptions(Controls& controls, const RunOptionValues& options);
 
 // "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH" | "redis://HOST:PORT/DB".
 struct StoreSpec {

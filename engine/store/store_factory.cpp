@@ -1,0 +1,121 @@
+#include "engine/store/store_factory.h"
+
+#include "engine/core/control_names.h"
+#include "engine/store/memory_store.h"
+#include "engine/store/redis_run_store.h"
+#include "engine/store/sqlite_run_store.h"
+
+namespace zelkor {
+
+namespace {
+
+Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
+                                                  const std::function<void(const std::string&)>& onRetry) {
+    const auto server = parseRedisUrl(spec.url);
+    if (!server) return Error{"'" + spec.url + "' is not redis://HOST[:PORT][/DB]"};
+    RedisStoreTarget target{*server, spec.run, spec.lease};
+    // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
+    target.server.attempts = 5;
+    target.server.firstPause = std::chrono::milliseconds(250);
+    if (onRetry) {
+        target.server.onRetry = [onRetry](const std::string& what, std::chrono::milliseconds pause) {
+            onRetry(what + "; trying again in " + std::to_string(pause.count()) + " ms");
+        };
+    }
+    std::string error;
+    auto store = RedisRunStore::open(target, &error);
+    if (!store) return Error{error};
+    return store;
+}
+
+Expected<StoreForRun> enterSharedRun(const RunStoreRequest& request) {
+    if (!validRunName(request.spec.run))
+        return Error{"a shared run needs a name of 1 to 64 letters, digits, '_', '.' or '-'"};
+    auto store = openRedis(request.spec, request.onRetry);
+    if (!store) return store.error();
+    RunOptionValues stored;
+    const auto entry = (*store)->enter(request.options, request.seedRounds, &stored);
+    if (!entry) return Error{(*store)->error()};
+    StoreForRun opened;
+    opened.seedsQueued = true;
+    if (*entry == RedisRunStore::Entry::Joined) {
+        std::erase_if(stored, [](const auto& option) {
+            return option.first == ctl::kSaveDir || option.first == ctl::kHangupDir;
+        });
+        opened.runOptions = std::move(stored);
+    }
+    opened.store = std::move(*store);
+    return opened;
+}
+
+} // namespace
+
+Expected<StoreForRun> openRunStore(const RunStoreRequest& request) {
+    switch (request.spec.kind) {
+    case StoreSpec::Kind::Files: {
+        StoreForRun opened;
+        opened.store = std::make_shared<DefaultRunStore>(request.home);
+        return opened;
+    }
+    case StoreSpec::Kind::Sqlite: {
+        std::string error;
+        auto store = SqliteRunStore::open(request.spec.path, &error);
+        if (!store) return Error{error};
+        if (!store->beginRun(request.options)) return Error{store->error()};
+        StoreForRun opened;
+        opened.store = std::move(store);
+        return opened;
+    }
+    case StoreSpec::Kind::Redis:
+        return enterSharedRun(request);
+    }
+    return Error{"unknown store"};
+}
+
+Expected<std::optional<StoreForRun>> resumeRunStore(const StoreSpec& spec) {
+    if (spec.kind == StoreSpec::Kind::Files)
+        return Error{"the files store keeps no run to resume; choose a database store"};
+    if (spec.kind == StoreSpec::Kind::Redis)
+        return Error{"a shared run goes on whenever a worker starts with its --run name; --resume is not needed"};
+    std::string error;
+    auto store = SqliteRunStore::open(spec.path, &error);
+    if (!store) return Error{error};
+    auto progress = store->resumeNewest();
+    if (!progress) {
+        if (const std::string why = store->error(); !why.empty()) return Error{why};
+        return std::optional<StoreForRun>();
+    }
+    StoreForRun opened;
+    opened.seedsDone = progress->seedsDone;
+    opened.accepted = progress->accepted;
+    opened.runOptions = std::move(progress->options);
+    opened.store = std::move(store);
+    return std::optional<StoreForRun>(std::move(opened));
+}
+
+Expected<std::unique_ptr<RunHistory>> openRunHistory(const StoreSpec& spec, int busyTimeoutMs) {
+    switch (spec.kind) {
+    case StoreSpec::Kind::Files:
+        return Error{"the files store keeps no history; give --store sqlite, --store sqlite:PATH or --store redis://… "
+                     "(a run with --export-format exports its own results)"};
+    case StoreSpec::Kind::Sqlite: {
+        std::error_code ignored;
+        if (!std::filesystem::exists(spec.path, ignored)) return Error{"no run store at " + spec.path.string()};
+        std::string error;
+        auto store = SqliteRunStore::open(spec.path, &error, busyTimeoutMs);
+        if (!store) return Error{error};
+        return std::unique_ptr<RunHistory>(std::move(store));
+    }
+    case StoreSpec::Kind::Redis: {
+        const auto server = parseRedisUrl(spec.url);
+        if (!server) return Error{"'" + spec.url + "' is not redis://HOST[:PORT][/DB]"};
+        std::string error;
+        auto store = RedisRunStore::open({*server, {}, spec.lease}, &error);
+        if (!store) return Error{error};
+        return std::unique_ptr<RunHistory>(std::move(store));
+    }
+    }
+    return Error{"unknown store"};
+}
+
+} // namespace zelkor
