@@ -8,3 +8,7 @@ if(TARGET engine_soak_bench)
   target_sources(engine_soak_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/hostile_server.cpp
                                            ${PROJECT_SOURCE_DIR}/tests/support/loopback.cpp)
 endif()
+if(TARGET engine_stop_bench)
+  # The scripted sources of the tests, header only.
+  target_include_directories(engine_stop_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+endif()

@@ -1,6 +1,5 @@
 // The throughput mode end to end against the fixture service: zelkor-cli --parallel gives what a
-// sequential run gives, paces every service from the service's own clock, keeps the count limit,
-// and a Stop with every service's request in flight ends it at once.
+// sequential run gives, paces every service from the service's own clock and keeps the count limit.
 
 #include "engine/core/control_names.h"
 #include "engine/output/export.h"
@@ -180,57 +179,6 @@ TEST_F(ParallelRun, RateIsCheckedBeforeAnythingIsSent) {
     const Leftovers noParallel = run("bad", {"--rate", "3", "手机"});
     EXPECT_NE(noParallel.status, 0);
     EXPECT_TRUE(service.requests().empty());
-}
-
-// Stop with all 25 services' requests in flight (the service holds them): stop() returns while they
-// are still held, and nothing more is sent, shown or saved, even once the service answers.
-TEST(ParallelStop, EndsAtOnceWithEveryServiceInFlight) {
-    TempDir dir;
-    FixtureService service(0, 32);
-    ASSERT_TRUE(service.ok());
-    for (int i = 0; i < test::kFixtureSources; ++i)
-        service.setFault(i, FixtureFault::Held);
-    service.writeEndpoints(dir / "endpoints.ini");
-    std::string error;
-    const auto loaded = Endpoints::loadFile(dir / "endpoints.ini", &error);
-    ASSERT_TRUE(loaded) << error;
-    const Endpoints endpoints = *loaded;
-
-    auto controls = std::make_shared<ValueControls>();
-    applyWindowDefaults(*controls, dir.path());
-    controls->setText(ctl::kSeeds, gbk("手机\r\n电脑"));
-    controls->setText(ctl::kDelay, "0");
-    controls->setText(ctl::kLimit, "0");
-    controls->setChecked(ctl::kAutoSave, true);
-    controls->setChecked(ctl::kParallel, true);
-    controls->setText(ctl::kParallelRate, "50");
-    for (int i = 0; i < kSourceCount; ++i)
-        controls->setItemChecked(ctl::kSourceList, i, true);
-    MiningController controller(controls, dir.path(), [endpoints] { return make_sources(endpoints); });
-    controller.start();
-    const auto run = controller.currentRun();
-    for (int i = 0; i < 500 && service.requests().size() < 25; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(service.requests().size(), 25u);
-    const std::string panel = gbk_to_utf8(controls->text(ctl::kPanel));
-
-    controller.stop();
-    const std::size_t sent = service.requests().size();
-    EXPECT_EQ(sent, 25u); // the service still holds every one of them
-    EXPECT_TRUE(run->waitUntilDone(std::chrono::seconds(5)));
-    // Stop empties the seen store, which says so on the panel; nothing else may follow.
-    EXPECT_TRUE(controller.waitForEmptying(std::chrono::seconds(5)));
-    const std::string stopped = gbk_to_utf8(controls->text(ctl::kPanel));
-    EXPECT_EQ(stopped.substr(0, panel.size()), panel);
-    EXPECT_EQ(run->end(), RunEnd::Stopped);
-    for (int i = 0; i < test::kFixtureSources; ++i)
-        service.setFault(i, FixtureFault::None);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(service.requests().size(), sent);
-    EXPECT_EQ(gbk_to_utf8(controls->text(ctl::kPanel)), stopped);
-    EXPECT_TRUE(run->results().empty());
-    EXPECT_EQ(run->acceptedCount(), 0);
-    EXPECT_FALSE(fs::exists(gbkToPath(resultPathText(*controls))));
 }
 
 } // namespace

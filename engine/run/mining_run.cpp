@@ -374,6 +374,8 @@ StartResult MiningController::start() {
     if (m_storeSpec.kind == StoreSpec::Kind::Redis)
         request.seedRounds = seedRoundsOf(*m_controls, splitLines(m_controls->text(ctl::kSeeds)));
     auto opened = openRunStore(request);
+    if (startCancelled())
+        return abandonStart(StartRefused{StartRefusal::Stopped, {}}, opened ? opened->store : nullptr);
     if (!opened) {
         m_controls->showNotice(failedText + utf8_to_gbk(opened.error().message));
         return abandonStart(StartRefused{StartRefusal::StoreUnusable, opened.error().message}, nullptr);
@@ -393,6 +395,8 @@ StartResult MiningController::resume(const std::function<void(const SourceTicks&
     }
     if (auto refused = claimHome()) return refused;
     auto opened = resumeRunStore(m_storeSpec);
+    if (startCancelled())
+        return abandonStart(StartRefused{StartRefusal::Stopped, {}}, opened && *opened ? (*opened)->store : nullptr);
     if (!opened) return abandonStart(StartRefused{StartRefusal::StoreUnusable, opened.error().message}, nullptr);
     if (!*opened)
         return abandonStart(
@@ -435,13 +439,12 @@ StartResult MiningController::abandonStart(StartResult why, const std::shared_pt
     return why;
 }
 
+bool MiningController::startCancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_startCancelled;
+}
+
 StartResult MiningController::launch(StoreForRun opened) {
-    const auto stoppedMeanwhile = [this] {
-        std::lock_guard lock(m_mutex);
-        return m_startCancelled;
-    };
-    // A stop() that came while the store was being opened is this start's end.
-    if (stoppedMeanwhile()) return abandonStart(StartRefused{StartRefusal::Stopped, {}}, opened.store);
     m_emptier.start(m_home, m_controls);
     m_controls->setText(ctl::kStartButton, gbk(ctl::kCaptionStop));
     RunOptions options;

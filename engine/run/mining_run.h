@@ -190,6 +190,8 @@ class MiningController {
     StartResult claimHome();
     // Gives up a start that did not launch: the home's lock goes, and a store's run is recorded stopped.
     StartResult abandonStart(StartResult why, const std::shared_ptr<RunStore>& store);
+    // A stop() came while the store was being opened: that start ends there.
+    bool startCancelled() const;
     StartResult launch(StoreForRun opened);
 
     std::shared_ptr<Controls> m_controls;
