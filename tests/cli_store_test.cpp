@@ -187,10 +187,11 @@ TEST_F(CliStore, AKilledOrStoppedRunResumesToTheSameResults) {
         EXPECT_NE(runsListing(db).find("\tfinished\t"), std::string::npos);
         // Only the keywords not kept are asked again: after the first seed (25 sources) that is
         // fewer than the whole run's requests.
-        if (c.requests > 25)
+        if (c.requests > 25) {
             EXPECT_LT(service.requests().size(), total);
-        else
+        } else {
             EXPECT_EQ(service.requests().size(), total);
+        }
     }
 }
 

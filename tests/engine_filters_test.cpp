@@ -41,10 +41,11 @@ TEST(ResultFilters, DropWhatTheBoundsAndPatternsRefuse) {
         const auto filters = ResultFilters::make(g(c.include), g(c.exclude), c.minChars, c.maxChars, &error);
         ASSERT_TRUE(filters) << error;
         const std::optional<Text> notice = filters->refuse(g(c.phrase));
-        if (c.notice)
+        if (c.notice) {
             EXPECT_EQ(notice.value_or("(kept)"), g(c.notice)) << c.phrase;
-        else
+        } else {
             EXPECT_FALSE(notice) << c.phrase << " " << gbk_to_utf8(*notice);
+        }
     }
     EXPECT_TRUE(ResultFilters::make({}, {}, 0, 0)->empty());
     EXPECT_FALSE(ResultFilters::make({}, {}, 1, 0)->empty());

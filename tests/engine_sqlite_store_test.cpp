@@ -225,6 +225,25 @@ TEST(RunOptions, SurviveTheStoreAndComeBackIntoTheControls) {
     EXPECT_EQ((*store->listRuns())[0].seeds, gbk("抖音\r\n快手"));
 }
 
+TEST(RunOptions, KeepTheRowsASourcesFileAdded) {
+    // 27 rows: the 25 built in and two from a sources file; the ticks of every row go with the run.
+    ValueControls before;
+    for (int i = 0; i < 27; ++i) before.setItemChecked(ctl::kSourceList, i, i == 1 || i == 26);
+    TempDir dir;
+    {
+        auto store = openStore(dir / "runs.sqlite");
+        ASSERT_TRUE(store->beginRun(captureRunOptions(before)));
+    }
+    auto store = openStore(dir / "runs.sqlite");
+    const auto progress = store->resumeNewest();
+    ASSERT_TRUE(progress);
+    ValueControls after;
+    for (int i = 0; i < 27; ++i) after.setItemChecked(ctl::kSourceList, i, i == 0);
+    const SourceTicks ticks = applyRunOptions(after, progress->options);
+    ASSERT_EQ(ticks.size(), 27u);
+    for (int i = 0; i < 27; ++i) EXPECT_EQ(ticks[i], i == 1 || i == 26) << i;
+}
+
 TEST(RichExport, WritesEachFormatWithItsMetadata) {
     const std::vector<ResultRecord> records = {
         record("抖音直播", "抖音", 1),
@@ -248,10 +267,11 @@ TEST(RichExport, WritesEachFormatWithItsMetadata) {
         const fs::path file = dir / ("out" + std::string(exportExtension(format)));
         ASSERT_TRUE(writeResultsFile(file, records, format, &error)) << error;
         const std::string bytes = readFile(file);
-        if (format == ExportFormat::Xlsx)
+        if (format == ExportFormat::Xlsx) {
             EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x03\x04", 4)); // a zip package
-        else
+        } else {
             EXPECT_EQ(bytes, formatResults(records, format));
+        }
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
 

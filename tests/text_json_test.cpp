@@ -493,8 +493,9 @@ TEST(JsonQuoted, EscapesWhatJsonNeedsAndPassesTheRest) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(jsonString(c.in), c.out) << c.in;
-        if (c.readsBack)
+        if (c.readsBack) {
             EXPECT_EQ(JsonValue::parse(utf8_to_gbk("[" + c.out + "]")).text("[0]"), utf8_to_gbk(c.in)) << c.in;
+        }
     }
 }
 

@@ -497,7 +497,12 @@ void MiningController::stop() {
     // emptied; one it began before is let finish before the store is moved away.
     if (run) run->stop();
     SeenStoreEmptier::Settle settle;
-    if (run) settle = [run](std::chrono::milliseconds timeout) { return run->waitForWork(timeout); };
+    if (run) {
+        settle = [weak = std::weak_ptr<MiningRun>(run)](std::chrono::milliseconds timeout) {
+            const auto alive = weak.lock();
+            return !alive || alive->waitForWork(timeout);
+        };
+    }
     m_emptier.start(m_home, m_controls, std::move(settle));
     m_controls->setText(ctl::kStartButton, gbk(ctl::kCaptionStart));
 }

@@ -55,9 +55,6 @@ struct StartRefused {
 // nullopt: the run started.
 using StartResult = std::optional<StartRefused>;
 
-// The ticks of the source list's rows, rows a sources file added included.
-using SourceTicks = std::vector<bool>;
-
 class FileLock;
 struct StoreForRun;
 

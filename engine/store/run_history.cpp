@@ -67,8 +67,8 @@ RunOptionValues captureRunOptions(const Controls& controls) {
     return values;
 }
 
-std::vector<bool> applyRunOptions(Controls& controls, const RunOptionValues& options) {
-    std::vector<bool> ticks(static_cast<std::size_t>(controls.itemCount(ctl::kSourceList)));
+SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options) {
+    SourceTicks ticks(static_cast<std::size_t>(controls.itemCount(ctl::kSourceList)));
     for (std::size_t i = 0; i < ticks.size(); ++i) ticks[i] = controls.itemChecked(ctl::kSourceList, static_cast<int>(i));
     for (const auto& [name, value] : options) {
         bool known = false;

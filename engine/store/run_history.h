@@ -27,6 +27,9 @@ namespace zelkor {
 // the source list as a comma list of ticked indexes.
 using RunOptionValues = std::vector<std::pair<std::string, Text>>;
 
+// The ticks of the source list's rows, rows a sources file added included.
+using SourceTicks = std::vector<bool>;
+
 enum class StoredRunState { Running, Finished, Stopped, Interrupted };
 std::string_view storedRunStateName(StoredRunState state);
 
@@ -66,7 +69,7 @@ RunOptionValues captureRunOptions(const Controls& controls);
 // Puts them back; the ticked sources are returned for the face to set (Controls has no item
 // write), one per row, rows a sources file added included. Values the list does not hold leave
 // their control as it is.
-std::vector<bool> applyRunOptions(Controls& controls, const RunOptionValues& options);
+SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options);
 
 // "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH" | "redis://HOST:PORT/DB".
 struct StoreSpec {
