@@ -20,7 +20,7 @@ using test::writeFile;
 std::vector<ResultRecord> records(std::initializer_list<std::string> keywords) {
     std::vector<ResultRecord> out;
     for (const auto& k : keywords)
-        out.push_back({gbk(k), gbk("百度相关"), gbk("抖音")});
+        out.push_back({gbk(k), gbk("百度相关"), gbk("抖音"), {}, 1, {}});
     return out;
 }
 
@@ -96,7 +96,7 @@ TEST_F(ExportTest, AppendsToItsOwnFileAndRewritesAFileChangedMeanwhile) {
     ASSERT_TRUE(writer.save(controls, all, false));
     std::uint64_t expected = 8;
     for (int i = 3; i <= 50; ++i) {
-        all.push_back({"k" + std::to_string(i), "", ""});
+        all.push_back({"k" + std::to_string(i), "", "", "", 1, ""});
         ASSERT_TRUE(writer.save(controls, all, false));
         expected += all.back().keyword.size() + 2;
     }
@@ -108,7 +108,7 @@ TEST_F(ExportTest, AppendsToItsOwnFileAndRewritesAFileChangedMeanwhile) {
 
     // Someone else changed the file: it is rewritten from the results, not appended to.
     writeFile(file, "foreign\r\n");
-    all.push_back({"k51", "", ""});
+    all.push_back({"k51", "", "", "", 1, ""});
     ASSERT_TRUE(writer.save(controls, all, false));
     EXPECT_EQ(readFile(file), content + "k51\r\n");
 
