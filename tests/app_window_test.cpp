@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -144,6 +145,17 @@ const ControlRow kInventory[] = {
     {"图片框2", "zelkor::app::PictureBox", "联系方式", {8, 180, 148, 148}, "", Plain},
     {"图片框3", "zelkor::app::PictureBox", "联系方式", {164, 180, 148, 148}, "", Plain},
 };
+
+// The tests' one wait: a condition that never holds fails the test that waited, at its line; one
+// that comes true while the window's events run ends the wait without a failure.
+TEST(TestWait, ATimeOutFailsTheTestAndAnEventEndsTheWait) {
+    test::qtApp();
+    EXPECT_NONFATAL_FAILURE(EXPECT_FALSE(test::waitUntil([] { return false; }, 50)),
+                            "did not hold within 50 ms");
+    bool fired = false;
+    QTimer::singleShot(30, [&] { fired = true; });
+    EXPECT_TRUE(test::waitUntil([&] { return fired; }, 5000));
+}
 
 // The test programs' own guard: a window made here without an endpoints file of its own asks
 // loopback only, for every source and for the daily quote.
@@ -773,7 +785,7 @@ TEST_F(WindowTest, ClearCacheEmptiesTheSeenStore) {
     test::writeFile(store / "abc.zr", "");
     QTest::mouseClick(child<QAbstractButton>("按钮5"), Qt::LeftButton);
     EXPECT_FALSE(std::filesystem::exists(store / "abc.zr")); // renamed away at once
-    QTRY_COMPARE_WITH_TIMEOUT(notice(), q("临时数据清理完毕"), 10000);
+    EXPECT_TRUE(test::waitUntil([&] { return notice() == q("临时数据清理完毕"); }, 10000)) << notice().toStdString();
     // Nothing of the old store is left beside the new one.
     for (const auto& entry : std::filesystem::directory_iterator(home.path())) {
         const std::string name = entry.path().filename().string();
