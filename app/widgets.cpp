@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <algorithm>
 
 namespace zelkor::app {
@@ -12,6 +13,26 @@ namespace zelkor::app {
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {
     setFocusPolicy(Qt::NoFocus);
     setScaledContents(true);
+}
+
+void PictureBox::setExtendRight(bool on) {
+    m_extendRight = on;
+    setScaledContents(!on);
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent* event) {
+    const QPixmap picture = pixmap();
+    if (!m_extendRight || picture.isNull()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const QPixmap fitted = picture.height() == height() ? picture : picture.scaledToHeight(height(), Qt::SmoothTransformation);
+    painter.drawPixmap(0, 0, fitted);
+    if (fitted.width() < width() && fitted.width() > 0)
+        painter.drawPixmap(QRect(fitted.width(), 0, width() - fitted.width(), height()), fitted,
+                           QRect(fitted.width() - 1, 0, 1, fitted.height()));
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {
