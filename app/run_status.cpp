@@ -198,7 +198,9 @@ void RunStatus::finish(std::optional<RunEnd> end) {
         const ServiceTrouble::State& state = m_trouble.services().at(source);
         if (m_hooks.markSource) m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
     }
-    const int words = m_run->acceptedCount();
+    // The words the results file holds: a word queued without its main word is counted by the
+    // run but neither shown nor kept.
+    const std::size_t words = m_run->results().size();
     QString head = QStringLiteral("采集完成");
     QStringList why;
     switch (end.value_or(RunEnd::Stopped)) {

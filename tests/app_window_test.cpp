@@ -3,6 +3,7 @@
 
 #include "app/advanced_tab.h"
 #include "app/main_window.h"
+#include "app/run_status.h"
 #include "app/update_check.h"
 #include "app/window_controls.h"
 #include "app/widgets.h"
@@ -152,6 +153,78 @@ const ControlRow kInventory[] = {
     {"图片框2", "zelkor::app::PictureBox", "联系方式", {8, 180, 148, 148}, "", Plain},
     {"图片框3", "zelkor::app::PictureBox", "联系方式", {164, 180, 148, 148}, "", Plain},
 };
+
+TEST(RunStatusText, DurationsReadAsAPersonSaysThem) {
+    const struct {
+        double seconds;
+        const char* text;
+    } cases[] = {{0, "0 秒"},        {0.4, "0 秒"},          {59.6, "1 分 00 秒"}, {65, "1 分 05 秒"},
+                 {3599, "59 分 59 秒"}, {3600, "1 小时 00 分"}, {7384, "2 小时 03 分"}, {-3, "0 秒"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(durationText(c.seconds), q(c.text)) << c.seconds;
+}
+
+// A service is in trouble after two bad answers in a row, or one refusal, since its last good
+// one; a good answer clears it. Each step is a report's cumulative counts for service 4.
+TEST(RunStatusText, TroubleFollowsTheAnswersInARow) {
+    const struct {
+        std::uint64_t ok, failed, blocked;
+        bool trouble;
+        bool changed;
+    } steps[] = {
+        {1, 0, 0, false, false}, // good
+        {1, 1, 0, false, false}, // one failure is no trouble yet
+        {1, 2, 0, true, true},   // two in a row
+        {1, 3, 0, true, true},   // still, with a newer failure
+        {1, 3, 0, true, false},  // nothing new
+        {2, 3, 0, false, true},  // a good answer clears it
+        {2, 3, 1, true, true},   // one refusal is enough
+        {3, 4, 1, false, true},  // good and bad together: the good one counts as the newer
+    };
+    ServiceTrouble trouble;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        const auto& st = steps[i];
+        HealthReport report;
+        ServiceReport s;
+        s.source = 4;
+        s.label = gbk("淘宝下拉");
+        s.ok = st.ok;
+        s.failed = st.failed;
+        s.blocked = st.blocked;
+        s.requests = st.ok + st.failed + st.blocked;
+        report.services.push_back(s);
+        const std::vector<int> changed = trouble.update(report, q("12:00:0") + QString::number(i));
+        EXPECT_EQ(trouble.services().at(4).trouble, st.trouble);
+        EXPECT_EQ(!changed.empty(), st.changed);
+        EXPECT_EQ(trouble.inTrouble().size(), st.trouble ? 1u : 0u);
+    }
+    const QString tip = ServiceTrouble::tooltip(trouble.services().at(4));
+    EXPECT_TRUE(tip.startsWith(q("淘宝下拉：连续 0 次没有得到应答"))) << tip.toStdString();
+}
+
+// The panel always gets a failing service's summary line: from the run's own summary when it
+// gives one per service, else from these; nothing when nothing failed.
+TEST(RunStatusText, FailureNoticesOnlyForFailingServices) {
+    HealthReport report;
+    ServiceReport good, bad;
+    good.source = 0;
+    good.label = gbk("百度相关");
+    good.requests = good.ok = 3;
+    bad.source = 4;
+    bad.label = gbk("淘宝下拉");
+    bad.requests = bad.failed = 3;
+    report.services = {good};
+    EXPECT_TRUE(failureNotices(report, false).empty());
+    report.services = {good, bad};
+    const std::vector<Text> own = failureNotices(report, false);
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_EQ(own[0], gbk("来源统计 淘宝下拉：请求 3，有结果 0，无结果 0，失败 3，被拦截 0，重试 0，提供 0，采用 0"));
+    EXPECT_EQ(own[1], gbk("有来源没有应答：可点“测试来源”看看各来源现在的应答"));
+    const std::vector<Text> withSummary = failureNotices(report, true);
+    ASSERT_EQ(withSummary.size(), 1u);
+    EXPECT_EQ(withSummary[0], own[1]);
+}
 
 // The tests' one wait: a condition that never holds fails the test that waited, at its line; one
 // that comes true while the window's events run ends the wait without a failure.
