@@ -1,5 +1,6 @@
 #include "app/run_status.h"
 
+#include "app/background_work.h"
 #include "app/qt_text.h"
 #include "engine/run/mining_run.h"
 #include "engine/core/program_dir.h"
@@ -107,8 +108,9 @@ RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     connect(m_open, &QPushButton::clicked, this, [this] {
         if (!m_file.empty() && m_hooks.showFile) m_hooks.showFile(m_file);
     });
+    m_sampler = std::make_unique<BackgroundWork>(this);
     m_timer->setInterval(kIntervalMs);
-    connect(m_timer, &QTimer::timeout, this, &RunStatus::sample);
+    connect(m_timer, &QTimer::timeout, this, &RunStatus::tick);
 }
 
 RunStatus::~RunStatus() = default;
@@ -122,60 +124,95 @@ void RunStatus::watch(std::shared_ptr<MiningRun> run) {
         if (state.trouble && m_hooks.markSource) m_hooks.markSource(source, false, {});
     m_trouble = {};
     m_run = std::move(run);
+    ++m_generation;
+    m_looking = false;
+    m_ended = false;
+    m_depth = std::make_shared<DepthReading>();
     m_recent.clear();
-    m_depth.reset();
-    m_depthWords = -1;
-    m_nextDepth = {};
     m_file.clear();
     m_open->hide();
     m_text->setToolTip({});
     m_timer->start();
-    sample();
+    tick();
 }
 
 void RunStatus::stopped() {
-    if (!m_run || !m_timer->isActive()) return;
-    finish(RunEnd::Stopped);
+    if (!m_run || m_ended) return;
+    m_timer->stop();
+    m_ended = true;
+    post(true, RunEnd::Stopped);
 }
 
-void RunStatus::updateDepth(int words) {
+void RunStatus::tick() {
+    if (!m_run || m_looking || m_ended) return;
+    post(false, std::nullopt);
+}
+
+void RunStatus::post(bool last, std::optional<RunEnd> end) {
+    m_looking = true;
+    m_sampler->post([this, run = m_run, depth = m_depth, last, end, generation = m_generation]() -> std::function<void()> {
+        Snapshot snap = look(*run, *depth, last);
+        if (end) snap.end = end;
+        // Runs on the window thread, and never once this object is gone (the queue goes with it).
+        return [this, snap = std::move(snap), generation] {
+            if (generation != m_generation) return;
+            m_looking = false;
+            if (snap.last)
+                showEnd(snap);
+            else if (!m_ended)
+                show(snap);
+        };
+    });
+}
+
+RunStatus::Snapshot RunStatus::look(const MiningRun& run, DepthReading& depth, bool last) {
+    Snapshot snap;
+    snap.end = run.end();
+    snap.last = last || snap.end.has_value();
+    snap.words = run.acceptedCount();
+    snap.queue = run.queueSize();
+    snap.report = run.report();
+    snap.resilience = run.resilienceInUse();
     const auto now = std::chrono::steady_clock::now();
-    if (words == 0 || words == m_depthWords || now < m_nextDepth) return;
-    QElapsedTimer cost;
-    cost.start();
-    const std::vector<ResultRecord> results = m_run->results();
-    if (!results.empty()) m_depth = results.back().depth;
-    m_depthWords = words;
-    m_nextDepth = now + std::max<std::chrono::milliseconds>(std::chrono::milliseconds(500),
-                                                            std::chrono::milliseconds(50 * cost.elapsed()));
+    if (snap.words > 0 && snap.words != depth.words && now >= depth.next) {
+        QElapsedTimer cost;
+        cost.start();
+        const std::vector<ResultRecord> results = run.results();
+        if (!results.empty()) depth.depth = results.back().depth;
+        depth.words = snap.words;
+        depth.next = now + std::max<std::chrono::milliseconds>(std::chrono::milliseconds(500),
+                                                               std::chrono::milliseconds(50 * cost.elapsed()));
+    }
+    snap.depth = depth.depth;
+    if (snap.last) {
+        // The words the results file holds: a word queued without its main word is counted by
+        // the run but neither shown nor kept.
+        snap.results = run.results().size();
+        snap.file = gbkToPath(run.resultsPathText());
+        std::error_code error;
+        snap.fileThere = std::filesystem::exists(snap.file, error);
+    }
+    return snap;
 }
 
-void RunStatus::sample() {
-    if (!m_run) return;
-    if (const std::optional<RunEnd> end = m_run->end()) {
-        finish(end);
-        return;
-    }
-    const int words = m_run->acceptedCount();
-    const std::size_t queue = m_run->queueSize();
-    const HealthReport report = m_run->report();
-    updateDepth(words);
-
+void RunStatus::show(const Snapshot& snap) {
+    const HealthReport& report = snap.report;
     for (int source : m_trouble.update(report, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))) {
         const ServiceTrouble::State& state = m_trouble.services().at(source);
-        if (m_hooks.markSource) m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
+        if (m_hooks.markSource)
+            m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
     }
 
-    m_recent.emplace_back(report.seconds, words);
+    m_recent.emplace_back(report.seconds, snap.words);
     while (m_recent.size() > 2 && m_recent.front().first < report.seconds - 60)
         m_recent.pop_front();
     const double span = report.seconds - m_recent.front().first;
-    const double perMinute = span >= 5 ? (words - m_recent.front().second) * 60.0 / span
-                             : report.seconds > 0 ? words * 60.0 / report.seconds
+    const double perMinute = span >= 5 ? (snap.words - m_recent.front().second) * 60.0 / span
+                             : report.seconds > 0 ? snap.words * 60.0 / report.seconds
                                                   : 0.0;
 
-    QString text = QStringLiteral("词数 %1 · 队列 %2").arg(words).arg(queue);
-    if (m_depth) text += QStringLiteral(" · 层级 %1").arg(*m_depth);
+    QString text = QStringLiteral("词数 %1 · 队列 %2").arg(snap.words).arg(snap.queue);
+    if (snap.depth) text += QStringLiteral(" · 层级 %1").arg(*snap.depth);
     text += QStringLiteral(" · 每分钟 %1 词 · 用时 %2").arg(std::lround(perMinute)).arg(durationText(report.seconds));
     const auto trouble = m_trouble.inTrouble();
     QString names;
@@ -187,23 +224,21 @@ void RunStatus::sample() {
         names = QStringLiteral("连续失败的来源：") + list.join(QStringLiteral("、"));
     }
     m_text->setText(text);
-    m_text->setToolTip(names.isEmpty() ? QStringLiteral("层级：最新结果在第几层（种子的答案为第 1 层）")
-                                        : names);
+    m_text->setToolTip(names.isEmpty() ? QStringLiteral("层级：最新结果在第几层（种子的答案为第 1 层）") : names);
 }
 
-void RunStatus::finish(std::optional<RunEnd> end) {
+void RunStatus::showEnd(const Snapshot& snap) {
     m_timer->stop();
-    const HealthReport report = m_run->report();
+    m_ended = true;
+    const HealthReport& report = snap.report;
     for (int source : m_trouble.update(report, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))) {
         const ServiceTrouble::State& state = m_trouble.services().at(source);
-        if (m_hooks.markSource) m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
+        if (m_hooks.markSource)
+            m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
     }
-    // The words the results file holds: a word queued without its main word is counted by the
-    // run but neither shown nor kept.
-    const std::size_t words = m_run->results().size();
     QString head = QStringLiteral("采集完成");
     QStringList why;
-    switch (end.value_or(RunEnd::Stopped)) {
+    switch (snap.end.value_or(RunEnd::Stopped)) {
     case RunEnd::QueueDry:
         why << QStringLiteral("队列已空");
         break;
@@ -225,14 +260,12 @@ void RunStatus::finish(std::optional<RunEnd> end) {
     for (const ServiceReport& s : report.services)
         unanswered += s.failed + s.blocked;
     if (unanswered) why << QStringLiteral("%1 个请求没有得到应答").arg(unanswered);
-    QString text = QStringLiteral("%1：%2 个词，用时 %3").arg(head).arg(words).arg(durationText(report.seconds));
+    QString text =
+        QStringLiteral("%1：%2 个词，用时 %3").arg(head).arg(snap.results).arg(durationText(report.seconds));
     if (!why.isEmpty()) text += QStringLiteral("（") + why.join(QStringLiteral("；")) + QStringLiteral("）");
-
-    std::error_code error;
-    const std::filesystem::path file = gbkToPath(m_run->resultsPathText());
-    if (std::filesystem::exists(file, error)) {
-        m_file = file;
-        text += QStringLiteral("　结果文件：") + QString::fromStdString(file.string());
+    if (snap.fileThere) {
+        m_file = snap.file;
+        text += QStringLiteral("　结果文件：") + QString::fromStdString(snap.file.string());
         m_open->show();
     } else {
         text += QStringLiteral("　结果尚未保存，可点“导出数据”");
@@ -240,8 +273,9 @@ void RunStatus::finish(std::optional<RunEnd> end) {
     m_text->setText(text);
     m_text->setToolTip(text);
 
-    if (end != RunEnd::Stopped && m_hooks.notice)
-        for (const Text& notice : failureNotices(report, m_run->resilienceInUse()))
+    // A stopped run's summary is given where Stop is pressed.
+    if (snap.end != RunEnd::Stopped && m_hooks.notice)
+        for (const Text& notice : failureNotices(report, snap.resilience))
             m_hooks.notice(notice);
 }
 

@@ -65,6 +65,8 @@ class ServiceTrouble {
 // to 测试来源. Empty when no service failed.
 std::vector<Text> failureNotices(const HealthReport& report, bool summaryHadServices);
 
+class BackgroundWork;
+
 class RunStatus : public QObject {
     Q_OBJECT
   public:
@@ -86,9 +88,33 @@ class RunStatus : public QObject {
     static constexpr int kIntervalMs = 250;
 
   private:
-    void sample();
-    void finish(std::optional<RunEnd> end);
-    void updateDepth(int words);
+    // What one look at the run found; taken on the sampler thread.
+    struct Snapshot {
+        std::optional<RunEnd> end;
+        bool last = false; // the run's end line is to be shown
+        int words = 0;
+        std::size_t queue = 0;
+        HealthReport report;
+        std::optional<int> depth;
+        std::size_t results = 0; // the last look only
+        std::filesystem::path file;
+        bool fileThere = false;
+        bool resilience = false;
+    };
+    // The newest result's depth, read from a copy of the results now and then (the engine keeps
+    // no depth to ask for): the copy costs time in proportion to the run, so it is taken only
+    // when the count changed, at most twice a second and never more often than every 50 times
+    // its own cost. Sampler thread only.
+    struct DepthReading {
+        std::optional<int> depth;
+        int words = -1;
+        std::chrono::steady_clock::time_point next{};
+    };
+    static Snapshot look(const MiningRun& run, DepthReading& depth, bool last);
+    void tick();
+    void post(bool last, std::optional<RunEnd> end);
+    void show(const Snapshot& snap);
+    void showEnd(const Snapshot& snap);
 
     QStatusBar* m_bar;
     QLabel* m_text;
@@ -96,17 +122,17 @@ class RunStatus : public QObject {
     QTimer* m_timer;
     Hooks m_hooks;
     std::shared_ptr<MiningRun> m_run;
+    int m_generation = 0; // one per watched run; a look at an older one is dropped
+    bool m_looking = false;
+    bool m_ended = false;
+    std::shared_ptr<DepthReading> m_depth;
     ServiceTrouble m_trouble;
     std::filesystem::path m_file;
     // (seconds, words) of the last minute, for the words per minute.
     std::deque<std::pair<double, int>> m_recent;
-    // The newest result's depth, read from a copy of the results now and then (the engine keeps
-    // no depth of its own to ask for): the copy costs time in proportion to the run, so it is
-    // taken only when the count changed, at most twice a second and never more often than every
-    // 50 times its own cost, which keeps it under 2 % of the window thread's time.
-    std::optional<int> m_depth;
-    int m_depthWords = -1;
-    std::chrono::steady_clock::time_point m_nextDepth{};
+    // The run's getters take the locks of its store, which a database store holds while it
+    // commits: they are called on this thread, never on the window's.
+    std::unique_ptr<BackgroundWork> m_sampler; // last: joined first
 };
 
 } // namespace zelkor::app
