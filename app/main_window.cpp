@@ -674,27 +674,51 @@ void MainWindow::askResume(const RunSummary& run) {
 void MainWindow::resumeRun() {
     // Meanwhile the user may have started a run of their own.
     if (m_controls->text(ctl::kStartButton) != utf8_to_gbk(ctl::kCaptionStart) || refuseStart()) return;
+    // Opening the database and loading the run's results happen off the window thread. Until
+    // they are done the controller is that thread's: Start and 清理缓存 wait, greyed.
+    setResuming(true);
     const std::shared_ptr<MiningRun> before = m_run->controller.currentRun();
-    const auto refusal = m_run->controller.resume([this](const SourceTicks& ticks) {
-        for (int i = 0; i < static_cast<int>(ticks.size()) && i < m_sources->count(); ++i)
-            m_sources->item(i)->setCheckState(ticks[static_cast<std::size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+    const int rows = m_sources->count();
+    m_background->post([this, controller = &m_run->controller, controls = m_controls, rows, before]()
+                           -> std::function<void()> {
+        SourceTicks ticks;
+        // As many ticks as the run kept, and no more than the list has rows. The mirror takes
+        // them at once, before the run reads them; the list shows them when this is back.
+        const StartResult refusal = controller->resume([&](const SourceTicks& kept) {
+            for (int i = 0; i < static_cast<int>(kept.size()) && i < rows; ++i) {
+                ticks.push_back(kept[static_cast<std::size_t>(i)]);
+                controls->recordItem(i, ticks.back());
+            }
+        });
+        return [this, refusal, ticks, before] {
+            setResuming(false);
+            for (int i = 0; i < static_cast<int>(ticks.size()) && i < m_sources->count(); ++i)
+                m_sources->item(i)->setCheckState(ticks[static_cast<std::size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+            if (!refusal) {
+                watchNewRun(before);
+                return;
+            }
+            QString text;
+            if (refusal->why == StartRefusal::NoRunToResume)
+                text = qs("无法继续上次的采集：没有未完成的采集");
+            else if (refusal->why == StartRefusal::StoreUnusable)
+                text = qs("无法继续上次的采集：") + QString::fromStdString(refusal->reason);
+            else
+                text = startRefusalText(*refusal);
+            showNotice(toGbk(text));
+            m_options.showWarning(windowTitle(), text);
+        };
     });
-    if (!refusal) {
-        watchNewRun(before);
-        return;
-    }
-    QString text;
-    if (refusal->why == StartRefusal::NoRunToResume)
-        text = qs("无法继续上次的采集：没有未完成的采集");
-    else if (refusal->why == StartRefusal::StoreUnusable)
-        text = qs("无法继续上次的采集：") + QString::fromStdString(refusal->reason);
-    else
-        text = startRefusalText(*refusal);
-    showNotice(toGbk(text));
-    m_options.showWarning(windowTitle(), text);
+}
+
+void MainWindow::setResuming(bool on) {
+    m_resuming = on;
+    for (const char* control : {"按钮_开始", "按钮5"})
+        if (auto* b = findChild<QPushButton*>(qs(control))) b->setEnabled(!on);
 }
 
 void MainWindow::onStartStop() {
+    if (m_resuming) return; // the controller is the resume's until it is back
     if (m_controls->text(ctl::kStartButton) == utf8_to_gbk(ctl::kCaptionStart) && refuseStart()) return;
     const bool stopping = m_run->controller.state() == RunState::Running;
     const std::shared_ptr<MiningRun> run = m_run->controller.currentRun();
@@ -748,6 +772,7 @@ void MainWindow::startOrStop() {
 }
 
 void MainWindow::onClearCache() {
+    if (m_resuming) return;
     m_run->controller.clearCache();
 }
 

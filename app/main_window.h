@@ -114,6 +114,7 @@ class MainWindow : public QWidget {
     void offerResume();
     void askResume(const RunSummary& run);
     void resumeRun();
+    void setResuming(bool on);
     void onStartStop();
     void onClearCache();
     void onSelectAll();
@@ -133,6 +134,7 @@ class MainWindow : public QWidget {
     SourceProbeDialog* m_probe = nullptr;
     bool m_unattended = false;
     bool m_closing = false;
+    bool m_resuming = false; // a resume is under way off the window thread
 
     QPlainTextEdit* m_panel = nullptr;
     QLabel* m_notice = nullptr;

@@ -404,7 +404,9 @@ TEST_F(FixtureRunTest, ContinuesARunTheStoreKeptAfterACrashWhenAsked) {
             window.reset();
             continue;
         }
-        EXPECT_EQ(caption(), q("停止"));
+        // The store is opened and the run loaded off the window thread; then the run goes.
+        ASSERT_TRUE(waitUntil(
+            [&] { return caption() == q("停止") && child<QAbstractButton>("按钮_开始")->isEnabled(); }, 10000));
         EXPECT_EQ(child<QPlainTextEdit>("编辑框_关键词")->toPlainText(), q("手机"));
         // The queue pass ends with the auto-save of its fourth keyword (the run's own delay is 1 s).
         ASSERT_TRUE(waitUntil([&] { return panel().count(q("已帮您自动保存数据，保存路径为：")) == 4; }, 30000))
