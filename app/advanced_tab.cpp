@@ -126,22 +126,30 @@ void addVariantsGroup(QWidget* column) {
     auto* frames = new QPlainTextEdit(rows.group());
     auto* choice = new VariantChoice(frames, rows.group());
     choice->setObjectName(name(ctl::kVariants));
-    rows.widget(choice, "种子变体", QStringLiteral("每个种子之外，再查询它接上字母 a-z、数字 0-9 或疑问词（怎么、哪个…）的变体"),
+    rows.widget(choice, "种子变体",
+                QStringLiteral("每个种子之外，再查询它接上字母 a-z、数字 0-9 或疑问词（怎么、哪个…）的变体"),
                 true);
     frames->setObjectName(name(ctl::kVariantFrames));
     frames->setPlaceholderText(QStringLiteral("{}推荐\n最新{}"));
     frames->setTabChangesFocus(true);
     frames->setLineWrapMode(QPlainTextEdit::NoWrap);
     frames->setFixedHeight(40);
-    rows.widget(frames, "变体模板（一行一个，{}处放种子）",
-                QStringLiteral("一行一个模板，每个种子按它再查询一次；{} 处放种子，没有 {} 时接在种子后面。空：不用模板"), true);
+    rows.widget(
+        frames, "变体模板（一行一个，{}处放种子）",
+        QStringLiteral(
+            "一行一个模板，每个种子按它再查询一次；{} 处放种子，没有 {} 时接在种子后面。空：不用模板"),
+        true);
     rows.line(ctl::kIncludePattern, "包含规则（正则表达式）", nullptr,
-              QStringLiteral("正则表达式：只保留匹配的词，不分大小写。空：不限"), QStringLiteral("只保留匹配的词"), true);
+              QStringLiteral("正则表达式：只保留匹配的词，不分大小写。空：不限"),
+              QStringLiteral("只保留匹配的词"), true);
     rows.line(ctl::kExcludePattern, "排除规则（正则表达式）", nullptr,
-              QStringLiteral("正则表达式：去掉匹配的词，不分大小写。空：不限"), QStringLiteral("去掉匹配的词"), true);
-    rows.line(ctl::kMinChars, "最少字数", "字", QStringLiteral("少于这么多字的词不要（一个汉字算一个字）。0 或空：不限"),
+              QStringLiteral("正则表达式：去掉匹配的词，不分大小写。空：不限"),
+              QStringLiteral("去掉匹配的词"), true);
+    rows.line(ctl::kMinChars, "最少字数", "字",
+              QStringLiteral("少于这么多字的词不要（一个汉字算一个字）。0 或空：不限"),
               QStringLiteral("0：不限"));
-    rows.line(ctl::kMaxChars, "最多字数", "字", QStringLiteral("多于这么多字的词不要（一个汉字算一个字）。0 或空：不限"),
+    rows.line(ctl::kMaxChars, "最多字数", "字",
+              QStringLiteral("多于这么多字的词不要（一个汉字算一个字）。0 或空：不限"),
               QStringLiteral("0：不限"));
 }
 
@@ -153,12 +161,14 @@ void addStoreGroup(QWidget* column) {
                                 true, rows.group());
     store->setObjectName(name(ctl::kRunStore));
     narrow(store);
-    rows.widget(store, "运行存储",
-                QStringLiteral("一次采集的队列、已采集的词和结果放在哪里。\n"
-                               "标记文件（默认）：与原来一样，cwls 目录里一个词一个标记文件。\n"
-                               "SQLite 数据库：data/runs.sqlite，采集中断后，下次启动可以继续。\n"
-                               "Redis 共享（redis://主机:端口/库）只供 zelkor-cli 多台机器共享采集，窗口遇到时用默认存储。"),
-                true);
+    rows.widget(
+        store, "运行存储",
+        QStringLiteral(
+            "一次采集的队列、已采集的词和结果放在哪里。\n"
+            "标记文件（默认）：与原来一样，cwls 目录里一个词一个标记文件。\n"
+            "SQLite 数据库：data/runs.sqlite，采集中断后，下次启动可以继续。\n"
+            "Redis 共享（redis://主机:端口/库）只供 zelkor-cli 多台机器共享采集，窗口遇到时用默认存储。"),
+        true);
     auto* format = new ChoiceBox({{QString(), QStringLiteral("txt（只有关键词，原样）")},
                                   {QStringLiteral("csv"), QStringLiteral("csv（表格，UTF-8）")},
                                   {QStringLiteral("jsonl"), QStringLiteral("jsonl（一行一个JSON）")},
@@ -175,7 +185,8 @@ void addStoreGroup(QWidget* column) {
 void addResilienceGroup(QWidget* column) {
     Rows rows(column, "分组框_重试与代理", QStringLiteral("重试与代理"));
     rows.line(ctl::kRetries, "重试次数", "次",
-              QStringLiteral("一个来源的请求失败或被拦截后再试几次，每次等待加倍（从 0.5 秒起）。\n0 到 100；空或 0：不重试（原样）"),
+              QStringLiteral("一个来源的请求失败或被拦截后再试几次，每次等待加倍（从 0.5 秒起）。\n0 到 "
+                             "100；空或 0：不重试（原样）"),
               QStringLiteral("0：不重试"));
     rows.line(ctl::kCooldown, "冷却时间", "秒",
               QStringLiteral("来源被拦截（HTTP 403、429、503 或验证页）后，暂停询问它这么多秒。\n"
@@ -193,7 +204,8 @@ void addAnswerLimitsGroup(QWidget* column) {
               QStringLiteral("一个应答最多读取这么多，超过就当作失败。1 到 %1；空：8 MiB").arg(kMaxAnswerMib),
               QStringLiteral("默认 8"));
     rows.line(ctl::kDeadline, "单个请求总时限", "秒",
-              QStringLiteral("一个请求从连接到读完最多用这么久（不是整次采集的时限）。1 到 %1；空：60 秒").arg(kMaxDeadlineSeconds),
+              QStringLiteral("一个请求从连接到读完最多用这么久（不是整次采集的时限）。1 到 %1；空：60 秒")
+                  .arg(kMaxDeadlineSeconds),
               QStringLiteral("默认 60"), true);
 }
 
@@ -205,9 +217,10 @@ void addParallelGroup(QWidget* column) {
                 QStringLiteral("多个关键词同时查询，每个来源按自己的速率请求；不再逐条停顿显示，"
                                "延时改为两个关键词首次请求之间的最短间隔"),
                 false);
-    QLineEdit* rate = rows.line(ctl::kParallelRate, "每个来源每秒请求", "次/秒",
-                                QStringLiteral("并发查询时，每个来源每秒最多请求几次。0.01 到 1000，可有小数；空：2"),
-                                QStringLiteral("2"), true);
+    QLineEdit* rate =
+        rows.line(ctl::kParallelRate, "每个来源每秒请求", "次/秒",
+                  QStringLiteral("并发查询时，每个来源每秒最多请求几次。0.01 到 1000，可有小数；空：2"),
+                  QStringLiteral("2"), true);
     rate->setEnabled(box->isChecked());
     QObject::connect(box, &QCheckBox::toggled, rate, &QLineEdit::setEnabled);
 }
@@ -234,7 +247,8 @@ void setBad(QWidget* box, bool bad) {
 
 } // namespace
 
-VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent) : ValueWidget(parent), m_frames(frames) {
+VariantChoice::VariantChoice(QPlainTextEdit* frames, QWidget* parent)
+    : ValueWidget(parent), m_frames(frames) {
     // Two to a row: the page is narrow.
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -346,7 +360,8 @@ void recheckAdvancedPage(QWidget* page) {
         QWidget* box = findBox(page, control);
         if (!box) continue;
         // A disabled box is one the run does not read.
-        const QString problem = box->isEnabled() ? advancedBoxProblem(control, valueOf(box), lookup) : QString();
+        const QString problem =
+            box->isEnabled() ? advancedBoxProblem(control, valueOf(box), lookup) : QString();
         setBad(box, !problem.isEmpty());
         if (auto* reason = page->findChild<QLabel*>(box->objectName() + qs(kReasonSuffix))) {
             reason->setText(problem);
@@ -364,8 +379,9 @@ QStringList advancedProblems(QWidget* page) {
         auto* reason = page->findChild<QLabel*>(box->objectName() + qs(kReasonSuffix));
         if (!reason || reason->text().isEmpty()) continue;
         // A one-line value is quoted, so the message says which text it means.
-        const QString quoted = qobject_cast<QPlainTextEdit*>(box) ? QString()
-                                                                   : QStringLiteral("“") + valueOf(box) + QStringLiteral("”");
+        const QString quoted = qobject_cast<QPlainTextEdit*>(box)
+                                   ? QString()
+                                   : QStringLiteral("“") + valueOf(box) + QStringLiteral("”");
         problems << advancedBoxName(control) + quoted + QStringLiteral("无法使用：") + reason->text();
     }
     return problems;

@@ -22,12 +22,12 @@ struct Named {
     const char* name;
 };
 const Named kNames[] = {
-    {ctl::kRetries, "重试次数"},          {ctl::kCooldown, "冷却时间"},
-    {ctl::kProxyList, "代理列表"},        {ctl::kMaxAnswerMib, "应答上限"},
-    {ctl::kDeadline, "单个请求总时限"},   {ctl::kIncludePattern, "包含规则"},
-    {ctl::kExcludePattern, "排除规则"},   {ctl::kMinChars, "最少字数"},
-    {ctl::kMaxChars, "最多字数"},         {ctl::kParallelRate, "每个来源每秒请求"},
-    {ctl::kRunStore, "运行存储"},         {ctl::kExportFormat, "导出格式"},
+    {ctl::kRetries, "重试次数"},        {ctl::kCooldown, "冷却时间"},
+    {ctl::kProxyList, "代理列表"},      {ctl::kMaxAnswerMib, "应答上限"},
+    {ctl::kDeadline, "单个请求总时限"}, {ctl::kIncludePattern, "包含规则"},
+    {ctl::kExcludePattern, "排除规则"}, {ctl::kMinChars, "最少字数"},
+    {ctl::kMaxChars, "最多字数"},       {ctl::kParallelRate, "每个来源每秒请求"},
+    {ctl::kRunStore, "运行存储"},       {ctl::kExportFormat, "导出格式"},
     {ctl::kVariantFrames, "变体模板"},
 };
 
@@ -96,15 +96,16 @@ QString advancedBoxProblem(std::string_view control, const QString& text,
             const Text low = toGbk(valueOf(ctl::kMinChars));
             const auto min = boxNumber(low, 0, INT_MAX);
             const auto max = boxNumber(value, 0, INT_MAX);
-            if (min && *min > 0 && *max > 0 && *max < *min) return QStringLiteral("不能少于最少字数 %1").arg(*min);
+            if (min && *min > 0 && *max > 0 && *max < *min)
+                return QStringLiteral("不能少于最少字数 %1").arg(*min);
         }
         return {};
     }
     if (control == ctl::kParallelRate)
         return parseParallelRate(utf8(text)) ? QString()
-                                              : QStringLiteral("应为 %1 到 %2 之间的数，可有小数（如 0.5）")
-                                                    .arg(kMinParallelRate)
-                                                    .arg(kMaxParallelRate);
+                                             : QStringLiteral("应为 %1 到 %2 之间的数，可有小数（如 0.5）")
+                                                   .arg(kMinParallelRate)
+                                                   .arg(kMaxParallelRate);
     if (control == ctl::kIncludePattern || control == ctl::kExcludePattern) {
         const std::string problem = RegexObject::patternProblem(value);
         return problem.empty() ? QString() : patternProblemText(problem);
@@ -118,12 +119,14 @@ QString advancedBoxProblem(std::string_view control, const QString& text,
             if (!parseProxy(utf8(line))) bad << QString::number(i + 1);
         }
         if (bad.isEmpty()) return {};
-        return QStringLiteral("第 %1 行不是可用的代理（写法如 socks5://用户:密码@主机:端口）").arg(bad.join(QStringLiteral("、")));
+        return QStringLiteral("第 %1 行不是可用的代理（写法如 socks5://用户:密码@主机:端口）")
+            .arg(bad.join(QStringLiteral("、")));
     }
     if (control == ctl::kRunStore) {
         std::string error;
-        return parseStoreSpec(utf8(text), {}, &error) ? QString()
-                                                      : QStringLiteral("无法使用：") + QString::fromStdString(error);
+        return parseStoreSpec(utf8(text), {}, &error)
+                   ? QString()
+                   : QStringLiteral("无法使用：") + QString::fromStdString(error);
     }
     return {};
 }

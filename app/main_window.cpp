@@ -17,7 +17,6 @@
 #include "engine/output/run_report.h"
 #include "engine/run/answer_limits.h"
 #include "engine/run/mining_run.h"
-#include "engine/run/result_filters.h"
 #include "engine/store/run_history.h"
 #include "engine/store/store_factory.h"
 #include "sources/endpoints.h"

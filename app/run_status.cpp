@@ -8,7 +8,6 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -47,7 +46,8 @@ std::vector<int> ServiceTrouble::update(const HealthReport& report, const QStrin
         state.failed = s.failed;
         state.blocked = s.blocked;
         state.trouble = state.badInRow >= 2 || (state.badInRow >= 1 && state.lastBlocked);
-        if (state.trouble != wasTrouble || (state.trouble && newFailed + newBlocked > 0)) changed.push_back(s.source);
+        if (state.trouble != wasTrouble || (state.trouble && newFailed + newBlocked > 0))
+            changed.push_back(s.source);
     }
     return changed;
 }
@@ -62,7 +62,8 @@ std::vector<const ServiceTrouble::State*> ServiceTrouble::inTrouble() const {
 QString ServiceTrouble::tooltip(const State& state) {
     const QString what = state.lastBlocked ? QStringLiteral("被拦截（HTTP 403、429、503 或验证页）")
                                            : QStringLiteral("请求失败（无应答、出错或应答不完整）");
-    return QStringLiteral("%1：连续 %2 次没有得到应答\n最近一次：%3 %4\n本次运行：请求 %5 次，失败 %6，被拦截 %7")
+    return QStringLiteral(
+               "%1：连续 %2 次没有得到应答\n最近一次：%3 %4\n本次运行：请求 %5 次，失败 %6，被拦截 %7")
         .arg(toQString(state.label))
         .arg(state.badInRow)
         .arg(state.lastFailureAt, what)
@@ -87,8 +88,8 @@ std::vector<Text> failureNotices(const HealthReport& report, bool summaryHadServ
 }
 
 RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
-    : QObject(parent), m_bar(bar), m_text(new QLabel(bar)), m_open(new QPushButton(bar)), m_timer(new QTimer(this)),
-      m_hooks(std::move(hooks)) {
+    : QObject(parent), m_bar(bar), m_text(new QLabel(bar)), m_open(new QPushButton(bar)),
+      m_timer(new QTimer(this)), m_hooks(std::move(hooks)) {
     m_text->setObjectName(QStringLiteral("标签_进度"));
     m_text->setTextFormat(Qt::PlainText);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse); // the path can be copied
@@ -97,7 +98,8 @@ RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     m_open->setToolTip(QStringLiteral("在文件管理器中显示结果文件"));
     m_open->setAutoDefault(false);
     m_open->setFlat(true);
-    m_open->setStyleSheet(QStringLiteral("QPushButton { color: #1565c0; text-decoration: underline; padding: 0 4px; }"));
+    m_open->setStyleSheet(
+        QStringLiteral("QPushButton { color: #1565c0; text-decoration: underline; padding: 0 4px; }"));
     m_open->hide();
     // The bar runs past the window's right edge by the layout's own measure: the button follows
     // the text instead of sitting at the bar's far end.
@@ -114,10 +116,6 @@ RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
 }
 
 RunStatus::~RunStatus() = default;
-
-bool RunStatus::watching() const {
-    return m_timer->isActive();
-}
 
 void RunStatus::watch(std::shared_ptr<MiningRun> run) {
     for (const auto& [source, state] : m_trouble.services())
@@ -150,7 +148,8 @@ void RunStatus::tick() {
 
 void RunStatus::post(bool last, std::optional<RunEnd> end) {
     m_looking = true;
-    m_sampler->post([this, run = m_run, depth = m_depth, last, end, generation = m_generation]() -> std::function<void()> {
+    m_sampler->post([this, run = m_run, depth = m_depth, last, end,
+                     generation = m_generation]() -> std::function<void()> {
         Snapshot snap = look(*run, *depth, last);
         if (end) snap.end = end;
         // Runs on the window thread, and never once this object is gone (the queue goes with it).
@@ -180,8 +179,9 @@ RunStatus::Snapshot RunStatus::look(const MiningRun& run, DepthReading& depth, b
         const std::vector<ResultRecord> results = run.results();
         if (!results.empty()) depth.depth = results.back().depth;
         depth.words = snap.words;
-        depth.next = now + std::max<std::chrono::milliseconds>(std::chrono::milliseconds(500),
-                                                               std::chrono::milliseconds(50 * cost.elapsed()));
+        depth.next =
+            now + std::max<std::chrono::milliseconds>(std::chrono::milliseconds(500),
+                                                      std::chrono::milliseconds(50 * cost.elapsed()));
     }
     snap.depth = depth.depth;
     if (snap.last) {
@@ -200,20 +200,23 @@ void RunStatus::show(const Snapshot& snap) {
     for (int source : m_trouble.update(report, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))) {
         const ServiceTrouble::State& state = m_trouble.services().at(source);
         if (m_hooks.markSource)
-            m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
+            m_hooks.markSource(source, state.trouble,
+                               state.trouble ? ServiceTrouble::tooltip(state) : QString());
     }
 
     m_recent.emplace_back(report.seconds, snap.words);
     while (m_recent.size() > 2 && m_recent.front().first < report.seconds - 60)
         m_recent.pop_front();
     const double span = report.seconds - m_recent.front().first;
-    const double perMinute = span >= 5 ? (snap.words - m_recent.front().second) * 60.0 / span
+    const double perMinute = span >= 5            ? (snap.words - m_recent.front().second) * 60.0 / span
                              : report.seconds > 0 ? snap.words * 60.0 / report.seconds
                                                   : 0.0;
 
     QString text = QStringLiteral("词数 %1 · 队列 %2").arg(snap.words).arg(snap.queue);
     if (snap.depth) text += QStringLiteral(" · 层级 %1").arg(*snap.depth);
-    text += QStringLiteral(" · 每分钟 %1 词 · 用时 %2").arg(std::lround(perMinute)).arg(durationText(report.seconds));
+    text += QStringLiteral(" · 每分钟 %1 词 · 用时 %2")
+                .arg(std::lround(perMinute))
+                .arg(durationText(report.seconds));
     const auto trouble = m_trouble.inTrouble();
     QString names;
     if (!trouble.empty()) {
@@ -224,7 +227,8 @@ void RunStatus::show(const Snapshot& snap) {
         names = QStringLiteral("连续失败的来源：") + list.join(QStringLiteral("、"));
     }
     m_text->setText(text);
-    m_text->setToolTip(names.isEmpty() ? QStringLiteral("层级：最新结果在第几层（种子的答案为第 1 层）") : names);
+    m_text->setToolTip(names.isEmpty() ? QStringLiteral("层级：最新结果在第几层（种子的答案为第 1 层）")
+                                       : names);
 }
 
 void RunStatus::showEnd(const Snapshot& snap) {
@@ -234,7 +238,8 @@ void RunStatus::showEnd(const Snapshot& snap) {
     for (int source : m_trouble.update(report, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))) {
         const ServiceTrouble::State& state = m_trouble.services().at(source);
         if (m_hooks.markSource)
-            m_hooks.markSource(source, state.trouble, state.trouble ? ServiceTrouble::tooltip(state) : QString());
+            m_hooks.markSource(source, state.trouble,
+                               state.trouble ? ServiceTrouble::tooltip(state) : QString());
     }
     QString head = QStringLiteral("采集完成");
     QStringList why;

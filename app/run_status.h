@@ -83,7 +83,6 @@ class RunStatus : public QObject {
     void watch(std::shared_ptr<MiningRun> run);
     // The user stopped the watched run; its last line says so.
     void stopped();
-    bool watching() const;
 
     static constexpr int kIntervalMs = 250;
 

@@ -33,10 +33,11 @@ QString answerClassText(AnswerClass answerClass) {
 
 class SourceProbeDialog::Worker {
   public:
-    Worker(QObject* owner, std::filesystem::path home, int sourceCount, std::vector<SourceRow> rows, Text keyword,
-           AnswerLimits limits)
+    Worker(QObject* owner, std::filesystem::path home, int sourceCount, std::vector<SourceRow> rows,
+           Text keyword, AnswerLimits limits)
         : m_queue(new CallQueue(owner)),
-          m_thread([this, home = std::move(home), sourceCount, rows = std::move(rows), keyword = std::move(keyword),
+          m_thread([this, home = std::move(home), sourceCount, rows = std::move(rows),
+                    keyword = std::move(keyword),
                     limits](std::stop_token stop) { run(stop, home, sourceCount, rows, keyword, limits); }) {}
     ~Worker() {
         m_thread.request_stop();
@@ -54,7 +55,10 @@ class SourceProbeDialog::Worker {
         std::string error;
         const std::optional<Endpoints> endpoints = Endpoints::loadDefault(home, &error, sourceCount);
         if (!endpoints) {
-            post([this, error] { finish(QStringLiteral("服务地址文件无法使用，没有询问任何来源：") + QString::fromStdString(error)); });
+            post([this, error] {
+                finish(QStringLiteral("服务地址文件无法使用，没有询问任何来源：") +
+                       QString::fromStdString(error));
+            });
             return;
         }
         for (const SourceRow& row : rows) {
@@ -107,8 +111,9 @@ SourceProbeDialog::SourceProbeDialog(std::filesystem::path home, int sourceCount
     column->addLayout(top);
     m_table = new QTableWidget(0, 5, this);
     m_table->setObjectName(QStringLiteral("表格_测试来源"));
-    m_table->setHorizontalHeaderLabels(
-        {QStringLiteral("来源"), QStringLiteral("状态"), QStringLiteral("分类"), QStringLiteral("词数"), QStringLiteral("提供的词")});
+    m_table->setHorizontalHeaderLabels({QStringLiteral("来源"), QStringLiteral("状态"),
+                                        QStringLiteral("分类"), QStringLiteral("词数"),
+                                        QStringLiteral("提供的词")});
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
@@ -157,7 +162,7 @@ void SourceProbeDialog::take(const ProbeAnswer& answer) {
     QStringList phrases;
     for (const Text& phrase : answer.phrases)
         phrases << (phrase.empty() ? QStringLiteral("\"\"") : toQString(phrase));
-    const QString status = answer.plain ? QStringLiteral("（直接读取）")
+    const QString status = answer.plain            ? QStringLiteral("（直接读取）")
                            : answer.status.empty() ? QStringLiteral("（无）")
                                                    : toQString(answer.status);
     const QString cells[] = {toQString(answer.label), status, answerClassText(answer.answerClass),
@@ -180,8 +185,10 @@ void SourceProbeDialog::finished(const QString& error) {
     }
     int good = 0;
     for (int row = 0; row < m_table->rowCount(); ++row)
-        if (auto* item = m_table->item(row, 2); item && item->text() == answerClassText(AnswerClass::Ok)) ++good;
-    m_state->setText(QStringLiteral("测试完成：%1 个来源中 %2 个有结果。").arg(m_table->rowCount()).arg(good));
+        if (auto* item = m_table->item(row, 2); item && item->text() == answerClassText(AnswerClass::Ok))
+            ++good;
+    m_state->setText(
+        QStringLiteral("测试完成：%1 个来源中 %2 个有结果。").arg(m_table->rowCount()).arg(good));
 }
 
 void SourceProbeDialog::again() {

@@ -26,9 +26,9 @@ namespace zelkor::app {
 
 struct ProbeAnswer {
     int source = -1;
-    Text label;   // GBK
-    Text url;     // GBK, as sent
-    Text status;  // GBK, the engine's status text; empty for a plain fetch
+    Text label;  // GBK
+    Text url;    // GBK, as sent
+    Text status; // GBK, the engine's status text; empty for a plain fetch
     bool plain = false;
     AnswerClass answerClass = AnswerClass::Failed;
     std::size_t bytes = 0;

@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
     QWidget* shot = &window;
     if (finished) {
         auto* progress = window.findChild<QLabel*>(QStringLiteral("标签_进度"));
-        if (!waitFor([&] { return progress->text().startsWith(QStringLiteral("采集")); }, waitMs >= 0 ? waitMs : 120000))
+        if (!waitFor([&] { return progress->text().startsWith(QStringLiteral("采集")); },
+                     waitMs >= 0 ? waitMs : 120000))
             std::fputs("zelkor-screenshot: the run did not end in time; picturing it as it is\n", stderr);
         QTest::qWait(300); // the last notices reach the panel
     } else if (probe) {
