@@ -160,6 +160,10 @@ void addStoreGroup(QWidget* column) {
                                  {QStringLiteral("sqlite"), QStringLiteral("SQLite 数据库")}},
                                 true, rows.group());
     store->setObjectName(name(ctl::kRunStore));
+    store->setKeptCaption([](const QString& value) {
+        return value.startsWith(QStringLiteral("redis://")) ? QStringLiteral("Redis 共享（仅 zelkor-cli）：") + value
+                                                            : QString();
+    });
     narrow(store);
     rows.widget(
         store, "运行存储",

@@ -79,8 +79,9 @@ void ChoiceBox::setTextValue(const QString& value) {
     for (std::size_t i = 0; i < m_items.size(); ++i)
         if (m_items[i].value == wanted) at = static_cast<int>(i);
     if (at < 0 && m_keepOtherValues && !wanted.isEmpty()) {
-        m_items.push_back({wanted, wanted});
-        m_combo->addItem(wanted);
+        const QString caption = m_keptCaption ? m_keptCaption(wanted) : QString();
+        m_items.push_back({wanted, caption.isEmpty() ? wanted : caption});
+        m_combo->addItem(m_items.back().caption);
         at = static_cast<int>(m_items.size()) - 1;
     }
     m_combo->setCurrentIndex(std::max(at, 0));

@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QString>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -100,9 +101,12 @@ class ChoiceBox : public ValueWidget {
     QString textValue() const override;
     void setTextValue(const QString& value) override;
     QComboBox* combo() const { return m_combo; }
+    // How a kept value of its own is shown; the value itself when not set or when it gives "".
+    void setKeptCaption(std::function<QString(const QString& value)> caption) { m_keptCaption = std::move(caption); }
 
   private:
     std::vector<Item> m_items;
+    std::function<QString(const QString&)> m_keptCaption;
     bool m_keepOtherValues;
     QComboBox* m_combo;
 };

@@ -503,6 +503,8 @@ TEST_F(FixtureRunTest, StoreChoiceIsKeptAndABadOneRefusesStart) {
     warnings.clear();
     open();
     prepare("手机");
+    EXPECT_EQ(child<ChoiceBox>("编辑框_运行存储")->combo()->currentText(),
+              q("Redis 共享（仅 zelkor-cli）：redis://127.0.0.1:1/0"));
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
     EXPECT_TRUE(warnings.empty());
     EXPECT_TRUE(panel().contains(q("只供 zelkor-cli 的共享采集使用，本次使用默认存储"))) << panel().toStdString();
