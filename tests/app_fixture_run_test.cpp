@@ -598,9 +598,10 @@ TEST_F(FixtureRunTest, StatusBarFollowsTheRunAndSaysHowItEnded) {
         EXPECT_TRUE(progress->text().contains(q(" · 队列 "))) << progress->text().toStdString();
         EXPECT_TRUE(progress->text().contains(q(" · 每分钟 "))) << progress->text().toStdString();
         EXPECT_TRUE(progress->text().contains(q(" · 用时 "))) << progress->text().toStdString();
-        if (i == 0) // the run with the limit ends at its first answer
+        if (i == 0) { // the run with the limit ends at its first answer
             ASSERT_TRUE(waitUntil([&] { return progress->text().contains(q("层级 ")); }, 10000))
                 << progress->text().toStdString();
+        }
         EXPECT_TRUE(open->isHidden());
 
         ASSERT_TRUE(waitUntil([&] { return progress->text().startsWith(q("采集完成")); }));

@@ -462,7 +462,9 @@ TEST_F(WindowTest, AdvancedPageFitsWithUnitsAndTooltips) {
         for (QLabel* l : box->parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
             labels << l->text();
         EXPECT_TRUE(labels.contains(q(b.caption))) << labels.join(QLatin1Char('|')).toStdString();
-        if (b.unit) EXPECT_TRUE(labels.contains(q(b.unit))) << labels.join(QLatin1Char('|')).toStdString();
+        if (b.unit) {
+            EXPECT_TRUE(labels.contains(q(b.unit))) << labels.join(QLatin1Char('|')).toStdString();
+        }
     }
     auto* store = child<ChoiceBox>("编辑框_运行存储");
     EXPECT_EQ(store->combo()->itemText(0), q("标记文件（默认）"));
