@@ -1,18 +1,17 @@
 #pragma once
 // The fifth page, 高级: the capabilities beyond the original behaviour, each opt-in, one group box
-// per capability. Every box's objectName is its key in the settings file; the engine names the
-// keys in ctl::kAdvancedBoxes, so both faces read the same values.
+// per capability, in two columns that fit the page at the window's first size. Every box's
+// objectName is its key in the settings file; the engine names the keys in ctl::kAdvancedBoxes,
+// so both faces read the same values. Every box says its unit and, in its tooltip, what it does
+// and what it takes; each is checked as it is typed (a red frame and the reason under it).
 
 #include "app/widgets.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
-#include <string_view>
 
 class QCheckBox;
-class QFormLayout;
-class QGroupBox;
-class QLineEdit;
 class QPlainTextEdit;
 
 namespace zelkor::app {
@@ -40,31 +39,14 @@ class VariantChoice : public ValueWidget {
     QString m_last;
 };
 
-// Lays the page out: group boxes stacked from the top, scrolled when they outgrow the page.
-// Call once, before the boxes are added.
+// Lays the page out and wires the checks. Call once.
 void buildAdvancedPage(QWidget* page);
 
-// Seed variants and result filters.
-void addVariantsGroup(QWidget* page);
+// Checks every box of the page again (values set by the program rather than typed included).
+void recheckAdvancedPage(QWidget* page);
 
-// The largest answer and the deadline of every request.
-void addAnswerLimitsGroup(QWidget* page);
-
-// Where a run keeps its state (默认, or SQLite: a run cut short can be continued at the next start)
-// and the format of 导出数据 (csv, jsonl and xlsx carry each result's source, seed, parent and depth).
-void addStoreGroup(QWidget* page);
-
-// Retries, cool-downs and proxies of a run.
-void addResilienceGroup(QWidget* page);
-
-// The throughput mode: many keywords in flight, each service at its own pace.
-void addParallelGroup(QWidget* page);
-
-// A group box at the end of the page, its rows laid out as label and box.
-QGroupBox* addAdvancedGroup(QWidget* page, std::string_view objectName, const QString& title);
-QLineEdit* addAdvancedLine(QGroupBox* group, std::string_view control, const QString& label,
-                           const QString& placeholder = {});
-QPlainTextEdit* addAdvancedLines(QGroupBox* group, std::string_view control, const QString& label,
-                                 const QString& placeholder = {}, int height = 72);
+// "name“value”无法使用：reason" (a box of many lines without its value) for every box whose value
+// cannot be used, in page order; empty when all can.
+QStringList advancedProblems(QWidget* page);
 
 } // namespace zelkor::app

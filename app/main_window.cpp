@@ -1,6 +1,9 @@
 #include "app/main_window.h"
 
 #include "app/advanced_tab.h"
+#include "app/background_work.h"
+#include "app/run_status.h"
+#include "app/source_probe.h"
 #include "app/platform/open_folder.h"
 #include "app/program_values.h"
 #include "app/qt_text.h"
@@ -8,12 +11,13 @@
 #include "app/widgets.h"
 #include "engine/core/command_line.h"
 #include "engine/core/control_names.h"
-#include "engine/run/mining_run.h"
 #include "engine/core/program_dir.h"
-#include "engine/store/run_history.h"
-#include "engine/run/result_filters.h"
-#include "engine/output/run_report.h"
 #include "engine/core/settings.h"
+#include "engine/core/text_rules.h"
+#include "engine/output/run_report.h"
+#include "engine/run/answer_limits.h"
+#include "engine/run/mining_run.h"
+#include "engine/store/run_history.h"
 #include "engine/store/store_factory.h"
 #include "sources/endpoints.h"
 #include "sources/sources.h"
@@ -31,8 +35,11 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QPainter>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QTabWidget>
+#include <QTextLayout>
 #include <QTimer>
 
 // Resources of a static library are registered by hand; outside any namespace, as Qt requires.
@@ -138,6 +145,54 @@ QGroupBox { border: 1px solid #a0a0a0; border-radius: 2px; margin-top: 7px; }
 QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }
 )";
 
+// Where each control of the window itself sits at the first size, and how it follows a larger
+// window: moved right (dx) or down (dy), or grown in width or height. Extra room goes to the output
+// panel and the source list; the bottom row and the notice follow the bottom edge.
+enum Follow { Stay = 0, Right = 1, Down = 2, Wider = 4, Taller = 8 };
+struct Place {
+    const char* control;
+    QRect rect;
+    int follow;
+};
+const Place kPlaces[] = {
+    {"图片框1", {0, 0, MainWindow::kWidth, 90}, Wider},
+    {"输出_面板", {336, 136, 616, 360}, Wider | Taller},
+    {"标签_tishi", {344, 504, 552, 120}, Down | Wider},
+    {"按钮_开始", {24, 635, 104, 37}, Down},
+    {"按钮1", {144, 632, 88, 40}, Down},
+    {"按钮_测试来源", {144, 635, 88, 37}, Down},
+    {"按钮5", {248, 635, 72, 37}, Down},
+    {"选择框_自动保存结果", {339, 638, 96, 32}, Down},
+    {"编辑框_默认保存目录", {441, 638, 312, 32}, Down | Wider},
+    {"标签4", {763, 638, 72, 32}, Down | Right},
+    {"标签5", {872, 638, 72, 32}, Down | Right},
+    {"状态条1", {0, 695, 1009, 20}, Down | Wider},
+    {"选择夹1", {0, 94, 328, 530}, Taller},
+    {"分组框2", {8, 173, 272, 341}, Taller},
+    {"选择列表框1", {8, 20, 248, 313}, Taller},
+};
+
+// The caption's spaces make room for a box laid over it, but a CJK font's spaces are narrower
+// than the layout's: the characters are set a little apart until the last one starts at `x` or
+// after, the text itself unchanged. (Word spacing would be the natural tool; it does not reach
+// spaces inside a run of Han text.)
+void widenSpacesBefore(QLabel* caption, int x) {
+    const QString text = caption->text();
+    const int gaps = static_cast<int>(text.size()) - 1;
+    auto lastAt = [&](const QFont& font) {
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        return line.cursorToX(static_cast<int>(text.size()) - 1);
+    };
+    QFont font = caption->font();
+    const qreal short_ = x - lastAt(font);
+    if (short_ <= 0 || gaps <= 0) return;
+    font.setLetterSpacing(QFont::AbsoluteSpacing, std::ceil(short_ / gaps * 4) / 4);
+    caption->setFont(font);
+}
+
 QString qstr(const std::filesystem::path& p) {
     return QString::fromStdString(p.string());
 }
@@ -200,6 +255,13 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     buildLayout();
     connectMirror();
 
+    m_background = std::make_unique<BackgroundWork>(this);
+    RunStatus::Hooks hooks;
+    hooks.showFile = [this](const std::filesystem::path& file) { m_options.showFile(file); };
+    hooks.markSource = [this](int source, bool trouble, const QString& tip) { markSource(source, trouble, tip); };
+    hooks.notice = [this](const Text& text) { m_controls->showNotice(text); };
+    m_status = new RunStatus(findChild<QStatusBar*>(qs("状态条1")), std::move(hooks), this);
+
     const std::filesystem::path home = m_options.home;
     std::weak_ptr<WindowControls> weakControls = m_controls;
     m_run = std::make_unique<WindowRun>(m_controls, home, [home, weakControls, table = m_sourceRows]() {
@@ -231,10 +293,12 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildLayout() {
     setObjectName(QStringLiteral("MainWindow"));
-    resize(974, 743);
+    resize(kWidth, kHeight);
+    setMinimumSize(kWidth, kHeight);
     move(50, 50);
 
-    picture(this, "图片框1", {0, 0, 960, 90}, ":/zelkor/banner.png");
+    // The banner reaches the right edge: the picture's own last column carries on past its width.
+    picture(this, "图片框1", {0, 0, kWidth, 90}, ":/zelkor/banner.png")->setExtendRight(true);
     label(this, ctl::kCountLabel, {348, 99, 244, 24}, "采集结果预览");
     m_noOutput = checkBox(this, ctl::kNoOutput, {624, 96, 184, 32}, "数据不输出到界面", false);
     m_panel = multiLine(this, ctl::kPanel, {336, 136, 616, 360}, true);
@@ -245,12 +309,17 @@ void MainWindow::buildLayout() {
     QPushButton* cloud = button(this, "按钮1", {144, 632, 88, 40}, "开始云端采集");
     cloud->setEnabled(false);
     cloud->setVisible(false);
-    button(this, "按钮5", {248, 632, 72, 40}, "清理缓存");
-    checkBox(this, ctl::kAutoSave, {339, 656, 96, 32}, "自动保存结果", true);
-    place<QLineEdit>(this, ctl::kSaveDir, 441, 656, 312, 32);
-    auto* choose = place<PressLabel>(this, "标签4", 763, 656, 72, 32);
+    // Where the hidden 按钮1 would be: the row has room, and the button belongs beside Start.
+    QPushButton* probe = button(this, "按钮_测试来源", {144, 635, 88, 37}, "测试来源");
+    probe->setToolTip(qs("把勾选的来源各询问一次（用关键词框的第一个词），在表格里看每个来源的应答"));
+    // 开始, 清理缓存 and the 自动保存 row share one middle line.
+    button(this, "按钮5", {248, 635, 72, 37}, "清理缓存");
+    checkBox(this, ctl::kAutoSave, {339, 638, 96, 32}, "自动保存结果", true);
+    auto* saveDir = place<QLineEdit>(this, ctl::kSaveDir, 441, 638, 312, 32);
+    saveDir->setPlaceholderText(qs("空：程序目录"));
+    auto* choose = place<PressLabel>(this, "标签4", 763, 638, 72, 32);
     choose->setText(qs("选择目录"));
-    auto* exportLabel = place<PressLabel>(this, "标签5", 872, 655, 72, 32);
+    auto* exportLabel = place<PressLabel>(this, "标签5", 872, 638, 72, 32);
     exportLabel->setText(qs("导出数据"));
     for (QLabel* l : {static_cast<QLabel*>(choose), static_cast<QLabel*>(exportLabel)}) {
         l->setTextFormat(Qt::PlainText);
@@ -285,6 +354,7 @@ void MainWindow::buildLayout() {
     connect(findChild<QPushButton*>(name(ctl::kStartButton)), &QPushButton::clicked, this,
             &MainWindow::onStartStop);
     connect(findChild<QPushButton*>(qs("按钮5")), &QPushButton::clicked, this, &MainWindow::onClearCache);
+    connect(probe, &QPushButton::clicked, this, &MainWindow::onProbe);
     connect(choose, &PressLabel::leftPressed, this, &MainWindow::onChooseFolder);
     connect(exportLabel, &PressLabel::leftPressed, this, &MainWindow::onExport);
     connect(findChild<PictureBox*>(qs("图片框1")), &PictureBox::leftPressed, this,
@@ -308,7 +378,8 @@ void MainWindow::buildCollectPage(QWidget* page) {
     checkBox(page, ctl::kMainWordOnly, {8, 142, 128, 25}, "结果必须包含原词", true);
 
     QGroupBox* rate = groupBox(page, "分组框1", {155, 43, 157, 103}, "频率限制");
-    label(rate, "标签2", {14, 26, 135, 16}, "查询延时：          秒");
+    QLabel* delayLabel = label(rate, "标签2", {14, 26, 135, 16}, "查询延时：          秒");
+    widenSpacesBefore(delayLabel, 78 + 31 + 3 - 14); // clear of 编辑框_延时 below
     auto* delay = new SpinEdit(1, 100, rate);
     delay->setObjectName(name(ctl::kDelay));
     delay->setGeometry(78, 19, 31, 31);
@@ -326,7 +397,7 @@ void MainWindow::buildCollectPage(QWidget* page) {
 
     connect(button(page, "按钮3", {288, 202, 32, 32}, "全"), &QPushButton::clicked, this,
             &MainWindow::onSelectAll);
-    connect(button(page, "按钮4", {288, 250, 32, 40}, "国"), &QPushButton::clicked, this,
+    connect(button(page, "按钮4", {288, 250, 32, 32}, "国"), &QPushButton::clicked, this,
             &MainWindow::onSelectDomestic);
 }
 
@@ -374,7 +445,7 @@ void MainWindow::connectMirror() {
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
             if (qobject_cast<SpinEdit*>(w->parentWidget())) continue; // the spinner's own line
             connect(e, &QLineEdit::textChanged, this,
-                    [this, control](const QString& t) { m_controls->recordText(control, toGbk(t)); });
+                    [this, control](const QString& t) { m_controls->recordText(control, lineText(control, t)); });
         } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
             connect(m, &QPlainTextEdit::textChanged, this,
                     [this, control, m] { m_controls->recordText(control, toGbkLines(m->toPlainText())); });
@@ -401,7 +472,7 @@ void MainWindow::recordWidget(QWidget* w) {
     const std::string control = w->objectName().toStdString();
     if (control.empty()) return;
     if (auto* e = qobject_cast<QLineEdit*>(w))
-        m_controls->recordText(control, toGbk(e->text()));
+        m_controls->recordText(control, lineText(control, e->text()));
     else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
         m_controls->recordText(control, toGbkLines(m->toPlainText()));
     else if (auto* s = qobject_cast<SpinEdit*>(w))
@@ -415,6 +486,12 @@ void MainWindow::recordWidget(QWidget* w) {
         m_controls->recordText(control, toGbk(b->text()));
     else if (auto* l = qobject_cast<QLabel*>(w))
         m_controls->recordText(control, toGbkLines(l->text()));
+}
+
+Text MainWindow::lineText(const std::string& control, const QString& text) const {
+    // An empty save folder means the program directory: results never land in the root folder.
+    if (control == ctl::kSaveDir && trimSpaces(text).isEmpty()) return toGbk(qstr(m_options.home) + QLatin1Char('/'));
+    return toGbk(text);
 }
 
 void MainWindow::applyText(const std::string& control, const Text& value) {
@@ -496,6 +573,7 @@ void MainWindow::creationSteps() {
         if (!refuseStart()) {
             setWindowState(windowState() | Qt::WindowMinimized);
             startOrStop();
+            watchNewRun(nullptr);
         }
     } else {
         // Asked once the window is up, so that it stands behind the question.
@@ -532,11 +610,15 @@ bool MainWindow::refuseStart() {
     Text problem;
     std::string storeError;
     const auto store = parseStoreSpec(gbk_to_utf8(m_controls->text(ctl::kRunStore)), m_options.home, &storeError);
-    // A run without the filters the user asked for would keep what they meant to drop.
-    if (const auto filters =
-            patternBoxProblem(m_controls->text(ctl::kIncludePattern), m_controls->text(ctl::kExcludePattern))) {
-        title = qs("结果过滤规则有误");
-        problem = *filters;
+    // Every box of 高级 that cannot be used, in one message. Unattended, only a broken pattern
+    // stops the run, as ever: a run without the filters asked for would keep what they meant to
+    // drop, while the other boxes fall back to their defaults with a notice.
+    QStringList bad;
+    for (const QString& line : advancedProblems(findChild<QWidget*>(qs(kAdvancedPage))))
+        if (!m_unattended || line.startsWith(qs("包含规则")) || line.startsWith(qs("排除规则"))) bad << line;
+    if (!bad.isEmpty()) {
+        title = qs("高级设置有误");
+        problem = toGbkLines(bad.join(QLatin1Char('\n')));
     } else if (!store) {
         title = qs("运行存储无法使用");
         problem = utf8_to_gbk("运行存储无法使用：" + storeError);
@@ -555,21 +637,29 @@ bool MainWindow::refuseStart() {
         close();
         return true;
     }
-    m_options.showWarning(title, toQString(problem) + qs("\n\n请在“高级”页改正后再点开始。"));
+    m_options.showWarning(title, toQStringLines(problem) + qs("\n\n请在“高级”页改正后再点开始。"));
     return true;
 }
 
 void MainWindow::offerResume() {
     std::string error;
     const auto spec = parseStoreSpec(gbk_to_utf8(m_controls->text(ctl::kRunStore)), m_options.home, &error);
-    std::error_code fsError;
-    if (!spec || spec->kind != StoreSpec::Kind::Sqlite || !std::filesystem::exists(spec->path, fsError)) return;
-    std::vector<RunSummary> runs;
-    if (auto history = openRunHistory(*spec, 1000))
-        if (auto listed = (*history)->listRuns()) runs = std::move(*listed);
-    // Only the newest run: one the user stopped, or one that later runs followed, is history.
-    if (runs.empty() || runs.back().state != StoredRunState::Interrupted) return;
-    const RunSummary& run = runs.back();
+    if (!spec || spec->kind != StoreSpec::Kind::Sqlite) return;
+    // The outcome runs on the window thread, and never once the window is gone (the queue goes
+    // with it), so `this` is safe there.
+    m_background->post([this, spec = *spec]() -> std::function<void()> {
+        std::error_code fsError;
+        if (!std::filesystem::exists(spec.path, fsError)) return {};
+        std::vector<RunSummary> runs;
+        if (auto history = openRunHistory(spec, 1000))
+            if (auto listed = (*history)->listRuns()) runs = std::move(*listed);
+        // Only the newest run: one the user stopped, or one that later runs followed, is history.
+        if (runs.empty() || runs.back().state != StoredRunState::Interrupted) return {};
+        return [this, run = runs.back()] { askResume(run); };
+    });
+}
+
+void MainWindow::askResume(const RunSummary& run) {
     QString seeds = toQStringLines(run.seeds).replace(QLatin1Char('\n'), QStringLiteral("、"));
     if (seeds.size() > 60) seeds = seeds.left(57) + QStringLiteral("…");
     const QString detail = qs("关键词：") + seeds + qs("\n开始于 ") + QString::fromStdString(run.started) +
@@ -583,31 +673,69 @@ void MainWindow::offerResume() {
 void MainWindow::resumeRun() {
     // Meanwhile the user may have started a run of their own.
     if (m_controls->text(ctl::kStartButton) != utf8_to_gbk(ctl::kCaptionStart) || refuseStart()) return;
-    const auto refusal = m_run->controller.resume([this](const SourceTicks& ticks) {
-        for (int i = 0; i < static_cast<int>(ticks.size()) && i < m_sources->count(); ++i)
-            m_sources->item(i)->setCheckState(ticks[static_cast<std::size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+    // Opening the database and loading the run's results happen off the window thread. Until
+    // they are done the controller is that thread's: Start and 清理缓存 wait, greyed.
+    setResuming(true);
+    const std::shared_ptr<MiningRun> before = m_run->controller.currentRun();
+    const int rows = m_sources->count();
+    m_background->post([this, controller = &m_run->controller, controls = m_controls, rows, before]()
+                           -> std::function<void()> {
+        SourceTicks ticks;
+        // As many ticks as the run kept, and no more than the list has rows. The mirror takes
+        // them at once, before the run reads them; the list shows them when this is back.
+        const StartResult refusal = controller->resume([&](const SourceTicks& kept) {
+            for (int i = 0; i < static_cast<int>(kept.size()) && i < rows; ++i) {
+                ticks.push_back(kept[static_cast<std::size_t>(i)]);
+                controls->recordItem(i, ticks.back());
+            }
+        });
+        return [this, refusal, ticks, before] {
+            setResuming(false);
+            for (int i = 0; i < static_cast<int>(ticks.size()) && i < m_sources->count(); ++i)
+                m_sources->item(i)->setCheckState(ticks[static_cast<std::size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+            if (!refusal) {
+                watchNewRun(before);
+                return;
+            }
+            QString text;
+            if (refusal->why == StartRefusal::NoRunToResume)
+                text = qs("无法继续上次的采集：没有未完成的采集");
+            else if (refusal->why == StartRefusal::StoreUnusable)
+                text = qs("无法继续上次的采集：") + QString::fromStdString(refusal->reason);
+            else
+                text = startRefusalText(*refusal);
+            showNotice(toGbk(text));
+            m_options.showWarning(windowTitle(), text);
+        };
     });
-    if (!refusal) return;
-    QString text;
-    if (refusal->why == StartRefusal::NoRunToResume)
-        text = qs("无法继续上次的采集：没有未完成的采集");
-    else if (refusal->why == StartRefusal::StoreUnusable)
-        text = qs("无法继续上次的采集：") + QString::fromStdString(refusal->reason);
-    else
-        text = startRefusalText(*refusal);
-    showNotice(toGbk(text));
-    m_options.showWarning(windowTitle(), text);
+}
+
+void MainWindow::setResuming(bool on) {
+    m_resuming = on;
+    for (const char* control : {"按钮_开始", "按钮5"})
+        if (auto* b = findChild<QPushButton*>(qs(control))) b->setEnabled(!on);
 }
 
 void MainWindow::onStartStop() {
+    if (m_resuming) return; // the controller is the resume's until it is back
     if (m_controls->text(ctl::kStartButton) == utf8_to_gbk(ctl::kCaptionStart) && refuseStart()) return;
     const bool stopping = m_run->controller.state() == RunState::Running;
     const std::shared_ptr<MiningRun> run = m_run->controller.currentRun();
     startOrStop();
     // A run that ends by itself gives its summary from the worker; a stopped one from here.
-    if (stopping && run && m_run->controller.state() == RunState::Idle)
+    if (stopping && run && m_run->controller.state() == RunState::Idle) {
         for (const Text& notice : reportNotices(run->report(), run->resilienceInUse()))
             showNotice(notice);
+        for (const Text& notice : failureNotices(run->report(), run->resilienceInUse()))
+            showNotice(notice);
+        m_status->stopped();
+    }
+    watchNewRun(run);
+}
+
+void MainWindow::watchNewRun(const std::shared_ptr<MiningRun>& before) {
+    const std::shared_ptr<MiningRun> now = m_run->controller.currentRun();
+    if (now && now != before && m_run->controller.state() != RunState::Idle) m_status->watch(now);
 }
 
 QString MainWindow::startRefusalText(const StartRefused& refusal) const {
@@ -643,6 +771,7 @@ void MainWindow::startOrStop() {
 }
 
 void MainWindow::onClearCache() {
+    if (m_resuming) return;
     m_run->controller.clearCache();
 }
 
@@ -660,13 +789,88 @@ void MainWindow::onSelectDomestic() {
 }
 
 void MainWindow::onChooseFolder() {
-    const QString chosen = m_options.chooseFolder(qs("选择默认保存目录"), qstr(m_options.home));
-    applyText(std::string(ctl::kSaveDir), toGbk(trimSpaces(chosen)));
+    const QString chosen = trimSpaces(m_options.chooseFolder(qs("选择默认保存目录"), qstr(m_options.home)));
+    // A cancelled dialog keeps the folder the box had.
+    if (chosen.isEmpty()) return;
+    applyText(std::string(ctl::kSaveDir), toGbk(chosen));
 }
 
 void MainWindow::onExport() {
-    if (const std::optional<std::filesystem::path> file = m_run->controller.exportResults())
-        m_options.showFile(*file);
+    // Writing, syncing and the xlsx happen off the window thread; the notice comes as ever from
+    // the controller, the file browser once the file is there.
+    QPointer<MainWindow> self(this);
+    m_background->post([self, controller = &m_run->controller]() -> std::function<void()> {
+        const std::optional<std::filesystem::path> file = controller->exportResults();
+        return [self, file] {
+            if (self && file) self->m_options.showFile(*file);
+        };
+    });
+}
+
+void MainWindow::onProbe() {
+    std::vector<SourceRow> rows;
+    for (int i = 0; i < m_sources->count() && i < static_cast<int>(m_sourceRows.size()); ++i)
+        if (m_sources->item(i)->checkState() == Qt::Checked) rows.push_back(m_sourceRows[static_cast<std::size_t>(i)]);
+    if (rows.empty()) {
+        showNotice(utf8_to_gbk("请先勾选要测试的来源"));
+        return;
+    }
+    Text keyword;
+    for (const Text& line : splitLines(m_controls->text(ctl::kSeeds)))
+        if (!line.empty()) {
+            keyword = line;
+            break;
+        }
+    if (keyword.empty()) keyword = utf8_to_gbk("手机");
+    if (!m_probe) m_probe = new SourceProbeDialog(m_options.home, m_sources->count(), this);
+    m_probe->start(std::move(rows), keyword, readAnswerLimits(*m_controls));
+    m_probe->show();
+    m_probe->raise();
+}
+
+void MainWindow::markSource(int source, bool trouble, const QString& tooltip) {
+    if (source < 0 || source >= m_sources->count()) return;
+    QListWidgetItem* item = m_sources->item(source);
+    // Marks are data of the item, not its check state: the mirror is not told of them.
+    const QSignalBlocker quiet(m_sources);
+    if (trouble) {
+        QPixmap dot(10, 10);
+        dot.fill(Qt::transparent);
+        QPainter painter(&dot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0xd3, 0x2f, 0x2f));
+        painter.drawEllipse(1, 1, 8, 8);
+        painter.end();
+        item->setIcon(QIcon(dot));
+        item->setForeground(QColor(0xc6, 0x28, 0x28));
+    } else {
+        item->setIcon(QIcon());
+        item->setForeground(QBrush());
+    }
+    item->setData(kTroubleRole, trouble);
+    item->setToolTip(tooltip);
+    m_sources->viewport()->update();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeForSize();
+}
+
+void MainWindow::placeForSize() {
+    const int dx = std::max(0, width() - kWidth);
+    const int dy = std::max(0, height() - kHeight);
+    for (const Place& p : kPlaces) {
+        QWidget* w = findChild<QWidget*>(qs(p.control));
+        if (!w) continue;
+        QRect r = p.rect;
+        if (p.follow & Right) r.translate(dx, 0);
+        if (p.follow & Down) r.translate(0, dy);
+        if (p.follow & Wider) r.setWidth(r.width() + dx);
+        if (p.follow & Taller) r.setHeight(r.height() + dy);
+        w->setGeometry(r);
+    }
 }
 
 void MainWindow::onBannerPressed(Qt::KeyboardModifiers modifiers) {

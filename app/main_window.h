@@ -13,6 +13,7 @@
 #include <vector>
 
 class QCloseEvent;
+class QResizeEvent;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -23,13 +24,18 @@ class QLineEdit;
 namespace zelkor {
 enum class StartRefusal;
 struct StartRefused;
-}
+class MiningRun;
+struct RunSummary;
+} // namespace zelkor
 
 namespace zelkor::app {
 
 class SpinEdit;
 class ShapeBox;
 class WindowRun;
+class RunStatus;
+class BackgroundWork;
+class SourceProbeDialog;
 
 struct MainWindowOptions {
     std::filesystem::path home;         // the program directory
@@ -66,9 +72,18 @@ class MainWindow : public QWidget {
     void appendOutputs(const std::vector<Text>& texts);
     void showNotice(const Text& text);
 
+    // The table of 测试来源, once it has been opened.
+    SourceProbeDialog* probeDialog() const { return m_probe; }
+
+    // Item data of a source in 选择列表框1 that keeps failing in the run being watched.
+    static constexpr int kTroubleRole = Qt::UserRole + 1;
+    static constexpr int kWidth = 974;
+    static constexpr int kHeight = 743;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void buildLayout();
@@ -80,8 +95,14 @@ class MainWindow : public QWidget {
     void buildContactPage(QWidget* page);
     void connectMirror();
     void creationSteps();
+    // Every control at its layout place, moved or grown by what the window has beyond its first size.
+    void placeForSize();
+    // Starts watching the controller's run when the last click made a new one.
+    void watchNewRun(const std::shared_ptr<MiningRun>& before);
 
     void applyText(const std::string& control, const Text& value);
+    // The mirror's text of a single-line box.
+    Text lineText(const std::string& control, const QString& text) const;
     void applyChecked(const std::string& control, bool value);
     void recordWidget(QWidget* widget);
 
@@ -89,21 +110,31 @@ class MainWindow : public QWidget {
     // Otherwise the run store the page 高级 names is the controller's.
     bool refuseStart();
     // After a run in the database store was cut short (its process is gone), offers to continue it.
+    // The store is opened and read off the window thread; the question comes back to it.
     void offerResume();
+    void askResume(const RunSummary& run);
     void resumeRun();
+    void setResuming(bool on);
     void onStartStop();
     void onClearCache();
     void onSelectAll();
     void onSelectDomestic();
     void onChooseFolder();
     void onExport();
+    void onProbe();
+    void markSource(int source, bool trouble, const QString& tooltip);
     void onBannerPressed(Qt::KeyboardModifiers modifiers);
 
     MainWindowOptions m_options;
     std::shared_ptr<WindowControls> m_controls;
     std::unique_ptr<WindowRun> m_run;
+    // After m_run: its jobs (export, the resume offer's reading) end before the controller goes.
+    std::unique_ptr<BackgroundWork> m_background;
+    RunStatus* m_status = nullptr;
+    SourceProbeDialog* m_probe = nullptr;
     bool m_unattended = false;
     bool m_closing = false;
+    bool m_resuming = false; // a resume is under way off the window thread
 
     QPlainTextEdit* m_panel = nullptr;
     QLabel* m_notice = nullptr;

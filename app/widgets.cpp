@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <algorithm>
 
 namespace zelkor::app {
@@ -12,6 +13,26 @@ namespace zelkor::app {
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {
     setFocusPolicy(Qt::NoFocus);
     setScaledContents(true);
+}
+
+void PictureBox::setExtendRight(bool on) {
+    m_extendRight = on;
+    setScaledContents(!on);
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent* event) {
+    const QPixmap picture = pixmap();
+    if (!m_extendRight || picture.isNull()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const QPixmap fitted = picture.height() == height() ? picture : picture.scaledToHeight(height(), Qt::SmoothTransformation);
+    painter.drawPixmap(0, 0, fitted);
+    if (fitted.width() < width() && fitted.width() > 0)
+        painter.drawPixmap(QRect(fitted.width(), 0, width() - fitted.width(), height()), fitted,
+                           QRect(fitted.width() - 1, 0, 1, fitted.height()));
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {
@@ -58,8 +79,9 @@ void ChoiceBox::setTextValue(const QString& value) {
     for (std::size_t i = 0; i < m_items.size(); ++i)
         if (m_items[i].value == wanted) at = static_cast<int>(i);
     if (at < 0 && m_keepOtherValues && !wanted.isEmpty()) {
-        m_items.push_back({wanted, wanted});
-        m_combo->addItem(wanted);
+        const QString caption = m_keptCaption ? m_keptCaption(wanted) : QString();
+        m_items.push_back({wanted, caption.isEmpty() ? wanted : caption});
+        m_combo->addItem(m_items.back().caption);
         at = static_cast<int>(m_items.size()) - 1;
     }
     m_combo->setCurrentIndex(std::max(at, 0));

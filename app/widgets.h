@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QString>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -12,16 +13,23 @@ class QComboBox;
 
 namespace zelkor::app {
 
-// A picture box: shows an image, reports left presses with the modifier keys held.
+// A picture box: shows an image, reports left presses with the modifier keys held. The image is
+// scaled to the box, or, with extendRight, kept at its own width with its last column drawn on to
+// the box's right edge (a banner in a window wider than the banner).
 class PictureBox : public QLabel {
     Q_OBJECT
   public:
     explicit PictureBox(QWidget* parent = nullptr);
+    void setExtendRight(bool on);
   signals:
     void leftPressed(Qt::KeyboardModifiers modifiers);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    bool m_extendRight = false;
 };
 
 // A label that acts on a left press (the "选择目录" and "导出数据" links).
@@ -93,9 +101,12 @@ class ChoiceBox : public ValueWidget {
     QString textValue() const override;
     void setTextValue(const QString& value) override;
     QComboBox* combo() const { return m_combo; }
+    // How a kept value of its own is shown; the value itself when not set or when it gives "".
+    void setKeptCaption(std::function<QString(const QString& value)> caption) { m_keptCaption = std::move(caption); }
 
   private:
     std::vector<Item> m_items;
+    std::function<QString(const QString&)> m_keptCaption;
     bool m_keepOtherValues;
     QComboBox* m_combo;
 };

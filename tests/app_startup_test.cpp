@@ -43,7 +43,7 @@ TEST(StartupTasks, RunLaterOnTheWindowThread) {
     runStartupTasksLater(&window, std::move(tasks));
     QCoreApplication::processEvents();
     EXPECT_EQ(runs, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 5000);
+    ASSERT_TRUE(test::waitUntil([&] { return runs == 1; }, 5000));
     QTest::qWait(1200);
     EXPECT_EQ(runs, 1);
 }

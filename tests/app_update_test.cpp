@@ -527,7 +527,8 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
     else
         setenv("ZELKOR_ENDPOINTS", before.c_str(), 1); // the test program's loopback guard
     check->start();
-    QTRY_COMPARE_WITH_TIMEOUT(area->notice(UpdateNotice::Quote), q("   ") + q(kQuoteUtf8), 10000);
+    ASSERT_TRUE(test::waitUntil([&] { return area->notice(UpdateNotice::Quote) == q("   ") + q(kQuoteUtf8); }, 10000))
+        << area->notice(UpdateNotice::Quote).toStdString();
     EXPECT_EQ(area->notice(UpdateNotice::Version), q("版本v3.4"));
     EXPECT_EQ(services.targets(), (std::vector<std::string>{kIndex1, kQuote}));
     EXPECT_FALSE(area->openButton()->isVisibleTo(area));
@@ -547,7 +548,7 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
         answer = face.ask(gbk("发现新版本，是否更新"), gbk("发现新版本，更新内容：\r\n修复"), {});
         answered = true;
     });
-    QTRY_VERIFY_WITH_TIMEOUT(answered.load(), 5000);
+    EXPECT_TRUE(test::waitUntil([&] { return answered.load(); }, 5000));
     asker.join();
     EXPECT_TRUE(answer);
 
@@ -558,7 +559,7 @@ TEST(UpdateWindow, NoticeAreaOnTheContactPageQuestionAndOpen) {
         face.closeWindow();
     });
     worker.join();
-    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
+    EXPECT_TRUE(test::waitUntil([&] { return closed; }, 5000));
     EXPECT_EQ(area->notice(UpdateNotice::UpdateStatus), q("已下载：1.5kb/1.5kb\n进度：100%"));
     EXPECT_EQ(area->openButton()->text(), q("打开：z.bin"));
     EXPECT_TRUE(area->openButton()->isVisibleTo(area));
@@ -604,7 +605,7 @@ TEST(UpdateWindow, OpenClosesTheWindowLaterWithoutANestedLoop) {
     EXPECT_EQ(started, 1);
     EXPECT_FALSE(otherEventRan);
     EXPECT_FALSE(closed);
-    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
+    EXPECT_TRUE(test::waitUntil([&] { return closed; }, 5000));
 }
 
 // A check being torn down must not wait for a question nobody will answer.
@@ -628,7 +629,7 @@ TEST(UpdateWindow, StopGivesAnOpenQuestionUpAsCancel) {
         box->button(QMessageBox::Ok)->click(); // an answer after the fact goes nowhere
     });
     asker = std::thread([&] { answer = face.ask(gbk("发现新版本，是否更新"), gbk("x"), stop.get_token()); });
-    QTRY_VERIFY_WITH_TIMEOUT(checked, 5000);
+    EXPECT_TRUE(test::waitUntil([&] { return checked; }, 5000));
     stop.request_stop();
     if (asker.joinable()) asker.join();
     QCoreApplication::processEvents();

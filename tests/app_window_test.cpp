@@ -3,6 +3,7 @@
 
 #include "app/advanced_tab.h"
 #include "app/main_window.h"
+#include "app/run_status.h"
 #include "app/update_check.h"
 #include "app/window_controls.h"
 #include "app/widgets.h"
@@ -25,11 +26,17 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextLayout>
+#include <QtMath>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <map>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -96,18 +103,20 @@ struct ControlRow {
 };
 
 const ControlRow kInventory[] = {
-    {"图片框1", "zelkor::app::PictureBox", "MainWindow", {0, 0, 960, 90}, "", Plain},
+    {"图片框1", "zelkor::app::PictureBox", "MainWindow", {0, 0, 974, 90}, "", Plain}, // to the right edge
     {"标签_显示", "QLabel", "MainWindow", {348, 99, 244, 24}, "采集结果预览", Plain},
     {"选择框_数据不输出", "QCheckBox", "MainWindow", {624, 96, 184, 32}, "数据不输出到界面", Unchecked},
     {"输出_面板", "QPlainTextEdit", "MainWindow", {336, 136, 616, 360}, "", Plain},
     {"标签_tishi", "QLabel", "MainWindow", {344, 504, 552, 120}, "", Plain},
     {"按钮_开始", "QPushButton", "MainWindow", {24, 635, 104, 37}, "开始", Plain},
     {"按钮1", "QPushButton", "MainWindow", {144, 632, 88, 40}, "开始云端采集", Hidden},
-    {"按钮5", "QPushButton", "MainWindow", {248, 632, 72, 40}, "清理缓存", Plain},
-    {"选择框_自动保存结果", "QCheckBox", "MainWindow", {339, 656, 96, 32}, "自动保存结果", Checked},
-    {"编辑框_默认保存目录", "QLineEdit", "MainWindow", {441, 656, 312, 32}, nullptr, Plain},
-    {"标签4", "zelkor::app::PressLabel", "MainWindow", {763, 656, 72, 32}, "选择目录", Plain},
-    {"标签5", "zelkor::app::PressLabel", "MainWindow", {872, 655, 72, 32}, "导出数据", Plain},
+        // 开始, 清理缓存 and the 自动保存 row on one middle line (the layout had three).
+    {"按钮5", "QPushButton", "MainWindow", {248, 635, 72, 37}, "清理缓存", Plain},
+    {"按钮_测试来源", "QPushButton", "MainWindow", {144, 635, 88, 37}, "测试来源", Plain},
+    {"选择框_自动保存结果", "QCheckBox", "MainWindow", {339, 638, 96, 32}, "自动保存结果", Checked},
+    {"编辑框_默认保存目录", "QLineEdit", "MainWindow", {441, 638, 312, 32}, nullptr, Plain},
+    {"标签4", "zelkor::app::PressLabel", "MainWindow", {763, 638, 72, 32}, "选择目录", Plain},
+    {"标签5", "zelkor::app::PressLabel", "MainWindow", {872, 638, 72, 32}, "导出数据", Plain},
     {"状态条1", "QStatusBar", "MainWindow", {0, 695, 1009, 20}, nullptr, Plain},
     {"选择夹1", "QTabWidget", "MainWindow", {0, 94, 328, 530}, nullptr, Plain},
     {"标签1", "QLabel", "采集设置", {16, 21, 96, 16}, "关键词 一行一个", Plain},
@@ -121,7 +130,7 @@ const ControlRow kInventory[] = {
     {"分组框2", "QGroupBox", "采集设置", {8, 173, 272, 341}, "数据来源", Plain},
     {"选择列表框1", "QListWidget", "分组框2", {8, 20, 248, 313}, nullptr, Plain},
     {"按钮3", "QPushButton", "采集设置", {288, 202, 32, 32}, "全", Plain},
-    {"按钮4", "QPushButton", "采集设置", {288, 250, 32, 40}, "国", Plain},
+    {"按钮4", "QPushButton", "采集设置", {288, 250, 32, 32}, "国", Plain}, // as large as 全
     {"分组框3", "QGroupBox", "过滤", {8, 28, 208, 318}, "违禁词列表", Plain},
     {"编辑框_违禁词",
      "QPlainTextEdit",
@@ -144,6 +153,89 @@ const ControlRow kInventory[] = {
     {"图片框2", "zelkor::app::PictureBox", "联系方式", {8, 180, 148, 148}, "", Plain},
     {"图片框3", "zelkor::app::PictureBox", "联系方式", {164, 180, 148, 148}, "", Plain},
 };
+
+TEST(RunStatusText, DurationsReadAsAPersonSaysThem) {
+    const struct {
+        double seconds;
+        const char* text;
+    } cases[] = {{0, "0 秒"},        {0.4, "0 秒"},          {59.6, "1 分 00 秒"}, {65, "1 分 05 秒"},
+                 {3599, "59 分 59 秒"}, {3600, "1 小时 00 分"}, {7384, "2 小时 03 分"}, {-3, "0 秒"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(durationText(c.seconds), q(c.text)) << c.seconds;
+}
+
+// A service is in trouble after two bad answers in a row, or one refusal, since its last good
+// one; a good answer clears it. Each step is a report's cumulative counts for service 4.
+TEST(RunStatusText, TroubleFollowsTheAnswersInARow) {
+    const struct {
+        std::uint64_t ok, failed, blocked;
+        bool trouble;
+        bool changed;
+    } steps[] = {
+        {1, 0, 0, false, false}, // good
+        {1, 1, 0, false, false}, // one failure is no trouble yet
+        {1, 2, 0, true, true},   // two in a row
+        {1, 3, 0, true, true},   // still, with a newer failure
+        {1, 3, 0, true, false},  // nothing new
+        {2, 3, 0, false, true},  // a good answer clears it
+        {2, 3, 1, true, true},   // one refusal is enough
+        {3, 4, 1, false, true},  // good and bad together: the good one counts as the newer
+    };
+    ServiceTrouble trouble;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        const auto& st = steps[i];
+        HealthReport report;
+        ServiceReport s;
+        s.source = 4;
+        s.label = gbk("淘宝下拉");
+        s.ok = st.ok;
+        s.failed = st.failed;
+        s.blocked = st.blocked;
+        s.requests = st.ok + st.failed + st.blocked;
+        report.services.push_back(s);
+        const std::vector<int> changed = trouble.update(report, q("12:00:0") + QString::number(i));
+        EXPECT_EQ(trouble.services().at(4).trouble, st.trouble);
+        EXPECT_EQ(!changed.empty(), st.changed);
+        EXPECT_EQ(trouble.inTrouble().size(), st.trouble ? 1u : 0u);
+    }
+    const QString tip = ServiceTrouble::tooltip(trouble.services().at(4));
+    EXPECT_TRUE(tip.startsWith(q("淘宝下拉：连续 0 次没有得到应答"))) << tip.toStdString();
+}
+
+// The panel always gets a failing service's summary line: from the run's own summary when it
+// gives one per service, else from these; nothing when nothing failed.
+TEST(RunStatusText, FailureNoticesOnlyForFailingServices) {
+    HealthReport report;
+    ServiceReport good, bad;
+    good.source = 0;
+    good.label = gbk("百度相关");
+    good.requests = good.ok = 3;
+    bad.source = 4;
+    bad.label = gbk("淘宝下拉");
+    bad.requests = bad.failed = 3;
+    report.services = {good};
+    EXPECT_TRUE(failureNotices(report, false).empty());
+    report.services = {good, bad};
+    const std::vector<Text> own = failureNotices(report, false);
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_EQ(own[0], gbk("来源统计 淘宝下拉：请求 3，有结果 0，无结果 0，失败 3，被拦截 0，重试 0，提供 0，采用 0"));
+    EXPECT_EQ(own[1], gbk("有来源没有应答：可点“测试来源”看看各来源现在的应答"));
+    const std::vector<Text> withSummary = failureNotices(report, true);
+    ASSERT_EQ(withSummary.size(), 1u);
+    EXPECT_EQ(withSummary[0], own[1]);
+}
+
+// The tests' one wait: a condition that never holds fails the test that waited, at its line; one
+// that comes true while the window's events run ends the wait without a failure.
+TEST(TestWait, ATimeOutFailsTheTestAndAnEventEndsTheWait) {
+    test::qtApp();
+    EXPECT_NONFATAL_FAILURE(EXPECT_FALSE(test::waitUntil([] { return false; }, 50)),
+                            "did not hold within 50 ms");
+    bool fired = false;
+    QTimer::singleShot(30, [&] { fired = true; });
+    EXPECT_TRUE(test::waitUntil([&] { return fired; }, 5000));
+}
 
 // The test programs' own guard: a window made here without an endpoints file of its own asks
 // loopback only, for every source and for the daily quote.
@@ -215,6 +307,7 @@ TEST_F(WindowTest, TabWalksTheControlsInLayoutOrder) {
     const char* const order[] = {"选择框_数据不输出",
                                  "输出_面板",
                                  "按钮_开始",
+                                 "按钮_测试来源",
                                  "按钮5",
                                  "选择框_自动保存结果",
                                  "编辑框_默认保存目录",
@@ -272,6 +365,189 @@ TEST_F(WindowTest, WindowCaptionTabsSourcesAndStatusBar) {
     }
     EXPECT_EQ(child<QLabel>("图片框1")->pixmap().size(), QSize(960, 90));
     EXPECT_FALSE(w.unattended());
+}
+
+// At the first size every control is where the layout puts it; a larger window gives its extra
+// room to the output panel and the source list, the bottom row and the notice follow the bottom
+// edge, and the first size brings everything back.
+TEST_F(WindowTest, ResizingGrowsThePanelAndTheSourceListOnly) {
+    MainWindow& w = open();
+    w.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.minimumSize(), QSize(974, 743));
+    std::map<std::string, QRect> first;
+    for (const ControlRow& row : kInventory)
+        first[row.name] = child(row.name)->geometry();
+    const int dx = 300, dy = 200;
+    const struct {
+        const char* name;
+        QRect change; // x, y, width, height added
+    } moved[] = {
+        {"图片框1", {0, 0, dx, 0}},          {"输出_面板", {0, 0, dx, dy}},
+        {"标签_tishi", {0, dy, dx, 0}},       {"按钮_开始", {0, dy, 0, 0}},
+        {"按钮_测试来源", {0, dy, 0, 0}},     {"按钮5", {0, dy, 0, 0}},
+        {"按钮1", {0, dy, 0, 0}}, // hidden, and where it was beside the row
+        {"选择框_自动保存结果", {0, dy, 0, 0}}, {"编辑框_默认保存目录", {0, dy, dx, 0}},
+        {"标签4", {dx, dy, 0, 0}},            {"标签5", {dx, dy, 0, 0}},
+        {"状态条1", {0, dy, dx, 0}},          {"选择夹1", {0, 0, 0, dy}},
+        {"分组框2", {0, 0, 0, dy}},           {"选择列表框1", {0, 0, 0, dy}},
+    };
+    w.resize(974 + dx, 743 + dy);
+    QCoreApplication::processEvents();
+    for (const ControlRow& row : kInventory) {
+        SCOPED_TRACE(row.name);
+        QRect expected = first[row.name];
+        for (const auto& m : moved)
+            if (std::string(m.name) == row.name)
+                expected = QRect(expected.x() + m.change.x(), expected.y() + m.change.y(),
+                                 expected.width() + m.change.width(), expected.height() + m.change.height());
+        EXPECT_EQ(child(row.name)->geometry(), expected);
+    }
+    w.resize(974, 743);
+    QCoreApplication::processEvents();
+    for (const ControlRow& row : kInventory)
+        EXPECT_EQ(child(row.name)->geometry(), row.geometry) << row.name;
+}
+
+// Faults of the layout, mended: the 秒 after 查询延时 clear of the spin box, 全 and 国 of one size,
+// the banner to the right edge, and the bottom row on one middle line.
+TEST_F(WindowTest, DelayUnitButtonsBannerAndBottomRowLineUp) {
+    MainWindow& w = open();
+    auto* caption = child<QLabel>("标签2");
+    EXPECT_EQ(caption->text(), q("查询延时：          秒")); // the text itself stays
+    // Measured as the label lays its text out, word spacing included.
+    QTextLayout layout(caption->text(), caption->font());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    const int secondAt = caption->x() + qFloor(line.cursorToX(caption->text().size() - 1));
+    EXPECT_GE(secondAt, child("编辑框_延时")->geometry().right() + 1);
+    EXPECT_LE(caption->x() + qCeil(line.naturalTextWidth()), caption->geometry().right() + 1);
+    EXPECT_EQ(child("按钮3")->size(), child("按钮4")->size());
+    EXPECT_EQ(child("图片框1")->width(), w.width());
+    const int middle = child("按钮_开始")->geometry().center().y();
+    for (const char* name : {"按钮_测试来源", "按钮5", "选择框_自动保存结果", "编辑框_默认保存目录", "标签4", "标签5"})
+        EXPECT_LE(std::abs(child(name)->geometry().center().y() - middle), 1) << name;
+}
+
+// The page 高级 fits its page at the first size without scrolling; every box says its unit or
+// what it takes, and has a tooltip saying what it does.
+TEST_F(WindowTest, AdvancedPageFitsWithUnitsAndTooltips) {
+    MainWindow& w = open();
+    w.show();
+    auto* tabs = child<QTabWidget>("选择夹1");
+    tabs->setCurrentIndex(4);
+    QCoreApplication::processEvents();
+    auto* area = child<QScrollArea>("高级_滚动区");
+    EXPECT_EQ(area->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(area->widget()->minimumSizeHint().width(), area->viewport()->width());
+    const struct {
+        const char* box;
+        const char* unit; // a label of its group says it; nullptr: none
+        const char* caption;
+    } boxes[] = {
+        {"编辑框_重试次数", "次", "重试次数"},           {"编辑框_冷却秒数", "秒", "冷却时间"},
+        {"编辑框_应答上限", "MiB", "应答上限"},          {"编辑框_总时限", "秒", "单个请求总时限"},
+        {"编辑框_最少字数", "字", "最少字数"},           {"编辑框_最多字数", "字", "最多字数"},
+        {"编辑框_并发速率", "次/秒", "每个来源每秒请求"}, {"编辑框_包含规则", nullptr, "包含规则（正则表达式）"},
+        {"编辑框_排除规则", nullptr, "排除规则（正则表达式）"}, {"编辑框_代理列表", nullptr, "代理列表（一行一个，轮流使用）"},
+        {"编辑框_运行存储", nullptr, "运行存储"},        {"编辑框_导出格式", nullptr, "导出格式"},
+    };
+    for (const auto& b : boxes) {
+        SCOPED_TRACE(b.box);
+        QWidget* box = child(b.box);
+        ASSERT_NE(box, nullptr);
+        EXPECT_FALSE(box->toolTip().isEmpty());
+        QStringList labels;
+        for (QLabel* l : box->parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+            labels << l->text();
+        EXPECT_TRUE(labels.contains(q(b.caption))) << labels.join(QLatin1Char('|')).toStdString();
+        if (b.unit) {
+            EXPECT_TRUE(labels.contains(q(b.unit))) << labels.join(QLatin1Char('|')).toStdString();
+        }
+    }
+    auto* store = child<ChoiceBox>("编辑框_运行存储");
+    EXPECT_EQ(store->combo()->itemText(0), q("标记文件（默认）"));
+    EXPECT_EQ(store->combo()->itemText(1), q("SQLite 数据库"));
+}
+
+// Each box of 高级 is checked as it is typed: a bad value gets a red frame and its reason in
+// Chinese under it; a good one, or an empty box (the default), clears both.
+TEST_F(WindowTest, AdvancedBoxesAreCheckedAsTheyAreTyped) {
+    open();
+    child<QCheckBox>("选择框_并发查询")->setChecked(true);
+    const struct {
+        const char* box;
+        const char* bad;
+        const char* reason;
+        const char* good;
+    } cases[] = {
+        {"编辑框_重试次数", "两", "应为 0 到 100 的整数（次）", "2"},
+        {"编辑框_冷却秒数", "-5", "应为 0 到 86400 的整数（秒）", "60"},
+        {"编辑框_应答上限", "0", "应为 1 到 1024 的整数（MiB）", "16"},
+        {"编辑框_总时限", "99999", "应为 1 到 3600 的整数（秒）", "30"},
+        {"编辑框_包含规则", "(手机", "缺少右括号“)”", "(手机)"},
+        {"编辑框_排除规则", "[a-", "方括号“[”没有对应的“]”", "[a-z]"},
+        {"编辑框_最少字数", "三", "应为 0 或正整数（0：不限）", "3"},
+        {"编辑框_并发速率", "0", "应为 0.01 到 1000 之间的数，可有小数（如 0.5）", "0.5"},
+        {"编辑框_代理列表", "http://127.0.0.1:8080\nnot a proxy", "第 2 行不是可用的代理", "http://127.0.0.1:8080\n# 注释"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        QWidget* box = child(c.box);
+        auto* reason = child<QLabel>((std::string(c.box) + "_原因").c_str());
+        ASSERT_TRUE(box && reason);
+        auto type = [&](const char* text) {
+            if (auto* line = qobject_cast<QLineEdit*>(box)) {
+                line->clear();
+                for (const QChar ch : q(text)) // typed, one character at a time
+                    line->insert(QString(ch));
+            } else {
+                qobject_cast<QPlainTextEdit*>(box)->setPlainText(q(text));
+            }
+        };
+        type(c.bad);
+        EXPECT_TRUE(reason->text().startsWith(q(c.reason))) << reason->text().toStdString();
+        EXPECT_FALSE(reason->isHidden());
+        EXPECT_TRUE(box->property("bad").toBool());
+        type(c.good);
+        EXPECT_TRUE(reason->text().isEmpty()) << reason->text().toStdString();
+        EXPECT_TRUE(reason->isHidden());
+        EXPECT_FALSE(box->property("bad").toBool());
+        type("");
+        EXPECT_TRUE(reason->isHidden());
+    }
+    // The bounds are checked against each other; a rate the run does not read is not checked.
+    child<QLineEdit>("编辑框_最少字数")->setText(q("5"));
+    child<QLineEdit>("编辑框_最多字数")->setText(q("2"));
+    EXPECT_EQ(child<QLabel>("编辑框_最多字数_原因")->text(), q("不能少于最少字数 5"));
+    child<QLineEdit>("编辑框_最少字数")->setText(q("1"));
+    EXPECT_TRUE(child<QLabel>("编辑框_最多字数_原因")->text().isEmpty());
+    child<QLineEdit>("编辑框_并发速率")->setText(q("x"));
+    EXPECT_FALSE(child<QLabel>("编辑框_并发速率_原因")->text().isEmpty());
+    child<QCheckBox>("选择框_并发查询")->setChecked(false);
+    EXPECT_TRUE(child<QLabel>("编辑框_并发速率_原因")->text().isEmpty());
+}
+
+// Start with bad boxes on 高级 is refused with one message that lists every one of them; nothing
+// starts. A value restored from the settings file is checked like a typed one.
+TEST_F(WindowTest, StartIsRefusedWithOneMessageListingEveryBadBox) {
+    test::writeFile(home / "data" / "Zelkorkey.ini", gbk("[编辑框]\r\n编辑框_总时限=99999\r\n"));
+    open();
+    EXPECT_FALSE(child<QLabel>("编辑框_总时限_原因")->text().isEmpty());
+    child<QLineEdit>("编辑框_重试次数")->setText(q("两"));
+    child<QLineEdit>("编辑框_包含规则")->setText(q("(手机"));
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    EXPECT_EQ(child<QAbstractButton>("按钮_开始")->text(), q("开始"));
+    ASSERT_EQ(warnings.size(), 1u);
+    const QStringList lines = warnings[0].split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[0], q("包含规则“(手机”无法使用：缺少右括号“)”"));
+    EXPECT_EQ(lines[1], q("重试次数“两”无法使用：应为 0 到 100 的整数（次）"));
+    EXPECT_EQ(lines[2], q("单个请求总时限“99999”无法使用：应为 1 到 3600 的整数（秒）"));
+    EXPECT_TRUE(warnings[0].endsWith(q("请在“高级”页改正后再点开始。")));
+    EXPECT_TRUE(panel().contains(q("未开始采集：包含规则“(手机”无法使用"))) << panel().toStdString();
+    EXPECT_FALSE(panel().contains(q("开始清理临时数据"))) << panel().toStdString();
 }
 
 TEST_F(WindowTest, MirrorFollowsEveryChangeOnTheWindow) {
@@ -613,7 +889,7 @@ TEST_F(WindowTest, SelectAllThenDomestic) {
     EXPECT_EQ(panel().count(q(kAllNotice)), 2); // once per click
 }
 
-TEST_F(WindowTest, FolderChooserSetsTrimmedPathAndCancelEmptiesTheBox) {
+TEST_F(WindowTest, FolderChooserSetsTrimmedPathAndCancelKeepsTheFolder) {
     open();
     auto* box = child<QLineEdit>("编辑框_默认保存目录");
     chooserAnswer = q("  /srv/词库/out\u3000 ");
@@ -624,14 +900,28 @@ TEST_F(WindowTest, FolderChooserSetsTrimmedPathAndCancelEmptiesTheBox) {
     EXPECT_EQ(box->text(), q("/srv/词库/out"));
     EXPECT_EQ(window->controls()->text(ctl::kSaveDir), gbk("/srv/词库/out"));
 
-    chooserAnswer.clear(); // cancel
-    QTest::mousePress(child<QLabel>("标签4"), Qt::LeftButton);
-    EXPECT_TRUE(box->text().isEmpty());
+    // A cancelled dialog (nothing, or only blanks, comes back) keeps the folder the box had; the
+    // original emptied the box, and the next export went to the root of the file system.
+    for (const char* cancelled : {"", "  \u3000"}) {
+        chooserAnswer = q(cancelled);
+        QTest::mousePress(child<QLabel>("标签4"), Qt::LeftButton);
+        EXPECT_EQ(box->text(), q("/srv/词库/out"));
+        EXPECT_EQ(window->controls()->text(ctl::kSaveDir), gbk("/srv/词库/out"));
+    }
     QTest::mousePress(child<QLabel>("标签4"), Qt::RightButton);
-    EXPECT_EQ(chooserCalls.size(), 2u);
+    EXPECT_EQ(chooserCalls.size(), 3u);
+
+    // A box the user empties means the program directory, for every save and export.
+    box->clear();
+    EXPECT_EQ(window->controls()->text(ctl::kSaveDir), gbk((home.path().string() + "/").c_str()));
+    child<QPlainTextEdit>("编辑框_关键词")->setPlainText(q("手机"));
+    QTest::mousePress(child<QLabel>("标签5"), Qt::LeftButton);
+    ASSERT_TRUE(test::waitUntil([&] { return !shownFiles.empty(); }, 10000));
+    EXPECT_EQ(shownFiles.back(), home.path() / "Zelkor长尾词_手机.txt");
+    EXPECT_TRUE(std::filesystem::exists(shownFiles.back()));
 }
 
-// The system dialog itself: titled, opened in the program directory, and a cancel empties the box.
+// The system dialog itself: titled, opened in the program directory, and a cancel keeps the box.
 TEST_F(WindowTest, SystemFolderDialogCancelled) {
     test::qtApp();
     MainWindowOptions options;
@@ -648,7 +938,7 @@ TEST_F(WindowTest, SystemFolderDialogCancelled) {
     QTest::mousePress(child<QLabel>("标签4"), Qt::LeftButton);
     EXPECT_EQ(title, q("选择默认保存目录"));
     EXPECT_EQ(directory, QString::fromStdString(home.path().string()));
-    EXPECT_TRUE(child<QLineEdit>("编辑框_默认保存目录")->text().isEmpty());
+    EXPECT_EQ(child<QLineEdit>("编辑框_默认保存目录")->text(), QString::fromStdString(home.path().string()) + QLatin1Char('/'));
 }
 
 TEST_F(WindowTest, AltPressOnTheBannerRevealsTheHangUpPanel) {
@@ -734,6 +1024,8 @@ TEST_F(WindowTest, ExportWritesTheFileAndShowsIt) {
     MainWindow& w = open();
     QTest::mouseClick(child<QCheckBox>("选择框_自动保存结果"), Qt::LeftButton); // export is forced
     QTest::mousePress(child<QLabel>("标签5"), Qt::LeftButton);
+    // The file is written off the window thread; the window goes on meanwhile.
+    ASSERT_TRUE(test::waitUntil([&] { return !shownFiles.empty(); }, 10000));
     const std::filesystem::path file = home.path() / "Zelkor长尾词_抖音快手.txt";
     EXPECT_TRUE(std::filesystem::exists(file));
     ASSERT_EQ(shownFiles.size(), 1u);
@@ -745,6 +1037,8 @@ TEST_F(WindowTest, ExportWritesTheFileAndShowsIt) {
     child<QLineEdit>("编辑框_默认保存目录")
         ->setText(QString::fromStdString((home.path() / "missing" / "x").string()));
     QTest::mousePress(child<QLabel>("标签5"), Qt::LeftButton);
+    ASSERT_TRUE(test::waitUntil([&] { return notice().startsWith(q("数据保存失败")); }, 10000)) << notice().toStdString();
+    QTest::qWait(50);
     EXPECT_EQ(shownFiles.size(), 1u);
 }
 
@@ -773,7 +1067,7 @@ TEST_F(WindowTest, ClearCacheEmptiesTheSeenStore) {
     test::writeFile(store / "abc.zr", "");
     QTest::mouseClick(child<QAbstractButton>("按钮5"), Qt::LeftButton);
     EXPECT_FALSE(std::filesystem::exists(store / "abc.zr")); // renamed away at once
-    QTRY_COMPARE_WITH_TIMEOUT(notice(), q("临时数据清理完毕"), 10000);
+    EXPECT_TRUE(test::waitUntil([&] { return notice() == q("临时数据清理完毕"); }, 10000)) << notice().toStdString();
     // Nothing of the old store is left beside the new one.
     for (const auto& entry : std::filesystem::directory_iterator(home.path())) {
         const std::string name = entry.path().filename().string();

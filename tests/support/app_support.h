@@ -6,7 +6,11 @@
 #include "text/text.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <source_location>
 #include <string>
 
 namespace zelkor::test {
@@ -22,6 +26,26 @@ inline QApplication& qtApp() {
         return created;
     }();
     return *app;
+}
+
+// Lets the event loop run until `condition` holds. Past `timeoutMs` the test fails here, at the
+// caller's line, and false comes back for the caller to stop if what follows needs the condition.
+// (QTest's QTRY_* macros report to QTest, which this runner never reads, and return from the test.)
+template <typename Condition>
+bool waitUntil(Condition condition, int timeoutMs = 20000,
+               std::source_location where = std::source_location::current()) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) {
+            if (condition()) break; // came true during the last wait
+            ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line()))
+                << "the condition did not hold within " << timeoutMs << " ms";
+            return false;
+        }
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 inline Text gbk(const char* utf8) {
