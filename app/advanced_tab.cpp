@@ -211,6 +211,11 @@ void addAnswerLimitsGroup(QWidget* column) {
               QStringLiteral("一个请求从连接到读完最多用这么久（不是整次采集的时限）。1 到 %1；空：60 秒")
                   .arg(kMaxDeadlineSeconds),
               QStringLiteral("默认 60"), true);
+    auto* verify = new QCheckBox(QStringLiteral("验证来源网站的证书"), rows.group());
+    verify->setObjectName(name(ctl::kVerifyTls));
+    rows.widget(verify, nullptr,
+                QStringLiteral("请求 https 来源时检查它的证书（系统的根证书）；不通过的来源没有应答。不勾：原样，不检查"),
+                false);
 }
 
 void addParallelGroup(QWidget* column) {

@@ -282,6 +282,7 @@ void reportFault(const Fault& fault, const FaultReportInputs& inputs, const Faul
     spec.url = faultReportUrl(options.notifyRoot, title, body);
     spec.method = HttpMethod::Get;
     spec.headers = reportSignHeader(reportTimestamp(std::time(nullptr)));
+    spec.tls = verifiedTls(options.caFile);
     http_request(spec); // the user was told it is reported; a failure changes nothing for them
 }
 

@@ -61,6 +61,7 @@ Text reportSignHeader(const Text& timestamp);
 
 struct FaultReportOptions {
     Text notifyRoot; // empty: the user is told, nothing is sent
+    std::string caFile; // PEM roots trusted instead of the system's store; empty: the system's
     bool showBox = true; // false: the message goes to standard error instead of a message box
     // Called once the box is on screen; tests close it from here.
     std::function<void(QMessageBox&)> boxShown;

@@ -27,15 +27,24 @@ const char* const kMirrorStatus[3] = {"华北多线服务器正常", "广州服�
 const char* const kNoMirrorStatus = "服务器异常，尝试使用多线服务器连接";
 const char* const kFailureText = "抱歉，自动更新失败，请到官网下载，下载后，把文件复制到当前目录";
 const char* const kAdvice = "建议不要把软件放在C盘或者桌面，可以避免80%的软件异常";
+const char* const kUnverified = "新版本已保存为 {}，但它不是从证书经过验证的 https 地址下载的，"
+                                "任何人都可能替换了它，所以没有设为可执行，也不会启动";
 
 bool succeeded(const HttpResponse& response) {
     return !response.status.empty() && response.status[0] == '2';
 }
 
-HttpResponse get(const Text& url, std::stop_token stop) {
+HttpResponse get(const Text& url, const std::string& caFile, std::stop_token stop) {
     HttpRequestSpec spec;
     spec.url = url;
+    spec.tls = verifiedTls(caFile);
     return http_request(spec, stop);
+}
+
+Text unverifiedNotice(const Text& fileName) {
+    const std::string text = kUnverified;
+    const std::size_t at = text.find("{}");
+    return utf8_to_gbk(text.substr(0, at)) + fileName + utf8_to_gbk(text.substr(at + 2));
 }
 
 // A member of the document: the name is looked up as a bracketed string so that no GBK byte is
@@ -137,7 +146,7 @@ Text quoteLine(const Bytes& utf8Sentence) {
 
 UpdateCheck::UpdateCheck(UpdateSettings settings, UpdateFace face)
     : m_settings(std::move(settings)), m_face(std::move(face)), m_log(m_settings.home, m_settings.clock),
-      m_downloader(std::make_unique<FileDownloader>()) {
+      m_downloader(std::make_unique<FileDownloader>(m_settings.caFile)) {
     if (!m_face.startProgram) m_face.startProgram = startDetached;
     if (!m_face.wait) m_face.wait = waitFor;
     if (!m_face.later) {
@@ -180,7 +189,7 @@ void UpdateCheck::run() {
     // Without a mirror there is nobody to ask; the check stays off the network.
     if (!m_settings.mirrors[0].empty()) {
         const HttpResponse answer =
-            get(m_settings.mirrors[0] + kSoftwareId + "/index.json", m_stop.get_token());
+            get(m_settings.mirrors[0] + kSoftwareId + "/index.json", m_settings.caFile, m_stop.get_token());
         const UpdateDocument doc = parseUpdateDocument(succeeded(answer) ? answer.body : Bytes{});
         const bool latest = doc.version == version;
         log("版本检查结果1是最新版：", latest ? "1" : "0");
@@ -194,11 +203,11 @@ void UpdateCheck::run() {
 void UpdateCheck::updateFlow() {
     const std::stop_token stop = m_stop.get_token();
     const MirrorChoice mirror =
-        chooseMirror(m_settings.mirrors, [&](const Text& url) { return get(url, stop).body; });
+        chooseMirror(m_settings.mirrors, [&](const Text& url) { return get(url, m_settings.caFile, stop).body; });
     notice(UpdateNotice::ServerStatus, mirror.status);
     log("启动升级程序检查");
 
-    const HttpResponse answer = get(mirror.root + kSoftwareId + "/index.json", stop);
+    const HttpResponse answer = get(mirror.root + kSoftwareId + "/index.json", m_settings.caFile, stop);
     const UpdateDocument doc = parseUpdateDocument(succeeded(answer) ? answer.body : Bytes{});
     if (!doc.read || doc.version.empty()) {
         // Nothing to offer: asking would start a download of nothing.
@@ -228,6 +237,7 @@ void UpdateCheck::startDownload(const UpdateDocument& doc) {
         m_fetching = fetching;
         m_ended = false;
         m_downloaded = false;
+        m_verified = comes_verified(doc.url);
     }
     if (m_face.setOpenCaption) m_face.setOpenCaption(utf8_to_gbk("打开：") + doc.fileName);
 
@@ -259,10 +269,12 @@ void UpdateCheck::downloadEnded(bool failed) {
     notice(UpdateNotice::UpdateStatus, utf8_to_gbk("更新结束"));
     wait(std::chrono::seconds(2));
     std::filesystem::path target, fetching;
+    bool verified = false;
     {
         std::lock_guard lock(m_mutex);
         target = m_target;
         fetching = m_fetching;
+        verified = m_verified;
     }
     if (!failed && fetching != target) {
         std::error_code ec;
@@ -272,11 +284,14 @@ void UpdateCheck::downloadEnded(bool failed) {
     // A window that is going away gets no more notices, entry or file permissions.
     if (!m_stop.stop_requested()) {
         // Only a transfer that succeeded can be opened: after a failure a file of that name is an
-        // older one, not what was fetched.
-        if (!failed && m_face.showOpen) m_face.showOpen();
+        // older one, not what was fetched. Whoever sat on an unchecked path chose those bytes, so
+        // they are kept for the user to look at and never run.
+        if (!failed && verified && m_face.showOpen) m_face.showOpen();
         // A failed download says so whatever file of that name is already there.
         const std::int64_t kb = failed ? -1 : fileSizeKb(target);
-        if (kb >= 20) {
+        if (kb >= 20 && !verified) {
+            notice(UpdateNotice::UpdateStatus, unverifiedNotice(pathToGbk(target.filename())));
+        } else if (kb >= 20) {
             std::error_code ec;
             std::filesystem::permissions(target, std::filesystem::perms::owner_exec,
                                          std::filesystem::perm_options::add, ec);
@@ -286,7 +301,7 @@ void UpdateCheck::downloadEnded(bool failed) {
         }
     }
     std::lock_guard lock(m_mutex);
-    m_downloaded = !failed;
+    m_downloaded = !failed && verified;
     m_ended = true;
     m_endedChanged.notify_all();
 }
@@ -295,7 +310,7 @@ void UpdateCheck::dailyQuote() {
     if (m_settings.quoteRoot.empty() || m_stop.stop_requested()) return;
     Text url = m_settings.quoteRoot;
     if (url.back() != '/') url += '/';
-    const HttpResponse answer = get(url + "?encode=text", m_stop.get_token());
+    const HttpResponse answer = get(url + "?encode=text", m_settings.caFile, m_stop.get_token());
     notice(UpdateNotice::Quote, quoteLine(succeeded(answer) ? answer.text : Bytes{}));
 }
 

@@ -55,6 +55,7 @@ struct UpdateSettings {
     std::filesystem::path desktop; // where the desktop entry for a new version goes
     std::array<Text, 3> mirrors;   // roots ending in "/"; empty when not configured
     Text quoteRoot;                // empty: no quote is fetched
+    std::string caFile;            // PEM roots trusted instead of the system's store; empty: the system's
     LocalClock clock = systemLocalTime;
 
     // Mirrors from update1..update3 (none by default: the check then stays off the network), the
@@ -141,6 +142,7 @@ class UpdateCheck {
     std::filesystem::path m_fetching; // where the downloader writes it
     bool m_ended = false;
     bool m_downloaded = false; // the transfer succeeded and the file is in place
+    bool m_verified = false;   // it comes over https with the server's certificate checked
     std::condition_variable m_endedChanged;
     int m_task = 0;
 

@@ -41,6 +41,8 @@ class ProbeCommand final : public Command {
                            " (default: 60)")
             ->option_text("S")
             ->check(wholeNumber(1, kMaxDeadlineSeconds));
+        app.add_flag("--verify-tls", m_verifyTls, "Check the services' certificates (default: off)")
+            ->disable_flag_override();
         app.add_option("KEYWORD", m_keyword, "The keyword, UTF-8 or GBK")->required();
     }
 
@@ -49,6 +51,7 @@ class ProbeCommand final : public Command {
   private:
     std::vector<std::string> m_sources;
     bool m_json = false;
+    bool m_verifyTls = false;
     int m_maxAnswerMib = 0; // 0: the default
     int m_deadline = 0;
     std::string m_keyword;
@@ -79,6 +82,7 @@ int ProbeCommand::execute(const SharedOptions& shared) {
     AnswerLimits limits;
     limits.maxBodyBytes = static_cast<std::int64_t>(m_maxAnswerMib) << 20;
     limits.totalSeconds = m_deadline;
+    limits.verifyTls = m_verifyTls;
 
     for (int index : chosen) {
         const auto source = make_table_source((*rows)[static_cast<std::size_t>(index)], *endpoints);

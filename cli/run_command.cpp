@@ -195,6 +195,11 @@ void RunCommand::define(CLI::App& app) {
                        std::to_string(kMaxDeadlineSeconds) + " (default: " + shown(ctl::kDeadline, "60") + ")")
         ->option_text("S")
         ->check(wholeNumber(1, kMaxDeadlineSeconds));
+    app.add_flag("--verify-tls", v.verifyTls,
+                 "Check the services' certificates against the system's CA store; a service whose "
+                 "certificate does not check out gives no answer (default: " +
+                     std::string(settingDefault(presetSettings, ctl::kVerifyTls, "0") == "1" ? "on" : "off") + ")")
+        ->disable_flag_override();
     app.add_option("--export-format", v.exportFormat,
                    "Also write the results at the end as csv, jsonl or xlsx, with each keyword's source, seed, "
                    "parent, depth and time, beside the results file; txt: nothing more (default: " +
@@ -329,6 +334,7 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (!v.exportFormat.empty()) controls->setText(ctl::kExportFormat, v.exportFormat);
     if (!v.cooldown.empty()) controls->setText(ctl::kCooldown, v.cooldown);
     if (v.parallel) controls->setChecked(ctl::kParallel, true);
+    if (v.verifyTls) controls->setChecked(ctl::kVerifyTls, true);
     if (!v.rate.empty()) {
         if (!controls->checked(ctl::kParallel)) return fail("--rate applies only with --parallel");
         if (!parseParallelRate(v.rate))

@@ -45,7 +45,8 @@ class RunCommand {
     struct Values {
         std::vector<std::string> seeds;
         std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
-        bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false;
+        bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false,
+             verifyTls = false;
         std::string store, rate, runName, lease;
         std::string retries, cooldown, reportFile, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;

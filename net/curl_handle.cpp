@@ -35,6 +35,19 @@ bool curlReady() {
     return ready;
 }
 
+bool applyTlsCheck(CURL* easy, const TlsCheck& check) {
+    const long peer = check.verify ? 1L : 0L;
+    const long host = check.verify ? 2L : 0L;
+    bool ok = curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, peer) == CURLE_OK &&
+              curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, host) == CURLE_OK &&
+              curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYPEER, peer) == CURLE_OK &&
+              curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYHOST, host) == CURLE_OK;
+    if (ok && check.verify && !check.caFile.empty())
+        ok = curl_easy_setopt(easy, CURLOPT_CAINFO, check.caFile.c_str()) == CURLE_OK &&
+             curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr)) == CURLE_OK;
+    return ok;
+}
+
 TransferResult runTransfer(CURL* easy, std::stop_token stop, ActivityClock& clock,
                            std::chrono::milliseconds stallLimit,
                            std::chrono::steady_clock::time_point deadline) {

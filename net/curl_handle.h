@@ -2,6 +2,8 @@
 // Private to net/: owners for libcurl handles and the loop that drives one transfer so that a
 // stop request or a stalled peer ends it within a poll interval.
 
+#include "net/tls.h"
+
 #include <curl/curl.h>
 
 #include <atomic>
@@ -39,6 +41,10 @@ class CurlHeaderList {
 
 // libcurl's process-wide set-up, done once; false when it failed.
 bool curlReady();
+
+// Certificate and host name checks of the peer and of an HTTPS proxy, on or off; false when
+// libcurl refused an option.
+bool applyTlsCheck(CURL* easy, const TlsCheck& check);
 
 // When the peer last moved a byte or the exchange changed phase. Callbacks of the transfer touch
 // it; the stall limit counts only once it is armed (the connect phase has its own limit).

@@ -1,5 +1,7 @@
 #include "net/downloader.h"
 
+#include "net/curl_handle.h"
+
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -149,8 +151,17 @@ size_t stop_at_body(char*, size_t, size_t, void*) {
     return 0;
 }
 
+} // namespace
+
+bool comes_verified(const Text& url) {
+    return url.size() > 8 && iequals(std::string_view(url).substr(0, 8), "https://");
+}
+
+namespace {
+
 // Options every request of a download shares.
-CurlHandle open_request(const Text& url, const HeaderList& headers, ResponseHead& head) {
+CurlHandle open_request(const Text& url, const std::string& caFile, const HeaderList& headers,
+                        ResponseHead& head) {
     ensure_curl_initialised();
     CurlHandle curl(curl_easy_init());
     if (!curl) return curl;
@@ -158,7 +169,9 @@ CurlHandle open_request(const Text& url, const HeaderList& headers, ResponseHead
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // What came over https stays on https: a redirect to http would lose what was checked.
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, comes_verified(url) ? "https" : "http,https");
+    if (!detail::applyTlsCheck(c, verifiedTls(caFile))) return {};
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -197,14 +210,14 @@ std::string file_name_from(std::string_view location) {
 
 // The name the server gives the file: a request with the downloader's own agent name, no
 // redirects, read up to the end of the response head.
-std::string server_file_name(const Text& url) {
+std::string server_file_name(const Text& url, const std::string& caFile) {
     static const std::string agent = "User-Agent: " + utf8_to_gbk("我的下载");
     HeaderList headers;
     headers.add(agent + tick_count());
     headers.add("Accept:"); // none of libcurl's own
     headers.add(kNoCache);
     ResponseHead head;
-    CurlHandle curl = open_request(url, headers, head);
+    CurlHandle curl = open_request(url, caFile, headers, head);
     if (curl) {
         curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &stop_at_body);
         curl_easy_perform(curl.get());
@@ -217,10 +230,10 @@ std::string server_file_name(const Text& url) {
 
 // The announced length of the file, 0 when there is none (or the URL does not answer 200: an
 // error page is not the file).
-std::int64_t announced_length(const Text& url) {
+std::int64_t announced_length(const Text& url, const std::string& caFile) {
     HeaderList headers = download_headers();
     ResponseHead head;
-    CurlHandle curl = open_request(url, headers, head);
+    CurlHandle curl = open_request(url, caFile, headers, head);
     if (!curl) return 0;
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 10L);
@@ -272,6 +285,7 @@ std::mutex g_numbering;
 struct FileDownloader::Task {
     int number = 0;
     Text url;
+    std::string ca_file;
     Callback callback;
     std::filesystem::path target;
     std::filesystem::path part;
@@ -376,7 +390,7 @@ bool FileDownloader::Task::fetch_piece(std::int64_t index) {
     std::int64_t last = index + 1 == piece_count ? total : transfer.first + kPieceSize - 1;
     HeaderList headers =
         download_headers("Range:bytes=" + std::to_string(transfer.first) + "-" + std::to_string(last));
-    CurlHandle curl = open_request(url, headers, transfer.head);
+    CurlHandle curl = open_request(url, ca_file, headers, transfer.head);
     if (!curl) return false;
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
@@ -444,7 +458,7 @@ void FileDownloader::Task::run_manager() {
     ended_changed.notify_all();
 }
 
-FileDownloader::FileDownloader() {
+FileDownloader::FileDownloader(std::string caFile) : m_caFile(std::move(caFile)) {
     ensure_curl_initialised();
 }
 
@@ -464,15 +478,16 @@ int FileDownloader::start(const Text& url, const std::filesystem::path& target, 
                           Callback callback) {
     if (url.empty() || target.empty() || !callback) return -1;
     std::filesystem::path file = target;
-    if (!file.has_extension()) file /= server_file_name(url);
+    if (!file.has_extension()) file /= server_file_name(url, m_caFile);
     std::error_code error;
     if (std::filesystem::is_directory(file, error)) return -1;
 
-    std::int64_t total = announced_length(url);
+    std::int64_t total = announced_length(url, m_caFile);
     if (total <= 0) return -1;
 
     auto task = std::make_shared<Task>();
     task->url = url;
+    task->ca_file = m_caFile;
     task->callback = std::move(callback);
     task->target = file;
     task->total = total;

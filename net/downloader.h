@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +22,10 @@ enum class DownloadState {
     Failed = -1,   // once, after every worker has ended; total and received are 0
 };
 
+// True when a download of `url` arrives only over https with the server's certificate checked:
+// such a URL is followed only to other https addresses.
+bool comes_verified(const Text& url);
+
 class FileDownloader {
   public:
     // Progress calls come from worker threads with the task's lock held, so calls for one task
@@ -29,7 +34,9 @@ class FileDownloader {
     using Callback =
         std::function<void(int task, DownloadState state, std::int64_t total, std::int64_t received)>;
 
-    FileDownloader();
+    // Every request checks the server's certificate against the system's CA store, or against
+    // `caFile` (PEM) when one is named.
+    explicit FileDownloader(std::string caFile = {});
     // Cancels the downloads still running and waits for them: each gets its final Failed call
     // before the destructor returns, and no thread of this downloader outlives it.
     ~FileDownloader();
@@ -61,6 +68,7 @@ class FileDownloader {
   private:
     std::shared_ptr<Task> find(int task) const;
 
+    std::string m_caFile;
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<Task>> m_tasks;
 };

@@ -539,9 +539,7 @@ bool prepareHttp(HttpJob& job, const std::stop_token& stop) {
             !set(h, CURLOPT_PROXYPASSWORD, spec.proxy_password.c_str()))
             return job.fail(Failure::Credentials), false;
     }
-    if (!set(h, CURLOPT_SSL_VERIFYPEER, 0L) || !set(h, CURLOPT_SSL_VERIFYHOST, 0L) ||
-        !set(h, CURLOPT_PROXY_SSL_VERIFYPEER, 0L) || !set(h, CURLOPT_PROXY_SSL_VERIFYHOST, 0L))
-        return job.fail(Failure::Certificates), false;
+    if (!detail::applyTlsCheck(h, spec.tls)) return job.fail(Failure::Certificates), false;
     if (!set(h, CURLOPT_FOLLOWLOCATION, spec.no_redirect ? 0L : 1L) || !set(h, CURLOPT_MAXREDIRS, 10L))
         return job.fail(Failure::Redirects), false;
 

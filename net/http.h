@@ -3,6 +3,7 @@
 // outlives the call. Failures are values: empty text and a numbered status message.
 
 #include "net/proxy.h"
+#include "net/tls.h"
 #include "text/text.h"
 
 #include <cstdint>
@@ -18,6 +19,7 @@ struct AnswerLimits {
     static constexpr int kDefaultDeadlineSeconds = 60;
     std::int64_t maxBodyBytes = 0; // below 1 means kDefaultMaxBytes
     int totalSeconds = 0;          // the whole exchange, redirects included; below 1 means 60 s
+    bool verifyTls = false;        // check the peer's certificate; off, as the original asks
 
     std::int64_t maxBytes() const { return maxBodyBytes < 1 ? kDefaultMaxBytes : maxBodyBytes; }
     int deadlineSeconds() const { return totalSeconds < 1 ? kDefaultDeadlineSeconds : totalSeconds; }
@@ -47,6 +49,7 @@ struct HttpRequestSpec {
     // False: `body` stays empty and `text` takes the bytes without a copy, so a large answer is
     // held once; `bodySize` still counts them.
     bool keepBody = true;
+    TlsCheck tls; // off, as the original: any certificate is accepted
 };
 
 struct HttpResponse {

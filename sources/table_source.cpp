@@ -59,6 +59,7 @@ HttpRequestSpec TableSource::requestSpec(const Text& url, const ProxyRoute& rout
     spec.proxy_user = route.user;
     spec.proxy_password = route.password;
     spec.limits = limits;
+    spec.tls.verify = limits.verifyTls;
     spec.keepBody = false;
     return spec;
 }

@@ -6,6 +6,7 @@
 #include "support/child_process.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"
+#include "support/tls_cert.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -14,6 +15,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <ctime>
 #include <thread>
@@ -190,6 +192,39 @@ TEST(FaultReport, TerminalSessionReportsOnStandardError) {
     EXPECT_EQ(child.out, "");
     EXPECT_NE(child.err.find("Zelkor软件bug提示\n软件发生致命错误"), std::string::npos) << child.err;
     EXPECT_TRUE(notify.waitForRequests(1));
+}
+
+// The report goes only to a notification service whose certificate checks out: to one nobody
+// trusts, nothing of the fault is sent.
+TEST(FaultReport, SentOnlyToAVerifiedService) {
+    test::TlsCertificate cert, stranger;
+    std::atomic<int> received{0};
+    test::LoopbackServer notify(cert.certPath(), cert.keyPath());
+    notify.server().Get("/tongzhi", [&](const httplib::Request&, httplib::Response& res) {
+        ++received;
+        res.set_content("ok", "text/plain");
+    });
+    notify.start();
+    struct Case {
+        const char* name;
+        std::string caFile;
+        int received;
+    } cases[] = {
+        {"the system's store does not know it", "", 0},
+        {"another root", stranger.certPath().string(), 0},
+        {"its own root", cert.certPath().string(), 1},
+    };
+    for (const Case& c : cases) {
+        received = 0;
+        FaultReportOptions options;
+        options.showBox = false;
+        options.notifyRoot = notify.url("").c_str();
+        options.caFile = c.caFile;
+        testing::internal::CaptureStderr();
+        reportFault({SIGSEGV, "segv"}, FaultReportInputs{}, options);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(received.load(), c.received) << c.name;
+    }
 }
 
 // Where a display is there, the user is told in a modal message box.

@@ -7,6 +7,7 @@
 #include "sources/endpoints.h"
 #include "support/loopback.h"
 #include "support/temp_dir.h"
+#include "support/tls_cert.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -87,6 +88,51 @@ class Services {
 
     std::map<std::string, std::string> m_pages, m_files;
     RawServer m_server;
+};
+
+// Files over https with a certificate made for the test, which no system trusts: a flow trusts it
+// only when its settings name it. An address under /to-http/ redirects to `httpTwin`.
+class TlsFiles {
+  public:
+    explicit TlsFiles(std::map<std::string, std::string> files, std::string httpTwin = {})
+        : m_files(std::move(files)), m_httpTwin(std::move(httpTwin)), m_server(m_cert.certPath(), m_cert.keyPath()) {
+        m_server.server().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            ++m_requests;
+            if (req.path.starts_with("/to-http/")) {
+                res.set_redirect(m_httpTwin + req.path.substr(8));
+                return;
+            }
+            std::lock_guard lock(m_mutex);
+            const auto file = m_files.find(req.path);
+            if (file == m_files.end()) {
+                res.status = 404;
+                return;
+            }
+            // Every file here is one piece, asked from byte 0; the server cuts the range itself.
+            if (req.has_header("Range")) {
+                res.status = 206;
+                res.set_header("Content-Range", "bytes 0-" + std::to_string(file->second.size() - 1) + "/" +
+                                                    std::to_string(file->second.size()));
+            }
+            res.set_content(file->second, "application/octet-stream");
+        });
+        m_server.start();
+    }
+    std::string root() const { return m_server.url("/").substr(0, m_server.url("/").size() - 1); }
+    std::string caFile() const { return m_cert.certPath().string(); }
+    int requests() const { return m_requests; }
+    void put(const std::string& path, std::string body) {
+        std::lock_guard lock(m_mutex);
+        m_files[path] = std::move(body);
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_files;
+    std::string m_httpTwin;
+    test::TlsCertificate m_cert;
+    std::atomic<int> m_requests{0};
+    test::LoopbackServer m_server; // last: stopped first
 };
 
 // What the flow told the user, in order.
@@ -331,12 +377,14 @@ class UpdateDownloads : public UpdateFlow, public ::testing::WithParamInterface<
 TEST_P(UpdateDownloads, ProgressEndAndSizeTest) {
     const DownloadCase& c = GetParam();
     const std::string content = payload(c.size);
-    Services files({}, {{"/files/new.bin", content}});
+    TlsFiles files({{"/files/new.bin", content}});
     Services mirror({{kIndex1, document("3.5", "zelkor-3.5.bin", files.root() + "/files/new.bin")},
                      {"/m1/test.txt", "ok"},
                      {kQuote, kQuoteUtf8}});
     rec.answer = true;
-    UpdateCheck check(settings(mirror), rec.face());
+    UpdateSettings trusting = settings(mirror);
+    trusting.caFile = files.caFile();
+    UpdateCheck check(trusting, rec.face());
     check.run();
     check.waitUntilDone();
 
@@ -374,13 +422,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(UpdateFlow, OpenStartsTheNewVersionAndClosesTheWindow) {
     test::qtApp();
     const std::string content = payload(65536);
-    Services files({}, {{"/files/new.bin", content}});
+    TlsFiles files({{"/files/new.bin", content}});
     Services mirror(Pages{{kIndex1, document("3.5", "zelkor-new", files.root() + "/files/new.bin")},
                           {"/m1/test.txt", "ok"}});
     rec.answer = true;
     UpdateFace face = rec.face();
     face.startProgram = {}; // the real start
-    UpdateCheck check(settings(mirror), face);
+    UpdateSettings trusting = settings(mirror);
+    trusting.caFile = files.caFile();
+    UpdateCheck check(trusting, face);
     check.run();
     check.waitUntilDone();
     // A name without an extension still lands under that name.
@@ -397,13 +447,15 @@ TEST_F(UpdateFlow, OpenStartsTheNewVersionAndClosesTheWindow) {
 }
 
 TEST_F(UpdateFlow, OpenThatCannotStartKeepsTheWindow) {
-    Services files({}, {{"/files/new.bin", payload(30000)}});
+    TlsFiles files({{"/files/new.bin", payload(30000)}});
     Services mirror(
         Pages{{kIndex1, document("3.5", "z.bin", files.root() + "/files/new.bin")}, {"/m1/test.txt", "ok"}});
     rec.answer = true;
     UpdateFace face = rec.face();
     face.startProgram = [](const std::filesystem::path&) { return false; };
-    UpdateCheck check(settings(mirror), face);
+    UpdateSettings trusting = settings(mirror);
+    trusting.caFile = files.caFile();
+    UpdateCheck check(trusting, face);
     check.run();
     check.waitUntilDone();
     check.open();
@@ -448,6 +500,87 @@ TEST_F(UpdateFlow, FailedTransferOffersNothingToOpen) {
     EXPECT_EQ(started, 0);
     EXPECT_EQ(rec.closed, 0);
 }
+
+// Who may choose the program that runs: only a server whose certificate checks out. Each row is a
+// path the index, the quote or the program may come by.
+struct TrustCase {
+    const char* name;
+    bool indexOverTls;  // the mirror and the quote are the https host; else plain http
+    const char* fileAt; // "http", "https" or "https-to-http" (an https address redirecting to http)
+    bool trusted;       // the flow names the test certificate as a root
+    bool asked;         // the index was read
+    bool saved;         // the program is on disk afterwards
+    bool runnable;      // executable, with a desktop entry and an "open" that starts it
+    const char* lastStatus;
+};
+
+class UpdateTrust : public UpdateFlow, public ::testing::WithParamInterface<TrustCase> {};
+
+TEST_P(UpdateTrust, OnlyAVerifiedProgramIsMadeRunnable) {
+    const TrustCase& c = GetParam();
+    const std::string content = payload(65536);
+    Services plain({}, {{"/files/new.bin", content}});
+    // The https host serves the program, and in the rows that say so the index and the quote too.
+    TlsFiles tls({{"/files/new.bin", content}, {"/m1/test.txt", "ok"}, {"/", kQuoteUtf8}}, plain.root());
+    const std::string fileUrl = std::string(c.fileAt) == "http"    ? plain.root() + "/files/new.bin"
+                                : std::string(c.fileAt) == "https" ? tls.root() + "/files/new.bin"
+                                                                   : tls.root() + "/to-http/files/new.bin";
+    const std::string doc = document("3.5", "zelkor-3.5.bin", fileUrl);
+    tls.put(kIndex1, doc);
+    Services mirror({{kIndex1, doc}, {"/m1/test.txt", "ok"}, {kQuote, kQuoteUtf8}});
+
+    UpdateSettings s = settings(mirror);
+    if (c.indexOverTls) {
+        s.mirrors = {tls.root() + "/m1/", "", ""};
+        s.quoteRoot = tls.root();
+    }
+    if (c.trusted) s.caFile = tls.caFile();
+    rec.answer = true;
+    UpdateFace face = rec.face();
+    int started = 0;
+    face.startProgram = [&](const std::filesystem::path&) { return ++started, true; };
+    {
+        UpdateCheck check(s, face);
+        check.run();
+        check.waitUntilDone();
+        check.open();
+    }
+    const std::filesystem::path target = home / "zelkor-3.5.bin";
+    EXPECT_EQ(rec.questions.size(), c.asked ? 1u : 0u);
+    EXPECT_EQ(std::filesystem::exists(target), c.saved);
+    if (c.saved) {
+        EXPECT_EQ(test::readFile(target), content);
+        const auto perms = std::filesystem::status(target).permissions();
+        EXPECT_EQ((perms & std::filesystem::perms::owner_exec) != std::filesystem::perms::none, c.runnable);
+    }
+    EXPECT_EQ(std::filesystem::exists(home / "desktop" / "Zelkor长尾词采集工具.desktop"), c.runnable);
+    EXPECT_EQ(rec.shownOpen, c.runnable ? 1 : 0);
+    EXPECT_EQ(started, c.runnable ? 1 : 0);
+    const std::vector<Text> status = rec.lines(UpdateNotice::UpdateStatus);
+    if (c.lastStatus) {
+        ASSERT_FALSE(status.empty());
+        EXPECT_EQ(status.back(), gbk(c.lastStatus));
+    } else {
+        EXPECT_TRUE(status.empty());
+    }
+    // An untrusted quotation server gives no sentence either.
+    if (c.indexOverTls)
+        EXPECT_EQ(rec.lines(UpdateNotice::Quote), std::vector<Text>{"   " + gbk(c.trusted ? kQuoteUtf8 : "")});
+}
+
+const char* const kUnverifiedStatus = "新版本已保存为 zelkor-3.5.bin，但它不是从证书经过验证的 https 地址下载的，"
+                                      "任何人都可能替换了它，所以没有设为可执行，也不会启动";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, UpdateTrust,
+    ::testing::Values(
+        TrustCase{"IndexFromAnUntrustedServer", true, "https", false, false, false, false, nullptr},
+        TrustCase{"IndexFromATrustedServer", true, "https", true, true, true, true, "更新结束"},
+        TrustCase{"ProgramOverPlainHttp", false, "http", false, true, true, false, kUnverifiedStatus},
+        TrustCase{"ProgramFromAnUntrustedServer", false, "https", false, true, false, false, kFailure},
+        TrustCase{"ProgramFromATrustedServer", false, "https", true, true, true, true, "更新结束"},
+        TrustCase{"TrustedServerRedirectingToHttp", false, "https-to-http", true, true, false, false, kFailure}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpdateText, ProgressTextsUseThirteenSignificantDigits) {
     struct Case {
@@ -577,7 +710,7 @@ TEST(UpdateWindow, OpenClosesTheWindowLaterWithoutANestedLoop) {
     test::qtApp();
     TempDir home;
     const std::string content = payload(65536);
-    Services files({}, {{"/files/new.bin", content}});
+    TlsFiles files({{"/files/new.bin", content}});
     Services mirror(Pages{{kIndex1, document("3.5", "zelkor-new.bin", files.root() + "/files/new.bin")},
                           {"/m1/test.txt", "ok"}});
     QWidget window;
@@ -594,6 +727,7 @@ TEST(UpdateWindow, OpenClosesTheWindowLaterWithoutANestedLoop) {
     settings.home = home.path();
     settings.desktop = home / "desktop";
     settings.mirrors[0] = mirror.root() + "/m1/";
+    settings.caFile = files.caFile();
     UpdateCheck check(settings, face);
     check.run();
     check.waitUntilDone();

@@ -453,6 +453,37 @@ TEST(HttpRequestResponse, HttpsWithASelfSignedCertificate) {
     EXPECT_EQ(response.text, "application/x-www-form-urlencoded|a=1");
 }
 
+// Who is believed: unchecked by default, as the services have always been asked; checked, only a
+// certificate that chains to a trusted root and names the host.
+TEST(HttpRequestResponse, CertificateChecksWhenAsked) {
+    test::TlsCertificate cert, stranger;
+    LoopbackServer server(cert.certPath(), cert.keyPath());
+    server.server().Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_content("hi", "text/plain"); });
+    server.start();
+    const std::string byName = "https://localhost:" + std::to_string(server.port()) + "/";
+    struct Case {
+        const char* name;
+        std::string url;
+        TlsCheck tls;
+        bool answers;
+    } cases[] = {
+        {"unchecked", server.url("/"), {}, true},
+        {"system store does not know it", server.url("/"), verifiedTls(), false},
+        {"its own root", server.url("/"), verifiedTls(cert.certPath().string()), true},
+        {"its own root, by the other name it carries", byName, verifiedTls(cert.certPath().string()), true},
+        {"another root", server.url("/"), verifiedTls(stranger.certPath().string()), false},
+        {"a root file that is not there", server.url("/"), verifiedTls("/nonexistent/roots.pem"), false},
+    };
+    for (const Case& c : cases) {
+        HttpRequestSpec spec;
+        spec.url = c.url;
+        spec.tls = c.tls;
+        const HttpResponse response = http_request(spec);
+        EXPECT_EQ(response.text, c.answers ? "hi" : "") << c.name;
+        EXPECT_EQ(response.failed, !c.answers) << c.name;
+    }
+}
+
 // ---- proxies -------------------------------------------------------------------------------------
 
 TEST(HttpRequestProxy, HttpUrlGoesToTheProxyWithItsCredentials) {

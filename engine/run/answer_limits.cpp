@@ -28,6 +28,7 @@ AnswerLimits readAnswerLimits(const Controls& controls, std::vector<Text>* probl
             problem("总时限应为 1 到 " + std::to_string(kMaxDeadlineSeconds) + " 的整数（秒），本次用默认的 " +
                     std::to_string(AnswerLimits::kDefaultDeadlineSeconds));
     }
+    limits.verifyTls = controls.checked(ctl::kVerifyTls);
     return limits;
 }
 
