@@ -1,5 +1,7 @@
 #include "sources/endpoints.h"
 
+#include "sources/url_rules.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -59,6 +61,11 @@ std::string urlProblem(const std::string& key, const std::string& value) {
             std::stoi(std::string(port)) > 65535 || std::stoi(std::string(port)) == 0)
             return "the port is not valid";
     }
+    if (const std::string problem = authorityProblem(authority); !problem.empty())
+        return "the host part is not valid: " + problem;
+    if (slash != std::string_view::npos)
+        if (const std::string problem = suffixProblem(rest.substr(slash)); !problem.empty())
+            return "the path " + problem;
     if (isSourceKey(key) && slash != std::string_view::npos && rest.substr(slash) != "/")
         return "a source's value takes a scheme, host and port only; its path is fixed";
     return {};

@@ -1,5 +1,7 @@
 #include "sources/sources_file.h"
 
+#include "sources/url_rules.h"
+
 #include <toml++/toml.h>
 
 #include <algorithm>
@@ -135,6 +137,7 @@ std::string readWord(E& target, const toml::node& node, const Word<E> (&words)[N
     }
 
 constexpr std::int64_t kMaxIndex = 999;
+constexpr int kMaxNesting = 32;
 constexpr std::int64_t kMaxPauseMs = 60000;
 
 const Field kFields[] = {
@@ -193,11 +196,92 @@ std::string where(const std::string& fileName, toml::source_position at) {
     return fileName + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": ";
 }
 
+// The parser descends once per table header part, dotted key part, array and inline table, and a
+// deep enough file runs it out of stack; so the depth is counted here, on the bytes, first. Dots
+// in numbers and dates count too, which no real file comes near.
+std::optional<Refusal> nestingProblem(std::string_view text) {
+    enum class State { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral };
+    State state = State::Plain;
+    int brackets = 0;
+    int dots = 0;
+    bool escaped = false; // the byte after a backslash in a basic string
+    toml::source_position at{1, 1};
+    for (std::size_t i = 0; i < text.size(); ++i, ++at.column) {
+        const char c = text[i];
+        const std::string_view rest = text.substr(i);
+        if (c == '\n') {
+            ++at.line;
+            at.column = 0;
+        }
+        switch (state) {
+        case State::Plain:
+            if (c == '#') {
+                state = State::Comment;
+            } else if (c == '"' || c == '\'') {
+                const bool multi = rest.starts_with(c == '"' ? "\"\"\"" : "'''");
+                state = c == '"' ? (multi ? State::MultiBasic : State::Basic)
+                                 : (multi ? State::MultiLiteral : State::Literal);
+                if (multi) i += 2, at.column += 2;
+            } else if (c == '[' || c == '{') {
+                ++brackets;
+                dots = 0;
+            } else if (c == ']' || c == '}') {
+                brackets = std::max(0, brackets - 1);
+                dots = 0;
+            } else if (c == '.') {
+                ++dots;
+            } else if (c == '\n' || c == '=' || c == ',') {
+                dots = 0;
+            }
+            if (brackets + dots > kMaxNesting)
+                return Refusal{at, "nested deeper than " + std::to_string(kMaxNesting) +
+                                       " levels (tables, dotted keys, arrays); a sources file needs two"};
+            break;
+        case State::Comment:
+            if (c == '\n') state = State::Plain;
+            break;
+        case State::Basic:
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"' || c == '\n') state = State::Plain;
+            break;
+        case State::Literal:
+            if (c == '\'' || c == '\n') state = State::Plain;
+            break;
+        case State::MultiBasic:
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (rest.starts_with("\"\"\"")) state = State::Plain, i += 2, at.column += 2;
+            break;
+        case State::MultiLiteral:
+            if (rest.starts_with("'''")) state = State::Plain, i += 2, at.column += 2;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+// What a key's value must not do to the request, whatever the row: read before anything is sent.
+std::string valueProblem(std::string_view key, const SourceRow& row) {
+    std::string problem;
+    if (key == "host")
+        problem = authorityProblem(row.host);
+    else if (key == "prefix")
+        problem = prefixProblem(row.prefix);
+    else if (key == "suffix")
+        problem = suffixProblem(row.suffix);
+    else if (key == "headers")
+        problem = headerLinesProblem(row.headers);
+    else if (key == "cookies")
+        problem = cookieLineProblem(row.cookies);
+    if (problem.empty() || key == "host") return problem;
+    return std::string(key) + " " + problem;
+}
+
 // What is wrong with a row as a whole, after its keys were taken.
 std::string rowProblem(const SourceRow& row) {
     if (row.scheme != "http" && row.scheme != "https") return "scheme must be \"http\" or \"https\"";
-    if (row.host.empty() || row.host.find_first_of(" \t\r\n/?#@") != std::string::npos)
-        return "host must be a host name or address, with an optional :port, and nothing else";
+    if (std::string problem = authorityProblem(row.host); !problem.empty()) return problem;
     if (row.label.empty()) return "label must not be empty";
     if (row.family == SourceFamily::Suggestion && row.itemRule == ItemRule::Markers)
         return "item_rule \"markers\" needs family \"related_page\"; a suggestion source reads JSON paths";
@@ -236,6 +320,10 @@ std::optional<SourceRows> applySourcesToml(std::string_view text, const std::str
         if (error) *error = where(fileName, at) + what;
         return std::nullopt;
     };
+    if (text.size() > kMaxSourcesFileBytes)
+        return refuse({1, 1}, "the file is larger than " + std::to_string(kMaxSourcesFileBytes) +
+                                  " bytes (1 MiB); a sources file holds a few rows");
+    if (const std::optional<Refusal> deep = nestingProblem(text)) return refuse(deep->at, deep->what);
     toml::table document;
     try {
         document = toml::parse(text, std::string_view(fileName));
@@ -289,6 +377,8 @@ std::optional<SourceRows> applySourcesToml(std::string_view text, const std::str
             if (!field) return refuse(key.source().begin, "unknown key \"" + std::string(key.str()) + "\"");
             if (const std::string problem = field->read(row, node); !problem.empty())
                 return refuse(node.source().begin, std::string(key.str()) + " " + problem);
+            if (const std::string problem = valueProblem(key.str(), row); !problem.empty())
+                return refuse(node.source().begin, problem);
         }
         if (isNew) {
             if (!table.contains("output_name")) row.outputName = row.label;
@@ -317,15 +407,22 @@ std::optional<SourceRows> applySourcesToml(std::string_view text, const std::str
 }
 
 std::optional<SourceRows> loadSourcesFile(const std::filesystem::path& file, std::string* error) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream buffer;
-    if (in) buffer << in.rdbuf();
     std::error_code ec;
-    if (!in || in.bad() || std::filesystem::is_directory(file, ec)) {
+    std::ifstream in;
+    if (!std::filesystem::is_directory(file, ec)) in.open(file, std::ios::binary);
+    if (!in.is_open() || !in) {
         if (error) *error = file.string() + ": cannot read the sources file";
         return std::nullopt;
     }
-    return applySourcesToml(buffer.str(), file.string(), builtInSourceRows(), error);
+    // One byte past the cap is enough to refuse; /dev/zero or a huge file is never read whole.
+    std::string text(kMaxSourcesFileBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) {
+        if (error) *error = file.string() + ": cannot read the sources file";
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return applySourcesToml(text, file.string(), builtInSourceRows(), error);
 }
 
 std::optional<SourceRows> loadSources(const std::filesystem::path& home, const std::filesystem::path& file,

@@ -15,6 +15,9 @@ namespace zelkor {
 
 using SourceRows = std::vector<SourceRow>;
 
+// A sources file past this is refused unread.
+inline constexpr std::size_t kMaxSourcesFileBytes = 1 << 20;
+
 // The built-in rows, the table every sources file starts from.
 SourceRows builtInSourceRows();
 
@@ -24,7 +27,9 @@ std::string sourcesToml(const SourceRows& rows);
 
 // `text` applied over `base`. A row whose index `base` has replaces only the keys it gives; a new
 // row takes the next index after the last and must give every required key. On refusal: nullopt,
-// and *error says "<fileName>:<line>:<column>: what is wrong".
+// and *error says "<fileName>:<line>:<column>: what is wrong". Text over kMaxSourcesFileBytes, or
+// nested deeper than a sources file needs, is refused before it is parsed; any bytes at all are
+// safe to give.
 std::optional<SourceRows> applySourcesToml(std::string_view text, const std::string& fileName,
                                            SourceRows base, std::string* error = nullptr);
 

@@ -120,6 +120,90 @@ TEST(SourcesFile, RefusesBrokenFilesWithTheLineAndTheReason) {
     }
 }
 
+// Files written to hurt: too deep for the parser, too large to read, or a row that would send the
+// request somewhere else or add lines to it. Each is refused at load, with where and why.
+TEST(SourcesFile, RefusesHostileFilesBeforeAnythingIsSent) {
+    const auto row = [](const std::string& key, const std::string& value) {
+        return "[[source]]\nindex = 1\n" + key + " = \"" + value + "\"\n";
+    };
+    const auto repeat = [](const std::string& piece, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += piece;
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string why;
+    } cases[] = {
+        {"deep table header", "[" + repeat("a.", 40000) + "a]\n", "s.toml:1:65: nested deeper than 32"},
+        {"deep array of tables header", "[[" + repeat("a.", 40000) + "a]]\n", "s.toml:1:64: nested deeper"},
+        {"deep dotted key", "x = 1\n" + repeat("a.", 40000) + "a = 1\n", "s.toml:2:66: nested deeper"},
+        {"deep arrays", "x = " + repeat("[", 40000) + "\n", "s.toml:1:37: nested deeper"},
+        {"deep inline tables", "x = " + repeat("{a=", 40000) + "\n", "s.toml:1:101: nested deeper"},
+        {"brackets inside strings do not count", "[[source]]\nindex = 1\nlabel = \"" + repeat("[", 100) +
+                                                    "\"\nprefix = '/" + repeat("{", 100) + "'\nx = 1\n",
+         "s.toml:5:1: unknown key \"x\""},
+        {"larger than 1 MiB", "[[source]]\nindex = 1\nlabel = \"" + std::string(2 << 20, 'x') + "\"\n",
+         "s.toml:1:1: the file is larger than 1048576 bytes"},
+        {"user part in the prefix", row("prefix", "@127.0.0.1:38200/sug?q="), "s.toml:3:10: prefix must begin with \"/\""},
+        {"at sign later in the prefix", row("prefix", "/sug@127.0.0.1/?q="), "prefix must not hold \"@\" (byte 5)"},
+        {"another host by a dot", row("prefix", ".evil.example/?q="), "prefix must begin with"},
+        {"another port", row("prefix", ":8080/?q="), "prefix must begin with"},
+        {"scheme-relative prefix", row("prefix", "//evil.example/?q="), "prefix must not begin with \"//\""},
+        {"backslash in the prefix", row("prefix", "/\\\\evil.example"), "prefix must not hold \"\\\" (byte 2)"},
+        {"CR LF in the prefix", row("prefix", "/s?q=\\r\\nX: 1"), "prefix must not hold the byte 0x0D (byte 6)"},
+        {"space in the prefix", row("prefix", "/s q="), "prefix must not hold a space (byte 3)"},
+        {"NUL in the suffix", row("suffix", "&a\\u0000"), "suffix must not hold a NUL character"},
+        {"LF in the suffix", row("suffix", "&a\\nb"), "suffix must not hold the byte 0x0A (byte 3)"},
+        {"at sign in the suffix", row("suffix", "&u=a@b"), "suffix must not hold \"@\" (byte 5)"},
+        {"tab in the suffix", row("suffix", "&a\\tb"), "suffix must not hold the byte 0x09"},
+        {"cookie header injected", row("cookies", "a=b\\r\\nX-Cookie-Inject: 1"),
+         "s.toml:3:11: cookies must not hold the byte 0x0D (byte 4)"},
+        {"bare LF in a cookie", row("cookies", "a=b\\nc=d"), "cookies must not hold the byte 0x0A"},
+        {"bare LF in the headers", row("headers", "A: b\\nX-Inject: 1"), "headers must not hold the byte 0x0A (byte 5)"},
+        {"bare CR in the headers", row("headers", "A: b\\rX: 1"), "headers must not hold the byte 0x0D"},
+        {"empty line ends the header", row("headers", "A: b\\r\\n\\r\\nGET / HTTP/1.1"),
+         "headers must not hold an empty line (byte 7)"},
+        {"CR LF at the end of the headers", row("headers", "A: b\\r\\n"), "headers must not hold an empty line"},
+        {"header line without a name", row("headers", "A: b\\r\\n: c"), "has no name"},
+        {"NUL in the headers", row("headers", "A: b\\u0000"), "headers must not hold a NUL"},
+        {"vertical tab in the host", row("host", "a\\u000Bb.example"), "s.toml:3:8: host must be a host name"},
+        {"percent-encoded at sign in the host", row("host", "user%40evil.example"), "it holds \"%\" (byte 5)"},
+        {"backslash in the host", row("host", "a\\\\b"), "it holds \"\\\""},
+        {"user in the host", row("host", "u@h.example"), "it holds \"@\""},
+        {"port past 65535", row("host", "h.example:99999"), "port must be a number from 1 to 65535"},
+        {"port 0", row("host", "h.example:0"), "port must be a number from 1 to 65535"},
+        {"port with a sign", row("host", "h.example:+80"), "port must be a number"},
+        {"unclosed IPv6 address", row("host", "[::1"), "needs its closing \"]\""},
+        {"IPv6 with a zone", row("host", "[fe80::1%25eth0]"), "the IPv6 address must not hold \"%\""},
+        {"empty host", row("host", ""), "host must not be empty"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(applySourcesToml(c.text, "s.toml", builtInSourceRows(), &error)) << c.name;
+        EXPECT_NE(error.find(c.why), std::string::npos) << c.name << "\n  gave: " << error;
+    }
+
+    // What a mended row may still say.
+    for (const std::string& fine : {row("host", "[::1]:8080"), row("host", "127.0.0.1:1"), row("host", "a-b_c.example"),
+                                    row("prefix", "?q="), row("headers", "A: b\\r\\nC: {host}"),
+                                    row("cookies", "a=b; c=d")}) {
+        std::string error;
+        EXPECT_TRUE(applySourcesToml(fine, "s.toml", builtInSourceRows(), &error)) << fine << "\n  gave: " << error;
+    }
+
+    // A device that never ends, and a file far past the cap, are read only up to it.
+    test::TempDir dir;
+    std::string error;
+    EXPECT_FALSE(loadSourcesFile("/dev/zero", &error));
+    EXPECT_EQ(error, "/dev/zero:1:1: the file is larger than 1048576 bytes (1 MiB); a sources file holds a few rows");
+    test::writeFile(dir / "big.toml", "[[source]]\nindex = 1\nlabel = \"" + std::string(20 << 20, 'x') + "\"\n");
+    EXPECT_FALSE(loadSourcesFile(dir / "big.toml", &error));
+    EXPECT_NE(error.find("big.toml:1:1: the file is larger than"), std::string::npos) << error;
+}
+
 TEST(SourcesFile, ComesFromTheNamedFileElseTheHome) {
     test::TempDir dir;
     std::string error;
