@@ -75,6 +75,13 @@ std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string
         return std::nullopt;
     }
     ::close(fd);
+    // A NUL ends a line list for anything that reads it as C text, and the rest would be lost
+    // without a word; such a file is not a list.
+    if (const auto nul = bytes.find('\0'); nul != std::string::npos) {
+        const auto line = 1 + std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(nul), '\n');
+        *error = file.string() + ":" + std::to_string(line) + ": holds a NUL byte; a list file is text, one entry a line";
+        return std::nullopt;
+    }
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
     std::string joined;
     std::size_t from = 0;

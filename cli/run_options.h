@@ -23,7 +23,7 @@ Text inputToGbk(std::string_view bytes);
 constexpr std::size_t kMaxLinesFileBytes = 16 << 20;
 
 // A file's lines joined by CR LF (empty lines kept, a final line break ends the last line). A file
-// longer than kMaxLinesFileBytes is refused.
+// longer than kMaxLinesFileBytes, or holding a NUL byte (named with its line), is refused.
 std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error);
 
 // Whole numbers are written in decimal: an optional "-" (when `negative` is allowed), then digits,

@@ -353,6 +353,11 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     writeFile(home / "endpoints-bad.ini", "[endpoints]\nthis is not a line\n");
     writeFile(home / "huge.txt", "a\n");
     fs::resize_file(home / "huge.txt", (16 << 20) + 1);
+    writeFile(home / "nul-seeds.txt", std::string("手机\n电脑\n平") + '\0' + "板\n耳机\n");
+    writeFile(home / "nul-forbidden.txt", std::string(1, '\0') + "成人\n");
+    writeFile(home / "nul-proxies.txt", std::string("http://127.0.0.1:9\nhttp://127.0.0.1:10") + '\0' + "\n");
+    writeFile(home / "deep.toml", "[" + std::string(20000, '[') + "\n");
+    writeFile(home / "elsewhere.toml", "[[source]]\nindex = 0\nprefix = \"@127.0.0.1:9/s?q=\"\n");
     const std::string h = home.path().string();
     const Case cases[] = {
         {{"--bogus"}, "--bogus"},
@@ -374,6 +379,11 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
         {{"--delay", " 5"}, "--delay"},
         {{"--seeds-file", "/dev/zero"}, "16 MiB"},
         {{"--forbidden-file", h + "/huge.txt"}, "16 MiB"},
+        {{"--seeds-file", h + "/nul-seeds.txt"}, "nul-seeds.txt:3: holds a NUL byte"},
+        {{"--forbidden-file", h + "/nul-forbidden.txt"}, "nul-forbidden.txt:1: holds a NUL byte"},
+        {{"--proxy-file", h + "/nul-proxies.txt"}, "nul-proxies.txt:2: holds a NUL byte"},
+        {{"--sources-file", h + "/deep.toml"}, "deep.toml:1:33: nested deeper than 32"},
+        {{"--sources-file", h + "/elsewhere.toml"}, "elsewhere.toml:3:10: prefix must begin with \"/\""},
         {{"--endpoints", h + "/missing.ini"}, "missing.ini"},
         {{"--endpoints", h + "/endpoints-bad.ini"}, "endpoints-bad.ini:2: expected key = value"},
         {{"--seeds-file", h + "/endpoints-bad.ini", "抖音"}, "not both"},
@@ -396,7 +406,8 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     for (const auto& entry : fs::recursive_directory_iterator(home.path()))
         left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<fs::path>{"endpoints-bad.ini", "huge.txt"}));
+    EXPECT_EQ(left, (std::vector<fs::path>{"deep.toml", "elsewhere.toml", "endpoints-bad.ini", "huge.txt",
+                                           "nul-forbidden.txt", "nul-proxies.txt", "nul-seeds.txt"}));
 }
 
 } // namespace
