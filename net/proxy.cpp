@@ -52,6 +52,17 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+// The proxy as a refusal shows it: a password, or a lone credential that may be a token, becomes
+// "***", so a terminal or a log never holds it.
+std::string masked(std::string_view given) {
+    const std::size_t start = given.find("://") == std::string_view::npos ? 0 : given.find("://") + 3;
+    const std::size_t at = given.rfind('@');
+    if (at == std::string_view::npos || at < start) return std::string(given);
+    const std::size_t colon = given.substr(start, at - start).find(':');
+    const std::size_t secretFrom = colon == std::string_view::npos ? start : start + colon + 1;
+    return std::string(given.substr(0, secretFrom)) + "***" + std::string(given.substr(at));
+}
+
 } // namespace
 
 std::optional<ProxyRoute> parseProxy(std::string_view text, std::string* error) {
@@ -62,7 +73,7 @@ std::optional<ProxyRoute> parseProxy(std::string_view text, std::string* error) 
         scheme = lower(rest.substr(0, at));
         rest.remove_prefix(at + 3);
     }
-    const std::string quoted = "'" + std::string(given) + "'";
+    const std::string quoted = "'" + masked(given) + "'";
     if (scheme != "http" && scheme != "https" && scheme != "socks5" && scheme != "socks5h") {
         setError(error, "proxy " + quoted + ": the scheme must be http, https, socks5 or socks5h");
         return std::nullopt;
