@@ -2,6 +2,7 @@
 
 #include "cli/command.h"
 #include "cli/run_options.h"
+#include "engine/output/export_target.h"
 #include "engine/output/rich_export.h"
 #include "engine/store/store_factory.h"
 #include "text/text.h"
@@ -19,6 +20,14 @@ Expected<std::unique_ptr<RunHistory>> openHistory(const std::string& storeText, 
     const auto spec = parseStoreSpec(storeText, shared.homeDirectory(), &error);
     if (!spec) return Error{error};
     return openRunHistory(*spec);
+}
+
+// Where a database store lives: files no export may replace.
+std::vector<std::filesystem::path> storeFiles(const std::string& storeText, const SharedOptions& shared) {
+    std::string ignored;
+    const auto spec = parseStoreSpec(storeText, shared.homeDirectory(), &ignored);
+    if (!spec || spec->kind != StoreSpec::Kind::Sqlite) return {};
+    return sqliteFiles(spec->path);
 }
 
 std::string oneLine(const Text& seeds) {
@@ -75,12 +84,17 @@ class ExportCommand final : public Command {
         app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
     }
     int execute(const SharedOptions& shared) override {
+        // Nothing else takes these signals here; a stopped export leaves no half file behind.
+        removeTempFilesOnSignals();
         auto history = openHistory(m_store, shared);
         if (!history) return fail(history.error().message);
+        // Refused before the store is read, so a wrong name costs nothing.
+        const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
+        std::string error;
+        if (!resolveExportTarget(m_output, kept, &error)) return fail(error);
         const auto records = (*history)->runResults(m_run);
         if (!records) return fail(records.error().message);
-        std::string error;
-        if (!writeResultsFile(m_output, *records, *parseExportFormat(m_format), &error)) return fail(error);
+        if (!writeResultsFile(m_output, *records, *parseExportFormat(m_format), &error, kept)) return fail(error);
         std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
         return kExitOk;
     }

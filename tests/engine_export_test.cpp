@@ -1,5 +1,7 @@
 #include "engine/core/control_names.h"
 #include "engine/output/export.h"
+#include "engine/output/export_target.h"
+#include "engine/output/rich_export.h"
 #include "engine/core/program_dir.h"
 #include "engine/core/text_rules.h"
 #include "engine/core/value_controls.h"
@@ -7,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zelkor {
 namespace {
@@ -184,6 +190,150 @@ TEST_F(ExportTest, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
               std::vector<Text>{gbk("数据保存失败，保存路径为：") +
                                 pathToGbk(dir / "missing" / "Zelkor长尾词_抖音快手.txt")});
     EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+
+// What `-o` may name. A store's own files (by any name), directories and anything but a regular
+// file are refused untouched; a symlink is written through and its target keeps its mode.
+TEST(ExportTarget, RefusesWhatIsNotAnExportAndWritesThroughLinks) {
+    TempDir dir;
+    const fs::path store = dir / "runs.sqlite";
+    const std::string storeBytes = "SQLite format 3" + std::string(100, '\1');
+    writeFile(store, storeBytes);
+    writeFile(dir / "runs.sqlite-wal", "wal");
+    writeFile(dir / "runs.sqlite-shm", "shm");
+    fs::create_hard_link(store, dir / "hardlink.sqlite");
+    fs::create_symlink(store, dir / "link-to-store");
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("link-b", dir / "link-a");
+    fs::create_symlink("link-a", dir / "link-b");
+    writeFile(dir / "private.csv", "old");
+    ::chmod((dir / "private.csv").c_str(), 0600);
+    fs::create_symlink(dir / "private.csv", dir / "link-to-private");
+    writeFile(dir / "shared.csv", "old");
+    ::chmod((dir / "shared.csv").c_str(), 0640);
+    fs::create_directory(dir / "elsewhere");
+    fs::create_symlink(dir / "elsewhere" / "new.csv", dir / "dangling");
+    const std::vector<ResultRecord> rows = {{gbk("手机"), gbk("百度相关"), gbk("手机"), gbk("手机"), 1, "t"}};
+    const std::string expected = formatResults(rows, ExportFormat::Csv);
+
+    struct Case {
+        const char* name;
+        fs::path named;
+        const char* refusal; // nullptr: written
+        fs::path lands;      // where the bytes land when written
+        mode_t mode;         // the mode they have there
+    } cases[] = {
+        {"the store itself", store, "part of the run store being read", {}, 0},
+        {"its write-ahead log", dir / "runs.sqlite-wal", "part of the run store being read", {}, 0},
+        {"its shared memory", dir / "runs.sqlite-shm", "part of the run store being read", {}, 0},
+        {"a hard link to it", dir / "hardlink.sqlite", "part of the run store being read", {}, 0},
+        {"a symlink to it", dir / "link-to-store", "part of the run store being read", {}, 0},
+        {"a directory", dir / "folder", "it is a directory", {}, 0},
+        {"a pipe", dir / "fifo", "it is not a regular file", {}, 0},
+        {"a character device", "/dev/null", "it is not a regular file", {}, 0},
+        {"links that loop", dir / "link-a", "symbolic links loop", {}, 0},
+        {"a missing directory", dir / "none" / "x.csv", "there is no directory", {}, 0},
+        {"a symlink to a private file", dir / "link-to-private", nullptr, dir / "private.csv", 0600},
+        {"a file with its own mode", dir / "shared.csv", nullptr, dir / "shared.csv", 0640},
+        {"a dangling symlink", dir / "dangling", nullptr, dir / "elsewhere" / "new.csv", 0666 & ~[] {
+             const mode_t mask = ::umask(0);
+             ::umask(mask);
+             return mask;
+         }()},
+        {"a new name", dir / "new.csv", nullptr, dir / "new.csv", 0},
+    };
+    cases[std::size(cases) - 1].mode = cases[std::size(cases) - 2].mode;
+    for (const Case& c : cases) {
+        for (const auto format : {ExportFormat::Csv, ExportFormat::Xlsx}) {
+            std::string error;
+            const bool written = writeResultsFile(c.named, rows, format, &error, sqliteFiles(store));
+            EXPECT_EQ(written, c.refusal == nullptr) << c.name << ": " << error;
+            if (c.refusal) {
+                EXPECT_NE(error.find(c.refusal), std::string::npos) << c.name << ": " << error;
+                EXPECT_NE(error.find(c.named.string()), std::string::npos) << c.name << ": " << error;
+                continue;
+            }
+            struct stat st {};
+            ASSERT_EQ(::stat(c.lands.c_str(), &st), 0) << c.name;
+            EXPECT_EQ(st.st_mode & 07777, c.mode) << c.name;
+            if (format == ExportFormat::Csv) {
+                EXPECT_EQ(readFile(c.lands), expected) << c.name;
+            }
+        }
+    }
+    EXPECT_EQ(readFile(store), storeBytes);
+    EXPECT_EQ(readFile(dir / "runs.sqlite-wal"), "wal");
+    EXPECT_EQ(readFile(dir / "runs.sqlite-shm"), "shm");
+    EXPECT_TRUE(fs::is_symlink(dir / "link-to-private"));
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    EXPECT_TRUE(S_ISCHR(null.st_mode));
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+// A phrase a service offers must never run in a spreadsheet: a csv cell that begins like a formula
+// is kept as text; the other formats keep the phrase as it is.
+TEST(ExportCsv, CellsThatBeginLikeAFormulaStayText) {
+    struct Case {
+        std::string phrase;
+        std::string cell;
+    } cases[] = {
+        {"=HYPERLINK(\"http://x\",\"手机\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"手机\"\")\""},
+        {"=1+1", "'=1+1"},
+        {"+1", "'+1"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tx", "'\tx"},
+        {"\rx", "\"'\rx\""},
+        {"=a,b", "\"'=a,b\""},
+        {"手机=1", "手机=1"},
+        {"a-b", "a-b"},
+        {"'quoted", "'quoted"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        const std::vector<ResultRecord> rows = {{gbk(c.phrase), gbk("=src"), gbk("+main"), gbk("-parent"), 1, "t"}};
+        const std::string csv = formatResults(rows, ExportFormat::Csv);
+        const std::string line = csv.substr(csv.find("\r\n") + 2);
+        EXPECT_EQ(line, c.cell + ",'=src,'+main,'-parent,1,t\r\n") << c.phrase;
+        EXPECT_EQ(formatResults(rows, ExportFormat::Txt), gbk(c.phrase) + "\r\n") << c.phrase;
+        const std::string jsonl = formatResults(rows, ExportFormat::Jsonl);
+        EXPECT_EQ(jsonl.find("'") != std::string::npos, c.phrase.find("'") != std::string::npos) << c.phrase;
+    }
+}
+
+// A process stopped by a signal while it writes an export leaves no temporary file.
+TEST(ExportTarget, ASignalRemovesTheTemporaryFile) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        TempDir dir;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(ready[0]);
+            removeTempFilesOnSignals();
+            ExportTarget target{dir / "out.csv", false, 0};
+            TempFile temp(target);
+            const char mark = temp.fd() >= 0 ? 'y' : 'n';
+            (void)!::write(ready[1], &mark, 1);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char mark = 0;
+        ASSERT_EQ(::read(ready[0], &mark, 1), 1);
+        ::close(ready[0]);
+        EXPECT_EQ(mark, 'y');
+        EXPECT_TRUE(fs::exists(dir / ("out.csv.tmp" + std::to_string(child)))) << signal;
+        ::kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+        EXPECT_TRUE(fs::is_empty(dir.path())) << signal;
+    }
 }
 
 } // namespace

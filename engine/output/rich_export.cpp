@@ -3,6 +3,7 @@
 #include "engine/core/control_names.h"
 #include "engine/output/export.h"
 #include "engine/core/program_dir.h"
+#include "engine/output/export_target.h"
 #include "text/json_text.h"
 
 #include <cerrno>
@@ -20,12 +21,25 @@ constexpr const char* kColumns[] = {"keyword", "source", "main_word", "parent", 
 // One header row, then data: the sheet's limit is 1 048 576 rows.
 constexpr std::size_t kXlsxRows = 1048575;
 
+// A cell a spreadsheet would take for a formula (=, +, -, @) or that begins with a TAB or CR is
+// kept as text by a leading apostrophe: a phrase from a service must never run.
+bool startsLikeAFormula(std::string_view value) {
+    return !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos;
+}
+
 void csvField(std::string& out, std::string_view value) {
-    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
+    const bool formula = startsLikeAFormula(value);
+    if (!formula && value.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += value;
+        return;
+    }
+    if (formula && value.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += '\'';
         out += value;
         return;
     }
     out += '"';
+    if (formula) out += '\'';
     for (const char c : value) {
         if (c == '"') out += '"';
         out += c;
@@ -33,39 +47,38 @@ void csvField(std::string& out, std::string_view value) {
     out += '"';
 }
 
-std::string tempSibling(const std::filesystem::path& file) {
-    return file.string() + ".tmp" + std::to_string(getpid());
-}
-
-bool writeBytes(const std::filesystem::path& file, const std::string& bytes, std::string* error) {
-    const std::string temp = tempSibling(file);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0;
+bool writeBytes(const ExportTarget& target, const std::string& bytes, std::string* error) {
+    TempFile temp(target);
+    bool ok = temp.fd() >= 0;
     for (std::size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(temp.fd(), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         else done += static_cast<std::size_t>(n);
     }
-    const int saved = errno;
-    if (fd >= 0 && ::close(fd) != 0) ok = false;
-    if (ok && std::rename(temp.c_str(), file.c_str()) == 0) return true;
-    if (error) *error = "cannot write " + file.string() + ": " + std::strerror(ok ? errno : saved);
-    ::unlink(temp.c_str());
+    if (ok && temp.commit()) return true;
+    if (error) *error = "cannot write " + target.file.string() + ": " + std::strerror(errno);
     return false;
 }
 
-bool writeXlsx(const std::filesystem::path& file, const std::vector<ResultRecord>& records, std::string* error) {
+bool writeXlsx(const ExportTarget& target, const std::vector<ResultRecord>& records, std::string* error) {
+    const std::filesystem::path& file = target.file;
     if (records.size() > kXlsxRows) {
         if (error)
             *error = "an xlsx sheet holds at most " + std::to_string(kXlsxRows) + " results, this run has " +
                      std::to_string(records.size()) + "; export csv or jsonl instead";
         return false;
     }
-    const std::string temp = tempSibling(file);
+    // Made here, so the writer fills a file that is ours, not one a name led it to.
+    TempFile temp(target);
+    if (temp.fd() < 0) {
+        if (error) *error = "cannot write " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    temp.closeFd();
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they are written
-    lxw_workbook* book = workbook_new_opt(temp.c_str(), &options);
+    lxw_workbook* book = workbook_new_opt(temp.path().c_str(), &options);
     if (!book) {
         if (error) *error = "cannot write " + file.string();
         return false;
@@ -86,11 +99,10 @@ bool writeXlsx(const std::filesystem::path& file, const std::vector<ResultRecord
     }
     const lxw_error closed = workbook_close(book);
     if (status == LXW_NO_ERROR) status = closed;
-    if (status == LXW_NO_ERROR && std::rename(temp.c_str(), file.c_str()) == 0) return true;
+    if (status == LXW_NO_ERROR && temp.commit()) return true;
     if (error)
         *error = "cannot write " + file.string() + ": " +
                  (status != LXW_NO_ERROR ? lxw_strerror(status) : std::strerror(errno));
-    ::unlink(temp.c_str());
     return false;
 }
 
@@ -166,9 +178,12 @@ std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat
 }
 
 bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
-                      ExportFormat format, std::string* error) {
-    if (format == ExportFormat::Xlsx) return writeXlsx(file, records, error);
-    return writeBytes(file, formatResults(records, format), error);
+                      ExportFormat format, std::string* error,
+                      const std::vector<std::filesystem::path>& protectedFiles) {
+    const std::optional<ExportTarget> target = resolveExportTarget(file, protectedFiles, error);
+    if (!target) return false;
+    if (format == ExportFormat::Xlsx) return writeXlsx(*target, records, error);
+    return writeBytes(*target, formatResults(records, format), error);
 }
 
 std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {

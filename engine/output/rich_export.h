@@ -1,7 +1,8 @@
 #pragma once
 // The results with their metadata, in the format a user picks: txt (the original results file: GBK,
 // CR LF, keywords only), csv (UTF-8 with a byte-order mark, CR LF, header
-// keyword,source,main_word,parent,depth,time), jsonl (one object per line with the same keys) or
+// keyword,source,main_word,parent,depth,time; a cell that begins like a formula, with =, +, -,
+// @, TAB or CR, gets a leading '), jsonl (one object per line with the same keys) or
 // xlsx (one sheet, the same columns). A file is written whole to a temporary name and renamed.
 
 #include "engine/core/controls.h"
@@ -24,9 +25,12 @@ std::string_view exportExtension(ExportFormat format); // ".txt", ...
 // The bytes of a txt, csv or jsonl file (xlsx is a zip; see writeResultsFile).
 std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format);
 
-// False with *error (UTF-8) when the file cannot be written; the file is then as before.
+// False with *error (UTF-8) when the file cannot be written; the file is then as before. The name
+// is checked first (see export_target.h): a symlink is written through, keeping its target's mode;
+// a directory, anything but a regular file, and any of `protectedFiles` are refused untouched.
 bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
-                      ExportFormat format, std::string* error);
+                      ExportFormat format, std::string* error,
+                      const std::vector<std::filesystem::path>& protectedFiles = {});
 
 // The format 编辑框_导出格式 names; txt when empty; nullopt when it names none.
 std::optional<ExportFormat> chosenExportFormat(const Controls& controls);
