@@ -196,23 +196,56 @@ std::string where(const std::string& fileName, toml::source_position at) {
     return fileName + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": ";
 }
 
+// The length of the UTF-8 character `text` begins with; 0 when it is not one.
+std::size_t utf8Length(std::string_view text) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = at(0);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((at(k) & 0xC0) != 0x80) return 0;
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((lead == 0xE0 && at(1) < 0xA0) || (lead == 0xED && at(1) > 0x9F) || (lead == 0xF0 && at(1) < 0x90) ||
+        (lead == 0xF4 && at(1) > 0x8F))
+        return 0;
+    return length;
+}
+
 // The parser descends once per table header part, dotted key part, array and inline table, and a
 // deep enough file runs it out of stack; so the depth is counted here, on the bytes, first. Dots
-// in numbers and dates count too, which no real file comes near.
-std::optional<Refusal> nestingProblem(std::string_view text) {
+// in numbers and dates count too, which no real file comes near. Its whitespace test also goes
+// astray on some characters past ASCII, which TOML allows only inside strings and comments, and
+// never after a backslash; those are refused here too.
+std::optional<Refusal> shapeProblem(std::string_view text) {
     enum class State { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral };
     State state = State::Plain;
     int brackets = 0;
     int dots = 0;
     bool escaped = false; // the byte after a backslash in a basic string
     toml::source_position at{1, 1};
-    for (std::size_t i = 0; i < text.size(); ++i, ++at.column) {
+    const std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0; // a byte-order mark
+    for (std::size_t i = start; i < text.size(); ++i, ++at.column) {
         const char c = text[i];
         const std::string_view rest = text.substr(i);
         if (c == '\n') {
             ++at.line;
             at.column = 0;
         }
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F ||
+            (c == '\r' && !rest.starts_with("\r\n")))
+            return Refusal{at, "a control character (byte " + std::to_string(byte) +
+                                   "); TOML allows none but TAB and line ends, not even in strings"};
+        if (byte >= 0x80 && utf8Length(rest) == 0)
+            return Refusal{at, "bytes that are not UTF-8; save the file as UTF-8"};
+        // The rest of a character past ASCII is never syntax.
+        const std::size_t tail = byte >= 0x80 ? utf8Length(rest) - 1 : 0;
+        const bool ascii = byte < 0x80;
+        if (!ascii && state == State::Plain)
+            return Refusal{at, "a character past ASCII outside a quoted string or a comment; quote the value"};
+        if (!ascii && escaped)
+            return Refusal{at, "a backslash in a string must be followed by b, t, n, f, r, \", \\, u or U"};
         switch (state) {
         case State::Plain:
             if (c == '#') {
@@ -257,6 +290,7 @@ std::optional<Refusal> nestingProblem(std::string_view text) {
             if (rest.starts_with("'''")) state = State::Plain, i += 2, at.column += 2;
             break;
         }
+        i += tail;
     }
     return std::nullopt;
 }
@@ -305,7 +339,10 @@ std::string sourcesToml(const SourceRows& rows) {
         "# A sources file gives only the rows and keys it changes; a row is known by its index.\n";
     for (const SourceRow& row : rows) {
         text += "\n# ";
-        text += std::to_string(row.index) + " " + row.label;
+        // A label with a line break would end the comment and start a line of its own.
+        std::string label = row.label;
+        std::replace_if(label.begin(), label.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, ' ');
+        text += std::to_string(row.index) + " " + label;
         if (row.index >= 0 && row.index < kSourceCount) text += ": " + std::string(kServices[row.index]);
         text += "\n[[source]]\n";
         for (const Field& field : kFields)
@@ -323,7 +360,7 @@ std::optional<SourceRows> applySourcesToml(std::string_view text, const std::str
     if (text.size() > kMaxSourcesFileBytes)
         return refuse({1, 1}, "the file is larger than " + std::to_string(kMaxSourcesFileBytes) +
                                   " bytes (1 MiB); a sources file holds a few rows");
-    if (const std::optional<Refusal> deep = nestingProblem(text)) return refuse(deep->at, deep->what);
+    if (const std::optional<Refusal> shape = shapeProblem(text)) return refuse(shape->at, shape->what);
     toml::table document;
     try {
         document = toml::parse(text, std::string_view(fileName));

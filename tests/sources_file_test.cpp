@@ -147,6 +147,16 @@ TEST(SourcesFile, RefusesHostileFilesBeforeAnythingIsSent) {
          "s.toml:5:1: unknown key \"x\""},
         {"larger than 1 MiB", "[[source]]\nindex = 1\nlabel = \"" + std::string(2 << 20, 'x') + "\"\n",
          "s.toml:1:1: the file is larger than 1048576 bytes"},
+        {"a control character in a string", "[[source]]\nindex = 1\nlabel = 'a\x15" "b'\n",
+         "s.toml:3:11: a control character (byte 21)"},
+        {"a NUL after a value", std::string("[[source]]\nindex = 1") + '\0' + "\n", "s.toml:2:10: a control character (byte 0)"},
+        {"a lone CR", "[[source]]\rindex = 1\n", "s.toml:1:11: a control character (byte 13)"},
+        {"bytes that are not UTF-8", "[[source]]\nindex = 1\nlabel = \"\xff\"\n", "s.toml:3:10: bytes that are not UTF-8"},
+        {"a surrogate in UTF-8 form", "[[source]]\nindex = 1\nlabel = \"\xed\xa0\x80\"\n", "bytes that are not UTF-8"},
+        {"a character past ASCII outside a string", "[[source]]\nindex = 1\n\xca\x87 = 1\n",
+         "s.toml:3:1: a character past ASCII outside a quoted string"},
+        {"a backslash before a character past ASCII", "[[source]]\nindex = 1\nlabel = \"a\\\xcc\x8c\"\n",
+         "s.toml:3:12: a backslash in a string must be followed by"},
         {"user part in the prefix", row("prefix", "@127.0.0.1:38200/sug?q="), "s.toml:3:10: prefix must begin with \"/\""},
         {"at sign later in the prefix", row("prefix", "/sug@127.0.0.1/?q="), "prefix must not hold \"@\" (byte 5)"},
         {"another host by a dot", row("prefix", ".evil.example/?q="), "prefix must begin with"},
@@ -187,11 +197,25 @@ TEST(SourcesFile, RefusesHostileFilesBeforeAnythingIsSent) {
     }
 
     // What a mended row may still say.
-    for (const std::string& fine : {row("host", "[::1]:8080"), row("host", "127.0.0.1:1"), row("host", "a-b_c.example"),
+    for (const std::string& fine : {row("label", "百度相关 ʇ"), "\xEF\xBB\xBF# 注释 ʇ\r\n" + row("label", "x"),
+                                    std::string("[[source]]\nindex = 1\nlabel = '''a\r\n\tb'''\n"),
+                                    row("host", "[::1]:8080"), row("host", "127.0.0.1:1"), row("host", "a-b_c.example"),
                                     row("prefix", "?q="), row("headers", "A: b\\r\\nC: {host}"),
                                     row("cookies", "a=b; c=d")}) {
         std::string error;
         EXPECT_TRUE(applySourcesToml(fine, "s.toml", builtInSourceRows(), &error)) << fine << "\n  gave: " << error;
+    }
+
+    // A label with a line break is printed back as a file that still reads, not as a new line.
+    {
+        std::string error;
+        const auto rows = applySourcesToml(row("label", "n\\r\\nC: d"), "s.toml", builtInSourceRows(), &error);
+        ASSERT_TRUE(rows) << error;
+        const std::string dump = sourcesToml(*rows);
+        const auto again = applySourcesToml(dump, "s.toml", builtInSourceRows(), &error);
+        ASSERT_TRUE(again) << error;
+        EXPECT_EQ(sourcesToml(*again), dump);
+        EXPECT_EQ((*again)[1].label, "n\r\nC: d");
     }
 
     // A device that never ends, and a file far past the cap, are read only up to it.
