@@ -8,6 +8,7 @@
 #include "engine/core/program_dir.h"
 #include "engine/store/redis_run_store.h"
 #include "engine/run/result_filters.h"
+#include "engine/run/result_sink.h"
 #include "engine/output/rich_export.h"
 #include "engine/output/run_report.h"
 #include "engine/run/seed_variants.h"
@@ -87,6 +88,19 @@ void RunCommand::define(CLI::App& app) {
     const SettingsStore presetSettings(SettingsStore::defaultFile(m_presetHome));
     const auto shown = [&](std::string_view control, std::string fallback) {
         std::string value = settingDefault(presetSettings, control, std::move(fallback));
+        // Help text goes to terminals and logs: a password in the settings is not shown there.
+        if (control == ctl::kRunStore) value = redisUrlShown(value);
+        if (control == ctl::kProxyList) {
+            std::string shownList;
+            for (std::size_t from = 0; from <= value.size();) {
+                const std::size_t end = std::min(value.find('\n', from), value.size());
+                shownList += proxyShown(std::string_view(value).substr(from, end - from));
+                if (end == value.size()) break;
+                shownList += '\n';
+                from = end + 1;
+            }
+            value = shownList;
+        }
         for (std::size_t at; (at = value.find("\r\n")) != std::string::npos;)
             value.replace(at, 2, "\\n");
         if (value.size() > 60) value = value.substr(0, 57) + "...";
@@ -131,7 +145,8 @@ void RunCommand::define(CLI::App& app) {
     app.add_option("--store", v.store,
                    "Where the run keeps its queue, seen set and results: 'files' (marker files and memory), "
                    "'sqlite' (<home>/data/runs.sqlite) or 'sqlite:PATH', durable and resumable, or "
-                   "'redis://HOST:PORT/DB' with --run, one run shared by workers on several machines (default: " +
+                   "'redis://[[USER]:PASSWORD@]HOST:PORT/DB' with --run, one run shared by workers on several "
+                   "machines (default: " +
                        shown(ctl::kRunStore, "files") + ")")
         ->option_text("S");
     app.add_option("--run", v.runName,
@@ -300,6 +315,15 @@ int RunCommand::setUp(const SharedOptions& shared) {
         for (std::size_t i = 0; i < v.seeds.size(); ++i)
             joined += (i ? "\r\n" : "") + inputToGbk(v.seeds[i]);
         controls->setText(ctl::kSeeds, joined);
+    }
+    {
+        int line = 0;
+        for (const Text& seed : text_split(controls->text(ctl::kSeeds), "\r\n")) {
+            ++line;
+            if (seed.size() > kMaxPhraseBytes)
+                return fail((v.seedsFile.empty() ? "seed " : v.seedsFile + ":") + std::to_string(line) +
+                            ": longer than " + std::to_string(kMaxPhraseBytes) + " bytes; a seed is a keyword");
+        }
     }
     if (!v.forbiddenFile.empty()) {
         const auto text = readLinesFile(v.forbiddenFile, &error);

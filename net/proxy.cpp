@@ -52,18 +52,35 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
-// The proxy as a refusal shows it: a password, or a lone credential that may be a token, becomes
-// "***", so a terminal or a log never holds it.
-std::string masked(std::string_view given) {
-    const std::size_t start = given.find("://") == std::string_view::npos ? 0 : given.find("://") + 3;
-    const std::size_t at = given.rfind('@');
-    if (at == std::string_view::npos || at < start) return std::string(given);
-    const std::size_t colon = given.substr(start, at - start).find(':');
-    const std::size_t secretFrom = colon == std::string_view::npos ? start : start + colon + 1;
-    return std::string(given.substr(0, secretFrom)) + "***" + std::string(given.substr(at));
+// Where the credentials of a proxy text begin and end ("@" included); nullopt when it has none.
+std::optional<std::pair<std::size_t, std::size_t>> credentialsOf(std::string_view text) {
+    const std::size_t scheme = text.find("://");
+    const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+    const std::size_t at = text.rfind('@');
+    if (at == std::string_view::npos || at < start) return std::nullopt;
+    return std::pair{start, at};
 }
 
 } // namespace
+
+std::string proxyShown(std::string_view text) {
+    const auto credentials = credentialsOf(text);
+    if (!credentials) return std::string(text);
+    const auto [start, at] = *credentials;
+    const std::size_t colon = text.substr(start, at - start).find(':');
+    const std::size_t secretFrom = colon == std::string_view::npos ? start : start + colon + 1;
+    return std::string(text.substr(0, secretFrom)) + "***" + std::string(text.substr(at));
+}
+
+std::string proxyKept(std::string_view text) {
+    const auto credentials = credentialsOf(text);
+    if (!credentials) return std::string(text);
+    return std::string(text.substr(0, credentials->first)) + "***" + std::string(text.substr(credentials->second));
+}
+
+bool proxyNeedsCredentials(std::string_view kept) {
+    return kept.find("***@") != std::string_view::npos;
+}
 
 std::optional<ProxyRoute> parseProxy(std::string_view text, std::string* error) {
     const std::string_view given = trimmed(text);
@@ -73,7 +90,7 @@ std::optional<ProxyRoute> parseProxy(std::string_view text, std::string* error) 
         scheme = lower(rest.substr(0, at));
         rest.remove_prefix(at + 3);
     }
-    const std::string quoted = "'" + masked(given) + "'";
+    const std::string quoted = "'" + proxyShown(given) + "'";
     if (scheme != "http" && scheme != "https" && scheme != "socks5" && scheme != "socks5h") {
         setError(error, "proxy " + quoted + ": the scheme must be http, https, socks5 or socks5h");
         return std::nullopt;

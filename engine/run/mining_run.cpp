@@ -403,6 +403,13 @@ StartResult MiningController::resume(const std::function<void(const SourceTicks&
             StartRefused{StartRefusal::NoRunToResume, "no unfinished run to resume in " + m_storeSpec.path.string()},
             nullptr);
     StoreForRun& run = **opened;
+    // Going on without the proxies it went through would show the services this machine's address.
+    if (storedProxiesNeedCredentials(*run.runOptions) && m_controls->text(ctl::kProxyList).empty())
+        return abandonStart(
+            StartRefused{StartRefusal::StoreUnusable,
+                         "the run went through proxies that need a user and password, which are never stored; give "
+                         "them again (--proxy or --proxy-file; the window: 代理列表 on 高级)"},
+            run.store);
     const SourceTicks ticks = applyRunOptions(*m_controls, *run.runOptions);
     if (applyTicks) applyTicks(ticks);
     return launch(std::move(run));

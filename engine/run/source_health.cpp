@@ -55,7 +55,7 @@ HealthOptions readHealthOptions(const Controls& controls, std::chrono::milliseco
             if (auto route = parseProxy(utf8))
                 options.proxies.push_back(std::move(*route));
             else
-                problem("代理列表第 " + std::to_string(number) + " 行无法使用，已忽略：" + utf8);
+                problem("代理列表第 " + std::to_string(number) + " 行无法使用，已忽略：" + proxyShown(utf8));
         }
         if (rest.empty()) break;
     }

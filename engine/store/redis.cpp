@@ -3,6 +3,7 @@
 #include <hiredis/hiredis.h>
 
 #include <charconv>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -98,6 +99,25 @@ bool RedisConnection::open() {
         return false;
     }
     redisSetTimeout(m_context, toTimeval(m_options.timeout));
+    if (!m_options.password.empty()) {
+        std::vector<const char*> argv = {"AUTH"};
+        if (!m_options.user.empty()) argv.push_back(m_options.user.c_str());
+        argv.push_back(m_options.password.c_str());
+        std::vector<std::size_t> lengths;
+        for (const char* argument : argv) lengths.push_back(std::strlen(argument));
+        auto* raw = static_cast<redisReply*>(
+            redisCommandArgv(m_context, static_cast<int>(argv.size()), argv.data(), lengths.data()));
+        const RedisReply reply = convert(raw);
+        if (raw) freeReplyObject(raw);
+        if (!reply.ok()) {
+            // The server's words, never the password.
+            m_error = "Redis at " + where + " refused the password" +
+                      (m_options.user.empty() ? "" : " of " + m_options.user) + ": " +
+                      (reply.kind == RedisReply::Kind::Failed ? std::string(m_context->errstr) : reply.text);
+            close();
+            return false;
+        }
+    }
     const std::string db = std::to_string(m_options.database);
     const char* argv[] = {"SELECT", db.c_str()};
     const std::size_t lengths[] = {6, db.size()};
@@ -182,6 +202,39 @@ RedisReply RedisConnection::script(const std::string& body, const std::vector<st
     return failedReply("the server keeps losing the script");
 }
 
+namespace {
+
+std::optional<std::string> percentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        int value = 0;
+        if (i + 2 >= text.size()) return std::nullopt;
+        const auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
+        if (ec != std::errc() || end != text.data() + i + 3) return std::nullopt;
+        out += static_cast<char>(value);
+        i += 2;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string redisUrlShown(std::string_view url) {
+    constexpr std::string_view scheme = "redis://";
+    if (!url.starts_with(scheme)) return std::string(url);
+    const std::string_view rest = url.substr(scheme.size());
+    const auto at = rest.substr(0, rest.find('/')).rfind('@');
+    if (at == std::string_view::npos) return std::string(url);
+    const std::string_view credentials = rest.substr(0, at);
+    const auto colon = credentials.find(':');
+    const std::string user = colon == std::string_view::npos ? "" : std::string(credentials.substr(0, colon)) + ":";
+    return std::string(scheme) + user + "***" + std::string(rest.substr(at));
+}
+
 std::optional<RedisConnection::Options> parseRedisUrl(std::string_view url) {
     constexpr std::string_view scheme = "redis://";
     if (!url.starts_with(scheme)) return std::nullopt;
@@ -189,6 +242,17 @@ std::optional<RedisConnection::Options> parseRedisUrl(std::string_view url) {
     RedisConnection::Options options;
     const auto slash = url.find('/');
     std::string_view hostPort = url.substr(0, slash);
+    if (const auto at = hostPort.rfind('@'); at != std::string_view::npos) {
+        const std::string_view credentials = hostPort.substr(0, at);
+        hostPort.remove_prefix(at + 1);
+        const auto colon = credentials.find(':');
+        const auto user = percentDecoded(colon == std::string_view::npos ? std::string_view() : credentials.substr(0, colon));
+        const auto password =
+            percentDecoded(colon == std::string_view::npos ? credentials : credentials.substr(colon + 1));
+        if (!user || !password || password->empty()) return std::nullopt;
+        options.user = *user;
+        options.password = *password;
+    }
     if (slash != std::string_view::npos) {
         const std::string_view db = url.substr(slash + 1);
         if (!db.empty()) {

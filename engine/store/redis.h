@@ -32,6 +32,8 @@ class RedisConnection {
         std::string host = "127.0.0.1";
         int port = 6379;
         int database = 0;
+        std::string user;     // AUTH user password when set, else AUTH password (Redis 6 ACL or requirepass)
+        std::string password; // empty: no AUTH
         std::chrono::milliseconds timeout{5000}; // connecting and each call
         int attempts = 4;                        // per call, reconnecting in between
         std::chrono::milliseconds firstPause{100};
@@ -70,7 +72,10 @@ class RedisConnection {
     std::vector<std::pair<std::string, std::string>> m_scripts; // body → sha
 };
 
-// "redis://HOST:PORT/DB" (PORT 6379 and DB 0 when left out); nullopt when malformed.
+// "redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]" (PORT 6379 and DB 0 when left out; USER and
+// PASSWORD percent-encoded); a lone "SECRET@" is a password. nullopt when malformed.
 std::optional<RedisConnection::Options> parseRedisUrl(std::string_view url);
+// The URL as it may be printed, stored or logged: any password as "***".
+std::string redisUrlShown(std::string_view url);
 
 } // namespace zelkor

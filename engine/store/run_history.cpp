@@ -2,6 +2,7 @@
 
 #include "engine/core/control_names.h"
 #include "engine/store/redis.h"
+#include "net/proxy.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -27,6 +28,7 @@ std::string_view storedRunStateName(StoredRunState state) {
     case StoredRunState::Finished: return "finished";
     case StoredRunState::Stopped: return "stopped";
     case StoredRunState::Interrupted: return "interrupted";
+    case StoredRunState::Damaged: return "damaged";
     }
     return "running";
 }
@@ -50,9 +52,27 @@ template <typename F> void forEachCheckOption(F&& f) {
 
 } // namespace
 
+// The proxy list as a store keeps it: each line without its credentials.
+Text proxiesKept(std::string_view list) {
+    Text kept;
+    for (std::size_t from = 0; from <= list.size();) {
+        const std::size_t end = std::min(list.find('\n', from), list.size());
+        kept += proxyKept(list.substr(from, end - from));
+        if (end == list.size()) break;
+        kept += '\n';
+        from = end + 1;
+    }
+    return kept;
+}
+
 RunOptionValues captureRunOptions(const Controls& controls) {
     RunOptionValues values;
-    forEachEditOption([&](std::string_view name) { values.emplace_back(std::string(name), controls.text(name)); });
+    forEachEditOption([&](std::string_view name) {
+        const Text value = controls.text(name);
+        values.emplace_back(std::string(name), name == ctl::kProxyList ? proxiesKept(value)
+                                               : name == ctl::kRunStore ? redisUrlShown(value)
+                                                                        : value);
+    });
     forEachCheckOption(
         [&](std::string_view name) { values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0"); });
     Text ticked;
@@ -74,8 +94,10 @@ SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options) 
         bool known = false;
         forEachEditOption([&](std::string_view edit) {
             if (name != edit) return;
-            controls.setText(edit, value);
             known = true;
+            // Credentials were never stored: the proxies given now stand.
+            if (edit == ctl::kProxyList && proxyNeedsCredentials(value)) return;
+            controls.setText(edit, value);
         });
         forEachCheckOption([&](std::string_view check) {
             if (name != check) return;
@@ -94,6 +116,12 @@ SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options) 
     return ticks;
 }
 
+bool storedProxiesNeedCredentials(const RunOptionValues& options) {
+    return std::any_of(options.begin(), options.end(), [](const auto& option) {
+        return option.first == ctl::kProxyList && proxyNeedsCredentials(option.second);
+    });
+}
+
 std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
                                         std::string* error) {
     StoreSpec spec;
@@ -110,7 +138,7 @@ std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesy
     }
     if (text.starts_with("redis://")) {
         if (!parseRedisUrl(text)) {
-            if (error) *error = "'" + std::string(text) + "' is not redis://HOST[:PORT][/DB]";
+            if (error) *error = "'" + redisUrlShown(text) + "' is not redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]";
             return std::nullopt;
         }
         spec.kind = StoreSpec::Kind::Redis;

@@ -30,7 +30,8 @@ using RunOptionValues = std::vector<std::pair<std::string, Text>>;
 // The ticks of the source list's rows, rows a sources file added included.
 using SourceTicks = std::vector<bool>;
 
-enum class StoredRunState { Running, Finished, Stopped, Interrupted };
+// Damaged: the store holds entries of the run that cannot be read (see RedisRunStore).
+enum class StoredRunState { Running, Finished, Stopped, Interrupted, Damaged };
 std::string_view storedRunStateName(StoredRunState state);
 
 // One run of a store, as `runs` lists it.
@@ -64,12 +65,16 @@ class RunHistory {
 };
 
 // The values of the controls a run reads: its seeds, forbidden words, limit, delay, directories,
-// check boxes and ticked sources.
+// check boxes and ticked sources. Proxies are kept without their credentials ("***"), the store's
+// URL without its password.
 RunOptionValues captureRunOptions(const Controls& controls);
 // Puts them back; the ticked sources are returned for the face to set (Controls has no item
 // write), one per row, rows a sources file added included. Values the list does not hold leave
 // their control as it is.
 SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options);
+// True when the run went through proxies whose credentials the store does not hold: the proxy
+// list given now stands (applyRunOptions leaves it), and a run given none must not go on.
+bool storedProxiesNeedCredentials(const RunOptionValues& options);
 
 // "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH" | "redis://HOST:PORT/DB".
 struct StoreSpec {

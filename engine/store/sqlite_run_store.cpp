@@ -2,7 +2,10 @@
 
 #include "engine/core/control_names.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
+#include <set>
 #include <csignal>
 #include <unistd.h>
 
@@ -11,6 +14,9 @@ namespace zelkor {
 namespace {
 
 constexpr int kSchemaVersion = 1;
+// "ZLKR": the mark of a run store in the database header, so another program's file is never
+// taken for ours. Stores made before the mark are known by their tables and given it.
+constexpr std::int64_t kApplicationId = 0x5A4C4B52;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS runs(
@@ -59,6 +65,34 @@ StoredRunState stateFrom(const std::string& text, std::int64_t pid, const std::s
     // A run of another machine cannot be checked: it counts as running.
     if (host == hostName() && !processAlive(pid)) return StoredRunState::Interrupted;
     return StoredRunState::Running;
+}
+
+// The tables, indexes and views a database holds, by name, SQLite's own left out.
+std::optional<std::set<std::string>> schemaNames(SqliteDb& db) {
+    SqliteStatement names;
+    if (!names.prepare(db, "SELECT name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"))
+        return std::nullopt;
+    std::set<std::string> out;
+    while (names.step()) out.insert(names.bytes(0));
+    if (names.failed()) return std::nullopt;
+    return out;
+}
+
+const std::set<std::string>& ourSchemaNames() {
+    static const std::set<std::string> names = [] {
+        SqliteDb scratch;
+        std::set<std::string> out;
+        if (scratch.open(":memory:", true, 0) && scratch.exec(kSchema))
+            if (auto found = schemaNames(scratch)) out = std::move(*found);
+        return out;
+    }();
+    return names;
+}
+
+std::optional<std::int64_t> pragmaNumber(SqliteDb& db, const char* sql) {
+    SqliteStatement pragma;
+    if (!pragma.prepare(db, sql) || !pragma.step()) return std::nullopt;
+    return pragma.integer(0);
 }
 
 } // namespace
@@ -376,19 +410,29 @@ std::unique_ptr<SqliteRunStore> SqliteRunStore::open(const std::filesystem::path
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
     SqliteDb db;
     if (!db.open(file, true, busyTimeoutMs)) return fail(db.error());
-    // Reading the schema first tells a file that is not a database (or is damaged) from a new one.
-    std::int64_t found = 0;
-    {
-        SqliteStatement version;
-        if (!version.prepare(db, "PRAGMA user_version") || !version.step()) return fail(db.error());
-        found = version.integer(0);
-    }
-    if (found > kSchemaVersion) return fail("made by a newer version of this program");
+    // Everything up to the first write only reads: a file that is not a database, is damaged or is
+    // another program's is refused as it was, byte for byte.
+    const std::optional<std::int64_t> found = pragmaNumber(db, "PRAGMA user_version");
+    const std::optional<std::int64_t> applicationId = pragmaNumber(db, "PRAGMA application_id");
+    const std::optional<std::set<std::string>> names = schemaNames(db);
+    if (!found || !applicationId || !names) return fail(db.error());
+    const bool empty = names->empty() && *found == 0 && *applicationId == 0;
+    const bool ours = *applicationId == kApplicationId;
+    const bool oursUnmarked = *applicationId == 0 && *found >= 1 && names->contains("runs") &&
+                              std::includes(ourSchemaNames().begin(), ourSchemaNames().end(), names->begin(),
+                                            names->end());
+    if (!empty && !ours && !oursUnmarked)
+        return fail(*applicationId != 0 ? "another program's database (application_id " +
+                                              std::to_string(*applicationId) + "); name a file of its own"
+                                        : "a database that is not a run store of this program; name a file of "
+                                          "its own");
+    if (*found > kSchemaVersion) return fail("made by a newer version of this program");
     if (!db.exec("PRAGMA journal_mode=WAL") || !db.exec("PRAGMA synchronous=NORMAL")) return fail(db.error());
-    if (found < kSchemaVersion) {
+    if (*found < kSchemaVersion || !ours) {
+        const std::string mark = "PRAGMA application_id=" + std::to_string(kApplicationId);
         SqliteTransaction transaction(db);
         if (!transaction.active() || !db.exec(kSchema) || !db.exec("PRAGMA user_version=1") ||
-            !transaction.commit())
+            !db.exec(mark.c_str()) || !transaction.commit())
             return fail(db.error());
     }
     auto store = std::make_unique<SqliteRunStore>(file, std::move(db));

@@ -12,7 +12,7 @@ namespace {
 Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
                                                   const std::function<void(const std::string&)>& onRetry) {
     const auto server = parseRedisUrl(spec.url);
-    if (!server) return Error{"'" + spec.url + "' is not redis://HOST[:PORT][/DB]"};
+    if (!server) return Error{"'" + redisUrlShown(spec.url) + "' is not redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]"};
     RedisStoreTarget target{*server, spec.run, spec.lease};
     // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
     target.server.attempts = 5;
@@ -39,8 +39,11 @@ Expected<StoreForRun> enterSharedRun(const RunStoreRequest& request) {
     StoreForRun opened;
     opened.seedsQueued = true;
     if (*entry == RedisRunStore::Entry::Joined) {
+        // Paths, proxies and the store's own URL are the machine's: a joining worker goes its own
+        // way, through its own proxies or none, whatever the run's options say.
         std::erase_if(stored, [](const auto& option) {
-            return option.first == ctl::kSaveDir || option.first == ctl::kHangupDir;
+            return option.first == ctl::kSaveDir || option.first == ctl::kHangupDir ||
+                   option.first == ctl::kProxyList || option.first == ctl::kRunStore;
         });
         opened.runOptions = std::move(stored);
     }

@@ -27,7 +27,7 @@ struct StoreForRun {
     int accepted = 0;          // the count it had reached
     bool seedsQueued = false;  // a shared run: the seed rounds are in the shared queue
     // A resumed or joined run's own options, to be put back into the controls. A joined run's
-    // directories are left out: they name places on the machine that created it.
+    // directories, proxies and store URL are left out: they are the machine's that created it.
     std::optional<RunOptionValues> runOptions;
 };
 

@@ -1,5 +1,7 @@
 #include "support/redis_server.h"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -43,6 +45,14 @@ bool accepts(int port) {
 } // namespace
 
 RedisServer::RedisServer() {
+    start({}, {});
+}
+
+RedisServer::RedisServer(std::string password, std::vector<std::string> aclUsers) {
+    start(password, aclUsers);
+}
+
+void RedisServer::start(const std::string& password, const std::vector<std::string>& aclUsers) {
     char pattern[] = "/tmp/zelkor-redis-XXXXXX";
     if (!::mkdtemp(pattern)) {
         m_error = "cannot make a temporary directory";
@@ -56,9 +66,23 @@ RedisServer::RedisServer() {
         const std::string portText = std::to_string(port);
         m_pid = ::fork();
         if (m_pid == 0) {
-            ::execlp("redis-server", "redis-server", "--port", portText.c_str(), "--bind", "127.0.0.1",
-                     "--save", "", "--appendonly", "no", "--dir", m_dir.c_str(), "--loglevel", "warning",
-                     "--logfile", (m_dir / "redis.log").c_str(), static_cast<char*>(nullptr));
+            const std::string log = (m_dir / "redis.log").string();
+            std::vector<std::string> args = {"redis-server", "--port", portText, "--bind", "127.0.0.1", "--save", "",
+                                             "--appendonly", "no", "--dir", m_dir.string(), "--loglevel", "warning",
+                                             "--logfile", log};
+            if (!password.empty()) args.insert(args.end(), {"--requirepass", password});
+            for (const std::string& user : aclUsers) {
+                args.push_back("--user");
+                for (std::size_t from = 0; from < user.size();) {
+                    const std::size_t end = std::min(user.find(' ', from), user.size());
+                    args.push_back(user.substr(from, end - from));
+                    from = end + 1;
+                }
+            }
+            std::vector<char*> argv;
+            for (std::string& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execvp("redis-server", argv.data());
             ::_exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

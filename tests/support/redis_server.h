@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace zelkor::test {
@@ -11,6 +12,8 @@ namespace zelkor::test {
 class RedisServer {
   public:
     RedisServer();
+    // With a password every client must give (requirepass), and with users (ACL SETUSER lines).
+    explicit RedisServer(std::string password, std::vector<std::string> aclUsers = {});
     ~RedisServer();
     RedisServer(const RedisServer&) = delete;
     RedisServer& operator=(const RedisServer&) = delete;
@@ -24,6 +27,8 @@ class RedisServer {
     const std::string& error() const { return m_error; }
 
   private:
+    void start(const std::string& password, const std::vector<std::string>& aclUsers);
+
     std::filesystem::path m_dir;
     pid_t m_pid = -1;
     int m_port = 0;
