@@ -13,7 +13,7 @@ namespace zelkor::cli {
 namespace {
 
 constexpr const char* kStoreHelp =
-    "The store: 'sqlite' (<home>/data/runs.sqlite), 'sqlite:PATH' or 'redis://HOST:PORT/DB'";
+    "The store: 'sqlite' (<home>/data/runs.sqlite), 'sqlite:PATH' or 'redis://[[USER]:PASSWORD@]HOST:PORT/DB'";
 
 Expected<std::unique_ptr<RunHistory>> openHistory(const std::string& storeText, const SharedOptions& shared) {
     std::string error;
@@ -30,10 +30,42 @@ std::vector<std::filesystem::path> storeFiles(const std::string& storeText, cons
     return sqliteFiles(spec->path);
 }
 
+// Stored text as a terminal may show it: whoever can write the store chose these bytes. Control
+// characters (C0, DEL, and C1, which also start escape sequences) and bytes that are not UTF-8
+// are written as \xHH (\u00HH for a C1 character); a backslash as \\.
+std::string printable(std::string_view utf8) {
+    static const char* const hex = "0123456789abcdef";
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
+    const auto escaped = [&](unsigned char byte) { return std::string("\\x") + hex[byte >> 4] + hex[byte & 15]; };
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char byte = at(i);
+        if (byte < 0x80) {
+            out += byte < 0x20 || byte == 0x7F ? escaped(byte) : byte == '\\' ? "\\\\" : std::string(1, utf8[i]);
+            ++i;
+            continue;
+        }
+        const std::size_t length = byte >= 0xF0 && byte <= 0xF4 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 && byte < 0xE0 ? 2 : 0;
+        bool valid = length > 0 && i + length <= utf8.size();
+        for (std::size_t k = 1; valid && k < length; ++k) valid = (at(i + k) & 0xC0) == 0x80;
+        if (!valid) {
+            out += escaped(byte);
+            ++i;
+            continue;
+        }
+        if (byte == 0xC2 && at(i + 1) <= 0x9F)
+            out += std::string("\\u00") + hex[at(i + 1) >> 4] + hex[at(i + 1) & 15];
+        else
+            out.append(utf8.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 std::string oneLine(const Text& seeds) {
     std::string out = gbk_to_utf8(seeds);
     for (std::size_t at; (at = out.find("\r\n")) != std::string::npos;) out.replace(at, 2, " | ");
-    return out;
+    return printable(out);
 }
 
 class RunsCommand final : public Command {
@@ -54,7 +86,8 @@ class RunsCommand final : public Command {
         std::printf("id\tstarted\tstate\tkeywords\tresults\tseeds\n");
         for (const auto& run : *runs)
             std::printf("%s\t%s\t%s\t%lld\t%lld\t%s\n",
-                        run.name.empty() ? std::to_string(run.id).c_str() : run.name.c_str(), run.started.c_str(),
+                        run.name.empty() ? std::to_string(run.id).c_str() : printable(run.name).c_str(),
+                        printable(run.started).c_str(),
                         std::string(storedRunStateName(run.state)).c_str(), static_cast<long long>(run.keywordsDone),
                         static_cast<long long>(run.results), oneLine(run.seeds).c_str());
         return kExitOk;
@@ -95,7 +128,13 @@ class ExportCommand final : public Command {
         const auto records = (*history)->runResults(m_run);
         if (!records) return fail(records.error().message);
         if (!writeResultsFile(m_output, *records, *parseExportFormat(m_format), &error, kept)) return fail(error);
+        const std::size_t damaged = (*history)->damagedResults();
         std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
+        if (damaged > 0) {
+            std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the file\n",
+                         damaged);
+            return kExitFailed;
+        }
         return kExitOk;
     }
 

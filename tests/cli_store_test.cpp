@@ -236,12 +236,18 @@ TEST_F(CliStore, ExportsEachFormatAndRefusesWhatItCannotDo) {
     const Bad bad[] = {
         {{"export", "--store", store, "--run", "9", "-o", (dir / "x").string()}, "no run 9"},
         {{"export", "--store", "files", "-o", (dir / "x").string()}, "keeps no history"},
+        {{"export", "--store", store, "--format", "csv", "-o", db.string()}, "part of the run store being read"},
+        {{"export", "--store", store, "-o", db.string() + "-wal"}, "part of the run store being read"},
+        {{"export", "--store", store, "-o", db.string() + "-shm"}, "part of the run store being read"},
+        {{"export", "--store", store, "-o", dir.path().string()}, "it is a directory"},
+        {{"export", "--store", store, "-o", "/dev/null"}, "it is not a regular file"},
         {{"runs", "--store", "sqlite:" + (dir / "none.sqlite").string()}, "no run store at"},
         {{"--store", "files", "--resume"}, "--resume needs a database store"},
         {{"--store", "sqlite:" + (dir / "empty.sqlite").string(), "--resume"}, "no unfinished run"},
         {{"--store", "redis:x", "a"}, "unknown store"},
         {{"--export-format", "xls", "a"}, "--export-format"},
     };
+    const std::string before = test::readFile(db);
     for (const auto& b : bad) {
         auto args = common();
         args.insert(args.end(), b.args.begin(), b.args.end());
@@ -249,6 +255,9 @@ TEST_F(CliStore, ExportsEachFormatAndRefusesWhatItCannotDo) {
         EXPECT_EQ(outcome.status, 2) << b.message;
         EXPECT_NE(outcome.err.find(b.message), std::string::npos) << outcome.err;
     }
+    // The refused exports left the store as it was, and it still reads.
+    EXPECT_EQ(test::readFile(db), before);
+    EXPECT_EQ(exported(db, "txt"), txt);
 }
 
 TEST_F(CliStore, ACorruptOrLockedStoreIsRefusedAndLeftAsItWas) {

@@ -230,6 +230,8 @@ TEST(ExportTarget, RefusesWhatIsNotAnExportAndWritesThroughLinks) {
         {"its shared memory", dir / "runs.sqlite-shm", "part of the run store being read", {}, 0},
         {"a hard link to it", dir / "hardlink.sqlite", "part of the run store being read", {}, 0},
         {"a symlink to it", dir / "link-to-store", "part of the run store being read", {}, 0},
+        {"its journal, not there now", dir / "runs.sqlite-journal", "part of the run store being read", {}, 0},
+        {"its journal by another path", dir / "folder" / ".." / "runs.sqlite-journal", "part of the run store being read", {}, 0},
         {"a directory", dir / "folder", "it is a directory", {}, 0},
         {"a pipe", dir / "fifo", "it is not a regular file", {}, 0},
         {"a character device", "/dev/null", "it is not a regular file", {}, 0},

@@ -101,6 +101,14 @@ std::optional<ExportTarget> resolveExportTarget(const std::filesystem::path& nam
         const std::filesystem::path parent = file->has_parent_path() ? file->parent_path() : ".";
         if (::stat(parent.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
             return refuse("there is no directory " + parent.string());
+        // A -wal or -shm that is not there now would be read as the store's own later.
+        std::error_code ec;
+        const std::filesystem::path where = std::filesystem::weakly_canonical(*file, ec);
+        for (const std::filesystem::path& kept : protectedFiles) {
+            std::error_code keptEc;
+            if (!ec && where == std::filesystem::weakly_canonical(kept, keptEc) && !keptEc)
+                return refuse("it is " + kept.string() + ", part of the run store being read");
+        }
         return target;
     }
     if (S_ISDIR(st.st_mode)) return refuse("it is a directory; name a file in it");

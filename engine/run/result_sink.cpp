@@ -43,6 +43,12 @@ bool ResultSink::offer(const Candidate& candidate) {
     const Text& phrase = candidate.text;
 
     if (m_gate.halted() || phrase.empty()) return false;
+    // No keyword is this long; an answer that offers one would only fill the store and the queue.
+    if (phrase.size() > kMaxPhraseBytes) {
+        const Text notice = gbk("候选词长 " + std::to_string(phrase.size()) + " 字节，超过 4096 字节，已舍弃");
+        m_gate.effect([&] { m_controls.showNotice(notice); });
+        return false;
+    }
     for (const auto& filter : m_filters) {
         if (auto notice = filter->refuse(candidate)) {
             if (!notice->empty()) m_gate.effect([&] { m_controls.showNotice(*notice); });

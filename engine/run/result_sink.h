@@ -80,6 +80,9 @@ class ForbiddenWordsFilter final : public CandidateFilter {
     std::vector<Text> m_words;
 };
 
+// The longest phrase a run takes (GBK bytes); a longer one is refused at intake.
+inline constexpr std::size_t kMaxPhraseBytes = 4096;
+
 class ResultSink {
   public:
     // Unattended: nothing is shown and no pause is made; reaching the limit halts at once.

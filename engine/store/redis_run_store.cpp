@@ -82,6 +82,19 @@ end
 return 1
 )lua";
 
+// ARGV: prefix, token. Moves a lease's task that cannot be read to the damaged list, so it is
+// neither asked about nor handed out again.
+const std::string kSetAsideScript = R"lua(
+local p, token = ARGV[1], ARGV[2]
+local task = redis.call('HGET', p..'leases', token)
+if task then
+  redis.call('RPUSH', p..'damaged', task)
+  redis.call('HDEL', p..'leases', token)
+  redis.call('DEL', p..'alive:'..token)
+end
+return 1
+)lua";
+
 // ARGV: prefix, worker, ms, token. → 0 when the lease named is gone.
 const std::string kRenewScript = R"lua(
 local p = ARGV[1]
@@ -144,7 +157,8 @@ local live, dead = 0, 0
 for _, w in ipairs(redis.call('HKEYS', p..'workers')) do
   if redis.call('EXISTS', p..'worker:'..w) == 1 then live = live + 1 else dead = dead + 1 end
 end
-return {meta[1] or '', meta[2] or '', meta[3] or '0', meta[4] or '', redis.call('LLEN', p..'results'), live, dead}
+return {meta[1] or '', meta[2] or '', meta[3] or '0', meta[4] or '', redis.call('LLEN', p..'results'), live, dead,
+        redis.call('LLEN', p..'damaged')}
 )lua";
 
 constexpr std::string_view kRunsKey = "zelkor:runs";
@@ -211,6 +225,9 @@ std::optional<KeywordTask> decodeTask(std::string_view text) {
     const auto mainWord = takeField(text);
     const auto depth = takeNumber(text);
     if (!keyword || !mainWord || !depth || !text.empty()) return std::nullopt;
+    if (keyword->size() > kMaxStoredPhraseBytes || mainWord->size() > kMaxStoredPhraseBytes ||
+        *depth < 0)
+        return std::nullopt;
     task.keyword = std::string(*keyword);
     task.mainWord = std::string(*mainWord);
     task.depth = *depth;
@@ -236,6 +253,9 @@ std::optional<ResultRecord> decodeResult(std::string_view text) {
     const auto depth = takeNumber(text);
     const auto time = takeField(text);
     if (!keyword || !source || !mainWord || !parent || !depth || !time || !text.empty()) return std::nullopt;
+    if (keyword->size() > kMaxStoredPhraseBytes || mainWord->size() > kMaxStoredPhraseBytes ||
+        parent->size() > kMaxStoredPhraseBytes || source->size() > kMaxStoredPhraseBytes || time->size() > 64)
+        return std::nullopt;
     return ResultRecord{std::string(*keyword), std::string(*source), std::string(*mainWord),
                         std::string(*parent),  *depth,               std::string(*time)};
 }
@@ -355,8 +375,8 @@ std::optional<KeywordTask> RedisRunStore::lease() {
             if (m_fault.broken()) return std::nullopt;
             if (!m_token.empty()) {
                 if (auto task = decodeTask(m_task)) return task;
-                breakWith("cannot read a queued task", {});
-                return std::nullopt;
+                if (!setAside()) return std::nullopt;
+                continue;
             }
             if (m_stopping) return std::nullopt;
             token = m_worker + "#" + std::to_string(++m_leases);
@@ -376,8 +396,8 @@ std::optional<KeywordTask> RedisRunStore::lease() {
                     return std::nullopt;
                 }
                 if (auto task = decodeTask(m_task)) return task;
-                breakWith("cannot read a queued task", {});
-                return std::nullopt;
+                if (!setAside()) return std::nullopt;
+                continue;
             }
             if (reply.items[1].integer == 0) return std::nullopt; // nothing queued, nobody asking: the end
         }
@@ -385,6 +405,22 @@ std::optional<KeywordTask> RedisRunStore::lease() {
         std::unique_lock wait(m_wakeMutex);
         m_wake.wait_for(wait, std::chrono::milliseconds(100), [&] { return m_stopping.load(); });
     }
+}
+
+bool RedisRunStore::setAside() {
+    const RedisReply reply = call(kSetAsideScript, {m_token});
+    if (!reply.ok()) {
+        breakWith("cannot set a damaged task aside", reply);
+        return false;
+    }
+    setToken({});
+    m_task.clear();
+    ++m_setAside;
+    // One undecodable entry must not hold up the run: it is kept for a person to look at.
+    if (m_target.onDamaged)
+        m_target.onDamaged("a queued task of the run " + m_target.run + " in " + describe() +
+                           " could not be read; it was set aside in " + key("damaged") + " and the run goes on");
+    return true;
 }
 
 std::optional<KeywordTask> RedisRunStore::Queue::front() const {
@@ -535,12 +571,19 @@ Expected<std::vector<RunSummary>> RedisRunStore::listRuns() {
     if (names.kind != RedisReply::Kind::Array) return Error{"cannot read the runs in " + describe() + ": " + names.text};
     std::int64_t id = 0;
     for (const auto& name : names.items) {
+        if (!name.ok()) return Error{"cannot read the runs in " + describe() + ": " + name.text};
         const RedisReply summary = m_main.script(kSummaryScript, {}, {prefixOf(name.text)});
-        if (summary.kind != RedisReply::Kind::Array || summary.items.size() != 7)
-            return Error{"cannot read the run " + name.text + " in " + describe() + ": " + summary.text};
         RunSummary run;
         run.id = ++id;
         run.name = name.text;
+        // A run whose own keys cannot be read is one line of the list, not the end of it.
+        if (summary.kind != RedisReply::Kind::Array || summary.items.size() != 8) {
+            if (summary.kind == RedisReply::Kind::Failed)
+                return Error{"cannot read the run " + name.text + " in " + describe() + ": " + summary.text};
+            run.state = StoredRunState::Damaged;
+            list.push_back(std::move(run));
+            continue;
+        }
         run.started = summary.items[0].text;
         run.seeds = summary.items[1].text;
         run.keywordsDone = std::atoll(summary.items[2].text.c_str());
@@ -549,6 +592,7 @@ Expected<std::vector<RunSummary>> RedisRunStore::listRuns() {
         else if (summary.items[5].integer > 0) run.state = StoredRunState::Running;
         else if (summary.items[6].integer > 0) run.state = StoredRunState::Interrupted;
         else run.state = StoredRunState::Stopped;
+        if (summary.items[7].integer > 0) run.state = StoredRunState::Damaged;
         list.push_back(std::move(run));
     }
     return list;
@@ -559,6 +603,7 @@ Expected<std::vector<ResultRecord>> RedisRunStore::runResults(std::string_view n
         return Error{name.empty() ? "a redis:// store needs --run NAME" : "invalid --run '" + std::string(name) + "'"};
     const std::string run(name);
     std::lock_guard lock(m_mutex);
+    m_damagedResults = 0;
     const std::string prefix = prefixOf(run);
     const RedisReply exists = m_main.command({"EXISTS", prefix + "meta"});
     if (exists.kind != RedisReply::Kind::Integer)
@@ -574,12 +619,21 @@ Expected<std::vector<ResultRecord>> RedisRunStore::runResults(std::string_view n
             return Error{"cannot read the results of " + run + " in " + describe() + ": " + slice.text};
         for (const auto& item : slice.items) {
             auto record = decodeResult(item.text);
-            if (!record) return Error{"a damaged result in the run " + run + " in " + describe()};
+            // What can be read is written; the rest is counted for the user.
+            if (!record) {
+                ++m_damagedResults;
+                continue;
+            }
             records.push_back(std::move(*record));
         }
         if (static_cast<std::int64_t>(slice.items.size()) < kSlice) break;
     }
     return records;
+}
+
+std::size_t RedisRunStore::damagedResults() const {
+    std::lock_guard lock(m_mutex);
+    return m_damagedResults;
 }
 
 } // namespace zelkor

@@ -12,6 +12,7 @@
 //   zelkor:run:<name>:seen           set of case-folded phrases
 //   zelkor:run:<name>:claims         hash: case-folded phrase → the lease that accepted it
 //   zelkor:run:<name>:results        list of result records
+//   zelkor:run:<name>:damaged        list of queued tasks that could not be read, set aside
 //   zelkor:run:<name>:workers        hash: worker → 1; zelkor:run:<name>:worker:<id> its life
 //
 // A worker leases a task instead of popping it. While it asks, the phrases it accepts are claimed
@@ -42,7 +43,12 @@ struct RedisStoreTarget {
     RedisConnection::Options server;
     std::string run;
     std::chrono::milliseconds lease{60000};
+    // Told (from the worker's thread) when a queued task could not be read and was set aside.
+    std::function<void(const std::string&)> onDamaged;
 };
+
+// The longest keyword or phrase a store takes back from the server; anything longer is damage.
+inline constexpr std::size_t kMaxStoredPhraseBytes = 4096;
 
 // A run name: 1 to 64 of A-Z a-z 0-9 _ . - (it becomes part of key names).
 bool validRunName(std::string_view name);
@@ -72,9 +78,11 @@ class RedisRunStore final : public RunStore, public RunHistory {
 
     std::string describe() const override;
 
-    // The history, for `runs` and `export`; a run is named by its name.
+    // The history, for `runs` and `export`; a run is named by its name. A run whose entries cannot
+    // be read is listed as damaged; results that cannot be read are left out and counted.
     Expected<std::vector<RunSummary>> listRuns() override;
     Expected<std::vector<ResultRecord>> runResults(std::string_view run) override;
+    std::size_t damagedResults() const override;
 
     RedisRunStore(RedisStoreTarget target, RedisConnection main, RedisConnection renewer);
 
@@ -110,6 +118,7 @@ class RedisRunStore final : public RunStore, public RunHistory {
     void release(RedisConnection& connection, const std::string& token);
     void leave(RedisConnection& connection);
     void setToken(std::string token); // with m_mutex held
+    bool setAside();                  // with m_mutex held: the leased task cannot be read
 
     RedisStoreTarget m_target;
     std::string m_prefix;
@@ -124,6 +133,8 @@ class RedisRunStore final : public RunStore, public RunHistory {
     StagedResults m_results{m_mutex, m_staging}; // this worker's own, for its results file
     std::string m_token;       // the lease held, empty when none; written under m_wakeMutex too
     std::string m_task;        // its task, encoded
+    std::size_t m_setAside = 0; // damaged tasks this worker set aside
+    std::size_t m_damagedResults = 0; // left out by the last runResults
     std::uint64_t m_leases = 0;
     bool m_popped = false;
     bool m_entered = false;

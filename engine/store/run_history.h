@@ -62,6 +62,8 @@ class RunHistory {
     // The results of one run, in order: `run` as listRuns names it (a database store's id, a shared
     // run's name); empty: the newest run.
     virtual Expected<std::vector<ResultRecord>> runResults(std::string_view run) = 0;
+    // Results the last runResults call could not read and left out.
+    virtual std::size_t damagedResults() const { return 0; }
 };
 
 // The values of the controls a run reads: its seeds, forbidden words, limit, delay, directories,

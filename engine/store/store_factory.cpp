@@ -10,13 +10,15 @@ namespace zelkor {
 namespace {
 
 Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
-                                                  const std::function<void(const std::string&)>& onRetry) {
+                                                  const std::function<void(const std::string&)>& onRetry,
+                                                  const std::function<void(const std::string&)>& onDamaged = {}) {
     const auto server = parseRedisUrl(spec.url);
     if (!server) return Error{"'" + redisUrlShown(spec.url) + "' is not redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]"};
     RedisStoreTarget target{*server, spec.run, spec.lease};
     // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
     target.server.attempts = 5;
     target.server.firstPause = std::chrono::milliseconds(250);
+    target.onDamaged = onDamaged;
     if (onRetry) {
         target.server.onRetry = [onRetry](const std::string& what, std::chrono::milliseconds pause) {
             onRetry(what + "; trying again in " + std::to_string(pause.count()) + " ms");
@@ -31,7 +33,7 @@ Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
 Expected<StoreForRun> enterSharedRun(const RunStoreRequest& request) {
     if (!validRunName(request.spec.run))
         return Error{"a shared run needs a name of 1 to 64 letters, digits, '_', '.' or '-'"};
-    auto store = openRedis(request.spec, request.onRetry);
+    auto store = openRedis(request.spec, request.onRetry, request.onDamaged);
     if (!store) return store.error();
     RunOptionValues stored;
     const auto entry = (*store)->enter(request.options, request.seedRounds, &stored);

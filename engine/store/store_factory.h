@@ -38,6 +38,8 @@ struct RunStoreRequest {
     std::vector<KeywordTask> seedRounds; // a shared run's first tasks
     // A shared store's server was lost for a moment and the call is tried again (UTF-8).
     std::function<void(const std::string&)> onRetry;
+    // A shared run's queued task could not be read and was set aside; the run goes on (UTF-8).
+    std::function<void(const std::string&)> onDamaged;
 };
 
 Expected<StoreForRun> openRunStore(const RunStoreRequest& request);
