@@ -223,6 +223,7 @@ std::optional<Refusal> shapeProblem(std::string_view text) {
     int brackets = 0;
     int dots = 0;
     bool escaped = false; // the byte after a backslash in a basic string
+    char last = '\n';    // the last byte outside strings that was not a space
     toml::source_position at{1, 1};
     const std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0; // a byte-order mark
     for (std::size_t i = start; i < text.size(); ++i, ++at.column) {
@@ -250,7 +251,9 @@ std::optional<Refusal> shapeProblem(std::string_view text) {
         case State::Plain:
             if (c == '#') {
                 state = State::Comment;
-            } else if (c == '"' || c == '\'') {
+            } else if ((c == '"' || c == '\'') && std::string_view("\n=[{,.").find(last) != std::string_view::npos) {
+                // A quote opens a string only where a key or a value begins; one inside a bare word
+                // is the parser's error, and what follows it is not a string to it.
                 const bool multi = rest.starts_with(c == '"' ? "\"\"\"" : "'''");
                 state = c == '"' ? (multi ? State::MultiBasic : State::Basic)
                                  : (multi ? State::MultiLiteral : State::Literal);
@@ -266,12 +269,13 @@ std::optional<Refusal> shapeProblem(std::string_view text) {
             } else if (c == '\n' || c == '=' || c == ',') {
                 dots = 0;
             }
+            if (c != ' ' && c != '\t' && c != '\r') last = state == State::Plain ? c : '"';
             if (brackets + dots > kMaxNesting)
                 return Refusal{at, "nested deeper than " + std::to_string(kMaxNesting) +
                                        " levels (tables, dotted keys, arrays); a sources file needs two"};
             break;
         case State::Comment:
-            if (c == '\n') state = State::Plain;
+            if (c == '\n') state = State::Plain, last = '\n';
             break;
         case State::Basic:
             if (escaped) escaped = false;

@@ -155,6 +155,8 @@ TEST(SourcesFile, RefusesHostileFilesBeforeAnythingIsSent) {
         {"a surrogate in UTF-8 form", "[[source]]\nindex = 1\nlabel = \"\xed\xa0\x80\"\n", "bytes that are not UTF-8"},
         {"a character past ASCII outside a string", "[[source]]\nindex = 1\n\xca\x87 = 1\n",
          "s.toml:3:1: a character past ASCII outside a quoted string"},
+        {"a quote inside a bare word", "[[source]]\nindex = 0x*\"\xca\x87\"\n",
+         "s.toml:2:13: a character past ASCII outside a quoted string"},
         {"a backslash before a character past ASCII", "[[source]]\nindex = 1\nlabel = \"a\\\xcc\x8c\"\n",
          "s.toml:3:12: a backslash in a string must be followed by"},
         {"user part in the prefix", row("prefix", "@127.0.0.1:38200/sug?q="), "s.toml:3:10: prefix must begin with \"/\""},
