@@ -97,6 +97,7 @@ SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options) 
             known = true;
             // Credentials were never stored: the proxies given now stand.
             if (edit == ctl::kProxyList && proxyNeedsCredentials(value)) return;
+            if (edit == ctl::kRunStore && value.find("***@") != Text::npos) return;
             controls.setText(edit, value);
         });
         forEachCheckOption([&](std::string_view check) {
