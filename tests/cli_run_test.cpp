@@ -2,7 +2,9 @@
 #include "fixture_service.h"
 #include "support/child_process.h"
 #include "support/hostile_server.h"
+#include "support/loopback.h"
 #include "support/temp_dir.h"
+#include "support/tls_cert.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 
@@ -214,6 +217,42 @@ TEST_F(CliRunTest, SharedOptionsWorkBeforeAndAfterASubcommand) {
         EXPECT_EQ(o.status, 0) << o.err;
         EXPECT_EQ(o.out.rfind("{\"source\":0,", 0), 0u) << o.out;
         EXPECT_EQ(service.requests().size(), before + 1); // asked the fixture, nothing else
+    }
+}
+
+// The services are asked as the original asked them, certificates unchecked, unless --verify-tls
+// asks for the check; then a service whose certificate nobody trusts gets no request at all.
+TEST(CliProbe, VerifyTlsChecksTheServicesCertificates) {
+    test::TlsCertificate cert;
+    test::LoopbackServer service(cert.certPath(), cert.keyPath());
+    std::atomic<int> answered{0};
+    service.server().Get(".*", [&](const httplib::Request&, httplib::Response& res) {
+        ++answered;
+        res.set_content("<html>ok</html>", "text/html");
+    });
+    service.start();
+    TempDir home;
+    writeFile(home / "endpoints.ini", "[endpoints]\n0 = " + service.url("") + "\n");
+    struct Case {
+        std::vector<std::string> args;
+        bool reaches;
+    } cases[] = {
+        {{"probe", "--source", "0", "--json", "手机"}, true},
+        {{"probe", "--source", "0", "--json", "--verify-tls", "手机"}, false},
+        {{"--sources", "0", "--delay", "0", "--no-autosave", "手机"}, true},
+        {{"--sources", "0", "--delay", "0", "--no-autosave", "--verify-tls", "手机"}, false},
+    };
+    for (const Case& c : cases) {
+        answered = 0;
+        std::vector<std::string> args{"--home", home.path().string(), "--endpoints", (home / "endpoints.ini").string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = runCli(args);
+        // A run without an answer may end in its own status; only bad input would be 2.
+        if (c.args.front() == "probe" || c.reaches) EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_NE(o.status, 2) << o.err;
+        EXPECT_EQ(answered > 0, c.reaches) << c.args.back() << " " << c.args.size();
+        if (c.args.front() == "probe")
+            EXPECT_EQ(o.out.find("\"status\":\"200 OK\"") != std::string::npos, c.reaches) << o.out;
     }
 }
 
