@@ -299,6 +299,132 @@ std::optional<Refusal> shapeProblem(std::string_view text) {
     return std::nullopt;
 }
 
+// Where byte `offset` of `text` is, counting characters from 1.
+toml::source_position positionOf(std::string_view text, std::size_t offset) {
+    toml::source_position at{1, 1};
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++at.line;
+            at.column = 1;
+        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++at.column;
+        }
+    }
+    return at;
+}
+
+bool isBareKeyByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+// The second look, line by line, at what the first let through: a sources file is headers of bare
+// names, "key = value" lines with bare keys, and comments. The parser tests every character it
+// reads in a key, a bare value or after a line-ending backslash for whitespace, a test that is
+// undefined for some characters past ASCII; so past ASCII is only taken inside a quoted value or a
+// comment, and nothing but a comment may follow a quoted value.
+std::optional<Refusal> layoutProblem(std::string_view text) {
+    std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    const auto refuse = [&](std::size_t at, std::string what) {
+        return std::optional<Refusal>(Refusal{positionOf(text, at), std::move(what)});
+    };
+    const auto spaces = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    };
+    const auto lineEnds = [&] { return i == text.size() || text[i] == '\n' || text.substr(i).starts_with("\r\n"); };
+    // After a header or a value: spaces, a comment, the end of the line.
+    const auto restOfLine = [&]() -> std::optional<Refusal> {
+        spaces();
+        if (i < text.size() && text[i] == '#')
+            while (i < text.size() && text[i] != '\n') ++i;
+        if (!lineEnds()) return refuse(i, "only a comment may follow on this line");
+        return std::nullopt;
+    };
+    const auto bareName = [&](const char* what) -> std::optional<Refusal> {
+        for (bool first = true;; first = false) {
+            spaces();
+            const std::size_t start = i;
+            while (i < text.size() && isBareKeyByte(text[i])) ++i;
+            if (i == start)
+                return refuse(i, std::string(what) + " is a bare name (letters, digits, _ and -)" +
+                                     (first ? "" : " after each dot"));
+            spaces();
+            if (i >= text.size() || text[i] != '.') return std::nullopt;
+            ++i;
+        }
+    };
+    while (i < text.size()) {
+        spaces();
+        if (lineEnds()) {
+            i += i < text.size() && text[i] == '\r' ? 2 : 1;
+            continue;
+        }
+        if (text[i] == '#') {
+            while (i < text.size() && text[i] != '\n') ++i;
+            continue;
+        }
+        if (text[i] == '[') {
+            const bool list = text.substr(i).starts_with("[[");
+            i += list ? 2 : 1;
+            if (auto problem = bareName("a table header")) return problem;
+            if (!text.substr(i).starts_with(list ? "]]" : "]"))
+                return refuse(i, list ? "a table header ends in \"]]\", as in [[source]]" : "a table header ends in \"]\"");
+            i += list ? 2 : 1;
+            if (auto problem = restOfLine()) return problem;
+            continue;
+        }
+        if (auto problem = bareName("a key")) return problem;
+        if (i >= text.size() || text[i] != '=') return refuse(i, "a key is followed by \"=\" and its value");
+        ++i;
+        spaces();
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("\"\"\"") || rest.starts_with("'''")) {
+            const std::string_view close = rest.substr(0, 3);
+            const bool basic = close[0] == '"';
+            std::size_t j = i + 3;
+            bool found = false;
+            while (j < text.size()) {
+                if (basic && text[j] == '\\') {
+                    // A line-ending backslash: the parser skips white space to the next character
+                    // and tests each one on the way.
+                    std::size_t k = j + 1;
+                    while (k < text.size() && (text[k] == ' ' || text[k] == '\t' || text[k] == '\r' || text[k] == '\n'))
+                        ++k;
+                    if (k > j + 1 && k < text.size() && static_cast<unsigned char>(text[k]) >= 0x80)
+                        return refuse(k, "a line-ending backslash must not be followed by a character past ASCII");
+                    j += 2;
+                    continue;
+                }
+                if (text.substr(j).starts_with(close)) {
+                    j += 3;
+                    // Up to two more quotes belong to the string.
+                    for (int extra = 0; extra < 2 && j < text.size() && text[j] == close[0]; ++extra) ++j;
+                    found = true;
+                    break;
+                }
+                ++j;
+            }
+            if (!found) return refuse(i, "this multi-line string is never closed");
+            i = j;
+        } else if (rest.starts_with("\"") || rest.starts_with("'")) {
+            const char quote = rest[0];
+            std::size_t j = i + 1;
+            while (j < text.size() && text[j] != quote && text[j] != '\n' && text[j] != '\r')
+                j += quote == '"' && text[j] == '\\' ? 2 : 1;
+            if (j >= text.size() || text[j] != quote) return refuse(i, "this string does not end on its line");
+            i = j + 1;
+        } else {
+            // A number, true or false, or anything the parser will refuse: ASCII to the line's end.
+            while (!lineEnds() && text[i] != '#') {
+                if (static_cast<unsigned char>(text[i]) >= 0x80)
+                    return refuse(i, "a value that is not a quoted string holds only ASCII; quote it");
+                ++i;
+            }
+        }
+        if (auto problem = restOfLine()) return problem;
+    }
+    return std::nullopt;
+}
+
 // What a key's value must not do to the request, whatever the row: read before anything is sent.
 std::string valueProblem(std::string_view key, const SourceRow& row) {
     std::string problem;
@@ -365,6 +491,7 @@ std::optional<SourceRows> applySourcesToml(std::string_view text, const std::str
         return refuse({1, 1}, "the file is larger than " + std::to_string(kMaxSourcesFileBytes) +
                                   " bytes (1 MiB); a sources file holds a few rows");
     if (const std::optional<Refusal> shape = shapeProblem(text)) return refuse(shape->at, shape->what);
+    if (const std::optional<Refusal> layout = layoutProblem(text)) return refuse(layout->at, layout->what);
     toml::table document;
     try {
         document = toml::parse(text, std::string_view(fileName));
