@@ -374,8 +374,9 @@ TEST(RedisRunStore, DamagedEntriesAreSetAsideAndTheRunGoesOn) {
         ASSERT_TRUE(store->commitKeyword(1, 1)) << store->error();
         EXPECT_FALSE(store->queue().front());
         const auto runs = store->listRuns();
-        const auto listed = std::find_if(runs.begin(), runs.end(), [&](const RunSummary& r) { return r.name == run; });
-        ASSERT_NE(listed, runs.end());
+        ASSERT_TRUE(runs) << runs.error().message;
+        const auto listed = std::find_if(runs->begin(), runs->end(), [&](const RunSummary& r) { return r.name == run; });
+        ASSERT_NE(listed, runs->end());
         EXPECT_EQ(listed->state, StoredRunState::Damaged);
     }
 
@@ -383,20 +384,19 @@ TEST(RedisRunStore, DamagedEntriesAreSetAsideAndTheRunGoesOn) {
     auto store = openStore(server.port(), "d1");
     for (const std::string& bad : {std::string("garbage"), std::string("1:a3:src1:m1:p1:x1:t"), "5000:" + std::string(5000, 'r') + "1:s1:m1:p1:11:t"})
         ASSERT_TRUE(admin.command({"RPUSH", "zelkor:run:d1:results", bad}).ok());
-    std::size_t damaged = 0;
-    const auto results = store->runResults("d1", &damaged);
-    ASSERT_TRUE(results) << store->error();
+    const auto results = store->runResults("d1");
+    ASSERT_TRUE(results) << results.error().message;
     ASSERT_EQ(results->size(), 1u);
     EXPECT_EQ(results->at(0).keyword, "phone");
-    EXPECT_EQ(damaged, 3u);
+    EXPECT_EQ(store->damagedResults(), 3u);
 
     // A run whose own keys are of the wrong kind is one damaged line; the others are listed as ever.
     ASSERT_TRUE(admin.command({"DEL", "zelkor:run:d2:meta"}).ok());
     ASSERT_TRUE(admin.command({"SET", "zelkor:run:d2:meta", "not a hash"}).ok());
     const auto runs = store->listRuns();
-    EXPECT_EQ(runs.size(), std::size(cases));
-    EXPECT_TRUE(store->error().empty()) << store->error();
-    for (const RunSummary& run : runs) EXPECT_EQ(run.state, StoredRunState::Damaged) << run.name;
+    ASSERT_TRUE(runs) << runs.error().message;
+    EXPECT_EQ(runs->size(), std::size(cases));
+    for (const RunSummary& run : *runs) EXPECT_EQ(run.state, StoredRunState::Damaged) << run.name;
 }
 
 } // namespace

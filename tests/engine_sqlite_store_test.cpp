@@ -228,8 +228,10 @@ TEST(SqliteRunStore, RefusesAnotherProgramsDatabaseUntouchedAndMarksItsOwn) {
     std::string error;
     auto store = SqliteRunStore::open(file, &error);
     ASSERT_TRUE(store) << error;
-    ASSERT_EQ(store->listRuns().size(), 1u);
-    EXPECT_EQ(store->listRuns()[0].seeds, gbk("老"));
+    const auto runs = store->listRuns();
+    ASSERT_TRUE(runs) << runs.error().message;
+    ASSERT_EQ(runs->size(), 1u);
+    EXPECT_EQ((*runs)[0].seeds, gbk("老"));
     store.reset();
     EXPECT_EQ(applicationId(file), 0x5A4C4B52);
 }
