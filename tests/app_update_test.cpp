@@ -564,8 +564,9 @@ TEST_P(UpdateTrust, OnlyAVerifiedProgramIsMadeRunnable) {
         EXPECT_TRUE(status.empty());
     }
     // An untrusted quotation server gives no sentence either.
-    if (c.indexOverTls)
+    if (c.indexOverTls) {
         EXPECT_EQ(rec.lines(UpdateNotice::Quote), std::vector<Text>{"   " + gbk(c.trusted ? kQuoteUtf8 : "")});
+    }
 }
 
 const char* const kUnverifiedStatus = "新版本已保存为 zelkor-3.5.bin，但它不是从证书经过验证的 https 地址下载的，"

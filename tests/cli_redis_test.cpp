@@ -248,11 +248,11 @@ TEST_F(SharedRun, SecretsStayOnTheMachineAndDamageStaysContained) {
 
     // Someone with access plants a proxy of theirs in the run's options; a joining worker goes its own way.
     const auto list = admin.command({"LRANGE", "zelkor:run:guarded:options", "0", "-1"});
-    for (std::size_t i = 0; i + 1 < list.items.size(); i += 2)
-        if (list.items[i].text == "编辑框_代理列表")
-            ASSERT_TRUE(admin.command({"LSET", "zelkor:run:guarded:options", std::to_string(i + 1),
-                                       planted.url()})
-                            .ok());
+    for (std::size_t i = 0; i + 1 < list.items.size(); i += 2) {
+        if (list.items[i].text == "编辑框_代理列表") {
+            ASSERT_TRUE(admin.command({"LSET", "zelkor:run:guarded:options", std::to_string(i + 1), planted.url()}).ok());
+        }
+    }
     auto joinArgs = workerArgs("joiner", "guarded");
     joinArgs[std::find(joinArgs.begin(), joinArgs.end(), "--store") - joinArgs.begin() + 1] = store;
     const auto joiner = cli(joinArgs);

@@ -248,11 +248,14 @@ TEST(CliProbe, VerifyTlsChecksTheServicesCertificates) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         const Outcome o = runCli(args);
         // A run without an answer may end in its own status; only bad input would be 2.
-        if (c.args.front() == "probe" || c.reaches) EXPECT_EQ(o.status, 0) << o.err;
+        if (c.args.front() == "probe" || c.reaches) {
+            EXPECT_EQ(o.status, 0) << o.err;
+        }
         EXPECT_NE(o.status, 2) << o.err;
         EXPECT_EQ(answered > 0, c.reaches) << c.args.back() << " " << c.args.size();
-        if (c.args.front() == "probe")
+        if (c.args.front() == "probe") {
             EXPECT_EQ(o.out.find("\"status\":\"200 OK\"") != std::string::npos, c.reaches) << o.out;
+        }
     }
 }
 

@@ -370,8 +370,7 @@ StartResult MiningController::clickStart() {
 StartResult MiningController::start() {
     static const Text failedText = gbk("运行数据无法保存：");
     if (auto refused = claimHome()) return refused;
-    RunStoreRequest request{m_storeSpec, m_home, captureRunOptions(*m_controls), {}, m_storeReport};
-    request.onDamaged = m_storeReport;
+    RunStoreRequest request{m_storeSpec, m_home, captureRunOptions(*m_controls), {}, m_storeReport, m_storeReport};
     if (m_storeSpec.kind == StoreSpec::Kind::Redis)
         request.seedRounds = seedRoundsOf(*m_controls, splitLines(m_controls->text(ctl::kSeeds)));
     auto opened = openRunStore(request);

@@ -14,7 +14,7 @@ Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
                                                   const std::function<void(const std::string&)>& onDamaged = {}) {
     const auto server = parseRedisUrl(spec.url);
     if (!server) return Error{"'" + redisUrlShown(spec.url) + "' is not redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]"};
-    RedisStoreTarget target{*server, spec.run, spec.lease};
+    RedisStoreTarget target{*server, spec.run, spec.lease, {}};
     // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
     target.server.attempts = 5;
     target.server.firstPause = std::chrono::milliseconds(250);
@@ -115,7 +115,7 @@ Expected<std::unique_ptr<RunHistory>> openRunHistory(const StoreSpec& spec, int 
         const auto server = parseRedisUrl(spec.url);
         if (!server) return Error{"'" + spec.url + "' is not redis://HOST[:PORT][/DB]"};
         std::string error;
-        auto store = RedisRunStore::open({*server, {}, spec.lease}, &error);
+        auto store = RedisRunStore::open({*server, {}, spec.lease, {}}, &error);
         if (!store) return Error{error};
         return std::unique_ptr<RunHistory>(std::move(store));
     }
