@@ -415,7 +415,6 @@ bool RedisRunStore::setAside() {
     }
     setToken({});
     m_task.clear();
-    ++m_setAside;
     // One undecodable entry must not hold up the run: it is kept for a person to look at.
     if (m_target.onDamaged)
         m_target.onDamaged("a queued task of the run " + m_target.run + " in " + describe() +

@@ -133,7 +133,6 @@ class RedisRunStore final : public RunStore, public RunHistory {
     StagedResults m_results{m_mutex, m_staging}; // this worker's own, for its results file
     std::string m_token;       // the lease held, empty when none; written under m_wakeMutex too
     std::string m_task;        // its task, encoded
-    std::size_t m_setAside = 0; // damaged tasks this worker set aside
     std::size_t m_damagedResults = 0; // left out by the last runResults
     std::uint64_t m_leases = 0;
     bool m_popped = false;
