@@ -9,11 +9,15 @@ namespace zelkor {
 
 namespace {
 
+Error badRedisUrl(std::string_view url) {
+    return Error{"'" + redisUrlShown(url) + "' is not redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]"};
+}
+
 Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
                                                   const std::function<void(const std::string&)>& onRetry,
                                                   const std::function<void(const std::string&)>& onDamaged = {}) {
     const auto server = parseRedisUrl(spec.url);
-    if (!server) return Error{"'" + redisUrlShown(spec.url) + "' is not redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]"};
+    if (!server) return badRedisUrl(spec.url);
     RedisStoreTarget target{*server, spec.run, spec.lease, {}};
     // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
     target.server.attempts = 5;
@@ -113,7 +117,7 @@ Expected<std::unique_ptr<RunHistory>> openRunHistory(const StoreSpec& spec, int 
     }
     case StoreSpec::Kind::Redis: {
         const auto server = parseRedisUrl(spec.url);
-        if (!server) return Error{"'" + spec.url + "' is not redis://HOST[:PORT][/DB]"};
+        if (!server) return badRedisUrl(spec.url);
         std::string error;
         auto store = RedisRunStore::open({*server, {}, spec.lease, {}}, &error);
         if (!store) return Error{error};
