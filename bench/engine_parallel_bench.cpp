@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <map>
 #include <cstdio>
 #include <cstdlib>
@@ -207,13 +208,20 @@ int main(int argc, char** argv) {
             bySource[request.source].push_back(request);
         double gaps = 0, answering = 0;
         std::size_t count = 0;
+        // The smallest gap between two starts each service saw, and the service that saw it.
+        double smallest = std::numeric_limits<double>::max();
+        int smallestAt = -1;
+        std::size_t under = 0; // gaps under 1/R
         Clock::time_point first = Clock::time_point::max(), last{};
         for (auto& [source, requests] : bySource) {
             std::sort(requests.begin(), requests.end(), [](auto& a, auto& b) { return a.arrived < b.arrived; });
             first = std::min(first, requests.front().arrived);
             last = std::max(last, requests.back().answered);
             for (std::size_t i = 1; i < requests.size(); ++i, ++count) {
-                gaps += std::chrono::duration<double>(requests[i].arrived - requests[i - 1].arrived).count();
+                const double gap = std::chrono::duration<double>(requests[i].arrived - requests[i - 1].arrived).count();
+                gaps += gap;
+                if (gap < smallest) smallest = gap, smallestAt = source;
+                if (gap < 1 / *r) ++under;
                 answering += std::chrono::duration<double>(requests[i - 1].answered - requests[i - 1].arrived).count();
             }
         }
@@ -233,6 +241,9 @@ int main(int argc, char** argv) {
         if (count)
             std::printf("  per service: %.1f ms between requests (1/R = %.1f ms), %.1f ms of it answering\n",
                         1000 * gaps / static_cast<double>(count), 1000 / *r, 1000 * answering / static_cast<double>(count));
+        if (count)
+            std::printf("  smallest start gap at a service: %.1f ms (service %d); %zu of %zu gaps under 1/R\n",
+                        1000 * smallest, smallestAt, under, count);
         if (count)
             std::printf("  first request %.2f s after Start, last answer %.2f s before the end\n",
                         std::chrono::duration<double>(first - par.began).count(),

@@ -4,6 +4,19 @@
 
 namespace zelkor {
 
+namespace {
+
+// libcurl calls this once the connection is made, just before the request goes out: the moment a
+// service sees it start, which a pace must be counted from.
+int noteSent(void* sentAt, char*, char*, int, int) {
+    // The first request of a redirected fetch is the one the service saw start.
+    auto& first = *static_cast<std::optional<std::chrono::steady_clock::time_point>*>(sentAt);
+    if (!first) first = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+} // namespace
+
 MultiFetch::MultiFetch() {
     if (detail::curlReady()) m_multi.reset(curl_multi_init());
     m_thread = std::jthread([this](std::stop_token stop) { loop(stop); });
@@ -80,6 +93,9 @@ void MultiFetch::loop(std::stop_token stop) {
                 continue;
             }
             const detail::TransferHandle handle = entry.request->handle();
+            entry.request->m_sentAt.reset();
+            curl_easy_setopt(handle.easy, CURLOPT_PREREQFUNCTION, &noteSent);
+            curl_easy_setopt(handle.easy, CURLOPT_PREREQDATA, &entry.request->m_sentAt);
             if (curl_multi_add_handle(m_multi.get(), handle.easy) != CURLM_OK) {
                 finish(std::move(entry), {TransferEnd::Finished, CURLE_OUT_OF_MEMORY});
                 continue;

@@ -11,11 +11,13 @@
 #include "net/http.h"
 #include "net/proxy.h"
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -34,6 +36,9 @@ class PendingRequest {
     PendingRequest& operator=(const PendingRequest&) = delete;
 
     bool isPlain() const;
+    // When the request left: libcurl was about to send it, its connection made. Unset when it
+    // never got that far. Set on the loop thread; read it once the request is handed back.
+    std::optional<std::chrono::steady_clock::time_point> sentAt() const { return m_sentAt; }
     // Once ended: the answer as http_request or plain_fetch gives it.
     HttpResponse& httpResponse();
     PlainAnswer& plainAnswer();
@@ -48,6 +53,7 @@ class PendingRequest {
 
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+    std::optional<std::chrono::steady_clock::time_point> m_sentAt;
 };
 
 class MultiFetch {

@@ -124,6 +124,35 @@ TEST(MultiFetch, FailuresComeBackAsTheBlockingCallsGiveThem) {
     }
 }
 
+// A pace is counted from when a request left: once its connection was made, never before it was
+// submitted; a request that never connected has no such time.
+TEST(MultiFetch, TellsWhenEachRequestLeft) {
+    RawServer server([](const RawRequest&) { return answer("ok"); });
+    MultiFetch fetch;
+    Returns returns;
+    const auto submitted = std::chrono::steady_clock::now();
+    HttpRequestSpec good;
+    good.url = server.url("/q");
+    fetch.submit(PendingRequest::http(good), returns.done());
+    fetch.submit(PendingRequest::plain(server.url("/plain"), ProxyRoute{}), returns.done());
+    HttpRequestSpec refused;
+    refused.url = "http://127.0.0.1:1/"; // nothing listens on port 1
+    fetch.submit(PendingRequest::http(refused), returns.done());
+    ASSERT_TRUE(returns.waitFor(3));
+    const auto back = std::chrono::steady_clock::now();
+    int sent = 0;
+    for (auto& request : returns.take()) {
+        const bool failed = request->isPlain() ? request->plainAnswer().failed : request->httpResponse().failed;
+        const auto at = request->sentAt();
+        EXPECT_EQ(at.has_value(), !failed);
+        if (!at) continue;
+        ++sent;
+        EXPECT_GE(*at, submitted);
+        EXPECT_LE(*at, back);
+    }
+    EXPECT_EQ(sent, 2);
+}
+
 TEST(MultiFetch, CancelEndsEverythingInFlightWithoutHandingItBack) {
     // A server that never answers: every request stays in flight until cancelled.
     RawServer server([](const RawRequest&) { return std::nullopt; });

@@ -279,6 +279,9 @@ void ParallelLoop::received(Completion completion, Clock::time_point now) {
     if (!slot || completion.ask >= slot->asks.size()) return;
     Ask& ask = slot->asks[completion.ask];
     Service& service = m_services[ask.index];
+    // The pace counts from when the request left, not from when it was handed over: one that left
+    // late (a slow connection) must not be followed too closely by the next.
+    if (const auto sent = completion.request->sentAt()) service.lastStart = std::max(service.lastStart, *sent);
     SourceAttempt attempt;
     std::vector<Text> phrases = ask.source->fetching()->read(*completion.request, attempt);
     if (halted()) return;

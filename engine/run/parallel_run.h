@@ -4,7 +4,7 @@
 // would commit them.
 //
 // Pace: per service (list index) at most one request in flight, and request starts at least
-// 1/rate apart; two keywords' first requests at least `keywordGap` apart. Requests go out on one
+// 1/rate apart, counted from when each request actually left (its connection made); two keywords' first requests at least `keywordGap` apart. Requests go out on one
 // event loop thread (MultiFetch); a source that cannot hand its request to the loop is asked on
 // the run's own thread instead.
 //
