@@ -195,14 +195,18 @@ RunStatus::Snapshot RunStatus::look(const MiningRun& run, DepthReading& depth, b
     return snap;
 }
 
-void RunStatus::show(const Snapshot& snap) {
-    const HealthReport& report = snap.report;
+void RunStatus::markTrouble(const HealthReport& report) {
     for (int source : m_trouble.update(report, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))) {
         const ServiceTrouble::State& state = m_trouble.services().at(source);
         if (m_hooks.markSource)
             m_hooks.markSource(source, state.trouble,
                                state.trouble ? ServiceTrouble::tooltip(state) : QString());
     }
+}
+
+void RunStatus::show(const Snapshot& snap) {
+    const HealthReport& report = snap.report;
+    markTrouble(report);
 
     m_recent.emplace_back(report.seconds, snap.words);
     while (m_recent.size() > 2 && m_recent.front().first < report.seconds - 60)
@@ -235,12 +239,7 @@ void RunStatus::showEnd(const Snapshot& snap) {
     m_timer->stop();
     m_ended = true;
     const HealthReport& report = snap.report;
-    for (int source : m_trouble.update(report, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))) {
-        const ServiceTrouble::State& state = m_trouble.services().at(source);
-        if (m_hooks.markSource)
-            m_hooks.markSource(source, state.trouble,
-                               state.trouble ? ServiceTrouble::tooltip(state) : QString());
-    }
+    markTrouble(report);
     QString head = QStringLiteral("采集完成");
     QStringList why;
     switch (snap.end.value_or(RunEnd::Stopped)) {

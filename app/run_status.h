@@ -112,6 +112,8 @@ class RunStatus : public QObject {
     static Snapshot look(const MiningRun& run, DepthReading& depth, bool last);
     void tick();
     void post(bool last, std::optional<RunEnd> end);
+    // Marks, or clears, the services whose trouble changed with this report.
+    void markTrouble(const HealthReport& report);
     void show(const Snapshot& snap);
     void showEnd(const Snapshot& snap);
 

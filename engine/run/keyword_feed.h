@@ -49,7 +49,6 @@ class KeywordFeed {
     std::optional<FeedEntry> take();
     bool seedRoundsTaken() const { return m_seedsTaken == m_seedRounds.size(); }
     std::size_t seedRoundsLeft() const { return m_seedRounds.size() - m_seedsTaken; }
-    std::size_t seedRoundCount() const { return m_seedRounds.size(); }
     // Queued keywords, those taken and not yet committed included.
     std::size_t queued() const { return m_queue.size(); }
     // Queued keywords not yet taken.

@@ -485,8 +485,7 @@ StartResult MiningController::launch(StoreForRun opened) {
     if (cancelled) {
         run.reset();
         m_controls->setText(ctl::kStartButton, gbk(ctl::kCaptionStart));
-        if (opened.store) opened.store->runStopped();
-        return StartRefused{StartRefusal::Stopped, {}};
+        return abandonStart(StartRefused{StartRefusal::Stopped, {}}, opened.store);
     }
     run->start();
     return std::nullopt;

@@ -315,8 +315,7 @@ RedisReply RedisRunStore::call(const std::string& script, std::vector<std::strin
 }
 
 void RedisRunStore::breakWith(const std::string& what, const RedisReply& reply) {
-    if (!m_fault.broken())
-        m_fault.breakWith(what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text));
+    m_fault.breakWith(what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text));
 }
 
 std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& options,

@@ -379,7 +379,7 @@ bool SqliteRunStore::failed(const std::string& what) {
 }
 
 void SqliteRunStore::broken(const std::string& what) {
-    if (!m_fault.broken()) m_fault.breakWith(problem(what));
+    m_fault.breakWith(problem(what));
 }
 
 void SqliteRunStore::setState(const char* state) {
