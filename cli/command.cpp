@@ -37,20 +37,6 @@ void addSharedOptions(CLI::App& app, SharedOptions& shared, const std::filesyste
         ->option_text("F");
 }
 
-CLI::Validator wholeNumber(int low, int high) {
-    return CLI::Validator(
-        [low, high](std::string& input) -> std::string {
-            const bool digits = !input.empty() && input.size() <= 9 &&
-                                input.find_first_not_of("0123456789") == std::string::npos;
-            const int value = digits ? std::stoi(input) : low - 1;
-            if (value < low || value > high)
-                return "expected a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
-                       ", not \"" + input + "\"";
-            return {};
-        },
-        "INT in [" + std::to_string(low) + " - " + std::to_string(high) + "]");
-}
-
 int fail(const std::string& message) {
     std::fprintf(stderr, "zelkor-cli: %s\n", message.c_str());
     return kExitUsage;

@@ -3,6 +3,7 @@
 // subcommand and runs once the command line is parsed. Adding one is writing a Command and
 // listing its factory in commands() (cli/main.cpp).
 
+#include "cli/numbers.h"
 #include "sources/endpoints.h"
 #include "sources/sources_file.h"
 
@@ -47,10 +48,6 @@ class Command {
     // Runs it once the command line parsed; returns the exit status.
     virtual int execute(const SharedOptions& shared) = 0;
 };
-
-// A whole decimal number from `low` to `high`: CLI11's own number checks also take "0x10" and "1e3",
-// which the engine would read differently.
-CLI::Validator wholeNumber(int low, int high);
 
 // "zelkor-cli: <message>" on standard error; kExitUsage.
 int fail(const std::string& message);

@@ -7,7 +7,12 @@
 #include <CLI/CLI.hpp>
 #include <zelkor_version.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace zelkor::cli {
 namespace {
@@ -33,10 +38,72 @@ std::filesystem::path homeFromArguments(int argc, char** argv) {
     return programDirectory();
 }
 
+// Where the first word of the command line (neither an option nor an option's value) is: a
+// command's name goes there. Nothing after "--" is one.
+std::optional<int> firstWord(const CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") return std::nullopt;
+        if (arg.size() < 2 || arg[0] != '-') return i;
+        if (arg.find('=') != std::string::npos) continue;
+        const CLI::Option* option = app.get_option_no_throw(arg);
+        if (option && option->get_items_expected_max() > 0) ++i;
+    }
+    return std::nullopt;
+}
+
+// Edits (insert, delete, change, swap two neighbours) from `a` to `b`.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// The command `word` is most likely a mistyping of: within two edits of its name. Only a word of
+// Latin letters, digits, "-" and "_" is taken for one; keywords in other scripts never are.
+std::optional<std::string> meantCommand(const std::string& word, const std::vector<std::string>& names) {
+    if (word.empty() || word.size() > 16 ||
+        !std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; }))
+        return std::nullopt;
+    std::string lower = word;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::optional<std::string> best;
+    std::size_t bestDistance = 3;
+    for (const std::string& name : names)
+        if (const std::size_t distance = editDistance(lower, name); distance < bestDistance) {
+            best = name;
+            bestDistance = distance;
+        }
+    return best;
+}
+
+// CLI11's message in our words where its own would puzzle ("--retries: 1 required N missing").
+std::string errorText(const CLI::ParseError& error, const CLI::App& context) {
+    const std::string message = error.what();
+    const auto colon = message.find(": ");
+    if (error.get_name() == "ArgumentMismatch" && colon != std::string::npos && message.ends_with(" missing")) {
+        const std::string name = message.substr(0, colon);
+        const CLI::Option* option = context.get_option_no_throw(name);
+        const std::string shown = option ? option->get_option_text() : std::string();
+        return name + " needs a value" + (shown.empty() ? std::string() : ": " + shown);
+    }
+    return message;
+}
+
 int cliMain(int argc, char** argv) {
     const std::filesystem::path presetHome = homeFromArguments(argc, argv);
     CLI::App app{"One mining run of Zelkor长尾词采集工具 in the terminal. Standard output carries what the "
                  "window's output panel would receive; Ctrl-C stops the run.\n"
+                 "A first word that is not a command but close to one (exprot) is refused as a typing error; "
+                 "a seed that really is such a word goes after '--': zelkor-cli [OPTIONS] -- exprot. "
+                 "'zelkor-cli help COMMAND' shows a command's options.\n"
                  "Defaults come from <home>/data/Zelkorkey.ini, then from the window's defaults.\n"
                  "Exit status: 0 when the run ended by itself or at the limit, 1 when the final export "
                  "of the results failed, 2 for bad options or unreadable files, 128 + the signal after a stop by "
@@ -58,6 +125,38 @@ int cliMain(int argc, char** argv) {
         command->define(*sub);
         parsers.push_back(sub);
     }
+    CLI::App* help = app.add_subcommand("help", "Print this help, or with COMMAND that command's, and exit");
+    // The words after it are left to it, so that "help export" does not start the export.
+    help->prefix_command();
+
+    // One value per occurrence: "--proxy URL SEED" keeps SEED a seed.
+    for (CLI::App* each : [&] {
+             std::vector<CLI::App*> all{&app};
+             all.insert(all.end(), parsers.begin(), parsers.end());
+             return all;
+         }())
+        for (auto* option : each->get_options())
+            if (option->nonpositional() && option->get_expected_max() > 1) option->allow_extra_args(false);
+
+    // A command's name counts only as the first word; past a seed, every word is a seed.
+    std::vector<std::string> names;
+    for (const auto& command : subcommands)
+        names.push_back(command->name());
+    if (const auto first = firstWord(app, argc, argv)) {
+        const std::string word = argv[*first];
+        if (word == "help") {
+            // "help export" asks about export; it does not start it.
+            for (CLI::App* sub : parsers)
+                sub->disabled();
+        } else if (std::find(names.begin(), names.end(), word) == names.end()) {
+            if (const auto meant = meantCommand(word, names))
+                return fail("'" + word + "' is not a command; did you mean '" + *meant +
+                            "'? A seed spelled like that goes after '--': zelkor-cli [OPTIONS] -- " + word);
+            for (CLI::App* sub : parsers)
+                sub->disabled();
+            help->disabled();
+        }
+    }
 
     // The last of a repeated option wins, as in most GNU tools.
     for (CLI::App* each : [&] {
@@ -77,8 +176,34 @@ int cliMain(int argc, char** argv) {
         std::printf("zelkor-cli %s\n", version.what());
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        std::fprintf(stderr, "zelkor-cli: %s\nRun 'zelkor-cli --help' for the options.\n", error.what());
+        std::string where = "zelkor-cli";
+        CLI::App* context = &app;
+        for (CLI::App* sub : parsers)
+            if (sub->parsed()) {
+                where += " " + sub->get_name();
+                context = sub;
+            }
+        std::fprintf(stderr, "zelkor-cli: %s\nRun '%s --help' for the options.\n", errorText(error, *context).c_str(),
+                     where.c_str());
         return kExitUsage;
+    }
+
+    if (help->parsed()) {
+        const std::vector<std::string> topics = help->remaining();
+        const std::string helpTopic = topics.empty() ? std::string() : topics.front();
+        if (helpTopic.empty()) {
+            std::fputs(app.get_formatter()->make_help(&app, "zelkor-cli", CLI::AppFormatMode::Normal).c_str(), stdout);
+            return kExitOk;
+        }
+        for (CLI::App* sub : parsers)
+            if (sub->get_name() == helpTopic) {
+                std::fputs(sub->help("zelkor-cli").c_str(), stdout);
+                return kExitOk;
+            }
+        std::string known;
+        for (const std::string& name : names)
+            known += (known.empty() ? "" : ", ") + name;
+        return fail("there is no command '" + helpTopic + "'; the commands are " + known);
     }
 
     for (std::size_t i = 0; i < parsers.size(); ++i)

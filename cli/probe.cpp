@@ -32,15 +32,10 @@ class ProbeCommand final : public Command {
             ->allow_extra_args(false);
         app.add_flag("--json", m_json, "One JSON object per source per line, UTF-8 (default: text)")
             ->disable_flag_override();
-        app.add_option("--max-answer-mib", m_maxAnswerMib,
-                       "Refuse an answer larger than N MiB, 1-" + std::to_string(kMaxAnswerMib) + " (default: 8)")
-            ->option_text("N")
-            ->check(wholeNumber(1, kMaxAnswerMib));
-        app.add_option("--deadline", m_deadline,
-                       "Give up on a request after S seconds in all, 1-" + std::to_string(kMaxDeadlineSeconds) +
-                           " (default: 60)")
-            ->option_text("S")
-            ->check(wholeNumber(1, kMaxDeadlineSeconds));
+        numberOption(app.add_option("--max-answer-mib", m_maxAnswerMib, "Refuse an answer larger than N MiB (default: 8)"),
+                     "N", wholeRange(1, kMaxAnswerMib));
+        numberOption(app.add_option("--deadline", m_deadline, "Give up on a request after S seconds in all (default: 60)"),
+                     "S", wholeRange(1, kMaxDeadlineSeconds));
         app.add_flag("--verify-tls", m_verifyTls, "Check the services' certificates (default: off)")
             ->disable_flag_override();
         app.add_option("KEYWORD", m_keyword, "The keyword, UTF-8 or GBK")->required();

@@ -20,10 +20,11 @@
 #include "sources/sources.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -63,17 +64,6 @@ class StopOnSignal {
     std::atomic<int> m_signal{0};
     std::jthread m_thread;
 };
-
-// The engine reads numbers in decimal only; a form it would misread must not pass the check.
-CLI::Validator decimal(bool negative) {
-    return CLI::Validator(
-        [negative](std::string& value) {
-            return isDecimalInt(value, negative) ? std::string()
-                                                 : "'" + value + "' is not a whole decimal number" +
-                                                       (negative ? "" : " of 0 or more");
-        },
-        negative ? "INT" : "UINT");
-}
 
 std::string settingDefault(const SettingsStore& settings, std::string_view control, std::string fallback) {
     if (const auto saved = settings.editText(control)) return gbk_to_utf8(*saved);
@@ -118,15 +108,13 @@ void RunCommand::define(CLI::App& app) {
                    "Sources to ask: comma list of indexes 0-24 (and any a sources file adds), 'all', or "
                    "'domestic' (all but 20-22) (default: 0)")
         ->option_text("LIST");
-    app.add_option("--delay", v.delay,
-                   "Seconds to wait between query rounds (default: " + shown(ctl::kDelay, "1") + ")")
-        ->option_text("S")
-        ->check(decimal(false));
-    app.add_option("--limit", v.limit,
-                   "Stop after N accepted keywords; 0 means no limit (default: " + shown(ctl::kLimit, "30") +
-                       ")")
-        ->option_text("N")
-        ->check(decimal(true));
+    numberOption(app.add_option("--delay", v.delay,
+                                "Seconds to wait between query rounds (default: " + shown(ctl::kDelay, "1") + ")"),
+                 "S", wholeRange(0));
+    numberOption(app.add_option("--limit", v.limit,
+                                "Stop after N accepted keywords; 0 means no limit (default: " +
+                                    shown(ctl::kLimit, "30") + ")"),
+                 "N", wholeRange(0));
     app.add_option("--forbidden-file", v.forbiddenFile,
                    "Forbidden words from F, one per line (default: " +
                        shown(ctl::kForbidden, std::string(ctl::kDefaultForbidden)) + ")")
@@ -153,11 +141,10 @@ void RunCommand::define(CLI::App& app) {
                    "With a redis:// store: the shared run to work. The first worker creates it from its seeds "
                    "and options; the others join it with those (letters, digits, '_', '.', '-')")
         ->option_text("NAME");
-    app.add_option("--lease", v.lease,
-                   "With a redis:// store: seconds a worker holds a keyword without renewing it; a worker that "
-                   "dies gives its keyword back after this (default: 60)")
-        ->option_text("S")
-        ->check(wholeNumber(1, 86400));
+    numberOption(app.add_option("--lease", v.lease,
+                                "With a redis:// store: seconds a worker holds a keyword without renewing it; a "
+                                "worker that dies gives its keyword back after this (default: 60)"),
+                 "S", wholeRange(1, 86400));
     app.add_flag("--resume", v.resume,
                  "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
                  "sources and options");
@@ -172,27 +159,26 @@ void RunCommand::define(CLI::App& app) {
                    "Keep only phrases matching RE, the dialect of the window's patterns (default: all)")
         ->option_text("RE");
     app.add_option("--exclude", v.excludePattern, "Drop phrases matching RE (default: none)")->option_text("RE");
-    app.add_option("--min-chars", v.minChars, "Drop phrases of fewer than N characters (default: no bound)")
-        ->option_text("N")
-        ->check(decimal(false));
-    app.add_option("--max-chars", v.maxChars, "Drop phrases of more than N characters (default: no bound)")
-        ->option_text("N")
-        ->check(decimal(false));
-    app.add_option("--retries", v.retries,
-                   "Ask a service again up to N times after a failed or blocked answer (default: " +
-                       shown(ctl::kRetries, "0") + ")")
-        ->option_text("N")
-        ->check(CLI::Range(0, 100) & CLI::TypeValidator<int>());
-    app.add_option("--backoff", v.backoff,
-                   "Seconds to wait before the first retry, doubled at each next, +-25% jitter (default: 0.5)")
-        ->option_text("S")
-        ->check(CLI::Range(0.0, 3600.0));
-    app.add_option("--cooldown", v.cooldown,
-                   "Leave a service that is still blocked after its retries alone for S seconds; off after "
-                   "three cool-downs in a row; 0: never (default: " +
-                       shown(ctl::kCooldown, "300 with --retries, else 0") + ")")
-        ->option_text("S")
-        ->check(CLI::Range(0, 86400) & CLI::TypeValidator<int>());
+    numberOption(app.add_option("--min-chars", v.minChars,
+                                "Drop phrases of fewer than N characters; 0: no bound (default: no bound)"),
+                 "N", wholeRange(0));
+    numberOption(app.add_option("--max-chars", v.maxChars,
+                                "Drop phrases of more than N characters, N not below --min-chars; 0: no bound "
+                                "(default: no bound)"),
+                 "N", wholeRange(0));
+    numberOption(app.add_option("--retries", v.retries,
+                                "Ask a service again up to N times after a failed or blocked answer (default: " +
+                                    shown(ctl::kRetries, "0") + ")"),
+                 "N", wholeRange(0, 100));
+    numberOption(app.add_option("--backoff", v.backoff,
+                                "Seconds to wait before the first retry, doubled at each next, +-25% jitter "
+                                "(default: 0.5)"),
+                 "S", decimalRange(0, 3600));
+    numberOption(app.add_option("--cooldown", v.cooldown,
+                                "Leave a service that is still blocked after its retries alone for S seconds; off "
+                                "after three cool-downs in a row; 0: never (default: " +
+                                    shown(ctl::kCooldown, "300 with --retries, else 0") + ")"),
+                 "S", wholeRange(0, 86400));
     app.add_option("--proxy", v.proxies,
                    "Send requests through URL, in turn with the other proxies: http, https, socks5 or socks5h, "
                    "user:password@ allowed; repeatable (default: " +
@@ -200,16 +186,14 @@ void RunCommand::define(CLI::App& app) {
         ->option_text("URL");
     app.add_option("--proxy-file", v.proxyFile, "Proxies from F, one per line, # starts a comment")
         ->option_text("F");
-    app.add_option("--max-answer-mib", v.maxAnswerMib,
-                   "Refuse an answer larger than N MiB, 1-" + std::to_string(kMaxAnswerMib) +
-                       " (default: " + shown(ctl::kMaxAnswerMib, "8") + ")")
-        ->option_text("N")
-        ->check(wholeNumber(1, kMaxAnswerMib));
-    app.add_option("--deadline", v.deadline,
-                   "Give up on a request after S seconds in all, however the answer trickles in, 1-" +
-                       std::to_string(kMaxDeadlineSeconds) + " (default: " + shown(ctl::kDeadline, "60") + ")")
-        ->option_text("S")
-        ->check(wholeNumber(1, kMaxDeadlineSeconds));
+    numberOption(app.add_option("--max-answer-mib", v.maxAnswerMib,
+                                "Refuse an answer larger than N MiB (default: " + shown(ctl::kMaxAnswerMib, "8") + ")"),
+                 "N", wholeRange(1, kMaxAnswerMib));
+    numberOption(app.add_option("--deadline", v.deadline,
+                                "Give up on a request after S seconds in all, however the answer trickles in "
+                                "(default: " +
+                                    shown(ctl::kDeadline, "60") + ")"),
+                 "S", wholeRange(1, kMaxDeadlineSeconds));
     app.add_flag("--verify-tls", v.verifyTls,
                  "Check the services' certificates against the system's CA store; a service whose "
                  "certificate does not check out gives no answer (default: " +
@@ -227,10 +211,10 @@ void RunCommand::define(CLI::App& app) {
                  "Throughput mode: many keywords in flight, each service asked at its own pace; no display "
                  "pauses, and --delay is the least gap between two keywords' first requests (default: " +
                      std::string(settingDefault(presetSettings, ctl::kParallel, "0") == "1" ? "on" : "off") + ")");
-    app.add_option("--rate", v.rate,
-                   "With --parallel: requests per second to each service, decimals allowed (default: " +
-                       shown(ctl::kParallelRate, "2") + ")")
-        ->option_text("R");
+    numberOption(app.add_option("--rate", v.rate,
+                                "With --parallel: requests per second to each service, decimals allowed (default: " +
+                                    shown(ctl::kParallelRate, "2") + ")"),
+                 "R", decimalRange(kMinParallelRate, kMaxParallelRate));
 }
 
 int RunCommand::setUp(const SharedOptions& shared) {
@@ -361,8 +345,6 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (v.verifyTls) controls->setChecked(ctl::kVerifyTls, true);
     if (!v.rate.empty()) {
         if (!controls->checked(ctl::kParallel)) return fail("--rate applies only with --parallel");
-        if (!parseParallelRate(v.rate))
-            return fail("invalid --rate '" + v.rate + "': give requests per second from 0.01 to 1000");
         controls->setText(ctl::kParallelRate, v.rate);
     }
     if (!v.proxies.empty() || !v.proxyFile.empty()) {
@@ -398,16 +380,33 @@ int RunCommand::setUp(const SharedOptions& shared) {
         if (controls->checked(ctl::kParallel) && (parallelOptions(*controls, &problem), !problem.empty()))
             return fail("settings file: " + gbk_to_utf8(problem));
     }
-    if (!v.reportFile.empty()) {
-        const auto directory = std::filesystem::absolute(v.reportFile, fsError).parent_path();
-        if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
-            return fail("cannot write the report into " + directory.string());
+    {
+        const int minChars = textToInt(controls->text(ctl::kMinChars));
+        const int maxChars = textToInt(controls->text(ctl::kMaxChars));
+        if (minChars > 0 && maxChars > 0 && maxChars < minChars)
+            return fail("--min-chars " + std::to_string(minChars) + (v.minChars.empty() ? " (settings file)" : "") +
+                        " is above --max-chars " + std::to_string(maxChars) +
+                        (v.maxChars.empty() ? " (settings file)" : "") + ": no phrase could be kept");
     }
+    if (!v.reportFile.empty() && std::filesystem::is_directory(v.reportFile, fsError))
+        return fail("the report " + v.reportFile + " is a directory; name a file in it, such as " +
+                    (std::filesystem::path(v.reportFile) / "report.json").string());
+    // Every directory the run writes into is there before it starts, or the run does not start.
     if (!v.noAutosave) {
         const auto directory = gbkToPath(resultPathText(*controls)).parent_path();
-        if (!std::filesystem::is_directory(directory, fsError) || ::access(directory.c_str(), W_OK) != 0)
-            return fail("cannot write results into " + directory.string() +
-                        ": choose a writable directory with --save-dir, or give --no-autosave");
+        if (!ensureOutputDirectory(directory, &error))
+            return fail("cannot write results into " + directory.string() + ": " + error +
+                        "; choose a writable directory with --save-dir, or give --no-autosave");
+    }
+    if (controls->checked(ctl::kHangup) && !controls->text(ctl::kHangupDir).empty()) {
+        const auto directory = gbkToPath(controls->text(ctl::kHangupDir));
+        if (!ensureOutputDirectory(directory, &error))
+            return fail("cannot write hang-up files into " + directory.string() + ": " + error);
+    }
+    if (!v.reportFile.empty()) {
+        const auto directory = std::filesystem::path(v.reportFile).parent_path();
+        if (!ensureOutputDirectory(directory, &error))
+            return fail("cannot write the report into " + (directory.empty() ? "." : directory.string()) + ": " + error);
     }
     m_controls = std::move(controls);
     return kExitOk;
@@ -556,11 +555,17 @@ int RunCommand::report(Ending ending) {
     std::fwrite(table.data(), 1, table.size(), stderr);
     if (const auto line = noAnswerLine(report)) std::fprintf(stderr, "zelkor-cli: %s\n", line->c_str());
     if (!m_values.reportFile.empty()) {
-        std::ofstream out(m_values.reportFile, std::ios::binary | std::ios::trunc);
-        out << reportJson(report) << "\n";
-        out.close();
-        if (!out) {
-            std::fprintf(stderr, "zelkor-cli: the report %s could not be written\n", m_values.reportFile.c_str());
+        const std::string json = reportJson(report) + "\n";
+        std::FILE* out = std::fopen(m_values.reportFile.c_str(), "wb");
+        bool written = out && std::fwrite(json.data(), 1, json.size(), out) == json.size();
+        int why = errno;
+        if (out && std::fclose(out) != 0 && written) {
+            written = false;
+            why = errno;
+        }
+        if (!written) {
+            std::fprintf(stderr, "zelkor-cli: the report %s could not be written: %s\n", m_values.reportFile.c_str(),
+                         std::strerror(why));
             status = status == kExitOk ? kExitFailed : status;
         }
     }

@@ -98,15 +98,23 @@ std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string
     return inputToGbk(joined);
 }
 
-bool isDecimalInt(std::string_view text, bool negative) {
-    if (negative && text.starts_with('-')) text.remove_prefix(1);
-    if (text.empty() || text.size() > 10) return false;
-    long long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
+bool ensureOutputDirectory(const std::filesystem::path& directory, std::string* error) {
+    const std::filesystem::path path = directory.empty() ? std::filesystem::path(".") : directory;
+    std::error_code fsError;
+    std::filesystem::create_directories(path, fsError);
+    if (fsError) {
+        *error = fsError.message();
+        return false;
     }
-    return value <= 2147483647LL;
+    if (!std::filesystem::is_directory(path, fsError)) {
+        *error = "not a directory";
+        return false;
+    }
+    if (::access(path.c_str(), W_OK | X_OK) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 std::string panelToTerminal(const Text& text) {

@@ -26,9 +26,9 @@ constexpr std::size_t kMaxLinesFileBytes = 16 << 20;
 // longer than kMaxLinesFileBytes, or holding a NUL byte (named with its line), is refused.
 std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error);
 
-// Whole numbers are written in decimal: an optional "-" (when `negative` is allowed), then digits,
-// within the range of int. Anything else ("0x2", "1e3", " 5", "+5") is refused.
-bool isDecimalInt(std::string_view text, bool negative);
+// Makes `directory` and its parents when missing. False with *error (UTF-8) saying why when it
+// cannot be made, is no directory, or cannot be written into. "" is the working directory.
+bool ensureOutputDirectory(const std::filesystem::path& directory, std::string* error);
 
 // Panel text (GBK, CR LF) as terminal text (UTF-8, LF).
 std::string panelToTerminal(const Text& text);

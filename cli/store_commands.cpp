@@ -7,7 +7,9 @@
 #include "engine/store/store_factory.h"
 #include "text/text.h"
 
+#include <cctype>
 #include <cstdio>
+#include <optional>
 
 namespace zelkor::cli {
 namespace {
@@ -111,12 +113,17 @@ class ExportCommand final : public Command {
             ->option_text("ID");
         app.add_option("--format", m_format,
                        "txt (the results file: GBK, CR LF, keywords only), csv (UTF-8 with BOM), jsonl or xlsx "
-                       "(default: txt)")
+                       "(default: from FILE's extension: .txt, .csv, .jsonl or .xlsx)")
             ->option_text("F")
             ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
         app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
     }
     int execute(const SharedOptions& shared) override {
+        const std::optional<ExportFormat> format = chosenFormat();
+        if (!format)
+            return fail("cannot tell the format of " + m_output +
+                        " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl "
+                        "or .xlsx");
         // Nothing else takes these signals here; a stopped export leaves no half file behind.
         removeTempFilesOnSignals();
         auto history = openHistory(m_store, shared);
@@ -124,10 +131,13 @@ class ExportCommand final : public Command {
         // Refused before the store is read, so a wrong name costs nothing.
         const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
         std::string error;
+        const auto directory = std::filesystem::path(m_output).parent_path();
+        if (!ensureOutputDirectory(directory, &error))
+            return fail("cannot write into " + directory.string() + ": " + error);
         if (!resolveExportTarget(m_output, kept, &error)) return fail(error);
         const auto records = (*history)->runResults(m_run);
         if (!records) return fail(records.error().message);
-        if (!writeResultsFile(m_output, *records, *parseExportFormat(m_format), &error, kept)) return fail(error);
+        if (!writeResultsFile(m_output, *records, *format, &error, kept)) return fail(error);
         const std::size_t damaged = (*history)->damagedResults();
         std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
         if (damaged > 0) {
@@ -139,9 +149,19 @@ class ExportCommand final : public Command {
     }
 
   private:
+    // --format, else the output file's extension in any case; nullopt when neither says.
+    std::optional<ExportFormat> chosenFormat() const {
+        if (!m_format.empty()) return parseExportFormat(m_format);
+        std::string extension = std::filesystem::path(m_output).extension().string();
+        if (extension.empty()) return std::nullopt;
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return parseExportFormat(std::string_view(extension).substr(1));
+    }
+
     std::string m_store;
     std::string m_run;
-    std::string m_format = "txt";
+    std::string m_format; // empty: from the output file's extension
     std::string m_output;
 };
 
