@@ -119,11 +119,6 @@ class ExportCommand final : public Command {
         app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
     }
     int execute(const SharedOptions& shared) override {
-        const std::optional<ExportFormat> format = chosenFormat();
-        if (!format)
-            return fail("cannot tell the format of " + m_output +
-                        " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl "
-                        "or .xlsx");
         // Nothing else takes these signals here; a stopped export leaves no half file behind.
         removeTempFilesOnSignals();
         auto history = openHistory(m_store, shared);
@@ -135,6 +130,11 @@ class ExportCommand final : public Command {
         if (!ensureOutputDirectory(directory, &error))
             return fail("cannot write into " + directory.string() + ": " + error);
         if (!resolveExportTarget(m_output, kept, &error)) return fail(error);
+        const std::optional<ExportFormat> format = chosenFormat();
+        if (!format)
+            return fail("cannot tell the format of " + m_output +
+                        " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl "
+                        "or .xlsx");
         const auto records = (*history)->runResults(m_run);
         if (!records) return fail(records.error().message);
         if (!writeResultsFile(m_output, *records, *format, &error, kept)) return fail(error);

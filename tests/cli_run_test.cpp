@@ -366,7 +366,7 @@ TEST_F(CliRunTest, ASecondRunOnTheSameHomeIsRefused) {
     other.reset();
     writeFile(home / "plain", "");
     const Outcome hangup = runCli(with({"--hangup", (home / "plain").string(), "手机"}));
-    EXPECT_EQ(hangup.status, 1);
+    EXPECT_EQ(hangup.status, 2);
     EXPECT_NE(hangup.err.find("cannot write hang-up files into " + (home / "plain").string()), std::string::npos)
         << hangup.err;
     EXPECT_TRUE(service.requests().empty());
@@ -429,7 +429,7 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
         {{"--endpoints", h + "/missing.ini"}, "missing.ini"},
         {{"--endpoints", h + "/endpoints-bad.ini"}, "endpoints-bad.ini:2: expected key = value"},
         {{"--seeds-file", h + "/endpoints-bad.ini", "抖音"}, "not both"},
-        {{"--save-dir", h + "/no/such/dir"}, "no/such/dir"},
+        {{"--save-dir", h + "/huge.txt/dir"}, "huge.txt/dir: Not a directory"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--home", h};

@@ -234,7 +234,7 @@ TEST_F(CliStore, ExportsEachFormatAndRefusesWhatItCannotDo) {
     };
     const std::string store = "sqlite:" + db.string();
     const Bad bad[] = {
-        {{"export", "--store", store, "--run", "9", "-o", (dir / "x").string()}, "no run 9"},
+        {{"export", "--store", store, "--run", "9", "-o", (dir / "x.txt").string()}, "no run 9"},
         {{"export", "--store", "files", "-o", (dir / "x").string()}, "keeps no history"},
         {{"export", "--store", store, "--format", "csv", "-o", db.string()}, "part of the run store being read"},
         {{"export", "--store", store, "-o", db.string() + "-wal"}, "part of the run store being read"},
