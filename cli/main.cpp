@@ -1,6 +1,7 @@
 // zelkor-cli: one mining run in the terminal, or a subcommand (see cli/command.h).
 
 #include "cli/command.h"
+#include "cli/first_word.h"
 #include "cli/run_command.h"
 #include "engine/core/program_dir.h"
 
@@ -8,7 +9,6 @@
 #include <zelkor_version.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -38,52 +38,6 @@ std::filesystem::path homeFromArguments(int argc, char** argv) {
     return programDirectory();
 }
 
-// Where the first word of the command line (neither an option nor an option's value) is: a
-// command's name goes there. Nothing after "--" is one.
-std::optional<int> firstWord(const CLI::App& app, int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--") return std::nullopt;
-        if (arg.size() < 2 || arg[0] != '-') return i;
-        if (arg.find('=') != std::string::npos) continue;
-        const CLI::Option* option = app.get_option_no_throw(arg);
-        if (option && option->get_items_expected_max() > 0) ++i;
-    }
-    return std::nullopt;
-}
-
-// Edits (insert, delete, change, swap two neighbours) from `a` to `b`.
-std::size_t editDistance(std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i)
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    return d[a.size()][b.size()];
-}
-
-// The command `word` is most likely a mistyping of: within two edits of its name. Only a word of
-// Latin letters, digits, "-" and "_" is taken for one; keywords in other scripts never are.
-std::optional<std::string> meantCommand(const std::string& word, const std::vector<std::string>& names) {
-    if (word.empty() || word.size() > 16 ||
-        !std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; }))
-        return std::nullopt;
-    std::string lower = word;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    std::optional<std::string> best;
-    std::size_t bestDistance = 3;
-    for (const std::string& name : names)
-        if (const std::size_t distance = editDistance(lower, name); distance < bestDistance) {
-            best = name;
-            bestDistance = distance;
-        }
-    return best;
-}
-
 // CLI11's message in our words where its own would puzzle ("--retries: 1 required N missing").
 std::string errorText(const CLI::ParseError& error, const CLI::App& context) {
     const std::string message = error.what();
@@ -95,6 +49,23 @@ std::string errorText(const CLI::ParseError& error, const CLI::App& context) {
         return name + " needs a value" + (shown.empty() ? std::string() : ": " + shown);
     }
     return message;
+}
+
+// `zelkor-cli help [COMMAND]`.
+int printHelp(CLI::App& app, const std::vector<CLI::App*>& commands, const std::vector<std::string>& topics) {
+    if (topics.empty()) {
+        std::fputs(app.get_formatter()->make_help(&app, "zelkor-cli", CLI::AppFormatMode::Normal).c_str(), stdout);
+        return kExitOk;
+    }
+    std::string known;
+    for (CLI::App* command : commands) {
+        if (command->get_name() == topics.front()) {
+            std::fputs(command->help("zelkor-cli").c_str(), stdout);
+            return kExitOk;
+        }
+        known += (known.empty() ? "" : ", ") + command->get_name();
+    }
+    return fail("there is no command '" + topics.front() + "'; the commands are " + known);
 }
 
 int cliMain(int argc, char** argv) {
@@ -188,23 +159,7 @@ int cliMain(int argc, char** argv) {
         return kExitUsage;
     }
 
-    if (help->parsed()) {
-        const std::vector<std::string> topics = help->remaining();
-        const std::string helpTopic = topics.empty() ? std::string() : topics.front();
-        if (helpTopic.empty()) {
-            std::fputs(app.get_formatter()->make_help(&app, "zelkor-cli", CLI::AppFormatMode::Normal).c_str(), stdout);
-            return kExitOk;
-        }
-        for (CLI::App* sub : parsers)
-            if (sub->get_name() == helpTopic) {
-                std::fputs(sub->help("zelkor-cli").c_str(), stdout);
-                return kExitOk;
-            }
-        std::string known;
-        for (const std::string& name : names)
-            known += (known.empty() ? "" : ", ") + name;
-        return fail("there is no command '" + helpTopic + "'; the commands are " + known);
-    }
+    if (help->parsed()) return printHelp(app, parsers, help->remaining());
 
     for (std::size_t i = 0; i < parsers.size(); ++i)
         if (parsers[i]->parsed()) return subcommands[i]->execute(shared);
