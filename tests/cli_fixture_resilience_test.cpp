@@ -221,10 +221,11 @@ TEST_F(CliResilience, EveryRequestFailedIsSaidPlainly) {
 }
 
 TEST_F(CliResilience, BadOptionsAreRefusedBeforeTheRun) {
+    test::writeFile(dir / "plain", ""); // no directory can be made under a file
     const std::vector<std::vector<std::string>> bad = {
         {"--retries", "-1"},       {"--retries", "x"},       {"--cooldown", "-5"},
         {"--backoff", "-1"},       {"--proxy", "ftp://h:1"}, {"--proxy", "127.0.0.1"},
-        {"--proxy-file", "/nonexistent/proxies"},            {"--report", "/nonexistent/dir/r.json"},
+        {"--proxy-file", "/nonexistent/proxies"},            {"--report", (dir / "plain" / "r.json").string()},
     };
     for (const auto& args : bad) {
         const Outcome outcome = run(args);
