@@ -393,6 +393,10 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     };
     TempDir home;
     writeFile(home / "endpoints-bad.ini", "[endpoints]\nthis is not a line\n");
+    // Every service at a closed loopback port: a refusal that ever lets a run start asks nobody real.
+    std::string closed = "[endpoints]\n";
+    for (int i = 0; i < 25; ++i) closed += std::to_string(i) + " = http://127.0.0.1:9\n";
+    writeFile(home / "closed.ini", closed);
     writeFile(home / "huge.txt", "a\n");
     fs::resize_file(home / "huge.txt", (16 << 20) + 1);
     writeFile(home / "nul-seeds.txt", std::string("手机\n电脑\n平") + '\0' + "板\n耳机\n");
@@ -433,6 +437,8 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--home", h};
+        if (std::find(c.args.begin(), c.args.end(), "--endpoints") == c.args.end())
+            args.insert(args.end(), {"--endpoints", h + "/closed.ini"});
         args.insert(args.end(), c.args.begin(), c.args.end());
         const Outcome o = runCli(args);
         EXPECT_EQ(o.status, 2) << c.args.front();
@@ -440,7 +446,7 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
         EXPECT_EQ(o.err.rfind("zelkor-cli: ", 0), 0u) << o.err;
         EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
     }
-    const Outcome missingHome = runCli({"--home", h + "/nowhere"});
+    const Outcome missingHome = runCli({"--home", h + "/nowhere", "--endpoints", h + "/closed.ini"});
     EXPECT_EQ(missingHome.status, 2);
     EXPECT_NE(missingHome.err.find("nowhere"), std::string::npos);
     // Nothing but the files the test made.
@@ -448,7 +454,7 @@ TEST(CliOptions, BadInputGivesExit2AMessageAndWritesNothing) {
     for (const auto& entry : fs::recursive_directory_iterator(home.path()))
         left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<fs::path>{"deep.toml", "elsewhere.toml", "endpoints-bad.ini", "huge.txt",
+    EXPECT_EQ(left, (std::vector<fs::path>{"closed.ini", "deep.toml", "elsewhere.toml", "endpoints-bad.ini", "huge.txt",
                                            "nul-forbidden.txt", "nul-proxies.txt", "nul-seeds.txt"}));
 }
 
