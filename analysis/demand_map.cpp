@@ -18,6 +18,7 @@ constexpr double kRingSpace = 16;  // from the longest label of a ring to the ne
 constexpr double kMaxLabel = 150;  // a label before the outermost ring
 constexpr double kMaxOuter = 200;  // a label on the outermost ring
 constexpr double kMinRing = 60;
+constexpr double kMinFirstRing = 100;
 constexpr double kMargin = 12;
 constexpr const char* kPalette[] = {"#3b78c3", "#e07b39", "#3a9a5b", "#c0504d", "#8064a2",
                                     "#4bacc6", "#b8860b", "#d36ba6", "#6b8e23", "#7f7f7f"};
@@ -131,7 +132,7 @@ DemandMapLayout layoutDemandMap(const DemandTree& tree, int root, const DemandMa
 
     // The first ring: a slice there is a label's height, and the seed's label fits inside it.
     const double sliceAngle = std::min(slice, std::numbers::pi / 2);
-    double first = std::max(kMinRing, kLabelHeight / std::sin(sliceAngle) - kGap + 1);
+    double first = std::max(kMinFirstRing, kLabelHeight / std::sin(sliceAngle) - kGap + 1);
     DemandMapLabel& seed = layout.labels[0];
     seed.text = svg::fitText(seed.full, kSeedFont, std::max(first, 2 * kMaxLabel / 2) * 2 - 60);
     seed.width = svg::textWidth(seed.text, kSeedFont);

@@ -120,8 +120,10 @@ RunStatistics computeStatistics(const std::vector<ResultRecord>& results, const 
         seedStats.deepest = std::max(seedStats.deepest, record.depth);
 
         const int root = tree.roots[seed];
+        // Depth 1 was offered by the seed itself, even when a result spells the same phrase.
         int parent = root;
-        if (const auto found = nodeOf.find(record.parent); found != nodeOf.end() && rootOf[found->second] == root)
+        if (const auto found = record.depth > 1 ? nodeOf.find(record.parent) : nodeOf.end();
+            found != nodeOf.end() && rootOf[found->second] == root)
             parent = found->second;
         const int node = static_cast<int>(tree.nodes.size());
         tree.nodes.push_back({gbk_to_utf8(record.keyword), parent, tree.nodes[parent].depth + 1, 1, {}});

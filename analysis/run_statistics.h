@@ -3,10 +3,11 @@
 // was watched in this process, its per-service counts. Texts are UTF-8 here: everything in this
 // layer ends up in SVG or HTML.
 //
-// The demand tree links every result to the result (or seed) whose answer offered it. A result is
-// only linked to a parent shown before it, as every run shows a parent before the phrases it led
-// to; one whose parent cannot be found hangs from its seed, so the tree is a tree whatever a store
-// holds. Pure functions, no threads.
+// The demand tree links every result to the result (or seed) whose answer offered it: a result of
+// depth 1 to its seed, a deeper one to the result its parent names. A result is only linked to a
+// parent shown before it, as every run shows a parent before the phrases it led to; one whose
+// parent cannot be found hangs from its seed, so the tree is a tree whatever a store holds. Pure
+// functions, no threads.
 
 #include "engine/core/health_report.h"
 #include "engine/core/records.h"

@@ -56,5 +56,6 @@ std::unique_ptr<Command> makeProbeCommand();
 std::unique_ptr<Command> makeSourcesCommand();
 std::unique_ptr<Command> makeRunsCommand();
 std::unique_ptr<Command> makeExportCommand();
+std::unique_ptr<Command> makeReportCommand();
 
 } // namespace zelkor::cli

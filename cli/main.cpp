@@ -24,6 +24,7 @@ std::vector<std::unique_ptr<Command>> commands() {
     all.push_back(makeSourcesCommand());
     all.push_back(makeRunsCommand());
     all.push_back(makeExportCommand());
+    all.push_back(makeReportCommand());
     return all;
 }
 

@@ -1,6 +1,8 @@
 #include "cli/run_command.h"
 
 #include "cli/run_options.h"
+#include "cli/run_report_html.h"
+#include "engine/output/export_target.h"
 #include "engine/run/answer_limits.h"
 #include "engine/core/control_names.h"
 #include "engine/run/mining_run.h"
@@ -207,6 +209,10 @@ void RunCommand::define(CLI::App& app) {
         ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
     app.add_option("--report", v.reportFile, "Also write the end-of-run summary per service to F as JSON")
         ->option_text("F");
+    app.add_option("--report-html", v.reportHtml,
+                   "Also write the run as an HTML report to F at its end: summary, charts, demand maps and every "
+                   "result, one file that opens offline (default: none)")
+        ->option_text("F");
     app.add_flag("--parallel", v.parallel,
                  "Throughput mode: many keywords in flight, each service asked at its own pace; no display "
                  "pauses, and --delay is the least gap between two keywords' first requests (default: " +
@@ -388,9 +394,10 @@ int RunCommand::setUp(const SharedOptions& shared) {
                         " is above --max-chars " + std::to_string(maxChars) +
                         (v.maxChars.empty() ? " (settings file)" : "") + ": no phrase could be kept");
     }
-    if (!v.reportFile.empty() && std::filesystem::is_directory(v.reportFile, fsError))
-        return fail("the report " + v.reportFile + " is a directory; name a file in it, such as " +
-                    (std::filesystem::path(v.reportFile) / "report.json").string());
+    for (const auto& [file, example] : {std::pair{v.reportFile, "report.json"}, {v.reportHtml, "report.html"}})
+        if (!file.empty() && std::filesystem::is_directory(file, fsError))
+            return fail("the report " + file + " is a directory; name a file in it, such as " +
+                        (std::filesystem::path(file) / example).string());
     // Every directory the run writes into is there before it starts, or the run does not start.
     if (!v.noAutosave) {
         const auto directory = gbkToPath(resultPathText(*controls)).parent_path();
@@ -403,8 +410,9 @@ int RunCommand::setUp(const SharedOptions& shared) {
         if (!ensureOutputDirectory(directory, &error))
             return fail("cannot write hang-up files into " + directory.string() + ": " + error);
     }
-    if (!v.reportFile.empty()) {
-        const auto directory = std::filesystem::path(v.reportFile).parent_path();
+    for (const std::string& file : {v.reportFile, v.reportHtml}) {
+        if (file.empty()) continue;
+        const auto directory = std::filesystem::path(file).parent_path();
         if (!ensureOutputDirectory(directory, &error))
             return fail("cannot write the report into " + (directory.empty() ? "." : directory.string()) + ": " + error);
     }
@@ -458,6 +466,7 @@ RunCommand::Ending RunCommand::run() {
         });
     }
     StopOnSignal signals([this] { m_controller->stop(); });
+    m_started = isoTimeNow();
     StartResult refusal;
     if (m_values.resume) {
         refusal = m_controller->resume([this](const SourceTicks& ticks) { applyTicks(ticks); });
@@ -569,7 +578,35 @@ int RunCommand::report(Ending ending) {
             status = status == kExitOk ? kExitFailed : status;
         }
     }
+    if (!m_values.reportHtml.empty()) {
+        const int written = writeHtml(m_values.reportHtml, htmlFacts(report), m_run->results(), &report,
+                                      m_store.kind == StoreSpec::Kind::Sqlite ? sqliteFiles(m_store.path)
+                                                                              : std::vector<std::filesystem::path>{});
+        if (written != kExitOk && status == kExitOk) status = written;
+    }
     return status;
+}
+
+ReportFacts RunCommand::htmlFacts(const HealthReport& report) const {
+    ReportFacts facts;
+    for (const Text& seed : m_run->seeds()) facts.seeds.push_back(gbk_to_utf8(seed));
+    facts.options = optionsShown(captureRunOptions(*m_controls));
+    facts.started = m_started;
+    facts.ended = isoTimeNow();
+    facts.seconds = report.seconds;
+    switch (m_run->end().value_or(RunEnd::Stopped)) {
+    case RunEnd::NoSeeds: facts.state = "no seeds"; break;
+    case RunEnd::QueueDry: facts.state = "finished"; break;
+    case RunEnd::LimitReached: facts.state = "limit"; break;
+    case RunEnd::Stopped: facts.state = "stopped"; break;
+    case RunEnd::StoreFailed: facts.state = "store failed"; break;
+    }
+    switch (m_store.kind) {
+    case StoreSpec::Kind::Files: facts.store = "files"; break;
+    case StoreSpec::Kind::Sqlite: facts.store = "sqlite:" + m_store.path.string(); break;
+    case StoreSpec::Kind::Redis: facts.store = redisUrlShown(m_store.url) + " (" + m_store.run + ")"; break;
+    }
+    return facts;
 }
 
 } // namespace zelkor::cli

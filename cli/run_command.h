@@ -4,6 +4,7 @@
 // controls before any file is touched), run (until the run ends or Ctrl-C), report (the final
 // export and the exit status).
 
+#include "analysis/html_report.h"
 #include "cli/command.h"
 #include "engine/run/mining_run.h"
 #include "engine/core/value_controls.h"
@@ -48,7 +49,7 @@ class RunCommand {
         bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false,
              verifyTls = false;
         std::string store, rate, runName, lease;
-        std::string retries, cooldown, reportFile, proxyFile;
+        std::string retries, cooldown, reportFile, reportHtml, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat;
         double backoff = 0.5;
@@ -69,7 +70,10 @@ class RunCommand {
     std::atomic<bool> m_outputGone{false};
     std::string m_refusal; // UTF-8; set when Start was refused
     bool m_stoppedBeforeStart = false; // stopped while the store was being opened
+    std::string m_started;             // when the run was started, for the HTML report
 
+    // What the HTML report says of the run beside its results.
+    ReportFacts htmlFacts(const HealthReport& report) const;
     // Sets the source list's rows as a resumed or joined run ticked them.
     void applyTicks(const SourceTicks& ticks);
 };

@@ -64,6 +64,11 @@ class RunHistory {
     virtual Expected<std::vector<ResultRecord>> runResults(std::string_view run) = 0;
     // Results the last runResults call could not read and left out.
     virtual std::size_t damagedResults() const { return 0; }
+    // The options one run (as for runResults) was started with; empty when the store keeps none.
+    virtual Expected<RunOptionValues> runOptions(std::string_view run) {
+        (void)run;
+        return RunOptionValues{};
+    }
 };
 
 // The values of the controls a run reads: its seeds, forbidden words, limit, delay, directories,

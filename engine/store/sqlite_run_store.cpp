@@ -337,17 +337,16 @@ Expected<std::vector<RunSummary>> SqliteRunStore::listRuns() {
     return list;
 }
 
-Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::string_view run) {
-    if (run.empty()) return runResults(std::int64_t{0});
-    const std::string text(run);
-    if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos || std::atoll(text.c_str()) < 1)
-        return Error{"invalid --run '" + text + "': a run's id, as `runs` lists it"};
-    return runResults(static_cast<std::int64_t>(std::atoll(text.c_str())));
-}
-
-Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::int64_t id) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement find, results;
+Expected<std::int64_t> SqliteRunStore::findRun(std::string_view run) {
+    std::int64_t id = 0;
+    if (!run.empty()) {
+        const std::string text(run);
+        if (text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos ||
+            std::atoll(text.c_str()) < 1)
+            return Error{"invalid --run '" + text + "': a run's id, as `runs` lists it"};
+        id = std::atoll(text.c_str());
+    }
+    SqliteStatement find;
     if (!find.prepare(m_db, id == 0 ? "SELECT id FROM runs ORDER BY id DESC LIMIT 1"
                                     : "SELECT id FROM runs WHERE id=?1"))
         return Error{problem("cannot read the runs")};
@@ -356,17 +355,42 @@ Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::int64_t id) 
         if (find.failed()) return Error{problem("cannot read the runs")};
         return Error{id == 0 ? "the store holds no run" : "no run " + std::to_string(id) + " in the store"};
     }
-    const std::int64_t run = find.integer(0);
+    return find.integer(0);
+}
+
+Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::string_view run) {
+    std::lock_guard lock(m_mutex);
+    const Expected<std::int64_t> found = findRun(run);
+    if (!found) return found.error();
+    SqliteStatement results;
     if (!results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
                                "WHERE run=?1 ORDER BY pos"))
         return Error{problem("cannot read the results")};
-    results.bind(1, run);
+    results.bind(1, *found);
     std::vector<ResultRecord> records;
     while (results.step())
         records.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                            static_cast<int>(results.integer(4)), results.bytes(5)});
     if (results.failed()) return Error{problem("cannot read the results")};
     return records;
+}
+
+Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::int64_t id) {
+    return runResults(id == 0 ? std::string() : std::to_string(id));
+}
+
+Expected<RunOptionValues> SqliteRunStore::runOptions(std::string_view run) {
+    std::lock_guard lock(m_mutex);
+    const Expected<std::int64_t> found = findRun(run);
+    if (!found) return found.error();
+    SqliteStatement options;
+    if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq"))
+        return Error{problem("cannot read the run's options")};
+    options.bind(1, *found);
+    RunOptionValues values;
+    while (options.step()) values.emplace_back(options.bytes(0), options.bytes(1));
+    if (options.failed()) return Error{problem("cannot read the run's options")};
+    return values;
 }
 
 std::string SqliteRunStore::problem(const std::string& what) const {

@@ -36,6 +36,7 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     Expected<std::vector<ResultRecord>> runResults(std::string_view run) override;
     // Run `id` (0: the newest).
     Expected<std::vector<ResultRecord>> runResults(std::int64_t id);
+    Expected<RunOptionValues> runOptions(std::string_view run) override;
 
     // A new run with these options. False (see error()) when the store cannot take it.
     bool beginRun(const RunOptionValues& options);
@@ -68,6 +69,8 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     };
 
     bool prepare();
+    // The id of run `run` as the history names it (empty: the newest).
+    Expected<std::int64_t> findRun(std::string_view run);
     std::string problem(const std::string& what) const; // what failed, where and why
     bool failed(const std::string& what);
     void broken(const std::string& what);

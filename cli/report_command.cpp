@@ -1,0 +1,127 @@
+// `report`: the HTML report of one run of a database or shared store.
+
+#include "analysis/html_report.h"
+#include "cli/command.h"
+#include "cli/run_report_html.h"
+#include "engine/core/settings.h"
+#include "engine/core/control_names.h"
+#include "engine/output/export_target.h"
+#include "engine/store/store_factory.h"
+#include "text/text.h"
+
+#include <cstdio>
+
+namespace zelkor::cli {
+
+std::vector<std::string> seedLines(const Text& seedsBox) {
+    std::vector<std::string> seeds;
+    for (const Text& line : text_split(seedsBox, "\r\n"))
+        if (!line.empty()) seeds.push_back(gbk_to_utf8(line));
+    return seeds;
+}
+
+std::vector<std::pair<std::string, std::string>> optionsShown(const RunOptionValues& options) {
+    std::vector<std::pair<std::string, std::string>> shown;
+    for (const auto& [name, value] : options) {
+        // The seeds have a row of their own; the panel's text is no option.
+        if (name == ctl::kSeeds || name == ctl::kPanel) continue;
+        std::string text = gbk_to_utf8(value);
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " | ");
+        shown.emplace_back(name, std::move(text));
+    }
+    return shown;
+}
+
+int writeHtml(const std::filesystem::path& file, const ReportFacts& facts, const std::vector<ResultRecord>& results,
+              const HealthReport* health, const std::vector<std::filesystem::path>& protectedFiles) {
+    const HtmlReport report = makeHtmlReport(facts, results, health);
+    const Expected<Done> written = writeReportFile(file, report.html, protectedFiles);
+    if (!written) {
+        std::fprintf(stderr, "zelkor-cli: the report could not be written: %s\n", written.error().message.c_str());
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "zelkor-cli: report of %zu results written to %s\n", results.size(), file.c_str());
+    return kExitOk;
+}
+
+namespace {
+
+class ReportCommand final : public Command {
+  public:
+    std::string name() const override { return "report"; }
+    std::string description() const override {
+        return "Write one run of a database or shared store as an HTML report: summary, charts, demand maps, "
+               "services, seeds and every result, in one file that opens offline";
+    }
+    void define(CLI::App& app) override {
+        app.add_option("--store", m_store,
+                       "The store: 'sqlite' (<home>/data/runs.sqlite), 'sqlite:PATH' or "
+                       "'redis://[[USER]:PASSWORD@]HOST:PORT/DB' (default: the settings file's store when it is "
+                       "one of these, else 'sqlite')")
+            ->option_text("S");
+        app.add_option("--run", m_run,
+                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
+                       "name (required)")
+            ->option_text("ID");
+        app.add_option("-o,--output", m_output, "The HTML file to write")->option_text("FILE")->required();
+    }
+    int execute(const SharedOptions& shared) override {
+        removeTempFilesOnSignals();
+        std::string storeText = m_store;
+        if (storeText.empty()) {
+            const auto saved = SettingsStore(SettingsStore::defaultFile(shared.homeDirectory())).editText(ctl::kRunStore);
+            storeText = saved && !saved->empty() && *saved != "files" ? gbk_to_utf8(*saved) : "sqlite";
+        }
+        std::string error;
+        const auto spec = parseStoreSpec(storeText, shared.homeDirectory(), &error);
+        if (!spec) return fail(error);
+        if (spec->kind == StoreSpec::Kind::Files)
+            return fail("the files store keeps no history; give --store sqlite, sqlite:PATH or redis://HOST:PORT/DB");
+        const std::vector<std::filesystem::path> kept =
+            spec->kind == StoreSpec::Kind::Sqlite ? sqliteFiles(spec->path) : std::vector<std::filesystem::path>{};
+        if (!resolveExportTarget(m_output, kept, &error)) return fail(error);
+        if (spec->kind == StoreSpec::Kind::Sqlite && !std::filesystem::exists(spec->path))
+            return fail("no run store at " + spec->path.string());
+        auto history = openRunHistory(*spec);
+        if (!history) return fail(history.error().message);
+        const auto records = (*history)->runResults(m_run);
+        if (!records) return fail(records.error().message);
+        const auto runs = (*history)->listRuns();
+        if (!runs) return fail(runs.error().message);
+        const auto options = (*history)->runOptions(m_run);
+        if (!options) return fail(options.error().message);
+
+        ReportFacts facts;
+        facts.store = (*history)->describe();
+        const RunSummary* summary = nullptr;
+        for (const RunSummary& run : *runs)
+            if (m_run.empty() ? true : run.name.empty() ? std::to_string(run.id) == m_run : run.name == m_run)
+                summary = &run; // the newest is listed last
+        if (summary) {
+            facts.seeds = seedLines(summary->seeds);
+            facts.started = summary->started;
+            facts.state = std::string(storedRunStateName(summary->state));
+        }
+        facts.options = optionsShown(*options);
+        const int status = writeHtml(m_output, facts, *records, nullptr, kept);
+        if (status == kExitOk && (*history)->damagedResults() > 0) {
+            std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the report\n",
+                         (*history)->damagedResults());
+            return kExitFailed;
+        }
+        return status;
+    }
+
+  private:
+    std::string m_store;
+    std::string m_run;
+    std::string m_output;
+};
+
+} // namespace
+
+std::unique_ptr<Command> makeReportCommand() {
+    return std::make_unique<ReportCommand>();
+}
+
+} // namespace zelkor::cli
