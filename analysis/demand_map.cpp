@@ -109,6 +109,7 @@ DemandMapLayout layoutDemandMap(const DemandTree& tree, int root, const DemandMa
     for (const Placed& p : placed) deepest = std::max(deepest, p.level);
     layout.labels.resize(placed.size());
     std::vector<double> longest(static_cast<std::size_t>(deepest) + 1, 0);
+    int branches = 0;
     for (std::size_t i = 0; i < placed.size(); ++i) {
         const Placed& p = placed[i];
         DemandMapLabel& label = layout.labels[i];
@@ -126,7 +127,7 @@ DemandMapLayout layoutDemandMap(const DemandTree& tree, int root, const DemandMa
         label.width = svg::textWidth(label.text, kFont);
         label.height = kLabelHeight;
         label.angle = (p.from + p.to) / 2;
-        label.branch = p.level == 1 ? static_cast<int>(i) : layout.labels[p.parent].branch;
+        label.branch = p.level == 1 ? branches++ : layout.labels[p.parent].branch;
         longest[p.level] = std::max(longest[p.level], label.width);
     }
 
@@ -134,7 +135,7 @@ DemandMapLayout layoutDemandMap(const DemandTree& tree, int root, const DemandMa
     const double sliceAngle = std::min(slice, std::numbers::pi / 2);
     double first = std::max(kMinFirstRing, kLabelHeight / std::sin(sliceAngle) - kGap + 1);
     DemandMapLabel& seed = layout.labels[0];
-    seed.text = svg::fitText(seed.full, kSeedFont, std::max(first, 2 * kMaxLabel / 2) * 2 - 60);
+    seed.text = svg::fitText(seed.full, kSeedFont, 2 * kMaxLabel - 60);
     seed.width = svg::textWidth(seed.text, kSeedFont);
     seed.height = kSeedHeight;
     first = std::max(first, seed.width / 2 + 30);
