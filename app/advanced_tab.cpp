@@ -184,6 +184,12 @@ void addStoreGroup(QWidget* column) {
                 QStringLiteral("“导出数据”总是写 txt 结果文件；选了其他格式时旁边再写一份，"
                                "带每个词的来源、主词、上级词、层级和时间"),
                 true);
+    auto* report = new QCheckBox(QStringLiteral("同时写采集报告（HTML）"), rows.group());
+    report->setObjectName(name(ctl::kExportReport));
+    rows.widget(report, nullptr,
+                QStringLiteral("“导出数据”时在结果文件旁再写一份网页报告（同名 .html）：概况、图表、"
+                               "需求图谱和全部结果，不联网也能打开；采集结束时状态栏可直接打开它。不勾：原样"),
+                false);
 }
 
 void addResilienceGroup(QWidget* column) {

@@ -2,6 +2,7 @@
 
 #include "app/advanced_tab.h"
 #include "app/background_work.h"
+#include "app/run_report.h"
 #include "app/run_status.h"
 #include "app/source_probe.h"
 #include "app/platform/open_folder.h"
@@ -29,6 +30,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -218,6 +221,11 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         };
     }
     if (!m_options.showFile) m_options.showFile = platform::showInFolder;
+    if (!m_options.openFile) {
+        m_options.openFile = [](const std::filesystem::path& file) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+        };
+    }
     if (!m_options.askYesNo) {
         m_options.askYesNo = [this](const QString& title, const QString& question, const QString& detail,
                                     std::function<void(bool)> answer) {
@@ -260,6 +268,16 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     hooks.showFile = [this](const std::filesystem::path& file) { m_options.showFile(file); };
     hooks.markSource = [this](int source, bool trouble, const QString& tip) { markSource(source, trouble, tip); };
     hooks.notice = [this](const Text& text) { m_controls->showNotice(text); };
+    hooks.reportWanted = [this] { return m_controls->checked(ctl::kExportReport); };
+    hooks.openReport = [this](std::shared_ptr<MiningRun> run) {
+        QPointer<MainWindow> self(this);
+        m_background->post([self, run = std::move(run), controls = m_controls]() -> std::function<void()> {
+            const std::optional<std::filesystem::path> file = writeRunReport(*run, *controls);
+            return [self, file] {
+                if (self && file) self->m_options.openFile(*file);
+            };
+        });
+    };
     m_status = new RunStatus(findChild<QStatusBar*>(qs("状态条1")), std::move(hooks), this);
 
     const std::filesystem::path home = m_options.home;
@@ -799,8 +817,10 @@ void MainWindow::onExport() {
     // Writing, syncing and the xlsx happen off the window thread; the notice comes as ever from
     // the controller, the file browser once the file is there.
     QPointer<MainWindow> self(this);
-    m_background->post([self, controller = &m_run->controller]() -> std::function<void()> {
+    m_background->post([self, controller = &m_run->controller, controls = m_controls]() -> std::function<void()> {
         const std::optional<std::filesystem::path> file = controller->exportResults();
+        if (const auto run = controller->currentRun(); run && controls->checked(ctl::kExportReport))
+            writeRunReport(*run, *controls);
         return [self, file] {
             if (self && file) self->m_options.showFile(*file);
         };

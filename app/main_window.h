@@ -45,6 +45,9 @@ struct MainWindowOptions {
     std::function<QString(const QString& title, const QString& start)> chooseFolder;
     // Shows a file selected in the file manager; the desktop's file manager when not set.
     std::function<void(const std::filesystem::path& file)> showFile;
+    // Opens a file in the desktop's program for it (the report in a browser); QDesktopServices
+    // when not set.
+    std::function<void(const std::filesystem::path& file)> openFile;
     // The end of the close sequence, after the settings were saved. The program ends the process
     // here; left empty (tests) the window just closes.
     std::function<void()> afterClose;

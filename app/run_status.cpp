@@ -88,7 +88,7 @@ std::vector<Text> failureNotices(const HealthReport& report, bool summaryHadServ
 }
 
 RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
-    : QObject(parent), m_bar(bar), m_text(new QLabel(bar)), m_open(new QPushButton(bar)),
+    : QObject(parent), m_bar(bar), m_text(new QLabel(bar)), m_open(new QPushButton(bar)), m_report(new QPushButton(bar)),
       m_timer(new QTimer(this)), m_hooks(std::move(hooks)) {
     m_text->setObjectName(QStringLiteral("标签_进度"));
     m_text->setTextFormat(Qt::PlainText);
@@ -101,14 +101,25 @@ RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     m_open->setStyleSheet(
         QStringLiteral("QPushButton { color: #1565c0; text-decoration: underline; padding: 0 4px; }"));
     m_open->hide();
+    m_report->setObjectName(QStringLiteral("按钮_打开报告"));
+    m_report->setText(QStringLiteral("打开报告"));
+    m_report->setToolTip(QStringLiteral("写出这次采集的网页报告（结果文件旁的 .html）并用浏览器打开"));
+    m_report->setAutoDefault(false);
+    m_report->setFlat(true);
+    m_report->setStyleSheet(m_open->styleSheet());
+    m_report->hide();
     // The bar runs past the window's right edge by the layout's own measure: the button follows
     // the text instead of sitting at the bar's far end.
     m_bar->addWidget(m_text);
     m_bar->addWidget(m_open);
+    m_bar->addWidget(m_report);
     auto* rest = new QWidget(bar);
     m_bar->addWidget(rest, 1);
     connect(m_open, &QPushButton::clicked, this, [this] {
         if (!m_file.empty() && m_hooks.showFile) m_hooks.showFile(m_file);
+    });
+    connect(m_report, &QPushButton::clicked, this, [this] {
+        if (m_run && m_hooks.openReport) m_hooks.openReport(m_run);
     });
     m_sampler = std::make_unique<BackgroundWork>(this);
     m_timer->setInterval(kIntervalMs);
@@ -129,6 +140,7 @@ void RunStatus::watch(std::shared_ptr<MiningRun> run) {
     m_recent.clear();
     m_file.clear();
     m_open->hide();
+    m_report->hide();
     m_text->setToolTip({});
     m_timer->start();
     tick();
@@ -276,6 +288,7 @@ void RunStatus::showEnd(const Snapshot& snap) {
     }
     m_text->setText(text);
     m_text->setToolTip(text);
+    m_report->setVisible(snap.results > 0 && m_hooks.reportWanted && m_hooks.reportWanted());
 
     // A stopped run's summary is given where Stop is pressed.
     if (snap.end != RunEnd::Stopped && m_hooks.notice)

@@ -3,7 +3,8 @@
 // A timer on the window thread samples the run a few times a second through its thread-safe
 // getters; the worker is never asked to do anything for it, so watching costs the run nothing.
 // The end of a run (by itself or by Stop) leaves one line: how many words, how long, why it
-// ended, the results file, and a button that shows that file in its folder.
+// ended, the results file, a button that shows that file in its folder and, when the report is
+// asked for on the page 高级, one that writes the run's HTML report and opens it.
 
 #include "engine/run/source_health.h"
 #include "text/text.h"
@@ -75,6 +76,10 @@ class RunStatus : public QObject {
         // A source's mark: `tooltip` empty clears it.
         std::function<void(int source, bool trouble, const QString& tooltip)> markSource;
         std::function<void(const Text&)> notice; // window thread
+        // The choice to write the run's HTML report; when it is made, the end line offers to open
+        // the report, which openReport writes and opens.
+        std::function<bool()> reportWanted;
+        std::function<void(std::shared_ptr<MiningRun>)> openReport;
     };
     RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent = nullptr);
     ~RunStatus() override;
@@ -120,6 +125,7 @@ class RunStatus : public QObject {
     QStatusBar* m_bar;
     QLabel* m_text;
     QPushButton* m_open;
+    QPushButton* m_report;
     QTimer* m_timer;
     Hooks m_hooks;
     std::shared_ptr<MiningRun> m_run;

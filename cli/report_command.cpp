@@ -1,6 +1,7 @@
 // `report`: the HTML report of one run of a database or shared store.
 
 #include "analysis/html_report.h"
+#include "analysis/run_facts.h"
 #include "cli/command.h"
 #include "cli/run_report_html.h"
 #include "engine/core/settings.h"
@@ -12,25 +13,6 @@
 #include <cstdio>
 
 namespace zelkor::cli {
-
-std::vector<std::string> seedLines(const Text& seedsBox) {
-    std::vector<std::string> seeds;
-    for (const Text& line : text_split(seedsBox, "\r\n"))
-        if (!line.empty()) seeds.push_back(gbk_to_utf8(line));
-    return seeds;
-}
-
-std::vector<std::pair<std::string, std::string>> optionsShown(const RunOptionValues& options) {
-    std::vector<std::pair<std::string, std::string>> shown;
-    for (const auto& [name, value] : options) {
-        // The seeds have a row of their own; the panel's text is no option.
-        if (name == ctl::kSeeds || name == ctl::kPanel) continue;
-        std::string text = gbk_to_utf8(value);
-        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " | ");
-        shown.emplace_back(name, std::move(text));
-    }
-    return shown;
-}
 
 int writeHtml(const std::filesystem::path& file, const ReportFacts& facts, const std::vector<ResultRecord>& results,
               const HealthReport* health, const std::vector<std::filesystem::path>& protectedFiles) {
@@ -102,7 +84,7 @@ class ReportCommand final : public Command {
             facts.started = summary->started;
             facts.state = std::string(storedRunStateName(summary->state));
         }
-        facts.options = optionsShown(*options);
+        facts.options = reportOptions(*options);
         const int status = writeHtml(m_output, facts, *records, nullptr, kept);
         if (status == kExitOk && (*history)->damagedResults() > 0) {
             std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the report\n",

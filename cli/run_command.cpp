@@ -1,6 +1,7 @@
 #include "cli/run_command.h"
 
 #include "cli/run_options.h"
+#include "analysis/run_facts.h"
 #include "cli/run_report_html.h"
 #include "engine/output/export_target.h"
 #include "engine/run/answer_limits.h"
@@ -579,7 +580,7 @@ int RunCommand::report(Ending ending) {
         }
     }
     if (!m_values.reportHtml.empty()) {
-        const int written = writeHtml(m_values.reportHtml, htmlFacts(report), m_run->results(), &report,
+        const int written = writeHtml(m_values.reportHtml, htmlFacts(), m_run->results(), &report,
                                       m_store.kind == StoreSpec::Kind::Sqlite ? sqliteFiles(m_store.path)
                                                                               : std::vector<std::filesystem::path>{});
         if (written != kExitOk && status == kExitOk) status = written;
@@ -587,20 +588,10 @@ int RunCommand::report(Ending ending) {
     return status;
 }
 
-ReportFacts RunCommand::htmlFacts(const HealthReport& report) const {
-    ReportFacts facts;
-    for (const Text& seed : m_run->seeds()) facts.seeds.push_back(gbk_to_utf8(seed));
-    facts.options = optionsShown(captureRunOptions(*m_controls));
+ReportFacts RunCommand::htmlFacts() const {
+    ReportFacts facts = runFacts(*m_run, *m_controls);
     facts.started = m_started;
     facts.ended = isoTimeNow();
-    facts.seconds = report.seconds;
-    switch (m_run->end().value_or(RunEnd::Stopped)) {
-    case RunEnd::NoSeeds: facts.state = "no seeds"; break;
-    case RunEnd::QueueDry: facts.state = "finished"; break;
-    case RunEnd::LimitReached: facts.state = "limit"; break;
-    case RunEnd::Stopped: facts.state = "stopped"; break;
-    case RunEnd::StoreFailed: facts.state = "store failed"; break;
-    }
     switch (m_store.kind) {
     case StoreSpec::Kind::Files: facts.store = "files"; break;
     case StoreSpec::Kind::Sqlite: facts.store = "sqlite:" + m_store.path.string(); break;

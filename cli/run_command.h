@@ -73,7 +73,7 @@ class RunCommand {
     std::string m_started;             // when the run was started, for the HTML report
 
     // What the HTML report says of the run beside its results.
-    ReportFacts htmlFacts(const HealthReport& report) const;
+    ReportFacts htmlFacts() const;
     // Sets the source list's rows as a resumed or joined run ticked them.
     void applyTicks(const SourceTicks& ticks);
 };

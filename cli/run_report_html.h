@@ -11,10 +11,6 @@
 
 namespace zelkor::cli {
 
-// The seed box's lines (GBK, CR LF) as UTF-8 seeds, empty lines left out.
-std::vector<std::string> seedLines(const Text& seedsBox);
-// A run's options as the report lists them (UTF-8), the seeds and the panel left out.
-std::vector<std::pair<std::string, std::string>> optionsShown(const RunOptionValues& options);
 // Writes the report and says so on standard error; kExitOk, or kExitFailed with the reason printed.
 int writeHtml(const std::filesystem::path& file, const ReportFacts& facts, const std::vector<ResultRecord>& results,
               const HealthReport* health, const std::vector<std::filesystem::path>& protectedFiles);

@@ -341,6 +341,54 @@ TEST_F(FixtureRunTest, ExportInTheChosenFormatWritesItBesideTheResultsFile) {
     QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
 }
 
+// The report is asked for on the page 高级: the end of the run offers to open it, and 导出数据
+// writes it beside the results file. Not asked for, neither happens.
+TEST_F(FixtureRunTest, TheRunsReportIsOfferedAtItsEndWhenAskedFor) {
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked);
+        TempDir runHome;
+        std::filesystem::create_directories(runHome / "data");
+        service.writeEndpoints(runHome / "data" / "endpoints.ini");
+        std::vector<std::filesystem::path> opened, shown;
+        MainWindowOptions options;
+        options.home = runHome.path();
+        options.showFile = [&](const std::filesystem::path& file) { shown.push_back(file); };
+        options.openFile = [&](const std::filesystem::path& file) { opened.push_back(file); };
+        window = std::make_unique<MainWindow>(std::move(options));
+        prepare("手机");
+        auto* choice = child<QCheckBox>("选择框_导出报告");
+        ASSERT_NE(choice, nullptr);
+        EXPECT_FALSE(choice->isChecked());
+        choice->setChecked(asked);
+        auto* progress = child<QLabel>("标签_进度");
+        auto* open = child<QPushButton>("按钮_打开报告");
+        ASSERT_TRUE(progress && open);
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        ASSERT_TRUE(waitUntil([&] { return progress->text().startsWith(q("采集完成")); }, 20000));
+        const std::filesystem::path report = runHome / "Zelkor长尾词_手机.html";
+        EXPECT_EQ(open->isHidden(), !asked);
+        if (asked) {
+            QTest::mouseClick(open, Qt::LeftButton);
+            ASSERT_TRUE(waitUntil([&] { return !opened.empty(); }, 10000));
+            EXPECT_EQ(opened, std::vector<std::filesystem::path>{report});
+            const std::string html = test::readFile(report);
+            EXPECT_NE(html.find("<th>状态</th><td>finished</td>"), std::string::npos);
+            EXPECT_NE(html.find("<tr><td>手机壳定制<td>百度相关<td>手机<td>手机壳<td class=\"n\">2<td>"), std::string::npos)
+                << html.substr(html.find("id=\"results\""));
+            EXPECT_NE(html.find("id=\"map-1\""), std::string::npos);
+            EXPECT_TRUE(panel().contains(q("采集报告已保存到：") + QString::fromStdString(report.string())))
+                << panel().toStdString();
+            std::filesystem::remove(report);
+        }
+        QTest::mouseClick(child<QLabel>("标签5"), Qt::LeftButton);
+        ASSERT_TRUE(waitUntil([&] { return !shown.empty(); }, 10000));
+        EXPECT_EQ(shown, std::vector<std::filesystem::path>{runHome / "Zelkor长尾词_手机.txt"});
+        EXPECT_EQ(std::filesystem::exists(report), asked);
+        EXPECT_EQ(opened.size(), asked ? 1u : 0u); // 导出数据 writes the report; it opens nothing
+        window.reset();
+    }
+}
+
 // A run in the SQLite store killed while its second keyword is asked, by another process on the same
 // home: its seed and that seed's phrases are kept, the rest is not.
 void killRunInTheStore(test::FixtureService& service, const std::filesystem::path& home) {
