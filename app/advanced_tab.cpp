@@ -184,7 +184,7 @@ void addStoreGroup(QWidget* column) {
                 QStringLiteral("“导出数据”总是写 txt 结果文件；选了其他格式时旁边再写一份，"
                                "带每个词的来源、主词、上级词、层级和时间"),
                 true);
-    auto* report = new QCheckBox(QStringLiteral("同时写采集报告（HTML）"), rows.group());
+    auto* report = new QCheckBox(QStringLiteral("同时写网页报告"), rows.group());
     report->setObjectName(name(ctl::kExportReport));
     rows.widget(report, nullptr,
                 QStringLiteral("“导出数据”时在结果文件旁再写一份网页报告（同名 .html）：概况、图表、"

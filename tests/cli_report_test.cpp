@@ -100,8 +100,11 @@ TEST_F(CliReport, RefusesWhatItCannotWriteOrRead) {
                            (dir / "r.html").string()}, "no run store at"},
         {"no such run", {"report", "--store", store(), "--run", "99", "-o", (dir / "r.html").string()}, "no run 99"},
         {"into a directory", {"report", "--store", store(), "-o", dir.path().string()}, "directory"},
-        {"a run's report nowhere", {"--sources", "0", "--no-autosave", "--report-html",
-                                    (dir / "missing" / "r.html").string(), "手机"}, "cannot write the report into"},
+        {"a run's report under a file", {"--sources", "0", "--no-autosave", "--report-html",
+                                         (dir / "runs.sqlite" / "r.html").string(), "手机"},
+         "cannot write the report into"},
+        {"a run's report onto a directory", {"--sources", "0", "--no-autosave", "--report-html", dir.path().string(),
+                                             "手机"}, "is a directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
