@@ -87,6 +87,24 @@ std::vector<Text> failureNotices(const HealthReport& report, bool summaryHadServ
     return notices;
 }
 
+std::optional<Text> outcomeNotice(RunOutcome outcome, const AnswerTally& answers, bool kept) {
+    // What zelkor-cli's exit status says, for a run that did not simply end well.
+    switch (outcome) {
+    case RunOutcome::Incomplete:
+        return utf8_to_gbk("采集未完成：" + std::to_string(answers.unanswered) + " 个关键词没有得到应答" +
+                           (kept ? "，已留在运行数据中，继续上次的采集时先查询它们" : ""));
+    case RunOutcome::NoAnswers:
+        return utf8_to_gbk("采集没有结果：没有任何请求得到应答（没有网络、代理不可用，或来源都拒绝了本机）");
+    case RunOutcome::StoreFailed:
+        return utf8_to_gbk("采集中止：运行数据无法保存");
+    case RunOutcome::Finished:
+    case RunOutcome::Limit:
+    case RunOutcome::Stopped:
+        break;
+    }
+    return std::nullopt;
+}
+
 RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     : QObject(parent), m_bar(bar), m_text(new QLabel(bar)), m_open(new QPushButton(bar)), m_report(new QPushButton(bar)),
       m_timer(new QTimer(this)), m_hooks(std::move(hooks)) {
@@ -184,6 +202,9 @@ RunStatus::Snapshot RunStatus::look(const MiningRun& run, DepthReading& depth, b
     snap.queue = run.queueSize();
     snap.report = run.report();
     snap.resilience = run.resilienceInUse();
+    snap.outcome = run.outcome();
+    snap.answers = run.answers();
+    snap.unansweredKept = run.unansweredKept();
     const auto now = std::chrono::steady_clock::now();
     if (snap.words > 0 && snap.words != depth.words && now >= depth.next) {
         QElapsedTimer cost;
@@ -268,6 +289,10 @@ void RunStatus::showEnd(const Snapshot& snap) {
         head = QStringLiteral("采集中止");
         why << QStringLiteral("运行数据无法保存");
         break;
+    case RunEnd::ProxiesGone:
+        head = QStringLiteral("采集中止");
+        why << QStringLiteral("所有代理都已停用");
+        break;
     case RunEnd::Stopped:
         head = QStringLiteral("采集已停止");
         break;
@@ -276,6 +301,8 @@ void RunStatus::showEnd(const Snapshot& snap) {
     for (const ServiceReport& s : report.services)
         unanswered += s.failed + s.blocked;
     if (unanswered) why << QStringLiteral("%1 个请求没有得到应答").arg(unanswered);
+    if (snap.end != RunEnd::Stopped && snap.answers.unanswered)
+        why << QStringLiteral("%1 个关键词没有得到应答").arg(snap.answers.unanswered);
     QString text =
         QStringLiteral("%1：%2 个词，用时 %3").arg(head).arg(snap.results).arg(durationText(report.seconds));
     if (!why.isEmpty()) text += QStringLiteral("（") + why.join(QStringLiteral("；")) + QStringLiteral("）");
@@ -291,9 +318,13 @@ void RunStatus::showEnd(const Snapshot& snap) {
     m_report->setVisible(snap.results > 0 && m_hooks.reportWanted && m_hooks.reportWanted());
 
     // A stopped run's summary is given where Stop is pressed.
-    if (snap.end != RunEnd::Stopped && m_hooks.notice)
+    if (snap.end != RunEnd::Stopped && m_hooks.notice) {
         for (const Text& notice : failureNotices(report, snap.resilience))
             m_hooks.notice(notice);
+        if (snap.outcome)
+            if (const auto said = outcomeNotice(*snap.outcome, snap.answers, snap.unansweredKept))
+                m_hooks.notice(*said);
+    }
 }
 
 } // namespace zelkor::app

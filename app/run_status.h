@@ -6,6 +6,7 @@
 // ended, the results file, a button that shows that file in its folder and, when the report is
 // asked for on the page 高级, one that writes the run's HTML report and opens it.
 
+#include "engine/run/mining_run.h"
 #include "engine/run/source_health.h"
 #include "text/text.h"
 
@@ -65,6 +66,9 @@ class ServiceTrouble {
 // them out (it gives them only when retries, cool-downs or proxies were in use), then a pointer
 // to 测试来源. Empty when no service failed.
 std::vector<Text> failureNotices(const HealthReport& report, bool summaryHadServices);
+// The outcome of a run that did not simply end well (GBK): unanswered keywords, no answer at all,
+// a store that failed; nothing for the others.
+std::optional<Text> outcomeNotice(RunOutcome outcome, const AnswerTally& answers, bool kept);
 
 class BackgroundWork;
 
@@ -104,6 +108,9 @@ class RunStatus : public QObject {
         std::filesystem::path file;
         bool fileThere = false;
         bool resilience = false;
+        std::optional<RunOutcome> outcome;
+        AnswerTally answers;
+        bool unansweredKept = false;
     };
     // The newest result's depth, read from a copy of the results now and then (the engine keeps
     // no depth to ask for): the copy costs time in proportion to the run, so it is taken only

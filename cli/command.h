@@ -18,8 +18,10 @@
 namespace zelkor::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1; // the run's final export failed
+inline constexpr int kExitFailed = 1; // the run's final export or its store failed
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNoAnswers = 3;  // no request got an answer
+inline constexpr int kExitIncomplete = 4; // keywords no service answered
 
 // Options valid on the run and on every subcommand, before or after the subcommand's name.
 struct SharedOptions {

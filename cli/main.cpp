@@ -77,9 +77,12 @@ int cliMain(int argc, char** argv) {
                  "a seed that really is such a word goes after '--': zelkor-cli [OPTIONS] -- exprot. "
                  "'zelkor-cli help COMMAND' shows a command's options.\n"
                  "Defaults come from <home>/data/Zelkorkey.ini, then from the window's defaults.\n"
-                 "Exit status: 0 when the run ended by itself or at the limit, 1 when the final export "
-                 "of the results failed, 2 for bad options or unreadable files, 128 + the signal after a stop by "
-                 "SIGINT (Ctrl-C: 130), SIGTERM, SIGHUP or SIGPIPE.",
+                 "Exit status: 0 when the run ended by itself or at the limit with every keyword answered, "
+                 "1 when the final export of the results or the run's store failed, 2 for bad options or "
+                 "unreadable files, 3 when no request got an answer (no network, every proxy down, every "
+                 "service blocking), 4 when keywords got no answer from any service (a database store keeps "
+                 "them for --resume), 128 + the signal after a stop by SIGINT (Ctrl-C: 130), SIGTERM, SIGHUP "
+                 "or SIGPIPE.",
                  "zelkor-cli"};
     app.get_formatter()->column_width(34);
     app.set_version_flag("--version", kVersion, "Print the version and exit");

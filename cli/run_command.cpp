@@ -1,5 +1,6 @@
 #include "cli/run_command.h"
 
+#include "cli/numbers.h"
 #include "cli/run_options.h"
 #include "analysis/run_facts.h"
 #include "cli/run_report_html.h"
@@ -78,6 +79,7 @@ std::string settingDefault(const SettingsStore& settings, std::string_view contr
 RunCommand::RunCommand(std::filesystem::path presetHome) : m_presetHome(std::move(presetHome)) {}
 
 void RunCommand::define(CLI::App& app) {
+    m_app = &app;
     const SettingsStore presetSettings(SettingsStore::defaultFile(m_presetHome));
     const auto shown = [&](std::string_view control, std::string fallback) {
         std::string value = settingDefault(presetSettings, control, std::move(fallback));
@@ -148,9 +150,13 @@ void RunCommand::define(CLI::App& app) {
                                 "With a redis:// store: seconds a worker holds a keyword without renewing it; a "
                                 "worker that dies gives its keyword back after this (default: 60)"),
                  "S", wholeRange(1, 86400));
-    app.add_flag("--resume", v.resume,
-                 "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
-                 "sources and options");
+    app.add_option("--resume", v.resumeRun,
+                   "Continue run ID of the --store (default: the newest that can go on: killed, stopped or "
+                   "incomplete; `runs` says which) with its own seeds, sources, filters, variants and limit; "
+                   "keywords no service answered are asked first. This machine's directories, export format, "
+                   "report, --parallel and proxies apply")
+        ->option_text("[ID]")
+        ->expected(0, 1);
     app.add_flag("--quiet", v.quiet,
                  "Nothing on standard output: the panel's \"数据不输出到界面\" (default: off)");
     app.add_option("--variants", v.variants,
@@ -187,8 +193,14 @@ void RunCommand::define(CLI::App& app) {
                    "user:password@ allowed; repeatable (default: " +
                        shown(ctl::kProxyList, "none") + ")")
         ->option_text("URL");
-    app.add_option("--proxy-file", v.proxyFile, "Proxies from F, one per line, # starts a comment")
+    app.add_option("--proxy-file", v.proxyFile,
+                   "Proxies from F, one per line, # starts a comment; a file without a proxy is refused")
         ->option_text("F");
+    app.add_option("--proxy-fallback", v.proxyFallback,
+                   "When every proxy has been dropped: 'stop' the run (its keywords stay unanswered) or go on "
+                   "'direct'ly, showing the services this machine's address (default: stop)")
+        ->option_text("M")
+        ->check(CLI::IsMember({"stop", "direct"}));
     numberOption(app.add_option("--max-answer-mib", v.maxAnswerMib,
                                 "Refuse an answer larger than N MiB (default: " + shown(ctl::kMaxAnswerMib, "8") + ")"),
                  "N", wholeRange(1, kMaxAnswerMib));
@@ -282,6 +294,20 @@ int RunCommand::setUp(const SharedOptions& shared) {
     const auto store = parseStoreSpec(storeText, m_home, &error);
     if (!store) return fail("invalid --store: " + error);
     m_store = *store;
+    m_values.resume = m_app && m_app->count("--resume") > 0;
+    if (v.resume && !v.resumeRun.empty()) {
+        const auto id = readNumber(v.resumeRun, wholeRange(1));
+        if (!id) return fail("--resume: " + numberProblem(v.resumeRun, wholeRange(1)) + " (a run's id, as `runs` lists it)");
+        m_store.resumeRun = static_cast<std::int64_t>(*id);
+    }
+    if (v.resume) {
+        if (const auto given = runOwnOptionsGiven(); !given.empty()) {
+            std::string names;
+            for (const std::string& name : given) names += (names.empty() ? "" : ", ") + name;
+            return fail("--resume goes on with the run's own seeds, sources, filters, variants and limit; leave out " +
+                        names);
+        }
+    }
     if (v.resume && m_store.kind == StoreSpec::Kind::Files)
         return fail("--resume needs a database store: give --store sqlite or --store sqlite:PATH");
     if (m_store.kind == StoreSpec::Kind::Redis) {
@@ -297,16 +323,30 @@ int RunCommand::setUp(const SharedOptions& shared) {
         return fail("--run and --lease belong to a shared store: give --store redis://HOST:PORT/DB");
     }
 
+    std::vector<std::string> lossySeeds;
     if (!v.seedsFile.empty()) {
-        const auto text = readLinesFile(v.seedsFile, &error);
+        const auto text = readLinesFile(v.seedsFile, &error, &lossySeeds);
         if (!text) return fail(error);
         controls->setText(ctl::kSeeds, *text);
     } else if (!v.seeds.empty()) {
         Text joined;
-        for (std::size_t i = 0; i < v.seeds.size(); ++i)
-            joined += (i ? "\r\n" : "") + inputToGbk(v.seeds[i]);
+        bool first = true;
+        for (const std::string& seed : v.seeds) {
+            if (losesCharacters(seed)) {
+                lossySeeds.push_back(seed);
+                continue;
+            }
+            joined += (first ? "" : "\r\n") + inputToGbk(seed);
+            first = false;
+        }
         controls->setText(ctl::kSeeds, joined);
     }
+    // A "?" in place of a character the services never see is no keyword of the user's.
+    for (const std::string& seed : lossySeeds)
+        std::fprintf(stderr, "zelkor-cli: seed '%s' left out: the services are asked in GBK, which cannot hold all "
+                     "of its characters\n", seed.c_str());
+    if (!lossySeeds.empty() && controls->text(ctl::kSeeds).empty())
+        return fail("no seed left to ask: GBK cannot hold the characters of any of them");
     {
         int line = 0;
         for (const Text& seed : text_split(controls->text(ctl::kSeeds), "\r\n")) {
@@ -349,6 +389,7 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (!v.exportFormat.empty()) controls->setText(ctl::kExportFormat, v.exportFormat);
     if (!v.cooldown.empty()) controls->setText(ctl::kCooldown, v.cooldown);
     if (v.parallel) controls->setChecked(ctl::kParallel, true);
+    if (!v.proxyFallback.empty()) controls->setChecked(ctl::kProxyFallback, v.proxyFallback == "direct");
     if (v.verifyTls) controls->setChecked(ctl::kVerifyTls, true);
     if (!v.rate.empty()) {
         if (!controls->checked(ctl::kParallel)) return fail("--rate applies only with --parallel");
@@ -362,7 +403,10 @@ int RunCommand::setUp(const SharedOptions& shared) {
             const auto text = readLinesFile(v.proxyFile, &error);
             if (!text) return fail(error);
             std::string why;
-            if (!parseProxyList(gbk_to_utf8(*text), &why)) return fail(v.proxyFile + ": " + why);
+            const auto listed = parseProxyList(gbk_to_utf8(*text), &why);
+            if (!listed) return fail(v.proxyFile + ": " + why);
+            // An empty list would send every request directly, the very thing a proxy file is for avoiding.
+            if (listed->empty()) return fail(v.proxyFile + ": no proxy in the file (only empty lines and comments)");
             lines += gbk_to_utf8(*text);
         }
         for (const std::string& proxy : v.proxies) {
@@ -475,8 +519,7 @@ RunCommand::Ending RunCommand::run() {
             m_failure = fail(refusal->reason);
             return {};
         }
-        if (!refusal && (!m_values.seeds.empty() || !m_values.seedsFile.empty()))
-            std::fprintf(stderr, "zelkor-cli: resuming the run with its own seeds; the seeds given are ignored\n");
+
     } else {
         refusal = m_controller->start();
     }
@@ -515,6 +558,15 @@ RunCommand::Ending RunCommand::run() {
     return {signals.signal(), m_outputGone};
 }
 
+std::vector<std::string> RunCommand::runOwnOptionsGiven() const {
+    std::vector<std::string> given;
+    if (!m_values.seeds.empty()) given.push_back("the seeds");
+    for (const char* name : {"--seeds-file", "--sources", "--forbidden-file", "--no-main-word", "--include",
+                             "--exclude", "--min-chars", "--max-chars", "--variants", "--limit", "--delay"})
+        if (m_app && m_app->count(name) > 0) given.push_back(name);
+    return given;
+}
+
 void RunCommand::applyTicks(const SourceTicks& ticks) {
     for (std::size_t i = 0; i < ticks.size(); ++i)
         m_controls->setItemChecked(ctl::kSourceList, static_cast<int>(i), ticks[i]);
@@ -528,33 +580,57 @@ int RunCommand::report(Ending ending) {
         std::fprintf(stderr, "zelkor-cli: %s\n", m_refusal.c_str());
         return kExitFailed;
     }
+    const char* const lead = m_progressShown ? "\n" : "";
+    const RunOutcome outcome = m_run->outcome().value_or(RunOutcome::Stopped);
+    const AnswerTally answers = m_run->answers();
     int status = kExitOk;
-    if (m_run->end() == RunEnd::StoreFailed) {
+    if (outcome == RunOutcome::StoreFailed) {
+        // The reason goes here too: standard output, where the panel's notice went, may be --quiet.
+        const std::string why = m_run->storeFailure();
+        const std::string reason = why.empty() ? std::string() : ": " + why;
         if (m_store.kind == StoreSpec::Kind::Files)
-            std::fprintf(stderr, "%szelkor-cli: the seen store %s could not be written; the run was stopped\n",
-                         m_progressShown ? "\n" : "", SeenStore::defaultDirectory(m_home).c_str());
+            std::fprintf(stderr, "%szelkor-cli: the seen store %s could not be written%s; the run was stopped\n", lead,
+                         SeenStore::defaultDirectory(m_home).c_str(), reason.c_str());
         else if (m_store.kind == StoreSpec::Kind::Redis)
             std::fprintf(stderr,
-                         "%szelkor-cli: the shared run store failed; this worker stopped, and its keyword goes back "
+                         "%szelkor-cli: the shared run store failed%s; this worker stopped, and its keyword goes back "
                          "to the run once its lease ends\n",
-                         m_progressShown ? "\n" : "");
+                         lead, reason.c_str());
         else
-            std::fprintf(stderr, "%szelkor-cli: the run store failed; what it kept can be continued with --resume\n",
-                         m_progressShown ? "\n" : "");
+            std::fprintf(stderr,
+                         "%szelkor-cli: the run store failed%s; what it kept can be continued with --resume\n", lead,
+                         reason.c_str());
         m_progressShown = false;
         status = kExitFailed;
+    } else if (outcome == RunOutcome::NoAnswers || outcome == RunOutcome::Incomplete) {
+        const bool kept = m_run->unansweredKept() || m_run->end() == RunEnd::ProxiesGone;
+        const bool durable = m_store.kind == StoreSpec::Kind::Sqlite;
+        std::string line = outcome == RunOutcome::NoAnswers && answers.answered == 0
+                               ? "no request got an answer"
+                               : std::to_string(answers.unanswered) +
+                                     (answers.unanswered == 1 ? " keyword" : " keywords") + " got no answer";
+        if (m_run->end() == RunEnd::ProxiesGone) line = "every proxy was dropped; the run stopped";
+        if (kept && durable) line += "; they are kept: --resume asks them first";
+        std::fprintf(stderr, "%szelkor-cli: %s (exit status %d)\n", lead, line.c_str(),
+                     outcome == RunOutcome::NoAnswers ? kExitNoAnswers : kExitIncomplete);
+        m_progressShown = false;
+        status = outcome == RunOutcome::NoAnswers ? kExitNoAnswers : kExitIncomplete;
     }
     // 130 after Ctrl-C as a shell reports it; other signals the same way, 128 + their number.
     if (ending.signal != 0)
         status = 128 + ending.signal;
     else if (ending.outputGone)
         status = 128 + SIGPIPE; // the output was cut short, whether or not the run had ended
-    if (!m_values.noAutosave && !m_controller->exportResults()) {
-        std::fprintf(stderr, "%szelkor-cli: the results could not be saved to %s\n", m_progressShown ? "\n" : "",
-                     gbk_to_utf8(m_controller->resultsPathText()).c_str());
+    // Nothing came back: an empty results file is no data saved, and the panel must not say so.
+    const bool nothingToSave = outcome == RunOutcome::NoAnswers && m_run->results().empty();
+    std::string saveFailure;
+    if (!m_values.noAutosave && !nothingToSave && !m_controller->exportResults(&saveFailure)) {
+        std::fprintf(stderr, "%szelkor-cli: %s\n", m_progressShown ? "\n" : "", saveFailure.c_str());
         m_progressShown = false;
         status = status == kExitOk ? kExitFailed : status;
     }
+    if (nothingToSave && !m_values.noAutosave)
+        m_controls->showNotice(utf8_to_gbk("没有任何请求得到应答，没有数据可保存"));
     // Joins the run's worker and the store's emptiers, whose last notices still reach the terminal.
     m_controller.reset();
     m_controls->setWriteListener({});
@@ -563,9 +639,11 @@ int RunCommand::report(Ending ending) {
     const HealthReport report = m_run->report();
     const std::string table = reportTable(report);
     std::fwrite(table.data(), 1, table.size(), stderr);
-    if (const auto line = noAnswerLine(report)) std::fprintf(stderr, "zelkor-cli: %s\n", line->c_str());
+    if (const auto line = noAnswerLine(report, m_run->triedRemedies()))
+        std::fprintf(stderr, "zelkor-cli: %s\n", line->c_str());
     if (!m_values.reportFile.empty()) {
-        const std::string json = reportJson(report) + "\n";
+        RunEnding summary{std::string(runOutcomeName(outcome)), status, answers.unanswered};
+        const std::string json = reportJson(report, &summary) + "\n";
         std::FILE* out = std::fopen(m_values.reportFile.c_str(), "wb");
         bool written = out && std::fwrite(json.data(), 1, json.size(), out) == json.size();
         int why = errno;

@@ -51,13 +51,17 @@ class RunCommand {
         std::string store, rate, runName, lease;
         std::string retries, cooldown, reportFile, reportHtml, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
-        std::string maxAnswerMib, deadline, exportFormat;
+        std::string maxAnswerMib, deadline, exportFormat, resumeRun, proxyFallback;
         double backoff = 0.5;
         std::vector<std::string> proxies;
     };
 
+    // Options of the run itself given with --resume, by name; refused, as the run keeps its own.
+    std::vector<std::string> runOwnOptionsGiven() const;
+
     std::filesystem::path m_presetHome;
     Values m_values;
+    CLI::App* m_app = nullptr;
     std::filesystem::path m_home;
     std::optional<SourceRows> m_rows;
     std::optional<Endpoints> m_endpoints;

@@ -47,7 +47,30 @@ Text inputToGbk(std::string_view bytes) {
     return bytes_to_text(bytes);
 }
 
-std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error) {
+bool losesCharacters(std::string_view bytes) {
+    return validUtf8(bytes) && gbk_to_utf8(utf8_to_gbk(bytes)) != bytes;
+}
+
+Text withoutLossyLines(std::string_view bytes, std::vector<std::string>* dropped) {
+    Text kept;
+    bool first = true;
+    for (std::size_t from = 0; from <= bytes.size();) {
+        const std::size_t end = std::min(bytes.find("\r\n", from), bytes.size());
+        const std::string_view line = bytes.substr(from, end - from);
+        if (losesCharacters(line)) {
+            if (dropped) dropped->emplace_back(line);
+        } else {
+            kept += (first ? "" : "\r\n") + inputToGbk(line);
+            first = false;
+        }
+        if (end == bytes.size()) break;
+        from = end + 2;
+    }
+    return kept;
+}
+
+std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string* error,
+                                  std::vector<std::string>* lossy) {
     // read(2) itself, so that a directory or a failing read is an error, not an empty file.
     std::string bytes;
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -95,6 +118,7 @@ std::optional<Text> readLinesFile(const std::filesystem::path& file, std::string
         joined += line;
         from = end + 1;
     }
+    if (lossy && validUtf8(joined)) return withoutLossyLines(joined, lossy);
     return inputToGbk(joined);
 }
 

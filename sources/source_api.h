@@ -63,8 +63,8 @@ public:
                                                     const AnswerLimits& limits) const = 0;
     // What run() would offer from that request's answer, in order, and how the answer classes.
     virtual std::vector<Text> read(PendingRequest& answered, SourceAttempt& attempt) const = 0;
-    virtual Text label() const = 0;      // GBK, for notices and the report
-    virtual Text outputName() const = 0; // GBK, as the panel shows it
+    virtual Text label() const = 0;      // GBK, as the source list shows it
+    virtual Text outputName() const = 0; // GBK, as the panel, the exports, notices and the report name it
     virtual int displayPauseMs() const = 0;
 };
 

@@ -11,6 +11,10 @@ namespace zelkor {
 
 namespace {
 
+// Stands in for what GBK cannot hold while an answer is cut into phrases (ASCII's own SUB): a
+// phrase holding it is left out, where a "?" would have passed for one the service sent.
+constexpr char kLostCharacter = '\x1A';
+
 Text gbk(const std::string& utf8) {
     return utf8.empty() ? Text{} : utf8_to_gbk(utf8);
 }
@@ -72,7 +76,7 @@ void TableSource::takePlain(PlainAnswer answer, SourceFetch& result) const {
     result.facts.httpCode = answer.http_code;
     result.facts.locations = std::move(answer.redirects);
     result.proxyFailed = answer.proxy_failed;
-    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
+    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body, kLostCharacter);
 }
 
 void TableSource::takeHttp(HttpResponse response, SourceFetch& result) const {
@@ -84,7 +88,7 @@ void TableSource::takeHttp(HttpResponse response, SourceFetch& result) const {
     result.facts.locations = std::move(response.redirects);
     if (!response.location.empty()) result.facts.locations.push_back(std::move(response.location));
     result.proxyFailed = response.proxy_failed;
-    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body);
+    if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body, kLostCharacter);
 }
 
 SourceFetch TableSource::fetch(const Text& keyword, std::stop_token stop, const ProxyRoute& route,
@@ -190,6 +194,7 @@ std::vector<Text> TableSource::extract(const Text& body) const {
             kept.push_back(std::move(cleaned));
             continue;
         }
+        if (m_row.decoding == BodyDecoding::Utf8 && cleaned.find(kLostCharacter) != Text::npos) continue;
         cleaned = without_control_characters(cleaned);
         if (!cleaned.empty() && is_gbk(cleaned)) kept.push_back(std::move(cleaned));
     }
@@ -202,7 +207,7 @@ void TableSource::run(const Text& keyword, SourceHost& host) {
     if (stop.stop_requested()) return;
     std::vector<Text> phrases;
     const AnswerLimits limits = host.answerLimits();
-    const bool sent = host.sendRequest(m_row.index, m_label, [&](const ProxyRoute& route) {
+    const bool sent = host.sendRequest(m_row.index, m_output, [&](const ProxyRoute& route) {
         const SourceFetch fetched = fetch(keyword, stop, route, limits);
         phrases = extract(fetched.body);
         return SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed};

@@ -734,6 +734,39 @@ TEST_F(FixtureRunTest, AFailingServiceIsMarkedInTheSourceList) {
     }
 }
 
+// The run's end says its outcome as zelkor-cli's exit status does: keywords unanswered, or no answer.
+TEST_F(FixtureRunTest, TheEndNoticeStatesTheOutcome) {
+    const struct {
+        const char* seeds;
+        int failFirst;
+        const char* notice;
+        const char* status;
+    } cases[] = {
+        {"手机\n平板电脑", 1, "采集未完成：1 个关键词没有得到应答", "1 个关键词没有得到应答"},
+        {"手机\n平板电脑", 2, "采集没有结果：没有任何请求得到应答", "2 个关键词没有得到应答"},
+        {"手机", 0, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seeds + std::string(" ") + std::to_string(c.failFirst));
+        open();
+        prepare(c.seeds);
+        service.setFailFirst(0, c.failFirst);
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        auto* progress = child<QLabel>("标签_进度");
+        ASSERT_TRUE(waitUntil([&] { return progress->text().startsWith(q("采集完成")); }, 10000));
+        if (c.notice) {
+            ASSERT_TRUE(waitUntil([&] { return panel().contains(q(c.notice)); })) << panel().toStdString();
+            EXPECT_TRUE(progress->text().contains(q(c.status))) << progress->text().toStdString();
+        } else {
+            EXPECT_FALSE(panel().contains(q("采集未完成"))) << panel().toStdString();
+            EXPECT_FALSE(panel().contains(q("采集没有结果"))) << panel().toStdString();
+            EXPECT_FALSE(progress->text().contains(q("关键词没有得到应答"))) << progress->text().toStdString();
+        }
+        QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+        window.reset();
+    }
+}
+
 // 测试来源 asks each ticked service once for the first seed, off the window thread, and its table
 // says what zelkor-cli probe says of the same services.
 TEST_F(FixtureRunTest, SourceProbeTableMatchesTheCommandLineProbe) {

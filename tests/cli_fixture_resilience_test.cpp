@@ -134,7 +134,8 @@ TEST_F(CliResilience, RetriesWinBackAnswersThatFailedAtFirst) {
 TEST_F(CliResilience, AThrottledServiceCoolsDownAndIsSwitchedOff) {
     service.setFault(1, FixtureFault::Always429);
     const Outcome outcome = run({"--cooldown", "1", "--delay", "1"}, "1", {"a1", "a2", "a3", "a4", "a5"});
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    // Not one answer: 3.
+    ASSERT_EQ(outcome.status, 3) << outcome.err;
     EXPECT_EQ(count(outcome.out, "来源 百度下拉：请求被拦截，暂停 1 秒（连续第"), 3) << outcome.out;
     EXPECT_EQ(count(outcome.out, "来源 百度下拉：冷却结束，重新请求"), 3) << outcome.out;
     EXPECT_EQ(count(outcome.out, "来源 百度下拉：连续 3 次冷却后仍被拦截，本次运行不再请求"), 1) << outcome.out;
@@ -154,7 +155,7 @@ TEST_F(CliResilience, AThrottledServiceCoolsDownAndIsSwitchedOff) {
 TEST_F(CliResilience, ADetourToAVerificationPageCountsAsBlocked) {
     service.setFault(0, FixtureFault::VerifyRedirect);
     const Outcome outcome = run({}, "0");
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    ASSERT_EQ(outcome.status, 3) << outcome.err;
     EXPECT_NE(report().find("\"requests\":1,\"ok\":0,\"empty\":0,\"failed\":0,\"blocked\":1"), std::string::npos)
         << report();
 }
@@ -186,15 +187,16 @@ TEST_F(CliResilience, ProxiesTakeTurnsAndADeadOneIsDropped) {
     for (const auto& request : service.requests())
         plainFetchProxied = plainFetchProxied || request.source == 20;
     EXPECT_TRUE(plainFetchProxied);
-    // The dead proxy cost three requests, each asked again.
+    // The dead proxy cost three requests, each sent once more through the next proxy: no retry.
     const auto totals = totalsRow(proxied.err);
     ASSERT_GE(totals.size(), 8u) << proxied.err;
     EXPECT_EQ(totals[3], 3u) << proxied.err; // failed
-    EXPECT_EQ(totals[5], 3u) << proxied.err; // retries
+    EXPECT_EQ(totals[5], 0u) << proxied.err; // retries
 
-    // All proxies gone: the run goes on without.
+    // All proxies gone: the run goes on without, as asked.
     const std::string alsoDead = "socks5://127.0.0.1:" + std::to_string(test::closedLoopbackPort());
-    const Outcome none = run({"--proxy", dead, "--proxy", alsoDead, "--retries", "6", "--backoff", "0"});
+    const Outcome none = run({"--proxy", dead, "--proxy", alsoDead, "--retries", "6", "--backoff", "0",
+                              "--proxy-fallback", "direct"});
     EXPECT_EQ(shownLines(none.out), expected);
     EXPECT_NE(none.out.find("所有代理都已停用，之后的请求直接连接"), std::string::npos) << none.out;
 }
@@ -206,14 +208,14 @@ TEST_F(CliResilience, EveryRequestFailedIsSaidPlainly) {
     const Outcome outcome =
         runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "closed.ini").string(), "--delay", "0",
                 "--save-dir", (dir / "out").string(), "--report", (dir / "report.json").string(), "手机", "电脑"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.status, 3) << outcome.err;
     EXPECT_NE(outcome.err.find("zelkor-cli: every request failed (2 sent, none answered): this usually means no "
                                "network, a proxy that is down, or a service that moved"),
               std::string::npos)
         << outcome.err;
     EXPECT_NE(outcome.err.find("probe"), std::string::npos);
     EXPECT_NE(report().find("{\"sources\":[{\"source\":0,\"label\":\"百度相关\",\"requests\":2,\"ok\":0,\"empty\":0,"
-                            "\"failed\":2,\"blocked\":0,\"retries\":0,\"phrases\":0,\"accepted\":0}],\"keywords\":2,"
+                            "\"failed\":2,\"blocked\":0,\"retries\":0,\"phrases\":0,\"accepted\":0,\"index\":0}],\"keywords\":2,"
                             "\"requests\":2,\"seconds\":"),
               std::string::npos)
         << report();

@@ -108,13 +108,15 @@ class CliStore : public ::testing::Test {
         auto args = common();
         if (parallel)
             for (const char* arg : {"--parallel", "--rate", "200"}) args.push_back(arg);
-        for (const char* arg : {"--delay", "0", "--limit", "0", "--no-autosave"}) args.push_back(arg);
+        args.push_back("--no-autosave");
         args.push_back("--store");
         args.push_back("sqlite:" + db.string());
+        // A resumed run keeps its own delay, limit, sources and filters.
         if (resume) {
             args.push_back("--resume");
         } else {
-            for (const char* arg : {"--sources", "all", "--no-main-word", "手机"}) args.push_back(arg);
+            for (const char* arg : {"--delay", "0", "--limit", "0", "--sources", "all", "--no-main-word", "手机"})
+                args.push_back(arg);
         }
         return args;
     }
@@ -218,7 +220,9 @@ TEST_F(CliStore, ExportsEachFormatAndRefusesWhatItCannotDo) {
     const std::string jsonl = exported(db, "jsonl");
     const std::string csv = exported(db, "csv");
     const std::string txt = exported(db, "txt");
-    EXPECT_EQ(csv.rfind("\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n", 0), 0u);
+    EXPECT_EQ(csv.rfind("\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index\r\n", 0), 0u);
+    EXPECT_NE(csv.find("\r\n手机壳,百度相关,手机,手机,1,"), std::string::npos);
+    EXPECT_NE(jsonl.find(",\"source_index\":0}\n"), std::string::npos);
     EXPECT_NE(jsonl.find("{\"keyword\":\"手机壳\",\"source\":\"百度相关\",\"main_word\":\"手机\",\"parent\":\"手机\","
                          "\"depth\":1,\"time\":\""),
               std::string::npos)
@@ -243,7 +247,7 @@ TEST_F(CliStore, ExportsEachFormatAndRefusesWhatItCannotDo) {
         {{"export", "--store", store, "-o", "/dev/null"}, "it is not a regular file"},
         {{"runs", "--store", "sqlite:" + (dir / "none.sqlite").string()}, "no run store at"},
         {{"--store", "files", "--resume"}, "--resume needs a database store"},
-        {{"--store", "sqlite:" + (dir / "empty.sqlite").string(), "--resume"}, "no unfinished run"},
+        {{"--store", "sqlite:" + (dir / "empty.sqlite").string(), "--resume"}, "no run to resume"},
         {{"--store", "redis:x", "a"}, "unknown store"},
         {{"--export-format", "xls", "a"}, "--export-format"},
     };

@@ -188,6 +188,10 @@ Bytes fromGbk(Pair pair, std::string_view text, std::string_view question, size_
 } // namespace
 
 Text utf8_to_gbk(std::string_view text) {
+    return utf8_to_gbk(text, '?');
+}
+
+Text utf8_to_gbk(std::string_view text, char replacement) {
     std::string_view in = text.substr(0, firstNul(text));
     if (in.empty()) return {};
     // GBK never needs more bytes than UTF-8 for the same characters, and "?" replaces at least a byte.
@@ -195,7 +199,7 @@ Text utf8_to_gbk(std::string_view text) {
     // iconv stops at ill-formed input and at characters GBK lacks alike (it rejects overlong forms,
     // surrogates and code points past U+10FFFF, none of which GBK could hold anyway); either way the
     // sequence there, or its ill-formed part, becomes one "?".
-    convertAll(converter(Pair::Utf8ToGbk), in, out, "?", [&](size_t i) {
+    convertAll(converter(Pair::Utf8ToGbk), in, out, std::string_view(&replacement, 1), [&](size_t i) {
         bool valid;
         return utf8Sequence(in.data() + i, in.size() - i, valid);
     });

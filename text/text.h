@@ -49,6 +49,8 @@ Text utf16_to_gbk(std::string_view bytes);
 Bytes gbk_to_utf8(std::string_view text);
 // Characters GBK cannot hold and invalid UTF-8 sequences become "?"; ends at the first NUL.
 Text utf8_to_gbk(std::string_view text);
+// The same with `replacement` in place of "?" (an ASCII byte).
+Text utf8_to_gbk(std::string_view text, char replacement);
 // Decodes bytes declared to be in `charset` (any name a page may declare) and re-encodes them as
 // GBK. An unknown charset name gives nullopt, and callers keep the raw bytes.
 std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view charset);

@@ -53,6 +53,8 @@ inline constexpr std::string_view kParallelRate = "编辑框_并发速率";
 inline constexpr std::string_view kVerifyTls = "选择框_验证证书";
 // The export action (标签5) also writes the run's HTML report beside the results file.
 inline constexpr std::string_view kExportReport = "选择框_导出报告";
+// Once every proxy of 编辑框_代理列表 is dropped, go on directly instead of stopping the run.
+inline constexpr std::string_view kProxyFallback = "选择框_代理失效直连";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
@@ -64,7 +66,7 @@ inline constexpr std::array<std::string_view, 14> kAdvancedBoxes{
     kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern, kExcludePattern,
     kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore};
 // The check boxes of the page 高级, kept there too as "1" or "0"; never written until checked once.
-inline constexpr std::array<std::string_view, 3> kAdvancedChecks{kParallel, kVerifyTls, kExportReport};
+inline constexpr std::array<std::string_view, 4> kAdvancedChecks{kParallel, kVerifyTls, kExportReport, kProxyFallback};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

@@ -17,7 +17,13 @@ namespace zelkor {
 
 namespace {
 
-constexpr const char* kColumns[] = {"keyword", "source", "main_word", "parent", "depth", "time"};
+constexpr const char* kColumns[] = {"keyword", "source", "main_word", "parent", "depth", "time", "source_index"};
+
+std::optional<int> indexOf(const SourceIndexes& indexes, const Text& name) {
+    const auto found = indexes.find(name);
+    if (found == indexes.end()) return std::nullopt;
+    return found->second;
+}
 // One header row, then data: the sheet's limit is 1 048 576 rows.
 constexpr std::size_t kXlsxRows = 1048575;
 
@@ -61,7 +67,8 @@ bool writeBytes(const ExportTarget& target, const std::string& bytes, std::strin
     return false;
 }
 
-bool writeXlsx(const ExportTarget& target, const std::vector<ResultRecord>& records, std::string* error) {
+bool writeXlsx(const ExportTarget& target, const std::vector<ResultRecord>& records, const SourceIndexes& indexes,
+               std::string* error) {
     const std::filesystem::path& file = target.file;
     if (records.size() > kXlsxRows) {
         if (error)
@@ -85,7 +92,7 @@ bool writeXlsx(const ExportTarget& target, const std::vector<ResultRecord>& reco
     }
     lxw_worksheet* sheet = workbook_add_worksheet(book, "results");
     lxw_error status = LXW_NO_ERROR;
-    for (lxw_col_t c = 0; c < 6 && status == LXW_NO_ERROR; ++c)
+    for (lxw_col_t c = 0; c < 7 && status == LXW_NO_ERROR; ++c)
         status = worksheet_write_string(sheet, 0, c, kColumns[c], nullptr);
     for (std::size_t i = 0; i < records.size() && status == LXW_NO_ERROR; ++i) {
         const auto& r = records[i];
@@ -96,6 +103,8 @@ bool writeXlsx(const ExportTarget& target, const std::vector<ResultRecord>& reco
             status = worksheet_write_string(sheet, row, c, texts[c].c_str(), nullptr);
         if (status == LXW_NO_ERROR) status = worksheet_write_number(sheet, row, 4, r.depth, nullptr);
         if (status == LXW_NO_ERROR) status = worksheet_write_string(sheet, row, 5, r.time.c_str(), nullptr);
+        if (const auto index = indexOf(indexes, r.sourceName); index && status == LXW_NO_ERROR)
+            status = worksheet_write_number(sheet, row, 6, *index, nullptr);
     }
     const lxw_error closed = workbook_close(book);
     if (status == LXW_NO_ERROR) status = closed;
@@ -136,14 +145,25 @@ std::string_view exportExtension(ExportFormat format) {
     return ".txt";
 }
 
-std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format) {
+SourceIndexes sourceIndexesOf(const std::vector<std::pair<int, Text>>& names) {
+    SourceIndexes indexes;
+    std::map<Text, int> seen;
+    for (const auto& [index, name] : names)
+        ++seen[name];
+    for (const auto& [index, name] : names)
+        if (seen[name] == 1) indexes.emplace(name, index);
+    return indexes;
+}
+
+std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format,
+                          const SourceIndexes& indexes) {
     std::string out;
     switch (format) {
     case ExportFormat::Txt:
         for (const auto& r : records) out += r.keyword + "\r\n";
         break;
     case ExportFormat::Csv:
-        out = "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n";
+        out = "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index\r\n";
         for (const auto& r : records) {
             csvField(out, gbk_to_utf8(r.keyword));
             out += ',';
@@ -154,6 +174,8 @@ std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat
             csvField(out, gbk_to_utf8(r.parent));
             out += ',' + std::to_string(r.depth) + ',';
             csvField(out, r.time);
+            out += ',';
+            if (const auto index = indexOf(indexes, r.sourceName)) out += std::to_string(*index);
             out += "\r\n";
         }
         break;
@@ -169,7 +191,8 @@ std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat
             appendJsonString(out, gbk_to_utf8(r.parent));
             out += ",\"depth\":" + std::to_string(r.depth) + ",\"time\":";
             appendJsonString(out, r.time);
-            out += "}\n";
+            const auto index = indexOf(indexes, r.sourceName);
+            out += ",\"source_index\":" + (index ? std::to_string(*index) : std::string("null")) + "}\n";
         }
         break;
     case ExportFormat::Xlsx: break;
@@ -179,11 +202,11 @@ std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat
 
 bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
                       ExportFormat format, std::string* error,
-                      const std::vector<std::filesystem::path>& protectedFiles) {
+                      const std::vector<std::filesystem::path>& protectedFiles, const SourceIndexes& indexes) {
     const std::optional<ExportTarget> target = resolveExportTarget(file, protectedFiles, error);
     if (!target) return false;
-    if (format == ExportFormat::Xlsx) return writeXlsx(*target, records, error);
-    return writeBytes(*target, formatResults(records, format), error);
+    if (format == ExportFormat::Xlsx) return writeXlsx(*target, records, indexes, error);
+    return writeBytes(*target, formatResults(records, format, indexes), error);
 }
 
 std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {
@@ -195,17 +218,21 @@ std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {
 }
 
 std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
-                                                       ExportFormat format, const Text& resultsPathText) {
+                                                       ExportFormat format, const Text& resultsPathText,
+                                                       std::string* failure, const SourceIndexes& indexes) {
     ResultWriter::Saved saved;
     saved.pathText = resultsPathText;
     if (saved.pathText.ends_with(".txt")) saved.pathText.resize(saved.pathText.size() - 4);
     saved.pathText += std::string(exportExtension(format));
     const std::filesystem::path file = gbkToPath(saved.pathText);
     std::string error;
-    const bool written = writeResultsFile(file, records, format, &error);
+    const bool written = writeResultsFile(file, records, format, &error, {}, indexes);
     saved.outcome = written ? ResultWriter::Outcome::Written : ResultWriter::Outcome::Failed;
     controls.showNotice(ResultWriter::notice(saved));
-    if (!written) return std::nullopt;
+    if (!written) {
+        if (failure) *failure = error;
+        return std::nullopt;
+    }
     return file;
 }
 

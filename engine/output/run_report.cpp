@@ -2,7 +2,9 @@
 
 #include "text/json_text.h"
 
+#include <array>
 #include <cstdio>
+#include <string_view>
 
 namespace zelkor {
 
@@ -31,6 +33,23 @@ ServiceReport totals(const HealthReport& report) {
         for (const Column& column : kColumns)
             sum.*column.field += s.*column.field;
     return sum;
+}
+
+// "Try A, B or C, and see " for the remedies not tried; `none` when all were.
+std::string untriedRemedies(const TriedRemedies& tried, const std::array<const char*, 3>& names, const char* lead,
+                            const char* lastJoin, const char* tail, const char* none) {
+    std::vector<const char*> left;
+    if (!tried.retries) left.push_back(names[0]);
+    if (!tried.cooldown) left.push_back(names[1]);
+    if (!tried.proxies) left.push_back(names[2]);
+    if (left.empty()) return none;
+    const bool chinese = std::string_view(lastJoin) == "或";
+    std::string out = lead;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (i > 0) out += i + 1 == left.size() ? lastJoin : (chinese ? "、" : ", ");
+        out += left[i];
+    }
+    return out + tail;
 }
 
 } // namespace
@@ -65,7 +84,7 @@ std::string reportTable(const HealthReport& report) {
     return out;
 }
 
-std::string reportJson(const HealthReport& report) {
+std::string reportJson(const HealthReport& report, const RunEnding* ending) {
     std::string out = "{\"sources\":[";
     for (std::size_t i = 0; i < report.services.size(); ++i) {
         const ServiceReport& s = report.services[i];
@@ -73,16 +92,23 @@ std::string reportJson(const HealthReport& report) {
         out += "{\"source\":" + std::to_string(s.source) + ",\"label\":" + jsonString(gbk_to_utf8(s.label));
         for (const Column& column : kColumns)
             out += ",\"" + std::string(column.name) + "\":" + std::to_string(s.*column.field);
-        out += "}";
+        out += ",\"index\":" + std::to_string(s.source) + "}";
     }
     char seconds[40];
     std::snprintf(seconds, sizeof seconds, "%.3f", report.seconds);
     out += "],\"keywords\":" + std::to_string(report.keywords) + ",\"requests\":" + std::to_string(report.requests) +
-           ",\"seconds\":" + seconds + "}";
-    return out;
+           ",\"seconds\":" + seconds;
+    if (ending) {
+        const ServiceReport sum = totals(report);
+        out += ",\"outcome\":" + jsonString(ending->outcome) + ",\"exit\":" + std::to_string(ending->exit) +
+               ",\"unanswered\":" + std::to_string(ending->unanswered) + ",\"ok\":" + std::to_string(sum.ok) +
+               ",\"empty\":" + std::to_string(sum.empty) + ",\"failed\":" + std::to_string(sum.failed) +
+               ",\"blocked\":" + std::to_string(sum.blocked);
+    }
+    return out + "}";
 }
 
-std::optional<std::string> noAnswerLine(const HealthReport& report) {
+std::optional<std::string> noAnswerLine(const HealthReport& report, const TriedRemedies& tried) {
     const ServiceReport sum = totals(report);
     if (sum.requests == 0 || sum.ok + sum.empty != 0) return std::nullopt;
     const std::string n = std::to_string(sum.requests);
@@ -93,14 +119,16 @@ std::optional<std::string> noAnswerLine(const HealthReport& report) {
     if (sum.failed == 0)
         return "every request was refused (" + n +
                " sent, each answered with HTTP 403, 429, 503 or a verification page): the services are "
-               "throttling or blocking this address. Try --retries, --cooldown or --proxy, and see "
+               "throttling or blocking this address. " +
+               untriedRemedies(tried, {"--retries", "--cooldown", "--proxy"}, "Try ", " or ", ", and see ",
+                               "See ") +
                "'zelkor-cli probe KEYWORD'";
     return "no request got an answer (" + std::to_string(sum.failed) + " failed, " + std::to_string(sum.blocked) +
            " refused): this usually means no network, a proxy that is down, a service that moved or one "
            "that blocks this address. Run 'zelkor-cli probe KEYWORD' to see what each service answers";
 }
 
-std::vector<Text> reportNotices(const HealthReport& report, bool perService) {
+std::vector<Text> reportNotices(const HealthReport& report, bool perService, const TriedRemedies& tried) {
     std::vector<Text> notices;
     if (perService) {
         for (const ServiceReport& s : report.services) {
@@ -121,7 +149,8 @@ std::vector<Text> reportNotices(const HealthReport& report, bool perService) {
                 ? "本次运行的 " + n + " 个请求全部失败：通常是没有网络、代理不可用或服务地址已变更，可用 zelkor-cli probe 检查各来源的应答"
                 : "本次运行的 " + n + " 个请求都没有得到应答（失败 " + std::to_string(sum.failed) + "，被拦截 " +
                       std::to_string(sum.blocked) +
-                      "）：服务可能限制了本机的访问，可在“高级”中设置重试次数、冷却秒数或代理"));
+                      "）：服务可能限制了本机的访问" +
+                      untriedRemedies(tried, {"重试次数", "冷却秒数", "代理"}, "，可在“高级”中设置", "或", "", "")));
     }
     return notices;
 }

@@ -13,6 +13,7 @@
 #include "engine/core/records.h"
 #include "engine/run/result_sink.h"
 #include "engine/store/run_store.h"
+#include "net/answer_class.h"
 #include "sources/source_api.h"
 
 #include <array>
@@ -25,11 +26,26 @@ namespace zelkor {
 // The seed rounds of the seed box (编辑框_关键词, with the variants 高级 asks for).
 std::vector<KeywordTask> seedRoundsOf(const Controls& controls, const std::vector<Text>& seeds);
 
+// Whether a keyword got through to any service: asked, when a ticked service was asked or held
+// back for it; answered, when one of them gave an answer (with or without phrases).
+struct KeywordAnswers {
+    bool asked = false;
+    bool answered = false;
+
+    void took(AnswerClass answer) {
+        asked = true;
+        if (answer == AnswerClass::Ok || answer == AnswerClass::Empty) answered = true;
+    }
+    // No service it was put to answered it: a durable store keeps it to be asked again.
+    bool unanswered() const { return asked && !answered; }
+};
+
 // One keyword as the feed hands it out.
 struct FeedEntry {
     KeywordTask task; // a seed round's depth is 0
     bool seed = false;
     std::size_t seedIndex = 0; // a seed round's place among them
+    KeywordAnswers answers;    // filled in by the scheduler as the keyword is asked
 };
 
 // The store step that ends a keyword: the seed rounds then done, and whether the queue's oldest

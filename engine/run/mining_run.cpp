@@ -76,6 +76,31 @@ class RunHost final : public SourceHost {
 
 } // namespace
 
+std::string_view runOutcomeName(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Finished: return "finished";
+    case RunOutcome::Limit: return "limit";
+    case RunOutcome::Stopped: return "stopped";
+    case RunOutcome::Incomplete: return "incomplete";
+    case RunOutcome::NoAnswers: return "no-answers";
+    case RunOutcome::StoreFailed: return "store-failed";
+    }
+    return "finished";
+}
+
+RunOutcome runOutcome(RunEnd end, const AnswerTally& tally) {
+    switch (end) {
+    case RunEnd::Stopped: return RunOutcome::Stopped;
+    case RunEnd::StoreFailed: return RunOutcome::StoreFailed;
+    case RunEnd::ProxiesGone: return RunOutcome::NoAnswers;
+    case RunEnd::NoSeeds:
+    case RunEnd::QueueDry:
+    case RunEnd::LimitReached: break;
+    }
+    if (tally.unanswered != 0) return tally.answered == 0 ? RunOutcome::NoAnswers : RunOutcome::Incomplete;
+    return end == RunEnd::LimitReached ? RunOutcome::Limit : RunOutcome::Finished;
+}
+
 struct MiningRun::State {
     std::shared_ptr<Controls> controls;
     SourceSet sources;
@@ -100,6 +125,12 @@ struct MiningRun::State {
     mutable std::condition_variable doneSignal;
     bool done = false;
     std::optional<RunEnd> end;
+
+    std::atomic<std::uint64_t> answered{0};
+    std::atomic<std::uint64_t> unanswered{0};
+    std::atomic<bool> unansweredKept{false};
+    std::string silentSince; // when the last answered keyword was followed by none; the worker's
+    std::optional<RunOutcome> outcome;
 
     std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
     std::atomic<std::int64_t> elapsedMs{-1}; // set when the worker has ended
@@ -137,9 +168,12 @@ struct MiningRun::State {
         const auto step = feed.commitStep(entry, guard.halted(), sink->limitReached().has_value());
         if (!step) return false;
         const int accepted = sink->accepted();
+        const bool unansweredKeyword = entry.answers.unanswered();
         bool ok = true;
+        bool held = false;
         if (!guard.outside([&] {
                 if (step->popFront) store->queue().pop();
+                if (unansweredKeyword) held = store->holdUnanswered(entry.task);
                 ok = store->commitKeyword(step->seedsDone, accepted);
             }))
             return false;
@@ -149,7 +183,30 @@ struct MiningRun::State {
             return false;
         }
         feed.committed(*step);
+        countAnswers(entry.answers, held);
         return !guard.halted();
+    }
+
+    void countAnswers(const KeywordAnswers& answers, bool held) {
+        if (answers.answered) {
+            ++answered;
+            silentSince.clear();
+        } else if (answers.unanswered()) {
+            ++unanswered;
+            if (held) unansweredKept = true;
+            if (silentSince.empty()) silentSince = isoTimeNow();
+        }
+    }
+
+    // Said once at the end when keywords went unanswered: how many, since when, and where they are.
+    void unansweredNotice() {
+        if (unanswered == 0) return;
+        std::string text = std::to_string(unanswered.load()) + " 个关键词没有得到任何来源的应答";
+        // The clock time is enough; the date is the run's.
+        if (!silentSince.empty() && silentSince.size() >= 19)
+            text += "，自 " + silentSince.substr(11, 8) + " 起再无应答";
+        text += unansweredKept ? "，已留在运行数据中，继续运行时先查询它们" : "";
+        notice(utf8_to_gbk(text));
     }
 
     std::size_t seedPassEnded() {
@@ -157,6 +214,11 @@ struct MiningRun::State {
         const std::size_t waiting = store->queue().size();
         notice(pendingText + std::to_string(waiting));
         return waiting;
+    }
+
+    TriedRemedies triedRemedies() const {
+        const HealthOptions& used = health->options();
+        return {used.retries > 0, used.cooldown.count() > 0, !used.proxies.empty()};
     }
 
     bool delayWait() { return guard.wait(std::chrono::seconds(textToInt(controls->text(ctl::kDelay)))); }
@@ -184,6 +246,13 @@ void MiningRun::State::run() {
         static const Text lostText = gbk("运行数据无法读取，采集已停止：");
         notice(lostText + utf8_to_gbk(store->error()));
         guard.haltForStore();
+    }
+    if (guard.proxiesGone()) {
+        // Its keywords stay where they are: a durable store asks them again when the run is resumed.
+        autoSave();
+        if (options.unattended) guard.effect([&] { controls->closeWindow(); });
+        finish(RunEnd::ProxiesGone);
+        return;
     }
     if (guard.storeFailed()) {
         // What was taken before the failure is kept; the run cannot go on telling old from new.
@@ -214,16 +283,20 @@ void MiningRun::State::run() {
 void MiningRun::State::finish(RunEnd how) {
     elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt)
                     .count();
+    const RunOutcome ending = runOutcome(guard.stopped() ? RunEnd::Stopped : how, {answered, unanswered});
+    if (how != RunEnd::Stopped) unansweredNotice();
     if (how != RunEnd::Stopped && options.summaryNotices) {
-        for (const Text& text : reportNotices(report(), healthInUse))
+        for (const Text& text : reportNotices(report(), healthInUse, triedRemedies()))
             notice(text);
     }
     releaseHome();
     // The store's last word is a write: on this thread, outside the gate. A store that failed
     // leaves the run as it last kept it, to be resumed.
-    if (guard.stopped() || how == RunEnd::Stopped)
+    if (ending == RunOutcome::Stopped)
         store->runStopped();
-    else if (how != RunEnd::StoreFailed)
+    else if (ending == RunOutcome::Incomplete || ending == RunOutcome::NoAnswers)
+        store->runIncomplete();
+    else if (ending != RunOutcome::StoreFailed)
         store->runFinished();
     // Under the gate, so that once stop() has returned the callback cannot come.
     if (!guard.end([&] {
@@ -233,6 +306,7 @@ void MiningRun::State::finish(RunEnd how) {
     std::lock_guard lock(doneMutex);
     done = true;
     end = how;
+    outcome = how == RunEnd::Stopped ? RunOutcome::Stopped : ending;
     doneSignal.notify_all();
 }
 
@@ -260,6 +334,7 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     // The policy outlives neither the state nor its gate: notices from it are effects like any other.
     State* state = &s;
     s.health = std::make_unique<SourceHealth>(std::move(health), [state](const Text& text) { state->notice(text); });
+    s.health->setOnProxiesGone([state] { state->guard.haltForProxies(); });
     s.host = std::make_unique<RunHost>(*s.controls, s.guard, *s.health, limits);
     s.sink = std::make_unique<ResultSink>(*s.controls, *s.store, s.guard, s.options.unattended);
     s.sink->addFilter(std::make_unique<ForbiddenWordsFilter>(s.forbidden));
@@ -313,6 +388,19 @@ std::optional<RunEnd> MiningRun::end() const {
     return m_state->end;
 }
 
+std::optional<RunOutcome> MiningRun::outcome() const {
+    std::lock_guard lock(m_state->doneMutex);
+    return m_state->outcome;
+}
+
+AnswerTally MiningRun::answers() const {
+    return {m_state->answered, m_state->unanswered};
+}
+
+bool MiningRun::unansweredKept() const {
+    return m_state->unansweredKept;
+}
+
 const std::vector<Text>& MiningRun::seeds() const {
     return m_state->seeds;
 }
@@ -339,8 +427,17 @@ bool MiningRun::resilienceInUse() const {
     return m_state->healthInUse;
 }
 
+TriedRemedies MiningRun::triedRemedies() const {
+    return m_state->triedRemedies();
+}
+
 std::uint64_t MiningRun::bytesSaved() const {
     return m_state->writer.bytesWritten();
+}
+
+std::string MiningRun::storeFailure() const {
+    const std::string why = m_state->store->error();
+    return why.empty() ? m_state->store->seen().failure() : why;
 }
 
 Text MiningRun::resultsPathText() const {
@@ -394,13 +491,14 @@ StartResult MiningController::resume(const std::function<void(const SourceTicks&
         return StartRefused{StartRefusal::StoreUnusable, none ? std::string() : none.error().message};
     }
     if (auto refused = claimHome()) return refused;
-    auto opened = resumeRunStore(m_storeSpec);
+    auto opened = resumeRunStore(m_storeSpec, m_startStop.get_token());
     if (startCancelled())
         return abandonStart(StartRefused{StartRefusal::Stopped, {}}, opened && *opened ? (*opened)->store : nullptr);
     if (!opened) return abandonStart(StartRefused{StartRefusal::StoreUnusable, opened.error().message}, nullptr);
     if (!*opened)
         return abandonStart(
-            StartRefused{StartRefusal::NoRunToResume, "no unfinished run to resume in " + m_storeSpec.path.string()},
+            StartRefused{StartRefusal::NoRunToResume, "no run to resume in " + m_storeSpec.path.string() +
+                                                          " (`runs` lists which can go on)"},
             nullptr);
     StoreForRun& run = **opened;
     // Going on without the proxies it went through would show the services this machine's address.
@@ -410,6 +508,15 @@ StartResult MiningController::resume(const std::function<void(const SourceTicks&
                          "the run went through proxies that need a user and password, which are never stored; give "
                          "them again (--proxy or --proxy-file; the window: 代理列表 on 高级)"},
             run.store);
+    // Where results go, how they are written and how this machine reaches the services are its own,
+    // whatever the run's first machine chose.
+    std::erase_if(*run.runOptions, [](const auto& option) {
+        for (const std::string_view machine : {ctl::kSaveDir, ctl::kHangupDir, ctl::kHangup, ctl::kAutoSave,
+                                               ctl::kNoOutput, ctl::kExportFormat, ctl::kParallel, ctl::kParallelRate,
+                                               ctl::kProxyList, ctl::kProxyFallback, ctl::kRunStore})
+            if (option.first == machine) return true;
+        return false;
+    });
     const SourceTicks ticks = applyRunOptions(*m_controls, *run.runOptions);
     if (applyTicks) applyTicks(ticks);
     return launch(std::move(run));
@@ -435,6 +542,7 @@ StartResult MiningController::claimHome() {
     std::lock_guard guard(m_mutex);
     m_starting = true;
     m_startCancelled = false;
+    m_startStop = std::stop_source();
     return std::nullopt;
 }
 
@@ -497,7 +605,10 @@ void MiningController::stop() {
         std::lock_guard lock(m_mutex);
         run = m_run;
         m_stopped = true;
-        if (m_starting) m_startCancelled = true;
+        if (m_starting) {
+            m_startCancelled = true;
+            m_startStop.request_stop();
+        }
     }
     // The run first: once it is stopped it begins no marker, so none lands in the store being
     // emptied; one it began before is let finish before the store is moved away.
@@ -521,14 +632,22 @@ bool MiningController::waitForEmptying(std::chrono::milliseconds timeout) {
     return m_emptier.waitIdle(timeout);
 }
 
-std::optional<std::filesystem::path> MiningController::exportResults() {
+std::optional<std::filesystem::path> MiningController::exportResults(std::string* failure) {
     const auto run = currentRun();
     const bool saved = run ? run->saveResults(true) : m_idleWriter.save(*m_controls, {}, true);
+    const Text resultsPath = run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls);
+    if (!saved && failure) *failure = "the results could not be saved to " + gbk_to_utf8(resultsPath);
     // The results file is written whatever else is: it is the one the auto-save keeps whole. A format
     // the box does not name exports nothing more, as an empty box does.
     if (const auto format = chosenExportFormat(*m_controls); format && *format != ExportFormat::Txt) {
+        std::string richFailure;
+        std::vector<std::pair<int, Text>> names;
+        if (m_sources)
+            for (const auto& source : m_sources())
+                if (source && source->fetching()) names.emplace_back(source->listIndex(), source->fetching()->outputName());
         auto file = exportRichResults(*m_controls, run ? run->results() : std::vector<ResultRecord>{}, *format,
-                                      run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls));
+                                      resultsPath, &richFailure, sourceIndexesOf(names));
+        if (!file && failure) *failure += (failure->empty() ? "" : "; ") + richFailure;
         return saved ? file : std::nullopt;
     }
     // A failed save is no export, even when an older file of that name is there.

@@ -12,6 +12,7 @@
 #include "engine/core/pacing.h"
 #include "engine/core/records.h"
 #include "engine/output/export.h"
+#include "engine/output/run_report.h"
 #include "engine/run/scheduler.h"
 #include "engine/store/run_history.h"
 #include "engine/store/run_store.h"
@@ -20,11 +21,14 @@
 #include "text/text.h"
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -34,8 +38,27 @@ enum class RunState { Idle, Running, Finished };
 
 // How a run ended. Stopped: by stop(); the others by itself. StoreFailed: the run's store could not
 // keep a keyword or the seen set could not record a phrase (a database store's run stays resumable
-// from its last kept keyword).
-enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped, StoreFailed };
+// from its last kept keyword). ProxiesGone: every proxy was dropped and going on directly was not
+// asked for.
+enum class RunEnd { NoSeeds, QueueDry, LimitReached, Stopped, StoreFailed, ProxiesGone };
+
+// What the end means to whoever started the run, the answers taken into account:
+//   Finished    the queue ran dry (or there were no seeds) and every keyword was answered
+//   Limit       the count limit was reached, every keyword answered
+//   Stopped     by stop()
+//   Incomplete  keywords no service answered (a durable store keeps them for a resumed run)
+//   NoAnswers   no request got an answer, or none could any more (every proxy dropped)
+//   StoreFailed the store could not keep the run
+enum class RunOutcome { Finished, Limit, Stopped, Incomplete, NoAnswers, StoreFailed };
+// "finished", "limit", "stopped", "incomplete", "no-answers", "store-failed".
+std::string_view runOutcomeName(RunOutcome outcome);
+
+// The keywords a run put to its services, by whether any answered.
+struct AnswerTally {
+    std::uint64_t answered = 0;
+    std::uint64_t unanswered = 0;
+};
+RunOutcome runOutcome(RunEnd end, const AnswerTally& tally);
 
 // Why Start did nothing.
 enum class StartRefusal {
@@ -102,6 +125,10 @@ class MiningRun {
     // True once the worker has returned; false on timeout.
     bool waitUntilDone(std::chrono::milliseconds timeout) const;
     std::optional<RunEnd> end() const; // set when the worker has returned
+    std::optional<RunOutcome> outcome() const; // the same
+    AnswerTally answers() const;
+    // The unanswered keywords were kept by the store for a resumed run.
+    bool unansweredKept() const;
 
     const std::vector<Text>& seeds() const;
     const std::vector<Text>& forbiddenWords() const;
@@ -113,12 +140,16 @@ class MiningRun {
     HealthReport report() const;
     // Retries, cool-downs or proxies were asked for: the summary then has a line per service.
     bool resilienceInUse() const;
+    // Which of retries, cool-downs and proxies the run used, so that no hint suggests them again.
+    TriedRemedies triedRemedies() const;
 
     // saveResults(forced) on this run's results and its writer; used by the worker (auto-save) and
     // by the export action.
     bool saveResults(bool forced);
     // The results file this run writes (GBK): its own while the run lives (see ResultWriter::pathText).
     Text resultsPathText() const;
+    // Why the store failed (UTF-8), for a run that ended StoreFailed.
+    std::string storeFailure() const;
     // Bytes this run's result files received so far (auto-saves and exports).
     std::uint64_t bytesSaved() const;
 
@@ -173,7 +204,8 @@ class MiningController {
     // 标签5 ("导出数据"): forced save of the newest run's results, and beside it the same in the
     // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
     // show it in the file browser. nullopt when a save failed (the results stay for another try).
-    std::optional<std::filesystem::path> exportResults();
+    // *failure (UTF-8) names the file that could not be written, and why when known.
+    std::optional<std::filesystem::path> exportResults(std::string* failure = nullptr);
     // The results file the newest run (or, before any, the export action) writes, GBK.
     Text resultsPathText();
 
@@ -210,6 +242,7 @@ class MiningController {
     bool m_stopped = false;
     bool m_starting = false;     // between claimHome and launch
     bool m_startCancelled = false; // a stop() came meanwhile
+    std::stop_source m_startStop;  // the same, for slow work of the start (reading a large run)
     ResultWriter m_idleWriter; // export before any run
     SeenStoreEmptier m_emptier; // last: joined first, while the controls are still here
 };

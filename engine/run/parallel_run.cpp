@@ -54,6 +54,7 @@ struct Ask {
     bool admitted = false; // the policy let this keyword's first request go
     int attempt = 0;
     SourceHealth::RouteChoice via;
+    std::optional<SourceHealth::RouteChoice> rerouted; // the route of its next send
     bool offers = false; // false: nothing was sent, nothing is offered
     std::vector<Text> phrases;
     // A source asked on the run's thread brings its offers' names and pauses with it.
@@ -89,7 +90,7 @@ struct Completion {
 // that its offers are held back for the commit.
 class HoldingHost final : public SourceHost {
   public:
-    HoldingHost(SourceHost& run, Ask& ask) : m_run(run), m_ask(ask) {}
+    HoldingHost(SourceHost& run, Ask& ask, KeywordAnswers& answers) : m_run(run), m_ask(ask), m_answers(answers) {}
     bool isSourceTicked(int index) override { return m_run.isSourceTicked(index); }
     bool offerCandidate(const Text& candidate, const Text& outputName, int displayPauseMs) override {
         m_ask.phrases.push_back(candidate);
@@ -98,13 +99,19 @@ class HoldingHost final : public SourceHost {
     }
     std::stop_token stopToken() const override { return m_run.stopToken(); }
     bool sendRequest(int listIndex, const Text& label, const SendAttempt& send) override {
-        return m_run.sendRequest(listIndex, label, send);
+        m_answers.asked = true;
+        return m_run.sendRequest(listIndex, label, [&](const ProxyRoute& route) {
+            const SourceAttempt attempt = send(route);
+            m_answers.took(attempt.answer);
+            return attempt;
+        });
     }
     AnswerLimits answerLimits() const override { return m_run.answerLimits(); }
 
   private:
     SourceHost& m_run;
     Ask& m_ask;
+    KeywordAnswers& m_answers;
 };
 
 class ParallelLoop {
@@ -205,16 +212,18 @@ bool ParallelLoop::send(Slot& slot, std::size_t a, Clock::time_point now) {
             service.lastStart = now;
             service.started = true;
             ++m_sent;
-            HoldingHost holding(m_parts.host, ask);
+            HoldingHost holding(m_parts.host, ask, slot.entry.answers);
             ask.source->run(slot.entry.task.keyword, holding);
             ask.offers = true;
             return finishUnsent(), true;
         }
-        if (!m_parts.health.admit(ask.index, fetching->label(), now)) return finishUnsent(), false;
+        slot.entry.answers.asked = true;
+        if (!m_parts.health.admit(ask.index, fetching->outputName(), now)) return finishUnsent(), false;
         ask.admitted = true;
     }
     const FetchingSource* fetching = ask.source->fetching();
-    ask.via = m_parts.health.route();
+    ask.via = ask.rerouted ? *ask.rerouted : m_parts.health.route();
+    ask.rerouted.reset();
     auto request = fetching->prepare(slot.entry.task.keyword, ask.via.route, m_limits);
     ask.state = Ask::State::Sent;
     service.busy = true;
@@ -287,6 +296,12 @@ void ParallelLoop::received(Completion completion, Clock::time_point now) {
     if (halted()) return;
     const SourceHealth::Next next =
         m_parts.health.answered(ask.index, ask.attempt, attempt.answer, ask.via, attempt.proxyFailed, now);
+    if (attempt.proxyFailed && (ask.rerouted = m_parts.health.reroute(ask.via))) {
+        // The same attempt once more, through the next proxy, at once.
+        service.retry = {completion.slot, completion.ask};
+        service.retryAt = now;
+        return;
+    }
     if (next.again) {
         ++ask.attempt;
         service.retry = {completion.slot, completion.ask};
@@ -294,6 +309,7 @@ void ParallelLoop::received(Completion completion, Clock::time_point now) {
         return; // still busy: the retry is this service's next request
     }
     service.busy = false;
+    slot->entry.answers.took(attempt.answer);
     ask.phrases = std::move(phrases);
     ask.offers = true;
     ask.state = Ask::State::Done;

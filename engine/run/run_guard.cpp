@@ -26,6 +26,11 @@ void RunGuard::haltForStore() {
     m_halt.request_stop();
 }
 
+void RunGuard::haltForProxies() {
+    m_proxiesGone = true;
+    m_halt.request_stop();
+}
+
 bool RunGuard::wait(std::chrono::milliseconds duration) {
     return m_wait ? m_wait(duration, m_halt.get_token()) : waitFor(duration, m_halt.get_token());
 }

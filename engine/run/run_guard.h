@@ -31,6 +31,10 @@ class RunGuard final : public RunGate {
 
     bool wait(std::chrono::milliseconds duration);
     bool storeFailed() const { return m_storeFailed; }
+    // Every proxy was dropped and the run may not go on directly: it ends as if stopped, its keyword
+    // in progress left where it was.
+    void haltForProxies();
+    bool proxiesGone() const { return m_proxiesGone; }
     std::stop_token haltToken() const { return m_halt.get_token(); }
     // Set by stop() only: a save that has not touched its file yet is not made.
     std::stop_token saveToken() const { return m_cancelSaves.get_token(); }
@@ -49,6 +53,7 @@ class RunGuard final : public RunGate {
     std::stop_source m_halt;
     std::stop_source m_cancelSaves;
     std::atomic<bool> m_storeFailed{false};
+    std::atomic<bool> m_proxiesGone{false};
 
     mutable std::mutex m_gate;
     std::condition_variable m_idle;

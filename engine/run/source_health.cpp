@@ -59,6 +59,7 @@ HealthOptions readHealthOptions(const Controls& controls, std::chrono::milliseco
         }
         if (rest.empty()) break;
     }
+    options.directWhenProxiesGone = controls.checked(ctl::kProxyFallback);
     return options;
 }
 
@@ -128,18 +129,33 @@ SourceHealth::RouteChoice SourceHealth::route() {
         const std::size_t i = m_nextProxy++ % n;
         if (!m_proxies[i].dropped) return {m_options.proxies[i], static_cast<int>(i)};
     }
-    return {};
+    if (n == 0 || m_options.directWhenProxiesGone) return {};
+    // Failing closed: a dropped proxy fails the request, a direct one would show this address.
+    const std::size_t i = m_nextProxy++ % n;
+    return {m_options.proxies[i], static_cast<int>(i)};
+}
+
+std::optional<SourceHealth::RouteChoice> SourceHealth::reroute(const RouteChoice& failed) {
+    std::lock_guard lock(m_mutex);
+    const std::size_t n = m_proxies.size();
+    if (failed.proxy < 0 || failed.rerouted || n < 2) return std::nullopt;
+    for (std::size_t step = 1; step < n; ++step) {
+        const std::size_t i = (static_cast<std::size_t>(failed.proxy) + step) % n;
+        if (!m_proxies[i].dropped) return RouteChoice{m_options.proxies[i], static_cast<int>(i), true};
+    }
+    return std::nullopt;
 }
 
 SourceHealth::Next SourceHealth::answered(int source, int attempt, AnswerClass answer, const RouteChoice& via,
                                           bool proxyFailed, Clock::time_point now) {
     std::vector<Text> notices;
     Next next;
+    bool proxiesGone = false;
     {
         std::lock_guard lock(m_mutex);
         Service& s = service(source);
         ++s.counts.requests;
-        if (attempt > 0) ++s.counts.retries;
+        if (attempt > 0 && !via.rerouted) ++s.counts.retries;
         switch (answer) {
         case AnswerClass::Ok:
             ++s.counts.ok;
@@ -161,8 +177,11 @@ SourceHealth::Next SourceHealth::answered(int source, int attempt, AnswerClass a
             if (!proxy.dropped && proxy.failuresInRow >= kProxyFailuresBeforeDrop) {
                 proxy.dropped = true;
                 say(notices, gbk("代理 ") + via.route.proxy + gbk(" 连续 3 次无法连接，已停用"));
-                if (std::all_of(m_proxies.begin(), m_proxies.end(), [](const Proxy& p) { return p.dropped; }))
-                    say(notices, gbk("所有代理都已停用，之后的请求直接连接"));
+                if (std::all_of(m_proxies.begin(), m_proxies.end(), [](const Proxy& p) { return p.dropped; })) {
+                    proxiesGone = !m_options.directWhenProxiesGone;
+                    say(notices, proxiesGone ? gbk("所有代理都已停用，采集已停止：不直接连接，以免暴露本机地址")
+                                             : gbk("所有代理都已停用，之后的请求直接连接"));
+                }
             }
         }
 
@@ -190,6 +209,7 @@ SourceHealth::Next SourceHealth::answered(int source, int attempt, AnswerClass a
     }
     for (const Text& text : notices)
         m_notice(text);
+    if (proxiesGone && m_onProxiesGone) m_onProxiesGone();
     return next;
 }
 
@@ -219,12 +239,18 @@ HealthReport SourceHealth::report() const {
 bool sendWithPolicy(SourceHealth& health, int source, const Text& label, const SourceHost::SendAttempt& send,
                     const std::function<bool(std::chrono::milliseconds)>& wait, const std::stop_token& stop) {
     if (!health.admit(source, label, SourceHealth::Clock::now())) return false;
+    std::optional<SourceHealth::RouteChoice> rerouted;
     for (int attempt = 0;; ++attempt) {
-        const SourceHealth::RouteChoice via = health.route();
+        const SourceHealth::RouteChoice via = rerouted ? *rerouted : health.route();
+        rerouted.reset();
         const SourceAttempt result = send(via.route);
         if (stop.stop_requested()) return true;
         const SourceHealth::Next next =
             health.answered(source, attempt, result.answer, via, result.proxyFailed, SourceHealth::Clock::now());
+        if (result.proxyFailed && !stop.stop_requested() && (rerouted = health.reroute(via))) {
+            --attempt; // the same attempt, through another proxy
+            continue;
+        }
         if (!next.again) return true;
         if (!wait(next.wait) || stop.stop_requested()) return true;
     }

@@ -7,7 +7,11 @@
 // asks the same questions in the same order:
 //   admit(source)   before a keyword's first request to a service: may it be asked now? Not while
 //                   it cools down, nor once it is off; the keyword is then counted as skipped.
-//   route()         before every request, retries included: the proxy to go through, in turn.
+//   route()         before every request, retries included: the proxy to go through, in turn;
+//                   once every proxy is dropped, still one of them (a request never leaves
+//                   directly unless the options allow it).
+//   reroute(via)    after a request that could not reach its proxy: the next live one, to send
+//                   it once more through (not a retry); nullopt when there is none.
 //   answered(...)   after every answer: counts it, keeps track of the proxy, and says whether to
 //                   ask again and after how long. Waiting is the caller's, and a stopped run stops
 //                   waiting; an answer to a stopped run is not reported at all.
@@ -29,6 +33,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <stop_token>
 #include <vector>
@@ -40,6 +45,8 @@ struct HealthOptions {
     std::chrono::milliseconds backoff{500};    // wait before the first retry, doubled at each next
     std::chrono::seconds cooldown{0};          // 0: a blocked service is asked like any other
     std::vector<ProxyRoute> proxies;           // empty: direct
+    // Once every proxy is dropped: false, no request goes out directly (see onProxiesGone).
+    bool directWhenProxiesGone = false;
 };
 
 // The options a run takes from the boxes 编辑框_重试次数, 编辑框_冷却秒数 and 编辑框_代理列表 (one
@@ -64,8 +71,9 @@ class SourceHealth {
     using Random = std::function<double()>;          // uniform in [0, 1)
 
     struct RouteChoice {
-        ProxyRoute route; // direct when no proxy is left
-        int proxy = -1;   // index into the options' proxies; -1 direct
+        ProxyRoute route;      // direct when no proxy is left and going direct is allowed
+        int proxy = -1;        // index into the options' proxies; -1 direct
+        bool rerouted = false; // sent again after its proxy could not be reached
     };
     struct Next {
         bool again = false;
@@ -78,6 +86,9 @@ class SourceHealth {
 
     bool admit(int source, const Text& label, Clock::time_point now);
     RouteChoice route();
+    std::optional<RouteChoice> reroute(const RouteChoice& failed);
+    // Called once, outside any lock, when the last proxy is dropped and requests may not go direct.
+    void setOnProxiesGone(std::function<void()> gone) { m_onProxiesGone = std::move(gone); }
     // `attempt` counts from 0; 1 and above are retries.
     Next answered(int source, int attempt, AnswerClass answer, const RouteChoice& via, bool proxyFailed,
                   Clock::time_point now);
@@ -106,6 +117,7 @@ class SourceHealth {
     HealthOptions m_options;
     Notice m_notice;
     Random m_random;
+    std::function<void()> m_onProxiesGone;
     mutable std::mutex m_mutex;
     std::map<int, Service> m_services;
     std::vector<Proxy> m_proxies;

@@ -1,6 +1,7 @@
 #include "engine/store/run_history.h"
 
 #include "engine/core/control_names.h"
+#include "engine/core/program_dir.h"
 #include "engine/store/redis.h"
 #include "net/proxy.h"
 
@@ -29,8 +30,14 @@ std::string_view storedRunStateName(StoredRunState state) {
     case StoredRunState::Stopped: return "stopped";
     case StoredRunState::Interrupted: return "interrupted";
     case StoredRunState::Damaged: return "damaged";
+    case StoredRunState::Incomplete: return "incomplete";
     }
     return "running";
+}
+
+bool storedRunResumable(StoredRunState state) {
+    return state == StoredRunState::Stopped || state == StoredRunState::Interrupted ||
+           state == StoredRunState::Incomplete;
 }
 
 namespace {
@@ -52,6 +59,15 @@ template <typename F> void forEachCheckOption(F&& f) {
 
 } // namespace
 
+// A directory as a store keeps it: absolute, so that a run read from elsewhere means the same place.
+static Text absolutePathText(const Text& value) {
+    if (value.empty() || value.front() == '/') return value;
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(gbkToPath(value), error);
+    if (error) return value;
+    return pathToGbk(absolute);
+}
+
 // The proxy list as a store keeps it: each line without its credentials.
 Text proxiesKept(std::string_view list) {
     Text kept;
@@ -69,9 +85,11 @@ RunOptionValues captureRunOptions(const Controls& controls) {
     RunOptionValues values;
     forEachEditOption([&](std::string_view name) {
         const Text value = controls.text(name);
-        values.emplace_back(std::string(name), name == ctl::kProxyList ? proxiesKept(value)
+        values.emplace_back(std::string(name), name == ctl::kProxyList  ? proxiesKept(value)
                                                : name == ctl::kRunStore ? redisUrlShown(value)
-                                                                        : value);
+                                               : name == ctl::kSaveDir || name == ctl::kHangupDir
+                                                   ? absolutePathText(value)
+                                                   : value);
     });
     forEachCheckOption(
         [&](std::string_view name) { values.emplace_back(std::string(name), controls.checked(name) ? "1" : "0"); });

@@ -31,7 +31,10 @@ using RunOptionValues = std::vector<std::pair<std::string, Text>>;
 using SourceTicks = std::vector<bool>;
 
 // Damaged: the store holds entries of the run that cannot be read (see RedisRunStore).
-enum class StoredRunState { Running, Finished, Stopped, Interrupted, Damaged };
+// Incomplete: ended by itself with keywords no service answered, kept to be asked again.
+enum class StoredRunState { Running, Finished, Stopped, Interrupted, Damaged, Incomplete };
+// Whether `resume` may take a run in that state (not running, not finished, not damaged).
+bool storedRunResumable(StoredRunState state);
 std::string_view storedRunStateName(StoredRunState state);
 
 // One run of a store, as `runs` lists it.
@@ -91,6 +94,8 @@ struct StoreSpec {
     std::string url;
     std::string run;
     std::chrono::milliseconds lease{60000};
+    // A database store's run to resume; 0: the newest that can go on.
+    std::int64_t resumeRun = 0;
 };
 std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
                                         std::string* error);

@@ -71,11 +71,20 @@ class RunStore {
         (void)accepted;
         return true;
     }
+    // The keyword about to be committed got no answer from any service it was put to. A store that
+    // keeps the run beyond the process keeps it with that commit, to be asked first when the run is
+    // resumed; true when it does.
+    virtual bool holdUnanswered(const KeywordTask& task) {
+        (void)task;
+        return false;
+    }
     // The run is being stopped (from any thread): whatever the store waits for ends now. Never slow.
     virtual void runStopping() {}
     // The run ended by itself / was stopped: from the run's worker, outside its gate (may be slow).
     virtual void runFinished() {}
     virtual void runStopped() {}
+    // The run ended by itself with keywords no service answered: it is not done.
+    virtual void runIncomplete() { runFinished(); }
     // The latest failure, in words (UTF-8).
     virtual std::string error() const { return {}; }
     // The store can no longer tell what the run holds (a lost server): the run stops, and error() says why.

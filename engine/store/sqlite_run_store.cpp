@@ -1,19 +1,21 @@
 #include "engine/store/sqlite_run_store.h"
 
 #include "engine/core/control_names.h"
+#include "engine/core/file_lock.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <set>
-#include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace zelkor {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 2: keywords no service answered are held apart (held), to be asked first when the run goes on.
+constexpr int kSchemaVersion = 2;
 // "ZLKR": the mark of a run store in the database header, so another program's file is never
 // taken for ours. Stores made before the mark are known by their tables and given it.
 constexpr std::int64_t kApplicationId = 0x5A4C4B52;
@@ -46,6 +48,10 @@ CREATE TABLE IF NOT EXISTS results(
   keyword BLOB NOT NULL, source BLOB NOT NULL, main_word BLOB NOT NULL, parent BLOB NOT NULL,
   depth INTEGER NOT NULL, time TEXT NOT NULL,
   PRIMARY KEY(run, pos)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS held(
+  run INTEGER NOT NULL, pos INTEGER NOT NULL,
+  keyword BLOB NOT NULL, main_word BLOB NOT NULL, depth INTEGER NOT NULL,
+  PRIMARY KEY(run, pos)) WITHOUT ROWID;
 )sql";
 
 std::string hostName() {
@@ -54,17 +60,22 @@ std::string hostName() {
     return name;
 }
 
-bool processAlive(std::int64_t pid) {
-    if (pid <= 0) return false;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+enum class Liveness { Alive, Gone, Unknown };
+
+// A run is alive while some process holds its lock; a pid or a host name says nothing once the
+// process is a zombie, the pid is reused after a reboot or the container is made anew.
+Liveness runLiveness(const std::filesystem::path& lockFile) {
+    int error = 0;
+    if (auto probe = FileLock::tryAcquire(lockFile, &error)) return Liveness::Gone;
+    return error == EWOULDBLOCK ? Liveness::Alive : Liveness::Unknown;
 }
 
-StoredRunState stateFrom(const std::string& text, std::int64_t pid, const std::string& host) {
+StoredRunState stateFrom(const std::string& text, const std::filesystem::path& lockFile) {
     if (text == "finished") return StoredRunState::Finished;
     if (text == "stopped") return StoredRunState::Stopped;
-    // A run of another machine cannot be checked: it counts as running.
-    if (host == hostName() && !processAlive(pid)) return StoredRunState::Interrupted;
-    return StoredRunState::Running;
+    if (text == "incomplete") return StoredRunState::Incomplete;
+    // A lock that cannot even be tried (a directory not ours to write) leaves the run as it says.
+    return runLiveness(lockFile) == Liveness::Gone ? StoredRunState::Interrupted : StoredRunState::Running;
 }
 
 // The tables, indexes and views a database holds, by name, SQLite's own left out.
@@ -111,7 +122,9 @@ bool SqliteRunStore::prepare() {
            m_deleteQueue.prepare(m_db, "DELETE FROM queue WHERE run=?1 AND pos=?2") &&
            m_updateRun.prepare(m_db, "UPDATE runs SET seeds_done=?2, keywords_done=keywords_done+1, "
                                      "accepted=?3, queue_tail=?4, result_count=?5 WHERE id=?1") &&
-           m_setState.prepare(m_db, "UPDATE runs SET state=?2 WHERE id=?1");
+           m_setState.prepare(m_db, "UPDATE runs SET state=?2 WHERE id=?1") &&
+           m_insertHeld.prepare(
+               m_db, "INSERT INTO held(run, pos, keyword, main_word, depth) VALUES(?1, ?2, ?3, ?4, ?5)");
 }
 
 bool SqliteRunStore::beginRun(const RunOptionValues& options) {
@@ -136,31 +149,63 @@ bool SqliteRunStore::beginRun(const RunOptionValues& options) {
     }
     if (!transaction.commit()) return failed("cannot start a run");
     resetProgress(id);
+    int error = 0;
+    m_runLock = FileLock::tryAcquire(runLockFile(id), &error);
+    if (!m_runLock) {
+        m_fault.fail("cannot lock the run beside " + m_file.string() + ": " + std::strerror(error));
+        return false;
+    }
     return true;
 }
 
+std::filesystem::path SqliteRunStore::runLockFile(std::int64_t id) const {
+    return std::filesystem::path(m_file.string() + ".run" + std::to_string(id) + ".lock");
+}
+
 std::optional<RunProgress> SqliteRunStore::resumeNewest() {
+    return resume(0, {});
+}
+
+std::optional<RunProgress> SqliteRunStore::resume(std::int64_t id, std::stop_token stop) {
     std::lock_guard lock(m_mutex);
     m_fault.clearError();
+    const auto refuse = [&](std::string why) -> std::optional<RunProgress> {
+        m_fault.fail(std::move(why));
+        return std::nullopt;
+    };
     SqliteStatement runs;
-    if (!runs.prepare(m_db, "SELECT id, state, pid, host, seeds_done, accepted, queue_tail, result_count "
-                            "FROM runs WHERE state<>'finished' ORDER BY id DESC")) {
+    if (!runs.prepare(m_db, id == 0 ? "SELECT id, state, seeds_done, accepted, queue_tail, result_count "
+                                      "FROM runs WHERE state<>'finished' ORDER BY id DESC"
+                                    : "SELECT id, state, seeds_done, accepted, queue_tail, result_count "
+                                      "FROM runs WHERE id=?1")) {
         failed("cannot read the runs");
         return std::nullopt;
     }
+    if (id != 0) runs.bind(1, id);
     RunProgress progress;
     std::int64_t tail = 0, resultCount = 0;
-    bool found = false;
+    std::optional<FileLock> claimed;
     while (runs.step()) {
-        const auto state = stateFrom(runs.bytes(1), runs.integer(2), runs.bytes(3));
-        const bool ours = runs.integer(2) == getpid() && runs.bytes(3) == hostName();
-        if (state == StoredRunState::Running && !ours) continue; // alive in another process
-        progress.id = runs.integer(0);
-        progress.seedsDone = static_cast<std::size_t>(runs.integer(4));
-        progress.accepted = static_cast<int>(runs.integer(5));
-        tail = runs.integer(6);
-        resultCount = runs.integer(7);
-        found = true;
+        const std::int64_t candidate = runs.integer(0);
+        if (runs.bytes(1) == "finished") {
+            runs.reset();
+            return refuse("run " + std::to_string(candidate) + " in " + m_file.string() + " is finished");
+        }
+        int error = 0;
+        claimed = FileLock::tryAcquire(runLockFile(candidate), &error);
+        if (!claimed) {
+            if (id == 0 && error == EWOULDBLOCK) continue; // alive in another process
+            runs.reset();
+            return refuse(error == EWOULDBLOCK ? "run " + std::to_string(candidate) + " in " + m_file.string() +
+                                                     " is running in another process"
+                                               : "cannot lock run " + std::to_string(candidate) + " beside " +
+                                                     m_file.string() + ": " + std::strerror(error));
+        }
+        progress.id = candidate;
+        progress.seedsDone = static_cast<std::size_t>(runs.integer(2));
+        progress.accepted = static_cast<int>(runs.integer(3));
+        tail = runs.integer(4);
+        resultCount = runs.integer(5);
         break;
     }
     if (runs.failed()) {
@@ -168,7 +213,10 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
         return std::nullopt;
     }
     runs.reset();
-    if (!found) return std::nullopt;
+    if (!claimed) {
+        if (id != 0) return refuse("no run " + std::to_string(id) + " in " + m_file.string());
+        return std::nullopt;
+    }
 
     SqliteStatement options, results, claim, queued;
     if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq") ||
@@ -183,23 +231,62 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
     while (options.step()) progress.options.emplace_back(options.bytes(0), options.bytes(1));
     results.bind(1, progress.id);
     std::vector<ResultRecord> restored;
-    restored.reserve(static_cast<std::size_t>(resultCount));
-    while (results.step())
+    restored.reserve(static_cast<std::size_t>(std::max<std::int64_t>(0, resultCount)));
+    while (results.step()) {
+        // A large run takes a while to read back: a stop ends it here, the run left as it was.
+        if ((restored.size() & 1023) == 0 && stop.stop_requested()) {
+            results.reset();
+            return refuse("stopped while the run was being read");
+        }
         restored.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
-                                    static_cast<int>(results.integer(4)), results.bytes(5)});
+                            static_cast<int>(results.integer(4)), results.bytes(5)});
+    }
+    if (options.failed() || results.failed() || !requeueHeld(progress.id)) {
+        failed("cannot read the run");
+        return std::nullopt;
+    }
     queued.bind(1, progress.id);
     const std::int64_t queueCount = queued.step() ? queued.integer(0) : 0;
     claim.bind(1, progress.id).bind(2, getpid()).bindText(3, hostName());
-    if (options.failed() || results.failed() || queued.failed() || !claim.run()) {
+    if (queued.failed() || !claim.run()) {
         failed("cannot read the run");
         return std::nullopt;
     }
     resetProgress(progress.id);
+    m_runLock = std::move(claimed);
     for (auto& record : restored) m_results.restore(std::move(record));
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = static_cast<std::size_t>(queueCount);
     return progress;
+}
+
+bool SqliteRunStore::requeueHeld(std::int64_t run) {
+    // The held keywords go to the head of the queue, in the order they were held: asked first.
+    SqliteTransaction transaction(m_db);
+    SqliteStatement head, held, drop;
+    if (!transaction.active() || !head.prepare(m_db, "SELECT MIN(pos) FROM queue WHERE run=?1") ||
+        !held.prepare(m_db, "SELECT keyword, main_word, depth FROM held WHERE run=?1 ORDER BY pos") ||
+        !drop.prepare(m_db, "DELETE FROM held WHERE run=?1"))
+        return false;
+    head.bind(1, run);
+    std::int64_t first = 0;
+    if (head.step() && !head.isNull(0)) first = head.integer(0);
+    if (head.failed()) return false;
+    held.bind(1, run);
+    std::vector<KeywordTask> tasks;
+    while (held.step())
+        tasks.push_back({held.bytes(0), held.bytes(1), static_cast<int>(held.integer(2))});
+    if (held.failed()) return false;
+    if (tasks.empty()) return true;
+    std::int64_t pos = first - static_cast<std::int64_t>(tasks.size());
+    for (const KeywordTask& task : tasks) {
+        m_insertQueue.bind(1, run).bind(2, pos++).bindBlob(3, task.keyword).bindBlob(4, task.mainWord);
+        m_insertQueue.bind(5, task.depth);
+        if (!m_insertQueue.run()) return false;
+    }
+    drop.bind(1, run);
+    return drop.run() && transaction.commit();
 }
 
 SqliteRunStore::SqliteRunStore(std::filesystem::path file, SqliteDb db)
@@ -299,6 +386,12 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
             m_insertResult.bind(7, record.depth).bindText(8, record.time);
             if (!m_insertResult.run()) return failed("cannot save the keyword's results");
         }
+        std::int64_t heldPos = m_heldNext;
+        for (const auto& task : m_held) {
+            m_insertHeld.bind(1, m_run).bind(2, heldPos++).bindBlob(3, task.keyword).bindBlob(4, task.mainWord);
+            m_insertHeld.bind(5, task.depth);
+            if (!m_insertHeld.run()) return failed("cannot save the keyword's results");
+        }
         if (m_popped && m_frontPos) {
             m_deleteQueue.bind(1, m_run).bind(2, *m_frontPos);
             if (!m_deleteQueue.run()) return failed("cannot save the keyword's results");
@@ -311,9 +404,17 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = committedQueue;
+    m_heldNext += static_cast<std::int64_t>(m_held.size());
+    m_held.clear();
     if (m_popped) m_frontPos.reset();
     m_popped = false;
     m_staging.clear();
+    return true;
+}
+
+bool SqliteRunStore::holdUnanswered(const KeywordTask& task) {
+    std::lock_guard lock(m_mutex);
+    m_held.push_back(task);
     return true;
 }
 
@@ -329,10 +430,14 @@ Expected<std::vector<RunSummary>> SqliteRunStore::listRuns() {
     if (!runs.prepare(m_db, "SELECT id, started, seeds, state, pid, host, keywords_done, result_count "
                             "FROM runs ORDER BY id"))
         return Error{problem("cannot read the runs")};
-    while (runs.step())
-        list.push_back({runs.integer(0), runs.bytes(1), runs.bytes(2),
-                        stateFrom(runs.bytes(3), runs.integer(4), runs.bytes(5)), runs.integer(6),
-                        runs.integer(7), {}});
+    while (runs.step()) {
+        const std::int64_t id = runs.integer(0);
+        // This store's own run is alive by its lock, which a second try here would not see.
+        const StoredRunState state = id == m_run && m_runLock && runs.bytes(3) == "running"
+                                         ? StoredRunState::Running
+                                         : stateFrom(runs.bytes(3), runLockFile(id));
+        list.push_back({id, runs.bytes(1), runs.bytes(2), state, runs.integer(6), runs.integer(7), {}});
+    }
     if (runs.failed()) return Error{problem("cannot read the runs")};
     return list;
 }
@@ -422,6 +527,8 @@ void SqliteRunStore::resetProgress(std::int64_t id) {
     m_popped = false;
     m_fault.reset();
     m_staging.clear();
+    m_held.clear();
+    m_heldNext = 0;
 }
 
 std::unique_ptr<SqliteRunStore> SqliteRunStore::open(const std::filesystem::path& file, std::string* error,
@@ -455,7 +562,7 @@ std::unique_ptr<SqliteRunStore> SqliteRunStore::open(const std::filesystem::path
     if (*found < kSchemaVersion || !ours) {
         const std::string mark = "PRAGMA application_id=" + std::to_string(kApplicationId);
         SqliteTransaction transaction(db);
-        if (!transaction.active() || !db.exec(kSchema) || !db.exec("PRAGMA user_version=1") ||
+        if (!transaction.active() || !db.exec(kSchema) || !db.exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()) ||
             !db.exec(mark.c_str()) || !transaction.commit())
             return fail(db.error());
     }

@@ -1,17 +1,21 @@
 #pragma once
 // The run store in one SQLite database (WAL, synchronous=NORMAL, one writer per run). Tables:
 // runs (one row per run: seeds, state, owner process, progress counters), run_options, seen
-// (case-folded keys), queue (by position) and results (by position). Texts are GBK blobs.
+// (case-folded keys), queue (by position), results (by position) and held (keywords no service
+// answered, by position). Texts are GBK blobs. A running run holds a lock file beside the database.
 //
 // While a keyword is asked, its marks, queued tasks and results wait in memory (contains() sees
 // them); commitKeyword writes them in one transaction together with the keyword leaving the queue.
 
+#include "engine/core/file_lock.h"
 #include "engine/store/run_history.h"
 #include "engine/store/memory_store.h"
 #include "engine/store/staging.h"
 #include "engine/store/sqlite.h"
 
 #include <mutex>
+#include <optional>
+#include <stop_token>
 
 namespace zelkor {
 
@@ -27,8 +31,10 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     SeenSet& seen() override { return m_seen; }
     ResultList& results() override { return m_results; }
     bool commitKeyword(std::size_t seedsDone, int accepted) override;
+    bool holdUnanswered(const KeywordTask& task) override;
     void runFinished() override { setState("finished"); }
     void runStopped() override { setState("stopped"); }
+    void runIncomplete() override { setState("incomplete"); }
     std::string error() const override;
 
     std::string describe() const override { return "sqlite:" + m_file.string(); }
@@ -40,8 +46,11 @@ class SqliteRunStore final : public RunStore, public RunHistory {
 
     // A new run with these options. False (see error()) when the store cannot take it.
     bool beginRun(const RunOptionValues& options);
-    // Continues the newest unfinished run not alive in another process. nullopt with error() empty
-    // when there is none.
+    // Continues run `id` (0: the newest unfinished run not alive in another process), its held
+    // keywords put at the head of its queue. nullopt with error() empty when there is none; with
+    // error() set when run `id` cannot go on (finished, alive elsewhere, missing) or `stop` came
+    // while it was being read.
+    std::optional<RunProgress> resume(std::int64_t id, std::stop_token stop);
     std::optional<RunProgress> resumeNewest();
 
     SqliteRunStore(std::filesystem::path file, SqliteDb db);
@@ -71,6 +80,9 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     bool prepare();
     // The id of run `run` as the history names it (empty: the newest).
     Expected<std::int64_t> findRun(std::string_view run);
+    // Beside the database: held by the process that runs the run, so the run is alive exactly as long.
+    std::filesystem::path runLockFile(std::int64_t id) const;
+    bool requeueHeld(std::int64_t run);
     std::string problem(const std::string& what) const; // what failed, where and why
     bool failed(const std::string& what);
     void broken(const std::string& what);
@@ -81,7 +93,7 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     mutable std::mutex m_mutex;
     SqliteDb m_db;
     SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_at, m_deleteQueue,
-        m_updateRun, m_setState;
+        m_updateRun, m_setState, m_insertHeld;
     KeywordStaging m_staging;
     StoreFault m_fault;
     Queue m_queue{*this};
@@ -94,6 +106,9 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     std::size_t m_committedQueue = 0;
     std::optional<std::int64_t> m_frontPos; // of the task front() gave
     bool m_popped = false;                  // that task leaves with the next commit
+    std::vector<KeywordTask> m_held;        // unanswered, to be held with the next commit
+    std::int64_t m_heldNext = 0;
+    std::optional<FileLock> m_runLock;
 };
 
 } // namespace zelkor

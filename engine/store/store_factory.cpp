@@ -81,7 +81,7 @@ Expected<StoreForRun> openRunStore(const RunStoreRequest& request) {
     return Error{"unknown store"};
 }
 
-Expected<std::optional<StoreForRun>> resumeRunStore(const StoreSpec& spec) {
+Expected<std::optional<StoreForRun>> resumeRunStore(const StoreSpec& spec, std::stop_token stop) {
     if (spec.kind == StoreSpec::Kind::Files)
         return Error{"the files store keeps no run to resume; choose a database store"};
     if (spec.kind == StoreSpec::Kind::Redis)
@@ -89,7 +89,7 @@ Expected<std::optional<StoreForRun>> resumeRunStore(const StoreSpec& spec) {
     std::string error;
     auto store = SqliteRunStore::open(spec.path, &error);
     if (!store) return Error{error};
-    auto progress = store->resumeNewest();
+    auto progress = store->resume(spec.resumeRun, std::move(stop));
     if (!progress) {
         if (const std::string why = store->error(); !why.empty()) return Error{why};
         return std::optional<StoreForRun>();

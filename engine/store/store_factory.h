@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,9 @@ struct RunStoreRequest {
 };
 
 Expected<StoreForRun> openRunStore(const RunStoreRequest& request);
-// The newest unfinished run of a database store, taken over by this process; nullopt when there
-// is none.
-Expected<std::optional<StoreForRun>> resumeRunStore(const StoreSpec& spec);
+// The unfinished run spec.resumeRun of a database store (0: the newest that can go on), taken over
+// by this process; nullopt when there is none. `stop` ends the reading of a large run at once.
+Expected<std::optional<StoreForRun>> resumeRunStore(const StoreSpec& spec, std::stop_token stop = {});
 Expected<std::unique_ptr<RunHistory>> openRunHistory(const StoreSpec& spec, int busyTimeoutMs = 5000);
 
 } // namespace zelkor
