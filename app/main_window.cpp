@@ -775,7 +775,26 @@ QString MainWindow::startRefusalText(const StartRefused& refusal) const {
     return {};
 }
 
+void MainWindow::leaveOutLossySeeds() {
+    auto* box = findChild<QPlainTextEdit*>(name(ctl::kSeeds));
+    if (!box) return;
+    QStringList kept;
+    bool dropped = false;
+    for (const QString& line : box->toPlainText().split(QLatin1Char('\n'))) {
+        // A "?" in place of a character GBK lacks would be asked as if the user had typed it.
+        if (toQString(toGbk(line)) != line) {
+            showNotice(utf8_to_gbk("关键词“") + toGbk(line) +
+                       utf8_to_gbk("”含有 GBK 无法表示的字符，已跳过"));
+            dropped = true;
+            continue;
+        }
+        kept << line;
+    }
+    if (dropped) m_controls->recordText(ctl::kSeeds, toGbkLines(kept.join(QLatin1Char('\n'))));
+}
+
 void MainWindow::startOrStop() {
+    if (m_run->controller.state() == RunState::Idle) leaveOutLossySeeds();
     const StartResult refusal = m_run->controller.clickStart();
     if (!refusal) return;
     const QString text = startRefusalText(*refusal);

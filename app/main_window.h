@@ -91,6 +91,8 @@ class MainWindow : public QWidget {
   private:
     void buildLayout();
     void startOrStop();
+    // Seed lines GBK cannot hold whole are left out of the run, each with a notice.
+    void leaveOutLossySeeds();
     QString startRefusalText(const StartRefused& refusal) const;
     void buildCollectPage(QWidget* page);
     void buildFilterPage(QWidget* page);
