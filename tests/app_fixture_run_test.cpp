@@ -328,7 +328,7 @@ TEST_F(FixtureRunTest, ExportInTheChosenFormatWritesItBesideTheResultsFile) {
     ASSERT_EQ(shown, std::vector<std::filesystem::path>{csv});
     EXPECT_EQ(test::readFile(home.path() / "Zelkor长尾词_手机.txt"), gbk("手机壳\r\n手机支架\r\n手机\r\n手机壳定制\r\n"));
     const std::string table = test::readFile(csv);
-    EXPECT_TRUE(table.starts_with("\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n手机壳,")) << table;
+    EXPECT_TRUE(table.starts_with("\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index\r\n手机壳,")) << table;
     EXPECT_NE(table.find("\r\n手机壳定制,百度相关,手机,手机壳,2,"), std::string::npos) << table;
     EXPECT_TRUE(panel().contains(q("已帮您自动保存数据，保存路径为：") + QString::fromStdString(csv.string())))
         << panel().toStdString();

@@ -351,6 +351,19 @@ TEST_F(CliOutcomes, ResumeTakesARunByItsLock) {
     EXPECT_NE(none.err.find("no run to resume"), std::string::npos) << none.err;
 }
 
+// The results file was written whole and the csv beside it could not be: standard error names the
+// csv and why, not the results file.
+TEST_F(CliOutcomes, AFailedExportBlamesTheFileThatFailed) {
+    fs::create_directories(dir / "out" / "Zelkor长尾词_手机.csv");
+    const Outcome outcome = run({"--sources", "0", "--export-format", "csv", "--quiet"});
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_NE(outcome.err.find("zelkor-cli: cannot export to " + (dir / "out" / "Zelkor长尾词_手机.csv").string() + ": it is a directory"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.err.find("Zelkor长尾词_手机.txt"), std::string::npos) << outcome.err;
+    EXPECT_NE(test::readFile(dir / "out" / "Zelkor长尾词_手机.txt").find(test::to_gbk("手机壳")), std::string::npos);
+}
+
 TEST_F(CliOutcomes, SeedsGbkCannotHoldAreLeftOut) {
     const Outcome outcome = run({"--sources", "0"}, {"핸드폰 케이스", "手机"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;

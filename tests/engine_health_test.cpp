@@ -152,6 +152,7 @@ TEST(SourceHealth, ProxiesTakeTurnsAndGoAfterThreeFailuresInARow) {
     HealthOptions options;
     options.proxies = {*parseProxy("http://127.0.0.1:1"), *parseProxy("socks5://127.0.0.1:2"),
                        *parseProxy("socks5h://127.0.0.1:3")};
+    options.directWhenProxiesGone = true;
     Recorder recorder;
     SourceHealth health(options, recorder.callback());
     const auto t = Clock::now();
@@ -179,6 +180,40 @@ TEST(SourceHealth, ProxiesTakeTurnsAndGoAfterThreeFailuresInARow) {
     ASSERT_EQ(recorder.notices.size(), 4u);
     EXPECT_EQ(recorder.notices.back(), "所有代理都已停用，之后的请求直接连接");
     EXPECT_TRUE(health.route().route.direct());
+}
+
+// Without leave to go direct, the last proxy's drop stops the run, and no route is direct; a request
+// that could not reach its proxy goes once more through the next live one.
+TEST(SourceHealth, ProxiesFailClosedAndAFailedOneHandsItsRequestOn) {
+    HealthOptions options;
+    options.proxies = {*parseProxy("http://127.0.0.1:1"), *parseProxy("http://127.0.0.1:2")};
+    Recorder recorder;
+    SourceHealth health(options, recorder.callback());
+    int gone = 0;
+    health.setOnProxiesGone([&] { ++gone; });
+    const auto t = Clock::now();
+    const SourceHealth::RouteChoice first{options.proxies[0], 0};
+    const auto next = health.reroute(first);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->proxy, 1);
+    EXPECT_TRUE(next->rerouted);
+    EXPECT_FALSE(health.reroute(*next)); // once only
+    // A rerouted attempt is no retry.
+    health.answered(0, 1, AnswerClass::Ok, *next, false, t);
+    EXPECT_EQ(health.report().services.at(0).retries, 0u);
+
+    for (int i = 0; i < 3; ++i)
+        health.answered(0, 0, AnswerClass::Failed, first, true, t);
+    EXPECT_FALSE(health.reroute(SourceHealth::RouteChoice{options.proxies[1], 1}));
+    const SourceHealth::RouteChoice second{options.proxies[1], 1};
+    for (int i = 0; i < 3; ++i)
+        health.answered(0, 0, AnswerClass::Failed, second, true, t);
+    EXPECT_EQ(gone, 1);
+    EXPECT_EQ(recorder.notices.back(), "所有代理都已停用，采集已停止：不直接连接，以免暴露本机地址");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(health.route().route.direct());
+    health.answered(0, 0, AnswerClass::Failed, second, true, t);
+    EXPECT_EQ(gone, 1);
 }
 
 TEST(SourceHealth, SequentialSendingWaitsBetweenTriesAndStopsWaitingWhenStopped) {
@@ -282,10 +317,43 @@ HealthReport sampleReport() {
 TEST(RunReport, JsonHasExactlyTheAgreedShape) {
     EXPECT_EQ(reportJson(sampleReport()),
               "{\"sources\":[{\"source\":0,\"label\":\"百度相关\",\"requests\":12,\"ok\":9,\"empty\":1,"
-              "\"failed\":1,\"blocked\":1,\"retries\":2,\"phrases\":120,\"accepted\":35},{\"source\":21,"
+              "\"failed\":1,\"blocked\":1,\"retries\":2,\"phrases\":120,\"accepted\":35,\"index\":0},{\"source\":21,"
               "\"label\":\"google\\\"相关\",\"requests\":3,\"ok\":0,\"empty\":0,\"failed\":3,\"blocked\":0,"
-              "\"retries\":0,\"phrases\":0,\"accepted\":0}],\"keywords\":10,\"requests\":15,\"seconds\":2.500}");
+              "\"retries\":0,\"phrases\":0,\"accepted\":0,\"index\":21}],\"keywords\":10,\"requests\":15,"
+              "\"seconds\":2.500}");
     EXPECT_EQ(reportJson({}), "{\"sources\":[],\"keywords\":0,\"requests\":0,\"seconds\":0.000}");
+    // With the run's ending: its outcome, exit status, unanswered keywords and the answers' totals.
+    const RunEnding ending{"incomplete", 4, 7};
+    const std::string json = reportJson(sampleReport(), &ending);
+    EXPECT_TRUE(json.ends_with(",\"seconds\":2.500,\"outcome\":\"incomplete\",\"exit\":4,\"unanswered\":7,\"ok\":9,"
+                               "\"empty\":1,\"failed\":4,\"blocked\":1}"))
+        << json;
+}
+
+TEST(RunReport, HintsLeaveOutWhatWasTried) {
+    HealthReport blocked;
+    ServiceReport s;
+    s.source = 1;
+    s.requests = 2;
+    s.blocked = 2;
+    blocked.services = {s};
+    const struct {
+        TriedRemedies tried;
+        const char* hint;
+    } cases[] = {
+        {{}, "Try --retries, --cooldown or --proxy, and see 'zelkor-cli probe KEYWORD'"},
+        {{true, false, false}, "Try --cooldown or --proxy, and see 'zelkor-cli probe KEYWORD'"},
+        {{true, true, false}, "Try --proxy, and see 'zelkor-cli probe KEYWORD'"},
+        {{true, true, true}, "blocking this address. See 'zelkor-cli probe KEYWORD'"},
+    };
+    for (const auto& c : cases) {
+        const auto line = noAnswerLine(blocked, c.tried);
+        ASSERT_TRUE(line);
+        EXPECT_TRUE(line->ends_with(c.hint)) << *line;
+    }
+    const auto notices = reportNotices(blocked, false, {true, false, true});
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(gbk_to_utf8(notices[0]).ends_with("服务可能限制了本机的访问，可在“高级”中设置冷却秒数")) << gbk_to_utf8(notices[0]);
 }
 
 TEST(RunReport, TableHasARowPerServiceAndTheTotals) {

@@ -381,16 +381,19 @@ TEST(RichExport, WritesEachFormatWithItsMetadata) {
         {gbk("a,\"b\""), gbk("360搜索"), gbk(""), gbk("x\ny"), 3, "t"},
     };
     EXPECT_EQ(formatResults(records, ExportFormat::Txt), gbk("抖音直播") + "\r\n" + gbk("a,\"b\"") + "\r\n");
-    EXPECT_EQ(formatResults(records, ExportFormat::Csv),
-              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n"
-              "抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00\r\n"
-              "\"a,\"\"b\"\"\",360搜索,,\"x\ny\",3,t\r\n");
-    EXPECT_EQ(formatResults(records, ExportFormat::Jsonl),
+    // 360搜索 is the name of two services here: it tells neither.
+    const SourceIndexes indexes = sourceIndexesOf({{0, gbk("百度相关")}, {5, gbk("360搜索")}, {9, gbk("360搜索")}});
+    EXPECT_EQ(formatResults(records, ExportFormat::Csv, indexes),
+              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index\r\n"
+              "抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,0\r\n"
+              "\"a,\"\"b\"\"\",360搜索,,\"x\ny\",3,t,\r\n");
+    EXPECT_EQ(formatResults(records, ExportFormat::Jsonl, indexes),
               "{\"keyword\":\"抖音直播\",\"source\":\"百度相关\",\"main_word\":\"抖音\",\"parent\":\"抖音\","
-              "\"depth\":1,\"time\":\"2026-12-10T13:45:00+08:00\"}\n"
+              "\"depth\":1,\"time\":\"2026-12-10T13:45:00+08:00\",\"source_index\":0}\n"
               "{\"keyword\":\"a,\\\"b\\\"\",\"source\":\"360搜索\",\"main_word\":\"\",\"parent\":\"x\\ny\","
-              "\"depth\":3,\"time\":\"t\"}\n");
-    EXPECT_EQ(formatResults({}, ExportFormat::Csv), "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time\r\n");
+              "\"depth\":3,\"time\":\"t\",\"source_index\":null}\n");
+    EXPECT_EQ(formatResults({}, ExportFormat::Csv),
+              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index\r\n");
 
     TempDir dir;
     std::string error;
