@@ -780,11 +780,13 @@ void MainWindow::leaveOutLossySeeds() {
     if (!box) return;
     QStringList kept;
     bool dropped = false;
+    int number = 0;
     for (const QString& line : box->toPlainText().split(QLatin1Char('\n'))) {
-        // A "?" in place of a character GBK lacks would be asked as if the user had typed it.
+        ++number;
+        // A "?" in place of a character GBK lacks would be asked as if the user had typed it. The
+        // notice names the line: the panel cannot show the characters either.
         if (toQString(toGbk(line)) != line) {
-            showNotice(utf8_to_gbk("关键词“") + toGbk(line) +
-                       utf8_to_gbk("”含有 GBK 无法表示的字符，已跳过"));
+            showNotice(utf8_to_gbk("关键词第 " + std::to_string(number) + " 行含有 GBK 无法表示的字符，已跳过"));
             dropped = true;
             continue;
         }

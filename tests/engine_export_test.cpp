@@ -301,7 +301,7 @@ TEST(ExportCsv, CellsThatBeginLikeAFormulaStayText) {
         const std::vector<ResultRecord> rows = {{gbk(c.phrase), gbk("=src"), gbk("+main"), gbk("-parent"), 1, "t"}};
         const std::string csv = formatResults(rows, ExportFormat::Csv);
         const std::string line = csv.substr(csv.find("\r\n") + 2);
-        EXPECT_EQ(line, c.cell + ",'=src,'+main,'-parent,1,t\r\n") << c.phrase;
+        EXPECT_EQ(line, c.cell + ",'=src,'+main,'-parent,1,t,\r\n") << c.phrase;
         EXPECT_EQ(formatResults(rows, ExportFormat::Txt), gbk(c.phrase) + "\r\n") << c.phrase;
         const std::string jsonl = formatResults(rows, ExportFormat::Jsonl);
         EXPECT_EQ(jsonl.find("'") != std::string::npos, c.phrase.find("'") != std::string::npos) << c.phrase;

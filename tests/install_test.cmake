@@ -44,8 +44,8 @@ if(WITH_APP)
   check(NOT at EQUAL -1 MESSAGE "the icon is no SVG")
 endif()
 
-# A run with nothing to ask (the one source points at a closed loopback port): its results file
-# lands in the default save directory, which is the program directory.
+# A run with nothing to ask (the one source points at a closed loopback port) ends with exit status
+# 3 and nothing to save; its run store (--store sqlite) lands in the program directory.
 set(user "${WORK_DIR}/user")
 file(MAKE_DIRECTORY "${user}")
 file(WRITE "${WORK_DIR}/endpoints.ini" "[endpoints]\n0 = http://127.0.0.1:9\n")
@@ -59,10 +59,11 @@ foreach(dataHome "" "${WORK_DIR}/data")
   endif()
   execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=ZELKOR_HOME --unset=ZELKOR_ENDPOINTS
                           "HOME=${user}" ${dataSetting}
-                          "${prefix}/bin/zelkor-cli" --endpoints "${WORK_DIR}/endpoints.ini" --delay 0 --quiet seed
+                          "${prefix}/bin/zelkor-cli" --endpoints "${WORK_DIR}/endpoints.ini" --delay 0 --quiet --store sqlite seed
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
-  check(status EQUAL 0 MESSAGE "installed zelkor-cli exited with ${status}: ${err}")
-  check(EXISTS "${programDir}/Zelkor长尾词_seed.txt" MESSAGE "no results in ${programDir}: ${out} ${err}")
+  check(status EQUAL 3 MESSAGE "installed zelkor-cli exited with ${status}")
+  check(EXISTS "${programDir}/data/runs.sqlite" MESSAGE "no run store in ${programDir}")
+  check(NOT EXISTS "${programDir}/Zelkor长尾词_seed.txt" MESSAGE "an empty results file in ${programDir}")
 endforeach()
 
 file(GLOB beside RELATIVE "${prefix}/bin" "${prefix}/bin/*")
@@ -78,8 +79,8 @@ endif()
 # ZELKOR_HOME still wins.
 file(MAKE_DIRECTORY "${WORK_DIR}/home")
 execute_process(COMMAND ${CMAKE_COMMAND} -E env "ZELKOR_HOME=${WORK_DIR}/home" "HOME=${user}"
-                        "${prefix}/bin/zelkor-cli" --endpoints "${WORK_DIR}/endpoints.ini" --delay 0 --quiet seed2
+                        "${prefix}/bin/zelkor-cli" --endpoints "${WORK_DIR}/endpoints.ini" --delay 0 --quiet --store sqlite seed2
                 RESULT_VARIABLE status TIMEOUT 120)
-check(status EQUAL 0 MESSAGE "zelkor-cli with ZELKOR_HOME exited with ${status}")
-check(EXISTS "${WORK_DIR}/home/Zelkor长尾词_seed2.txt" MESSAGE "ZELKOR_HOME was not used")
+check(status EQUAL 3 MESSAGE "zelkor-cli with ZELKOR_HOME exited with ${status}")
+check(EXISTS "${WORK_DIR}/home/data/runs.sqlite" MESSAGE "ZELKOR_HOME was not used")
 file(REMOVE_RECURSE "${WORK_DIR}")

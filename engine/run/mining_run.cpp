@@ -156,8 +156,9 @@ struct MiningRun::State {
 
     // The auto-save after a keyword: written outside the gate, its notice shown through it.
     void autoSave() {
-        // Before any answer there is nothing to keep, and "saved" would say all went well.
-        if (answered == 0 && store->results().size() == 0) return;
+        // Nothing answered yet and something failed: there is nothing to keep, and "saved" would
+        // say all went well.
+        if (answered == 0 && unanswered > 0 && store->results().size() == 0) return;
         const auto saved = writer.write(*controls, store->results(), false, guard.saveToken());
         if (const Text text = ResultWriter::notice(saved); !text.empty()) notice(text);
     }
