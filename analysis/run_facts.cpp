@@ -31,6 +31,7 @@ std::string runEndName(std::optional<RunEnd> end) {
     case RunEnd::LimitReached: return "limit";
     case RunEnd::Stopped: return "stopped";
     case RunEnd::StoreFailed: return "store failed";
+    case RunEnd::ProxiesGone: return "proxies gone";
     }
     return "running";
 }
