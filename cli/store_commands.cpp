@@ -74,8 +74,8 @@ class RunsCommand final : public Command {
   public:
     std::string name() const override { return "runs"; }
     std::string description() const override {
-        return "List the runs of a database or shared store: id (a shared run's name), start, state, whether "
-               "--resume can take it, keywords done, results, seeds";
+        return "List the runs of a database or shared store: id (a shared run's name), start, state, keywords "
+               "done, results, seeds, whether --resume can take it";
     }
     void define(CLI::App& app) override {
         app.add_option("--store", m_store, kStoreHelp)->option_text("S")->required();
@@ -85,14 +85,13 @@ class RunsCommand final : public Command {
         if (!history) return fail(history.error().message);
         const auto runs = (*history)->listRuns();
         if (!runs) return fail(runs.error().message);
-        std::printf("id\tstarted\tstate\tresumable\tkeywords\tresults\tseeds\n");
+        std::printf("id\tstarted\tstate\tkeywords\tresults\tseeds\tresumable\n");
         for (const auto& run : *runs)
-            std::printf("%s\t%s\t%s\t%s\t%lld\t%lld\t%s\n",
+            std::printf("%s\t%s\t%s\t%lld\t%lld\t%s\t%s\n",
                         run.name.empty() ? std::to_string(run.id).c_str() : printable(run.name).c_str(),
                         printable(run.started).c_str(), std::string(storedRunStateName(run.state)).c_str(),
-                        run.name.empty() && storedRunResumable(run.state) ? "yes" : "no",
-                        static_cast<long long>(run.keywordsDone),
-                        static_cast<long long>(run.results), oneLine(run.seeds).c_str());
+                        static_cast<long long>(run.keywordsDone), static_cast<long long>(run.results),
+                        oneLine(run.seeds).c_str(), run.name.empty() && storedRunResumable(run.state) ? "yes" : "no");
         return kExitOk;
     }
 
