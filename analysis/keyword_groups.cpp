@@ -1,0 +1,32 @@
+#include "analysis/keyword_groups.h"
+
+#include <algorithm>
+#include <map>
+
+namespace zelkor::analysis {
+
+std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
+    std::map<std::string, std::vector<std::size_t>> named;
+    std::vector<std::size_t> rest;
+    std::size_t count = by == GroupBy::Root ? words.roots.size() : words.tags.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (by == GroupBy::Root) {
+            if (words.roots[i].empty())
+                rest.push_back(i);
+            else
+                named[words.roots[i]].push_back(i);
+        } else {
+            if (words.tags[i].empty()) rest.push_back(i);
+            for (const std::string& tag : words.tags[i]) named[tag].push_back(i);
+        }
+    }
+    std::vector<KeywordGroup> groups;
+    for (auto& [name, members] : named) groups.push_back({name, std::move(members)});
+    std::stable_sort(groups.begin(), groups.end(), [](const KeywordGroup& a, const KeywordGroup& b) {
+        return a.members.size() > b.members.size();
+    });
+    if (!rest.empty()) groups.push_back({by == GroupBy::Root ? kNoRoot : kNoTag, std::move(rest)});
+    return groups;
+}
+
+} // namespace zelkor::analysis

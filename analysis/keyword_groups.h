@@ -1,0 +1,27 @@
+#pragma once
+// Groups of a run's results by root word or by intent tag, for the groups export, the report and
+// the analysis window. Plain values.
+
+#include "analysis/root_words.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace zelkor::analysis {
+
+enum class GroupBy { Root, Tag };
+
+struct KeywordGroup {
+    std::string name;                 // the root or the tag; kNoRoot / kNoTag for the rest
+    std::vector<std::size_t> members; // indexes of the phrases given to analyseKeywords, in order
+};
+
+inline constexpr const char* kNoRoot = "(无词根)";
+inline constexpr const char* kNoTag = "(无标签)";
+
+// Largest group first (ties by name); the phrases with no root or no tag come last. A phrase with
+// several tags is in each of their groups.
+std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by);
+
+} // namespace zelkor::analysis
