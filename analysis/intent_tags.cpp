@@ -84,7 +84,11 @@ Expected<Done> IntentTags::extendFromText(std::string_view toml, std::string_vie
         auto where = std::string(origin) + ":" + std::to_string(key.source().begin.line) + ": ";
         if (!words) return Error{where + "the family " + name + " must be an array of words, as " + name + " = [\"…\"]"};
         auto family = std::find_if(families.begin(), families.end(), [&](const IntentFamily& f) { return f.name == name; });
-        if (family == families.end()) family = families.insert(families.end(), IntentFamily{name, {}});
+        if (family == families.end()) {
+            if (families.size() == kMostFamilies)
+                return Error{where + "at most " + std::to_string(kMostFamilies) + " families can be kept"};
+            family = families.insert(families.end(), IntentFamily{name, {}});
+        }
         for (const toml::node& word : *words) {
             const auto* text = word.as_string();
             if (!text || text->get().empty())
@@ -103,10 +107,11 @@ std::vector<std::string> IntentTags::allWords() const {
     return all;
 }
 
-std::vector<std::string> IntentTags::tagsOf(std::string_view phrase, const std::vector<std::string>& words) const {
+std::uint32_t IntentTags::maskOf(std::string_view phrase, const std::vector<std::string>& words) const {
     std::string lowered = lower(phrase);
-    std::vector<std::string> tags;
-    for (const IntentFamily& family : m_families) {
+    std::uint32_t mask = 0;
+    for (std::size_t f = 0; f < m_families.size(); ++f) {
+        const IntentFamily& family = m_families[f];
         bool hit = family.name == kTime && hasYear(lowered);
         for (const std::string& modifier : family.words) {
             if (hit) break;
@@ -114,8 +119,16 @@ std::vector<std::string> IntentTags::tagsOf(std::string_view phrase, const std::
             hit = wholeWordOnly(m) ? std::find(words.begin(), words.end(), m) != words.end()
                                    : lowered.find(m) != std::string::npos;
         }
-        if (hit) tags.push_back(family.name);
+        if (hit) mask |= std::uint32_t{1} << f;
     }
+    return mask;
+}
+
+std::vector<std::string> IntentTags::tagsOf(std::string_view phrase, const std::vector<std::string>& words) const {
+    std::uint32_t mask = maskOf(phrase, words);
+    std::vector<std::string> tags;
+    for (std::size_t f = 0; f < m_families.size(); ++f)
+        if (mask & (std::uint32_t{1} << f)) tags.push_back(m_families[f].name);
     return tags;
 }
 

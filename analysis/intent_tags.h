@@ -5,6 +5,7 @@
 
 #include "engine/core/expected.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -38,6 +39,10 @@ class IntentTags {
     // modifier of one character (和, 吗, 贵) counts only as a whole word, so 和平 is no comparison;
     // longer ones count wherever they occur. A year (1900–2099, with or without 年) is 时间.
     std::vector<std::string> tagsOf(std::string_view phrase, const std::vector<std::string>& words) const;
+    // The same as a bit per family, in family order.
+    std::uint32_t maskOf(std::string_view phrase, const std::vector<std::string>& words) const;
+
+    static constexpr std::size_t kMostFamilies = 32;
 
   private:
     std::vector<IntentFamily> m_families;

@@ -8,16 +8,16 @@ namespace zelkor::analysis {
 std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
     std::map<std::string, std::vector<std::size_t>> named;
     std::vector<std::size_t> rest;
-    std::size_t count = by == GroupBy::Root ? words.roots.size() : words.tags.size();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
         if (by == GroupBy::Root) {
-            if (words.roots[i].empty())
+            std::string_view root = words.root(i);
+            if (root.empty())
                 rest.push_back(i);
             else
-                named[words.roots[i]].push_back(i);
+                named[std::string(root)].push_back(i);
         } else {
-            if (words.tags[i].empty()) rest.push_back(i);
-            for (const std::string& tag : words.tags[i]) named[tag].push_back(i);
+            if (!words.hasTags(i)) rest.push_back(i);
+            for (const std::string& tag : words.tags(i)) named[tag].push_back(i);
         }
     }
     std::vector<KeywordGroup> groups;

@@ -103,31 +103,62 @@ std::vector<std::string> wordsBeyondSeed(Segmenter& segmenter, std::string_view 
 
 KeywordWords analyseKeywords(Segmenter& segmenter, const IntentTags& tags, std::span<const PhraseOfSeed> phrases) {
     KeywordWords result;
-    std::unordered_map<std::string, SeedWords> seeds;
-    std::vector<std::vector<std::string>> wordsOf(phrases.size());
-    std::unordered_map<std::string, std::size_t> counts;
-    result.tags.resize(phrases.size());
-    for (std::size_t i = 0; i < phrases.size(); ++i) {
-        auto seed = seeds.find(phrases[i].seed);
-        if (seed == seeds.end()) seed = seeds.emplace(phrases[i].seed, seedWords(segmenter, phrases[i].seed)).first;
+    for (const IntentFamily& f : tags.families()) result.m_families.push_back(f.name);
+    std::unordered_map<std::string_view, SeedWords> seeds;
+    std::unordered_map<std::string, std::uint32_t> ids;
+    std::vector<std::size_t> counts;
+    // Each phrase's distinct words as ids, one after another, and how many each has.
+    std::vector<std::uint32_t> wordIds;
+    std::vector<std::uint8_t> wordCounts;
+    wordCounts.reserve(phrases.size());
+    wordIds.reserve(phrases.size() * 3); // keyword phrases hold two or three words beyond the seed
+    result.m_tagMasks.reserve(phrases.size());
+    for (const PhraseOfSeed& p : phrases) {
+        auto seed = seeds.find(p.seed);
+        if (seed == seeds.end()) seed = seeds.emplace(p.seed, seedWords(segmenter, p.seed)).first;
         std::vector<std::string> all = seed->second.words;
-        wordsOf[i] = beyond(segmenter, phrases[i].phrase, seed->second, &all);
-        for (const std::string& w : wordsOf[i]) ++counts[w];
-        result.tags[i] = tags.tagsOf(phrases[i].phrase, all);
+        std::uint8_t held = 0;
+        for (std::string& word : beyond(segmenter, p.phrase, seed->second, &all)) {
+            if (held == 255) break; // a phrase's root is among its first words
+            auto [at, added] = ids.try_emplace(std::move(word), static_cast<std::uint32_t>(counts.size()));
+            if (added) counts.push_back(0);
+            ++counts[at->second];
+            wordIds.push_back(at->second);
+            ++held;
+        }
+        wordCounts.push_back(held);
+        result.m_tagMasks.push_back(tags.maskOf(p.phrase, all));
     }
-    result.roots.resize(phrases.size());
-    for (std::size_t i = 0; i < phrases.size(); ++i) {
-        const std::string* best = nullptr;
-        for (const std::string& w : wordsOf[i]) // ties go to the longer word, then the earlier one
-            if (!best || counts[w] > counts[*best] || (counts[w] == counts[*best] && w.size() > best->size()))
-                best = &w;
-        if (best) result.roots[i] = *best;
+    result.m_words.resize(counts.size());
+    for (auto& [word, id] : ids) result.m_words[id] = word;
+    result.m_rootIds.reserve(phrases.size());
+    for (std::size_t i = 0, from = 0; i < phrases.size(); from += wordCounts[i++]) {
+        std::uint32_t best = KeywordWords::kNoRoot;
+        for (std::size_t k = from; k < from + wordCounts[i]; ++k) { // ties go to the longer word, then the earlier one
+            std::uint32_t w = wordIds[k];
+            if (best == KeywordWords::kNoRoot || counts[w] > counts[best] ||
+                (counts[w] == counts[best] && result.m_words[w].size() > result.m_words[best].size()))
+                best = w;
+        }
+        result.m_rootIds.push_back(best);
     }
-    for (auto& [word, n] : counts) result.rootCounts.push_back({word, n});
-    std::sort(result.rootCounts.begin(), result.rootCounts.end(), [](const RootCount& a, const RootCount& b) {
+    for (std::size_t id = 0; id < counts.size(); ++id) result.m_rootCounts.push_back({result.m_words[id], counts[id]});
+    std::sort(result.m_rootCounts.begin(), result.m_rootCounts.end(), [](const RootCount& a, const RootCount& b) {
         return a.phrases != b.phrases ? a.phrases > b.phrases : a.word < b.word;
     });
     return result;
+}
+
+std::string_view KeywordWords::root(std::size_t phrase) const {
+    std::uint32_t id = m_rootIds[phrase];
+    return id == kNoRoot ? std::string_view() : std::string_view(m_words[id]);
+}
+
+std::vector<std::string> KeywordWords::tags(std::size_t phrase) const {
+    std::vector<std::string> out;
+    for (std::size_t f = 0; f < m_families.size(); ++f)
+        if (m_tagMasks[phrase] & (std::uint32_t{1} << f)) out.push_back(m_families[f]);
+    return out;
 }
 
 } // namespace zelkor::analysis

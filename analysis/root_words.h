@@ -7,15 +7,17 @@
 #include "analysis/segmenter.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace zelkor::analysis {
 
+// Views into text the caller keeps for the call.
 struct PhraseOfSeed {
-    std::string phrase; // UTF-8
-    std::string seed;   // UTF-8; the seed it was found from
+    std::string_view phrase; // UTF-8
+    std::string_view seed;   // UTF-8; the seed it was found from
 };
 
 struct RootCount {
@@ -23,10 +25,26 @@ struct RootCount {
     std::size_t phrases = 0; // how many phrases hold it
 };
 
-struct KeywordWords {
-    std::vector<std::string> roots;             // per phrase: its root, "" when it has none
-    std::vector<std::vector<std::string>> tags; // per phrase: its intent families
-    std::vector<RootCount> rootCounts;          // every root word, most frequent first
+// Kept compact, since a run may have millions of results: a phrase's root is an index into the
+// run's root words, its tags a bit per family.
+class KeywordWords {
+  public:
+    static constexpr std::uint32_t kNoRoot = 0xFFFFFFFF;
+
+    std::size_t size() const { return m_rootIds.size(); }
+    std::string_view root(std::size_t phrase) const; // "" when it has none
+    std::vector<std::string> tags(std::size_t phrase) const;
+    bool hasTags(std::size_t phrase) const { return m_tagMasks[phrase] != 0; }
+    // Every root word, most frequent first.
+    const std::vector<RootCount>& rootCounts() const { return m_rootCounts; }
+
+  private:
+    friend KeywordWords analyseKeywords(Segmenter&, const IntentTags&, std::span<const PhraseOfSeed>);
+    std::vector<std::string> m_words;
+    std::vector<std::uint32_t> m_rootIds;
+    std::vector<std::uint32_t> m_tagMasks;
+    std::vector<std::string> m_families;
+    std::vector<RootCount> m_rootCounts;
 };
 
 // The words of `phrase` that are not its seed's: the seed's text is cut out wherever it occurs

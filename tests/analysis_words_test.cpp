@@ -56,7 +56,7 @@ TEST_F(Words, TagsByModifierFamily) {
     for (const auto& [phrase, tag] : cases) phrases.push_back({phrase, "手机壳"});
     KeywordWords words = analyseKeywords(*segmenter, tags, phrases);
     for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(joinTags(words.tags[i]), cases[i].second) << cases[i].first;
+        EXPECT_EQ(joinTags(words.tags(i)), cases[i].second) << cases[i].first;
 }
 
 TEST_F(Words, RootIsThePhrasesMostFrequentWord) {
@@ -65,11 +65,12 @@ TEST_F(Words, RootIsThePhrasesMostFrequentWord) {
         {"华为手机壳透明", "手机壳"},   {"手机壳", "手机壳"},
     };
     KeywordWords words = analyseKeywords(*segmenter, tags, phrases);
-    EXPECT_EQ(words.roots, (std::vector<std::string>{"透明", "透明", "苹果", "透明", ""}));
-    ASSERT_GE(words.rootCounts.size(), 2u);
-    EXPECT_EQ(words.rootCounts[0].word, "透明");
-    EXPECT_EQ(words.rootCounts[0].phrases, 3u);
-    EXPECT_EQ(words.rootCounts[1].word, "苹果");
+    const char* roots[] = {"透明", "透明", "苹果", "透明", ""};
+    for (std::size_t i = 0; i < std::size(roots); ++i) EXPECT_EQ(words.root(i), roots[i]) << phrases[i].phrase;
+    ASSERT_GE(words.rootCounts().size(), 2u);
+    EXPECT_EQ(words.rootCounts()[0].word, "透明");
+    EXPECT_EQ(words.rootCounts()[0].phrases, 3u);
+    EXPECT_EQ(words.rootCounts()[1].word, "苹果");
 
     std::vector<KeywordGroup> byRoot = groupKeywords(words, GroupBy::Root);
     ASSERT_EQ(byRoot.size(), 3u);
