@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace zelkor::analysis {
+namespace zelkor {
 namespace {
 
 bool isAscii(std::string_view s) {
@@ -141,4 +141,4 @@ std::string joinTags(const std::vector<std::string>& tags) {
     return out;
 }
 
-} // namespace zelkor::analysis
+} // namespace zelkor

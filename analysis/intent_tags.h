@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zelkor::analysis {
+namespace zelkor {
 
 struct IntentFamily {
     std::string name;
@@ -51,4 +51,4 @@ class IntentTags {
 // The tags joined for one export cell: "疑问;价格".
 std::string joinTags(const std::vector<std::string>& tags);
 
-} // namespace zelkor::analysis
+} // namespace zelkor

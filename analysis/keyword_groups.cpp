@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-namespace zelkor::analysis {
+namespace zelkor {
 
 std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
     std::map<std::string, std::vector<std::size_t>> named;
@@ -25,8 +25,8 @@ std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
     std::stable_sort(groups.begin(), groups.end(), [](const KeywordGroup& a, const KeywordGroup& b) {
         return a.members.size() > b.members.size();
     });
-    if (!rest.empty()) groups.push_back({by == GroupBy::Root ? kNoRoot : kNoTag, std::move(rest)});
+    if (!rest.empty()) groups.push_back({by == GroupBy::Root ? kNoRootGroup : kNoTagGroup, std::move(rest)});
     return groups;
 }
 
-} // namespace zelkor::analysis
+} // namespace zelkor

@@ -8,20 +8,20 @@
 #include <string>
 #include <vector>
 
-namespace zelkor::analysis {
+namespace zelkor {
 
 enum class GroupBy { Root, Tag };
 
 struct KeywordGroup {
-    std::string name;                 // the root or the tag; kNoRoot / kNoTag for the rest
+    std::string name;                 // the root or the tag; kNoRootGroup / kNoTagGroup for the rest
     std::vector<std::size_t> members; // indexes of the phrases given to analyseKeywords, in order
 };
 
-inline constexpr const char* kNoRoot = "(无词根)";
-inline constexpr const char* kNoTag = "(无标签)";
+inline constexpr const char* kNoRootGroup = "(无词根)";
+inline constexpr const char* kNoTagGroup = "(无标签)";
 
 // Largest group first (ties by name); the phrases with no root or no tag come last. A phrase with
 // several tags is in each of their groups.
 std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by);
 
-} // namespace zelkor::analysis
+} // namespace zelkor

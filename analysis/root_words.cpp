@@ -5,7 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
-namespace zelkor::analysis {
+namespace zelkor {
 namespace {
 
 // Words too slight to name a group: particles and joining words. They still count for the tags.
@@ -161,4 +161,4 @@ std::vector<std::string> KeywordWords::tags(std::size_t phrase) const {
     return out;
 }
 
-} // namespace zelkor::analysis
+} // namespace zelkor

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace zelkor::analysis {
+namespace zelkor {
 
 // Views into text the caller keeps for the call.
 struct PhraseOfSeed {
@@ -54,4 +54,4 @@ std::vector<std::string> wordsBeyondSeed(Segmenter& segmenter, std::string_view 
 
 KeywordWords analyseKeywords(Segmenter& segmenter, const IntentTags& tags, std::span<const PhraseOfSeed> phrases);
 
-} // namespace zelkor::analysis
+} // namespace zelkor

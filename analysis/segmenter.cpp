@@ -12,7 +12,7 @@ extern "C" {
 #include <list>
 #include <mutex>
 
-namespace zelkor::analysis {
+namespace zelkor {
 namespace {
 
 // Debian's libfriso0 ships this file; it names the UTF-8 dictionary of friso-dict.
@@ -106,4 +106,4 @@ std::vector<std::string> Segmenter::words(std::string_view utf8) {
     return out;
 }
 
-} // namespace zelkor::analysis
+} // namespace zelkor

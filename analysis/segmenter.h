@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zelkor::analysis {
+namespace zelkor {
 
 class Segmenter {
   public:
@@ -32,4 +32,4 @@ class Segmenter {
     std::unique_ptr<Task> m_task;
 };
 
-} // namespace zelkor::analysis
+} // namespace zelkor

@@ -20,7 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-using namespace zelkor::analysis;
+using namespace zelkor;
 
 struct Figures {
     double startSeconds = 0, workSeconds = 0, peakMiB = 0;
@@ -64,7 +64,7 @@ int runOurs(const fs::path& file) {
         phrases.push_back({std::string_view(text).substr(from, end - from), "手机"});
     auto t0 = Clock::now();
     IntentTags tags = IntentTags::builtIn();
-    zelkor::Expected<Segmenter> segmenter = Segmenter::open(tags.allWords());
+    Expected<Segmenter> segmenter = Segmenter::open(tags.allWords());
     if (!segmenter) {
         std::fprintf(stderr, "%s\n", segmenter.error().message.c_str());
         return 1;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zelkor::analysis {
+namespace zelkor {
 namespace {
 
 class Words : public ::testing::Test {
@@ -77,11 +77,11 @@ TEST_F(Words, RootIsThePhrasesMostFrequentWord) {
     EXPECT_EQ(byRoot[0].name, "透明");
     EXPECT_EQ(byRoot[0].members, (std::vector<std::size_t>{0, 1, 3}));
     EXPECT_EQ(byRoot[1].name, "苹果");
-    EXPECT_EQ(byRoot[2].name, kNoRoot);
+    EXPECT_EQ(byRoot[2].name, kNoRootGroup);
 
     std::vector<KeywordGroup> byTag = groupKeywords(words, GroupBy::Tag);
     ASSERT_EQ(byTag.size(), 3u); // 疑问 and 价格 hold the same phrase; the rest have no tag
-    EXPECT_EQ(byTag.back().name, kNoTag);
+    EXPECT_EQ(byTag.back().name, kNoTagGroup);
     EXPECT_EQ(byTag.back().members.size(), 4u);
 }
 
@@ -106,4 +106,4 @@ TEST(IntentTagsFile, ExtendsTheFamilies) {
 }
 
 } // namespace
-} // namespace zelkor::analysis
+} // namespace zelkor
