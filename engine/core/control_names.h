@@ -53,6 +53,14 @@ inline constexpr std::string_view kParallelRate = "编辑框_并发速率";
 inline constexpr std::string_view kVerifyTls = "选择框_验证证书";
 // The export action (标签5) also writes the run's HTML report beside the results file.
 inline constexpr std::string_view kExportReport = "选择框_导出报告";
+// Keyword intelligence, all off unless asked: a bound on the walk's depth (empty: none); the result
+// filters hiding phrases but walking through them; normal forms of phrases before the seen check;
+// hits of each result counted; root words and intent tags of the results in the rich exports.
+inline constexpr std::string_view kMaxDepth = "编辑框_最大深度";
+inline constexpr std::string_view kFilterShow = "选择框_过滤后继续挖掘";
+inline constexpr std::string_view kNormalize = "选择框_规范化词形";
+inline constexpr std::string_view kCountHits = "选择框_统计出现次数";
+inline constexpr std::string_view kKeywordWords = "选择框_词根与意图";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
@@ -60,11 +68,13 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 14> kAdvancedBoxes{
+inline constexpr std::array<std::string_view, 15> kAdvancedBoxes{
     kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern, kExcludePattern,
-    kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore};
+    kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore,
+    kMaxDepth};
 // The check boxes of the page 高级, kept there too as "1" or "0"; never written until checked once.
-inline constexpr std::array<std::string_view, 3> kAdvancedChecks{kParallel, kVerifyTls, kExportReport};
+inline constexpr std::array<std::string_view, 7> kAdvancedChecks{kParallel,  kVerifyTls,  kExportReport, kFilterShow,
+                                                                 kNormalize, kCountHits, kKeywordWords};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

@@ -2,6 +2,7 @@
 
 #include "engine/core/control_names.h"
 #include "engine/core/file_lock.h"
+#include "engine/core/normal_form.h"
 #include "engine/core/program_dir.h"
 #include "engine/core/text_rules.h"
 #include "engine/output/rich_export.h"
@@ -263,7 +264,19 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.host = std::make_unique<RunHost>(*s.controls, s.guard, *s.health, limits);
     s.sink = std::make_unique<ResultSink>(*s.controls, *s.store, s.guard, s.options.unattended);
     s.sink->addFilter(std::make_unique<ForbiddenWordsFilter>(s.forbidden));
-    if (s.filters) s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters));
+    if (s.filters)
+        s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters), s.controls->checked(ctl::kFilterShow)
+                                                                           ? ResultSink::FilterRole::Show
+                                                                           : ResultSink::FilterRole::Walk);
+    s.sink->setMaxDepth(std::max(0, textToInt(s.controls->text(ctl::kMaxDepth))));
+    if (s.controls->checked(ctl::kNormalize)) {
+        Expected<Done> available = normalFormsAvailable();
+        if (available)
+            s.sink->setNormalForms(true);
+        else
+            s.controls->showNotice(gbk("规范化词形不可用，本次不使用：") + utf8_to_gbk(available.error().message));
+    }
+    s.sink->setCountHits(s.controls->checked(ctl::kCountHits));
     s.sink->setAccepted(s.options.accepted);
     if (s.controls->checked(ctl::kParallel)) {
         Text problem;

@@ -52,6 +52,13 @@ class ResultList {
     virtual std::size_t size() const = 0;
     // Records [from, to), clamped to the list.
     virtual std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const = 0;
+    // From now on, count how often each result is offered (copies then carry hits and services).
+    virtual void countHits() {}
+    // `keyword` was offered again, by `sourceName`: one more hit when it is a result of this run.
+    virtual void hit(const Text& keyword, const Text& sourceName) {
+        (void)keyword;
+        (void)sourceName;
+    }
     std::vector<ResultRecord> all() const { return copy(0, size()); }
 };
 
