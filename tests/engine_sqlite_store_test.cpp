@@ -126,6 +126,36 @@ TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
     EXPECT_FALSE(store->resumeNewest());
 }
 
+TEST(SqliteRunStore, KeepsHitsWithTheirKeywordAndResumesThem) {
+    TempDir dir;
+    const fs::path file = dir / "runs.sqlite";
+    auto hitsOf = [](const std::vector<ResultRecord>& records) {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& r : records) out.emplace_back(r.hits, r.services);
+        return out;
+    };
+    {
+        auto store = openStore(file);
+        ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("抖音")}, {std::string(ctl::kCountHits), "1"}}));
+        store->results().countHits();
+        store->results().append(record("抖音直播", "抖音", 1));
+        store->results().append(record("抖音商城", "抖音", 1));
+        store->results().hit(gbk("抖音直播"), gbk("百度下拉"));
+        ASSERT_TRUE(store->commitKeyword(1, 2)) << store->error();
+        store->results().hit(gbk("抖音直播"), gbk("百度相关")); // its keyword never commits
+        EXPECT_EQ(hitsOf(store->results().all()), (std::vector<std::pair<int, int>>{{3, 2}, {1, 1}}));
+    }
+    auto store = openStore(file);
+    EXPECT_EQ(hitsOf(*store->runResults("")), (std::vector<std::pair<int, int>>{{2, 2}, {1, 1}}));
+    ASSERT_TRUE(store->resumeNewest());
+    store->results().countHits();
+    store->results().hit(gbk("抖音直播"), gbk("百度下拉"));
+    store->results().hit(gbk("抖音商城"), gbk("百度相关")); // a result's own source is one service
+    EXPECT_EQ(hitsOf(store->results().all()), (std::vector<std::pair<int, int>>{{3, 2}, {2, 1}}));
+    ASSERT_TRUE(store->commitKeyword(1, 2)) << store->error();
+    EXPECT_EQ(hitsOf(*store->runResults("")), (std::vector<std::pair<int, int>>{{3, 2}, {2, 1}}));
+}
+
 TEST(SqliteRunStore, RunsResultsByIdOrNewest) {
     TempDir dir;
     auto store = openStore(dir / "runs.sqlite");

@@ -46,7 +46,25 @@ CREATE TABLE IF NOT EXISTS results(
   keyword BLOB NOT NULL, source BLOB NOT NULL, main_word BLOB NOT NULL, parent BLOB NOT NULL,
   depth INTEGER NOT NULL, time TEXT NOT NULL,
   PRIMARY KEY(run, pos)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS hits(
+  run INTEGER NOT NULL, keyword BLOB NOT NULL, source BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS hits_of_result ON hits(run, keyword);
 )sql";
+
+// A result's hits and distinct services, when its run counted them: one for being found, one more
+// for every later offer.
+const char* const kResultsWithHits =
+    "SELECT keyword, source, main_word, parent, depth, time, "
+    "1 + (SELECT COUNT(*) FROM hits h WHERE h.run = r.run AND h.keyword = r.keyword), "
+    "(SELECT COUNT(*) FROM (SELECT r.source UNION SELECT h.source FROM hits h "
+    "WHERE h.run = r.run AND h.keyword = r.keyword)) "
+    "FROM results r WHERE run=?1 ORDER BY pos";
+
+bool countsHits(const RunOptionValues& options) {
+    for (const auto& [name, value] : options)
+        if (name == ctl::kCountHits) return value == "1";
+    return false;
+}
 
 std::string hostName() {
     char name[256] = {};
@@ -104,6 +122,7 @@ bool SqliteRunStore::prepare() {
                m_db, "INSERT INTO queue(run, pos, keyword, main_word, depth) VALUES(?1, ?2, ?3, ?4, ?5)") &&
            m_insertResult.prepare(m_db, "INSERT INTO results(run, pos, keyword, source, main_word, parent, "
                                          "depth, time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)") &&
+           m_insertHit.prepare(m_db, "INSERT INTO hits(run, keyword, source) VALUES(?1, ?2, ?3)") &&
            m_front.prepare(m_db, "SELECT pos, keyword, main_word, depth FROM queue WHERE run=?1 "
                                  "ORDER BY pos LIMIT 1") &&
            m_at.prepare(m_db, "SELECT keyword, main_word, depth FROM queue WHERE run=?1 "
@@ -170,11 +189,12 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
     runs.reset();
     if (!found) return std::nullopt;
 
-    SqliteStatement options, results, claim, queued;
+    SqliteStatement options, results, claim, queued, hits;
     if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq") ||
         !results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
                                "WHERE run=?1 ORDER BY pos") ||
         !queued.prepare(m_db, "SELECT COUNT(*) FROM queue WHERE run=?1") ||
+        !hits.prepare(m_db, "SELECT keyword, source FROM hits WHERE run=?1 ORDER BY rowid") ||
         !claim.prepare(m_db, "UPDATE runs SET state='running', pid=?2, host=?3 WHERE id=?1")) {
         failed("cannot read the run");
         return std::nullopt;
@@ -187,15 +207,19 @@ std::optional<RunProgress> SqliteRunStore::resumeNewest() {
     while (results.step())
         restored.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                                     static_cast<int>(results.integer(4)), results.bytes(5)});
+    hits.bind(1, progress.id);
+    std::vector<std::pair<Text, Text>> restoredHits;
+    while (hits.step()) restoredHits.emplace_back(hits.bytes(0), hits.bytes(1));
     queued.bind(1, progress.id);
     const std::int64_t queueCount = queued.step() ? queued.integer(0) : 0;
     claim.bind(1, progress.id).bind(2, getpid()).bindText(3, hostName());
-    if (options.failed() || results.failed() || queued.failed() || !claim.run()) {
+    if (options.failed() || results.failed() || hits.failed() || queued.failed() || !claim.run()) {
         failed("cannot read the run");
         return std::nullopt;
     }
     resetProgress(progress.id);
     for (auto& record : restored) m_results.restore(std::move(record));
+    for (const auto& [keyword, source] : restoredHits) m_results.restoreHit(keyword, source);
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = static_cast<std::size_t>(queueCount);
@@ -299,6 +323,10 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
             m_insertResult.bind(7, record.depth).bindText(8, record.time);
             if (!m_insertResult.run()) return failed("cannot save the keyword's results");
         }
+        for (const auto& [keyword, source] : m_staging.hits()) {
+            m_insertHit.bind(1, m_run).bindBlob(2, keyword).bindBlob(3, source);
+            if (!m_insertHit.run()) return failed("cannot save the keyword's results");
+        }
         if (m_popped && m_frontPos) {
             m_deleteQueue.bind(1, m_run).bind(2, *m_frontPos);
             if (!m_deleteQueue.run()) return failed("cannot save the keyword's results");
@@ -362,15 +390,28 @@ Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::string_view 
     std::lock_guard lock(m_mutex);
     const Expected<std::int64_t> found = findRun(run);
     if (!found) return found.error();
-    SqliteStatement results;
-    if (!results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
-                               "WHERE run=?1 ORDER BY pos"))
+    SqliteStatement options, results;
+    if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq"))
+        return Error{problem("cannot read the run's options")};
+    options.bind(1, *found);
+    RunOptionValues values;
+    while (options.step()) values.emplace_back(options.bytes(0), options.bytes(1));
+    if (options.failed()) return Error{problem("cannot read the run's options")};
+    const bool withHits = countsHits(values);
+    if (!results.prepare(m_db, withHits ? kResultsWithHits
+                                        : "SELECT keyword, source, main_word, parent, depth, time FROM results "
+                                          "WHERE run=?1 ORDER BY pos"))
         return Error{problem("cannot read the results")};
     results.bind(1, *found);
     std::vector<ResultRecord> records;
-    while (results.step())
+    while (results.step()) {
         records.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                            static_cast<int>(results.integer(4)), results.bytes(5)});
+        if (withHits) {
+            records.back().hits = static_cast<int>(results.integer(6));
+            records.back().services = static_cast<int>(results.integer(7));
+        }
+    }
     if (results.failed()) return Error{problem("cannot read the results")};
     return records;
 }

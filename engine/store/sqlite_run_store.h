@@ -80,7 +80,7 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     SqliteDb m_db;
-    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_at, m_deleteQueue,
+    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_insertHit, m_front, m_at, m_deleteQueue,
         m_updateRun, m_setState;
     KeywordStaging m_staging;
     StoreFault m_fault;
