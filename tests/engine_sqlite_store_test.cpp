@@ -441,6 +441,42 @@ TEST(RichExport, WritesEachFormatWithItsMetadata) {
     EXPECT_FALSE(writeResultsFile(dir / "missing" / "out.xlsx", records, ExportFormat::Xlsx, &error));
 }
 
+TEST(RichExport, ExtraColumnsAndGroups) {
+    std::vector<ResultRecord> records = {record("抖音直播", "抖音", 1), record("=抖音商城", "抖音", 1)};
+    records[0].hits = 3, records[0].services = 2;
+    records[1].hits = 1, records[1].services = 1;
+    ExtraColumns extra = hitColumns(records);
+    extra.push_back({"root", {"直播", "商城"}});
+    EXPECT_EQ(formatResults(records, ExportFormat::Csv, extra),
+              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,hits,services,root\r\n"
+              "抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,3,2,直播\r\n"
+              "'=抖音商城,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,1,1,商城\r\n");
+    EXPECT_NE(formatResults(records, ExportFormat::Jsonl, extra).find(",\"hits\":3,\"services\":2,\"root\":\"直播\"}"),
+              std::string::npos);
+    records[0].hits = 0; // a run that did not count hits has no such columns
+    EXPECT_TRUE(hitColumns(records).empty());
+
+    TempDir dir;
+    std::string error;
+    const std::vector<ResultGroup> groups = {{"直播", {0}}, {"(无词根)", {1, 0}}};
+    ASSERT_TRUE(writeGroupedResults(dir / "g.txt", records, groups, ExportFormat::Txt, &error)) << error;
+    EXPECT_EQ(readFile(dir / "g.txt"), gbk("【直播】 1\r\n抖音直播\r\n\r\n【(无词根)】 2\r\n=抖音商城\r\n抖音直播\r\n"));
+    ASSERT_TRUE(writeGroupedResults(dir / "g.csv", records, groups, ExportFormat::Csv, &error)) << error;
+    const std::string csv = readFile(dir / "g.csv");
+    EXPECT_NE(csv.find(",time,group\r\n抖音直播,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",(无词根)\r\n抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,(无词根)\r\n"),
+              std::string::npos) << csv;
+    // Sheet names a workbook would refuse are made valid and unique.
+    const std::vector<ResultGroup> awkward = {{"a/b", {0}},
+                                             {"[x]", {1}},
+                                             {"很长的名字很长的名字很长的名字很长的名字很长的名字很长的名字很长", {0}},
+                                             {"很长的名字很长的名字很长的名字很长的名字很长的名字很长的名字很长还有", {1}},
+                                             {"'", {0}},
+                                             {"", {1}}};
+    ASSERT_TRUE(writeGroupedResults(dir / "g.xlsx", records, awkward, ExportFormat::Xlsx, &error)) << error;
+    EXPECT_EQ(readFile(dir / "g.xlsx").substr(0, 4), std::string("PK\x03\x04", 4));
+}
+
 TEST(RichExport, NamesItsFormats) {
     for (const auto format : {ExportFormat::Txt, ExportFormat::Csv, ExportFormat::Jsonl, ExportFormat::Xlsx}) {
         EXPECT_EQ(parseExportFormat(exportFormatName(format)), format);

@@ -22,15 +22,42 @@ std::optional<ExportFormat> parseExportFormat(std::string_view name); // "txt", 
 std::string_view exportFormatName(ExportFormat format);
 std::string_view exportExtension(ExportFormat format); // ".txt", ...
 
+// Columns after the standard ones, a cell (UTF-8) per record: hits, root words, tags. A numeric
+// column is written as numbers in jsonl and xlsx. The txt file has no columns and ignores them.
+struct ExtraColumn {
+    std::string name;
+    std::vector<std::string> cells;
+    bool numeric = false;
+};
+using ExtraColumns = std::vector<ExtraColumn>;
+
+// The hits and services of records whose run counted them; none when it did not.
+ExtraColumns hitColumns(const std::vector<ResultRecord>& records);
+
+// Records gathered under a name (a root word, a tag): indexes into the records.
+struct ResultGroup {
+    std::string name; // UTF-8
+    std::vector<std::size_t> members;
+};
+
 // The bytes of a txt, csv or jsonl file (xlsx is a zip; see writeResultsFile).
-std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format);
+std::string formatResults(const std::vector<ResultRecord>& records, ExportFormat format,
+                          const ExtraColumns& extra = {});
 
 // False with *error (UTF-8) when the file cannot be written; the file is then as before. The name
 // is checked first (see export_target.h): a symlink is written through, keeping its target's mode;
 // a directory, anything but a regular file, and any of `protectedFiles` are refused untouched.
 bool writeResultsFile(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
                       ExportFormat format, std::string* error,
-                      const std::vector<std::filesystem::path>& protectedFiles = {});
+                      const std::vector<std::filesystem::path>& protectedFiles = {}, const ExtraColumns& extra = {});
+
+// Groups of results, written as writeResultsFile writes results: txt as a block per group (its name
+// in 【】 with its size, then its phrases, GBK, CR LF), csv and jsonl with a last column `group`,
+// xlsx with a sheet per group (the sheet named after it, made unique and valid).
+bool writeGroupedResults(const std::filesystem::path& file, const std::vector<ResultRecord>& records,
+                         const std::vector<ResultGroup>& groups, ExportFormat format, std::string* error,
+                         const std::vector<std::filesystem::path>& protectedFiles = {},
+                         const ExtraColumns& extra = {});
 
 // The format 编辑框_导出格式 names; txt when empty; nullopt when it names none.
 std::optional<ExportFormat> chosenExportFormat(const Controls& controls);
