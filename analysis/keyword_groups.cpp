@@ -5,7 +5,7 @@
 
 namespace zelkor {
 
-std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
+std::vector<ResultGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
     std::map<std::string, std::vector<std::size_t>> named;
     std::vector<std::size_t> rest;
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -20,9 +20,9 @@ std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by) {
             for (const std::string& tag : words.tags(i)) named[tag].push_back(i);
         }
     }
-    std::vector<KeywordGroup> groups;
+    std::vector<ResultGroup> groups;
     for (auto& [name, members] : named) groups.push_back({name, std::move(members)});
-    std::stable_sort(groups.begin(), groups.end(), [](const KeywordGroup& a, const KeywordGroup& b) {
+    std::stable_sort(groups.begin(), groups.end(), [](const ResultGroup& a, const ResultGroup& b) {
         return a.members.size() > b.members.size();
     });
     if (!rest.empty()) groups.push_back({by == GroupBy::Root ? kNoRootGroup : kNoTagGroup, std::move(rest)});

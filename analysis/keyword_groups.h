@@ -3,25 +3,20 @@
 // the analysis window. Plain values.
 
 #include "analysis/root_words.h"
+#include "engine/output/rich_export.h"
 
-#include <cstddef>
-#include <string>
 #include <vector>
 
 namespace zelkor {
 
 enum class GroupBy { Root, Tag };
 
-struct KeywordGroup {
-    std::string name;                 // the root or the tag; kNoRootGroup / kNoTagGroup for the rest
-    std::vector<std::size_t> members; // indexes of the phrases given to analyseKeywords, in order
-};
-
 inline constexpr const char* kNoRootGroup = "(无词根)";
 inline constexpr const char* kNoTagGroup = "(无标签)";
 
-// Largest group first (ties by name); the phrases with no root or no tag come last. A phrase with
-// several tags is in each of their groups.
-std::vector<KeywordGroup> groupKeywords(const KeywordWords& words, GroupBy by);
+// Largest group first (ties by name); the phrases with no root or no tag come last, under
+// kNoRootGroup / kNoTagGroup. A phrase with several tags is in each of their groups. Members are
+// indexes of the phrases given to analyseKeywords, in order.
+std::vector<ResultGroup> groupKeywords(const KeywordWords& words, GroupBy by);
 
 } // namespace zelkor

@@ -52,6 +52,8 @@ class RunCommand {
         std::string retries, cooldown, reportFile, reportHtml, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat;
+        std::string maxDepth, filterMode;
+        bool normalize = false, hits = false, words = false;
         double backoff = 0.5;
         std::vector<std::string> proxies;
     };

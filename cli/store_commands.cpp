@@ -1,5 +1,6 @@
 // `runs` and `export`: the history of a database or shared run store.
 
+#include "analysis/result_words.h"
 #include "cli/command.h"
 #include "cli/run_options.h"
 #include "engine/output/export_target.h"
@@ -99,6 +100,46 @@ class RunsCommand final : public Command {
     std::string m_store;
 };
 
+// --format, else the output file's extension in any case; nullopt when neither says.
+std::optional<ExportFormat> chosenFormat(const std::string& format, const std::string& output) {
+    if (!format.empty()) return parseExportFormat(format);
+    std::string extension = std::filesystem::path(output).extension().string();
+    if (extension.empty()) return std::nullopt;
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return parseExportFormat(std::string_view(extension).substr(1));
+}
+
+std::string unknownFormat(const std::string& output) {
+    return "cannot tell the format of " + output +
+           " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl or .xlsx";
+}
+
+// The output file checked before the store is read, so a wrong name costs nothing; its directory
+// made when missing.
+std::optional<std::string> outputProblem(const std::string& output, const std::vector<std::filesystem::path>& kept) {
+    std::string error;
+    const auto directory = std::filesystem::path(output).parent_path();
+    if (!ensureOutputDirectory(directory, &error)) return "cannot write into " + directory.string() + ": " + error;
+    if (!resolveExportTarget(output, kept, &error)) return error;
+    return std::nullopt;
+}
+
+// Root words and tags of stored results, with the run's own words set aside.
+Expected<KeywordWords> wordsOf(const std::vector<ResultRecord>& records, const SharedOptions& shared) {
+    Expected<IntentTags> tags = loadIntentTags(shared.homeDirectory());
+    if (!tags) return tags.error();
+    return analyseResults(records, *tags);
+}
+
+int reportDamaged(RunHistory& history) {
+    const std::size_t damaged = history.damagedResults();
+    if (damaged == 0) return kExitOk;
+    std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the file\n",
+                 damaged);
+    return kExitFailed;
+}
+
 class ExportCommand final : public Command {
   public:
     std::string name() const override { return "export"; }
@@ -117,51 +158,92 @@ class ExportCommand final : public Command {
             ->option_text("F")
             ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
         app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
+        app.add_flag("--words", m_words,
+                     "Add each result's root word and intent tags (columns root and tags) to csv, jsonl and xlsx");
     }
     int execute(const SharedOptions& shared) override {
         // Nothing else takes these signals here; a stopped export leaves no half file behind.
         removeTempFilesOnSignals();
         auto history = openHistory(m_store, shared);
         if (!history) return fail(history.error().message);
-        // Refused before the store is read, so a wrong name costs nothing.
         const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
-        std::string error;
-        const auto directory = std::filesystem::path(m_output).parent_path();
-        if (!ensureOutputDirectory(directory, &error))
-            return fail("cannot write into " + directory.string() + ": " + error);
-        if (!resolveExportTarget(m_output, kept, &error)) return fail(error);
-        const std::optional<ExportFormat> format = chosenFormat();
-        if (!format)
-            return fail("cannot tell the format of " + m_output +
-                        " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl "
-                        "or .xlsx");
+        if (auto problem = outputProblem(m_output, kept)) return fail(*problem);
+        const std::optional<ExportFormat> format = chosenFormat(m_format, m_output);
+        if (!format) return fail(unknownFormat(m_output));
         const auto records = (*history)->runResults(m_run);
         if (!records) return fail(records.error().message);
-        if (!writeResultsFile(m_output, *records, *format, &error, kept)) return fail(error);
-        const std::size_t damaged = (*history)->damagedResults();
-        std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
-        if (damaged > 0) {
-            std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the file\n",
-                         damaged);
-            return kExitFailed;
+        ExtraColumns extra = hitColumns(*records);
+        if (m_words) {
+            Expected<KeywordWords> words = wordsOf(*records, shared);
+            if (!words) return fail(words.error().message);
+            for (ExtraColumn& column : wordColumns(*words)) extra.push_back(std::move(column));
         }
-        return kExitOk;
+        std::string error;
+        if (!writeResultsFile(m_output, *records, *format, &error, kept, extra)) return fail(error);
+        std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
+        return reportDamaged(**history);
     }
 
   private:
-    // --format, else the output file's extension in any case; nullopt when neither says.
-    std::optional<ExportFormat> chosenFormat() const {
-        if (!m_format.empty()) return parseExportFormat(m_format);
-        std::string extension = std::filesystem::path(m_output).extension().string();
-        if (extension.empty()) return std::nullopt;
-        for (char& c : extension)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return parseExportFormat(std::string_view(extension).substr(1));
-    }
-
     std::string m_store;
     std::string m_run;
     std::string m_format; // empty: from the output file's extension
+    std::string m_output;
+    bool m_words = false;
+};
+
+class GroupsCommand final : public Command {
+  public:
+    std::string name() const override { return "groups"; }
+    std::string description() const override {
+        return "Write the results of one stored run grouped by root word (词根) or by intent tag";
+    }
+    void define(CLI::App& app) override {
+        app.add_option("--store", m_store, std::string(kStoreHelp) + " (default: sqlite)")->option_text("S");
+        app.add_option("--run", m_run,
+                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
+                       "name (required)")
+            ->option_text("ID");
+        app.add_option("--by", m_by,
+                       "root: each phrase under its most frequent word beyond its seed; tag: under each intent "
+                       "tag it has (疑问, 价格, 比较, 评价, 时间, 地域 and those of <home>/data/intent.toml) "
+                       "(default: root)")
+            ->option_text("root|tag")
+            ->check(CLI::IsMember({"root", "tag"}));
+        app.add_option("--format", m_format,
+                       "txt (a block per group, GBK, CR LF), csv (UTF-8 with BOM, a last column group), jsonl or "
+                       "xlsx (a sheet per group) (default: from FILE's extension)")
+            ->option_text("F")
+            ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
+        app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
+    }
+    int execute(const SharedOptions& shared) override {
+        removeTempFilesOnSignals();
+        auto history = openHistory(m_store, shared);
+        if (!history) return fail(history.error().message);
+        const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
+        if (auto problem = outputProblem(m_output, kept)) return fail(*problem);
+        const std::optional<ExportFormat> format = chosenFormat(m_format, m_output);
+        if (!format) return fail(unknownFormat(m_output));
+        const auto records = (*history)->runResults(m_run);
+        if (!records) return fail(records.error().message);
+        Expected<KeywordWords> words = wordsOf(*records, shared);
+        if (!words) return fail(words.error().message);
+        const std::vector<ResultGroup> groups = groupKeywords(*words, m_by == "tag" ? GroupBy::Tag : GroupBy::Root);
+        ExtraColumns extra = hitColumns(*records);
+        for (ExtraColumn& column : wordColumns(*words)) extra.push_back(std::move(column));
+        std::string error;
+        if (!writeGroupedResults(m_output, *records, groups, *format, &error, kept, extra)) return fail(error);
+        std::fprintf(stderr, "zelkor-cli: %zu results in %zu groups written to %s\n", records->size(), groups.size(),
+                     m_output.c_str());
+        return reportDamaged(**history);
+    }
+
+  private:
+    std::string m_store = "sqlite";
+    std::string m_run;
+    std::string m_by = "root";
+    std::string m_format;
     std::string m_output;
 };
 
@@ -172,6 +254,9 @@ std::unique_ptr<Command> makeRunsCommand() {
 }
 std::unique_ptr<Command> makeExportCommand() {
     return std::make_unique<ExportCommand>();
+}
+std::unique_ptr<Command> makeGroupsCommand() {
+    return std::make_unique<GroupsCommand>();
 }
 
 } // namespace zelkor::cli

@@ -72,14 +72,14 @@ TEST_F(Words, RootIsThePhrasesMostFrequentWord) {
     EXPECT_EQ(words.rootCounts()[0].phrases, 3u);
     EXPECT_EQ(words.rootCounts()[1].word, "苹果");
 
-    std::vector<KeywordGroup> byRoot = groupKeywords(words, GroupBy::Root);
+    std::vector<ResultGroup> byRoot = groupKeywords(words, GroupBy::Root);
     ASSERT_EQ(byRoot.size(), 3u);
     EXPECT_EQ(byRoot[0].name, "透明");
     EXPECT_EQ(byRoot[0].members, (std::vector<std::size_t>{0, 1, 3}));
     EXPECT_EQ(byRoot[1].name, "苹果");
     EXPECT_EQ(byRoot[2].name, kNoRootGroup);
 
-    std::vector<KeywordGroup> byTag = groupKeywords(words, GroupBy::Tag);
+    std::vector<ResultGroup> byTag = groupKeywords(words, GroupBy::Tag);
     ASSERT_EQ(byTag.size(), 3u); // 疑问 and 价格 hold the same phrase; the rest have no tag
     EXPECT_EQ(byTag.back().name, kNoTagGroup);
     EXPECT_EQ(byTag.back().members.size(), 4u);

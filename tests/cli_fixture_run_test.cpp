@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <set>
 #include <thread>
 
@@ -502,6 +504,83 @@ TEST(CliFixtureFilters, DroppedPhrasesAreNeitherShownNorQueued) {
     const Outcome negative = run({"--min-chars", "-1"});
     EXPECT_EQ(negative.status, 2);
     EXPECT_TRUE(service.requests().empty());
+}
+
+// Hits, the depth bound, filters that keep walking and normal forms, each against the run without it.
+TEST(CliFixtureIntelligence, EachOptionChangesTheWalkAsItSays) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    struct Case {
+        std::string name;
+        std::vector<std::string> options;
+        std::string seed;
+        std::vector<std::string> rows;  // keyword,depth[,hits,services] of the csv export
+        std::vector<std::string> asked; // keywords the service was asked, in order
+    };
+    const Case cases[] = {
+        // 手机 is asked twice (the seed, then the result 手机), so its phrases come again.
+        {"hits: every offer, every service",
+         {"--sources", "0,1", "--hits"},
+         "手机",
+         {"手机壳,1,4,2", "手机支架,1,2,1", "手机,1,3,2", "手机膜,1,2,1", "手机壳定制,2,1,1"},
+         {"手机", "手机", "手机壳", "手机壳", "手机支架", "手机支架", "手机", "手机", "手机膜", "手机膜",
+          "手机壳定制", "手机壳定制"}},
+        {"depth bound: depth-1 phrases are results, never asked",
+         {"--sources", "0", "--max-depth", "1"},
+         "手机",
+         {"手机壳,1", "手机支架,1", "手机,1"},
+         {"手机"}},
+        {"show filter: 手机壳 is hidden, but what it leads to is found",
+         {"--sources", "0", "--exclude", "壳$", "--filter-mode", "show"},
+         "手机",
+         {"手机支架,1", "手机,1", "手机壳定制,2"},
+         {"手机", "手机壳", "手机支架", "手机", "手机壳定制"}},
+        {"walk filter: 手机壳 and all behind it are gone",
+         {"--sources", "0", "--exclude", "壳$", "--filter-mode", "walk"},
+         "手机",
+         {"手机支架,1", "手机,1"},
+         {"手机", "手机支架", "手机"}},
+        {"exact forms: four phrases",
+         {"--sources", "0", "--hits"},
+         "平板",
+         {"平板電腦,1,1,1", "平板电脑,1,1,1", "平板　ＰＲＯ,1,1,1", "平板 PRO,1,1,1"},
+         {"平板", "平板電腦", "平板电脑", "平板　ＰＲＯ", "平板 PRO"}},
+        {"normal forms: near-duplicates merge and add up",
+         {"--sources", "0", "--hits", "--normalize"},
+         "平板",
+         {"平板电脑,1,2,1", "平板 PRO,1,2,1"},
+         {"平板", "平板电脑", "平板 PRO"}},
+    };
+    for (const Case& c : cases) {
+        service.clearRequests();
+        fs::remove_all(dir / "out");
+        std::vector<std::string> args = {"--home", (dir / "home").string(), "--endpoints",
+                                         (dir / "endpoints.ini").string(), "--delay", "0", "--limit", "0",
+                                         "--save-dir", (dir / "out").string(), "--export-format", "csv"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(c.seed);
+        const Outcome o = runCli(args);
+        ASSERT_EQ(o.status, 0) << c.name << "\n" << o.err;
+        std::vector<std::string> rows;
+        const std::vector<std::string> csv = lines(test::readFile(dir / "out" / ("Zelkor长尾词_" + c.seed + ".csv")));
+        const bool withHits = csv.at(0).ends_with(",hits,services\r");
+        for (std::size_t i = 1; i < csv.size() && !csv[i].empty(); ++i) {
+            std::vector<std::string> cells;
+            std::stringstream line(csv[i].substr(0, csv[i].size() - 1));
+            for (std::string cell; std::getline(line, cell, ',');) cells.push_back(cell);
+            std::string row = cells.at(0) + "," + cells.at(4);
+            if (withHits) row += "," + cells.at(6) + "," + cells.at(7);
+            rows.push_back(row);
+        }
+        EXPECT_EQ(rows, c.rows) << c.name;
+        std::vector<std::string> asked;
+        for (const auto& request : service.requests()) asked.push_back(request.keyword);
+        EXPECT_EQ(asked, c.asked) << c.name;
+        fs::remove_all(dir / "home" / "cwls"); // each case starts with nothing seen
+    }
 }
 
 // --export-format writes the results with their metadata beside the results file, which stays whole;

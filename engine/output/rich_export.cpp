@@ -349,14 +349,15 @@ std::optional<ExportFormat> chosenExportFormat(const Controls& controls) {
 }
 
 std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
-                                                       ExportFormat format, const Text& resultsPathText) {
+                                                       ExportFormat format, const Text& resultsPathText,
+                                                       const ExtraColumns& extra) {
     ResultWriter::Saved saved;
     saved.pathText = resultsPathText;
     if (saved.pathText.ends_with(".txt")) saved.pathText.resize(saved.pathText.size() - 4);
     saved.pathText += std::string(exportExtension(format));
     const std::filesystem::path file = gbkToPath(saved.pathText);
     std::string error;
-    const bool written = writeResultsFile(file, records, format, &error);
+    const bool written = writeResultsFile(file, records, format, &error, {}, extra);
     saved.outcome = written ? ResultWriter::Outcome::Written : ResultWriter::Outcome::Failed;
     controls.showNotice(ResultWriter::notice(saved));
     if (!written) return std::nullopt;

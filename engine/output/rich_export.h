@@ -66,6 +66,7 @@ std::optional<ExportFormat> chosenExportFormat(const Controls& controls);
 // (GBK), with the format's extension in place of .txt, and the same notice a save shows. The file
 // when written.
 std::optional<std::filesystem::path> exportRichResults(Controls& controls, const std::vector<ResultRecord>& records,
-                                                       ExportFormat format, const Text& resultsPathText);
+                                                       ExportFormat format, const Text& resultsPathText,
+                                                       const ExtraColumns& extra = {});
 
 } // namespace zelkor

@@ -540,8 +540,17 @@ std::optional<std::filesystem::path> MiningController::exportResults() {
     // The results file is written whatever else is: it is the one the auto-save keeps whole. A format
     // the box does not name exports nothing more, as an empty box does.
     if (const auto format = chosenExportFormat(*m_controls); format && *format != ExportFormat::Txt) {
-        auto file = exportRichResults(*m_controls, run ? run->results() : std::vector<ResultRecord>{}, *format,
-                                      run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls));
+        const std::vector<ResultRecord> records = run ? run->results() : std::vector<ResultRecord>{};
+        ExtraColumns extra = hitColumns(records);
+        if (m_wordColumns && m_controls->checked(ctl::kKeywordWords) && !records.empty()) {
+            Expected<ExtraColumns> words = m_wordColumns(records);
+            if (words)
+                extra.insert(extra.end(), words->begin(), words->end());
+            else
+                m_controls->showNotice(gbk("词根与意图未能加入导出：") + utf8_to_gbk(words.error().message));
+        }
+        auto file = exportRichResults(*m_controls, records, *format,
+                                      run ? run->resultsPathText() : m_idleWriter.pathText(*m_controls), extra);
         return saved ? file : std::nullopt;
     }
     // A failed save is no export, even when an older file of that name is there.

@@ -11,7 +11,9 @@
 #include "engine/core/health_report.h"
 #include "engine/core/pacing.h"
 #include "engine/core/records.h"
+#include "engine/core/expected.h"
 #include "engine/output/export.h"
+#include "engine/output/rich_export.h"
 #include "engine/run/scheduler.h"
 #include "engine/store/run_history.h"
 #include "engine/store/run_store.h"
@@ -174,6 +176,11 @@ class MiningController {
     // format 编辑框_导出格式 names; the path of the last file when all were written, for the face to
     // show it in the file browser. nullopt when a save failed (the results stay for another try).
     std::optional<std::filesystem::path> exportResults();
+    // Columns a face adds to the rich formats of the export action (root words and tags, which the
+    // engine cannot make), asked on the exporting thread when 选择框_词根与意图 is checked. A column
+    // it cannot make is left out with a notice (the Error).
+    using ColumnMaker = std::function<Expected<ExtraColumns>(const std::vector<ResultRecord>&)>;
+    void setWordColumns(ColumnMaker maker) { m_wordColumns = std::move(maker); }
     // The results file the newest run (or, before any, the export action) writes, GBK.
     Text resultsPathText();
 
@@ -204,6 +211,7 @@ class MiningController {
     std::function<void(const ParallelProgress&)> m_progress;
     std::function<void(const SourceTicks&)> m_onJoined;
     std::function<void(const std::string&)> m_storeReport;
+    ColumnMaker m_wordColumns;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
     std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out
