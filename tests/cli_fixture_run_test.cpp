@@ -583,6 +583,50 @@ TEST(CliFixtureIntelligence, EachOptionChangesTheWalkAsItSays) {
     }
 }
 
+// A stored run's results grouped by root word and by tag, and exported with their words.
+TEST(CliFixtureIntelligence, GroupsAndWordsOfAStoredRun) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    const std::string store = "sqlite:" + (dir / "runs.sqlite").string();
+    const Outcome run = runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string(),
+                                "--delay", "0", "--limit", "0", "--sources", "0,1", "--hits", "--store", store,
+                                "--save-dir", dir.path().string(), "手机"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const std::string home = (dir / "home").string();
+    const Outcome byRoot = runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.txt").string()});
+    ASSERT_EQ(byRoot.status, 0) << byRoot.err;
+    EXPECT_NE(byRoot.err.find("5 results in 4 groups"), std::string::npos) << byRoot.err;
+    EXPECT_EQ(gbk_to_utf8(test::readFile(dir / "g.txt")),
+              "【壳】 2\r\n手机壳\r\n手机壳定制\r\n\r\n【支架】 1\r\n手机支架\r\n\r\n【膜】 1\r\n手机膜\r\n\r\n"
+              "【(无词根)】 1\r\n手机\r\n");
+
+    const Outcome byTag = runCli({"groups", "--home", home, "--store", store, "--by", "tag", "-o",
+                                  (dir / "g.csv").string()});
+    ASSERT_EQ(byTag.status, 0) << byTag.err;
+    const std::vector<std::string> rows = lines(test::readFile(dir / "g.csv"));
+    EXPECT_EQ(rows.at(0), "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,hits,services,root,tags,group\r");
+    EXPECT_TRUE(rows.at(1).starts_with("手机壳,百度相关,手机,手机,1,")) << rows.at(1);
+    EXPECT_TRUE(rows.at(1).ends_with(",4,2,壳,,(无标签)\r")) << rows.at(1);
+    ASSERT_EQ(runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.xlsx").string()}).status, 0);
+    EXPECT_EQ(test::readFile(dir / "g.xlsx").substr(0, 2), "PK");
+
+    const Outcome words = runCli({"export", "--home", home, "--store", store, "--words", "-o",
+                                  (dir / "e.jsonl").string()});
+    ASSERT_EQ(words.status, 0) << words.err;
+    EXPECT_NE(test::readFile(dir / "e.jsonl").find("\"hits\":4,\"services\":2,\"root\":\"壳\",\"tags\":\"\"}"),
+              std::string::npos);
+
+    const Outcome unknown = runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.pdf").string()});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("cannot tell the format"), std::string::npos) << unknown.err;
+    const Outcome badBy = runCli({"groups", "--home", home, "--store", store, "--by", "stem", "-o", "x.txt"});
+    EXPECT_EQ(badBy.status, 2);
+}
+
 // --export-format writes the results with their metadata beside the results file, which stays whole;
 // the window's choice kept in the settings file is the default.
 TEST(CliFixtureExport, ChosenFormatBesideTheResultsFile) {
