@@ -29,7 +29,8 @@ QString name(std::string_view control) {
 constexpr std::string_view kChecked[] = {ctl::kVariantFrames, ctl::kIncludePattern, ctl::kExcludePattern,
                                          ctl::kMinChars,      ctl::kMaxChars,       ctl::kRunStore,
                                          ctl::kRetries,       ctl::kCooldown,       ctl::kProxyList,
-                                         ctl::kMaxAnswerMib,  ctl::kDeadline,       ctl::kParallelRate};
+                                         ctl::kMaxAnswerMib,  ctl::kDeadline,       ctl::kParallelRate,
+                                         ctl::kMaxDepth};
 
 const char* const kReasonSuffix = "_原因";
 
@@ -151,6 +152,31 @@ void addVariantsGroup(QWidget* column) {
     rows.line(ctl::kMaxChars, "最多字数", "字",
               QStringLiteral("多于这么多字的词不要（一个汉字算一个字）。0 或空：不限"),
               QStringLiteral("0：不限"));
+}
+
+void addKeywordGroup(QWidget* column) {
+    Rows rows(column, "分组框_关键词分析", QStringLiteral("关键词分析"));
+    rows.line(ctl::kMaxDepth, "最大深度", "层",
+              QStringLiteral("种子直接得到的词是第 1 层。这一层的词照样保存，但不再拿去查询，"
+                             "所以不会得到更深的词。0 或空：不限"),
+              QStringLiteral("0：不限"));
+    auto check = [&](std::string_view control, const QString& caption, const QString& tip) {
+        auto* box = new QCheckBox(caption, rows.group());
+        box->setObjectName(name(control));
+        rows.widget(box, nullptr, tip, false);
+    };
+    check(ctl::kFilterShow, QStringLiteral("过滤掉的词继续挖掘（只是不显示）"),
+          QStringLiteral("包含/排除规则和字数限制去掉的词不显示、不保存，但仍拿去查询，"
+                         "从它得到的词照常过滤。不勾：原样，去掉的词不再查询"));
+    check(ctl::kNormalize, QStringLiteral("合并近似词（空格、全角、繁体）"),
+          QStringLiteral("去掉首尾空格、连续空格并成一个，全角字母数字改成半角，繁体改成简体，"
+                         "再判断是否采集过，近似的词只留一个。不勾：原样，逐字比较"));
+    check(ctl::kCountHits, QStringLiteral("统计每个词出现的次数"),
+          QStringLiteral("记下每个结果被推荐了几次、来自几个来源（导出 csv、jsonl、xlsx 时多两列 hits、services），"
+                         "不多发请求"));
+    check(ctl::kKeywordWords, QStringLiteral("导出时加上词根与意图"),
+          QStringLiteral("导出 csv、jsonl、xlsx 时，给每个词加上词根（种子之外最常见的词）和意图标签"
+                         "（疑问、价格、比较、评价、时间、地域；data/intent.toml 可以添加）"));
 }
 
 void addStoreGroup(QWidget* column) {
@@ -346,6 +372,7 @@ void buildAdvancedPage(QWidget* page) {
                                        "QComboBox[bad=\"true\"] { border: 1px solid #d32f2f; }"));
 
     addVariantsGroup(left);
+    addKeywordGroup(left);
     addStoreGroup(left);
     addResilienceGroup(right);
     addAnswerLimitsGroup(right);

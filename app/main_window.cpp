@@ -1,3 +1,4 @@
+#include "analysis/result_words.h"
 #include "app/main_window.h"
 
 #include "app/advanced_tab.h"
@@ -58,7 +59,15 @@ class WindowRun {
     MiningController controller;
     WindowRun(std::shared_ptr<Controls> controls, std::filesystem::path home,
               MiningController::SourceFactory f)
-        : controller(std::move(controls), std::move(home), std::move(f)) {}
+        : controller(std::move(controls), home, std::move(f)) {
+        controller.setWordColumns([home](const std::vector<ResultRecord>& records) -> Expected<ExtraColumns> {
+            Expected<IntentTags> tags = loadIntentTags(home);
+            if (!tags) return tags.error();
+            Expected<KeywordWords> words = analyseResults(records, *tags);
+            if (!words) return words.error();
+            return wordColumns(*words);
+        });
+    }
 };
 
 namespace {
