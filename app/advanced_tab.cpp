@@ -154,29 +154,25 @@ void addVariantsGroup(QWidget* column) {
               QStringLiteral("0：不限"));
 }
 
+// A check box of a group, on a row of its own.
+void addCheck(Rows& rows, std::string_view control, const QString& caption, const QString& tip) {
+    auto* box = new QCheckBox(caption, rows.group());
+    box->setObjectName(name(control));
+    rows.widget(box, nullptr, tip, false);
+}
+
 void addKeywordGroup(QWidget* column) {
     Rows rows(column, "分组框_关键词分析", QStringLiteral("关键词分析"));
     rows.line(ctl::kMaxDepth, "最大深度", "层",
               QStringLiteral("种子直接得到的词是第 1 层。这一层的词照样保存，但不再拿去查询，"
                              "所以不会得到更深的词。0 或空：不限"),
               QStringLiteral("0：不限"));
-    auto check = [&](std::string_view control, const QString& caption, const QString& tip) {
-        auto* box = new QCheckBox(caption, rows.group());
-        box->setObjectName(name(control));
-        rows.widget(box, nullptr, tip, false);
-    };
-    check(ctl::kFilterShow, QStringLiteral("过滤掉的词继续挖掘（只是不显示）"),
-          QStringLiteral("包含/排除规则和字数限制去掉的词不显示、不保存，但仍拿去查询，"
-                         "从它得到的词照常过滤。不勾：原样，去掉的词不再查询"));
-    check(ctl::kNormalize, QStringLiteral("合并近似词（空格、全角、繁体）"),
-          QStringLiteral("去掉首尾空格、连续空格并成一个，全角字母数字改成半角，繁体改成简体，"
-                         "再判断是否采集过，近似的词只留一个。不勾：原样，逐字比较"));
-    check(ctl::kCountHits, QStringLiteral("统计每个词出现的次数"),
-          QStringLiteral("记下每个结果被推荐了几次、来自几个来源（导出 csv、jsonl、xlsx 时多两列 hits、services），"
-                         "不多发请求"));
-    check(ctl::kKeywordWords, QStringLiteral("导出时加上词根与意图"),
-          QStringLiteral("导出 csv、jsonl、xlsx 时，给每个词加上词根（种子之外最常见的词）和意图标签"
-                         "（疑问、价格、比较、评价、时间、地域；data/intent.toml 可以添加）"));
+    addCheck(rows, ctl::kFilterShow, QStringLiteral("过滤掉的词仍挖掘"),
+             QStringLiteral("包含/排除规则和字数限制去掉的词不显示、不保存，但仍拿去查询，"
+                            "从它得到的词照常过滤。不勾：原样，去掉的词不再查询"));
+    addCheck(rows, ctl::kNormalize, QStringLiteral("合并近似词"),
+             QStringLiteral("去掉首尾空格、连续空格并成一个，全角字母数字改成半角，繁体改成简体，"
+                            "再判断是否采集过，近似的词只留一个。不勾：原样，逐字比较"));
 }
 
 void addStoreGroup(QWidget* column) {
@@ -216,6 +212,12 @@ void addStoreGroup(QWidget* column) {
                 QStringLiteral("“导出数据”时在结果文件旁再写一份网页报告（同名 .html）：概况、图表、"
                                "需求图谱和全部结果，不联网也能打开；采集结束时状态栏可直接打开它。不勾：原样"),
                 false);
+    addCheck(rows, ctl::kCountHits, QStringLiteral("统计出现次数"),
+             QStringLiteral("记下每个结果被推荐了几次、来自几个来源（导出 csv、jsonl、xlsx 时多两列 hits、"
+                            "services），不多发请求"));
+    addCheck(rows, ctl::kKeywordWords, QStringLiteral("导出词根与意图"),
+             QStringLiteral("导出 csv、jsonl、xlsx 时，给每个词加上词根（种子之外最常见的词）和意图标签"
+                            "（疑问、价格、比较、评价、时间、地域；data/intent.toml 可以添加）"));
 }
 
 void addResilienceGroup(QWidget* column) {
@@ -372,11 +374,11 @@ void buildAdvancedPage(QWidget* page) {
                                        "QComboBox[bad=\"true\"] { border: 1px solid #d32f2f; }"));
 
     addVariantsGroup(left);
-    addKeywordGroup(left);
     addStoreGroup(left);
     addResilienceGroup(right);
     addAnswerLimitsGroup(right);
     addParallelGroup(right);
+    addKeywordGroup(right);
     qobject_cast<QVBoxLayout*>(left->layout())->addStretch(1);
     qobject_cast<QVBoxLayout*>(right->layout())->addStretch(1);
 
