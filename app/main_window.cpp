@@ -280,8 +280,9 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     hooks.reportWanted = [this] { return m_controls->checked(ctl::kExportReport); };
     hooks.openReport = [this](std::shared_ptr<MiningRun> run) {
         QPointer<MainWindow> self(this);
-        m_background->post([self, run = std::move(run), controls = m_controls]() -> std::function<void()> {
-            const std::optional<std::filesystem::path> file = writeRunReport(*run, *controls);
+        m_background->post([self, run = std::move(run), controls = m_controls,
+                            home = m_options.home]() -> std::function<void()> {
+            const std::optional<std::filesystem::path> file = writeRunReport(*run, *controls, home);
             return [self, file] {
                 if (self && file) self->m_options.openFile(*file);
             };
@@ -826,10 +827,11 @@ void MainWindow::onExport() {
     // Writing, syncing and the xlsx happen off the window thread; the notice comes as ever from
     // the controller, the file browser once the file is there.
     QPointer<MainWindow> self(this);
-    m_background->post([self, controller = &m_run->controller, controls = m_controls]() -> std::function<void()> {
+    m_background->post([self, controller = &m_run->controller, controls = m_controls,
+                        home = m_options.home]() -> std::function<void()> {
         const std::optional<std::filesystem::path> file = controller->exportResults();
         if (const auto run = controller->currentRun(); run && controls->checked(ctl::kExportReport))
-            writeRunReport(*run, *controls);
+            writeRunReport(*run, *controls, home);
         return [self, file] {
             if (self && file) self->m_options.showFile(*file);
         };

@@ -619,7 +619,9 @@ int RunCommand::report(Ending ending) {
     if (!m_values.reportHtml.empty()) {
         const int written = writeHtml(m_values.reportHtml, htmlFacts(), m_run->results(), &report,
                                       m_store.kind == StoreSpec::Kind::Sqlite ? sqliteFiles(m_store.path)
-                                                                              : std::vector<std::filesystem::path>{});
+                                                                              : std::vector<std::filesystem::path>{},
+                                      m_controls->checked(ctl::kKeywordWords) ? std::optional<std::filesystem::path>(m_home)
+                                                                              : std::nullopt);
         if (written != kExitOk && status == kExitOk) status = written;
     }
     return status;

@@ -620,6 +620,14 @@ TEST(CliFixtureIntelligence, GroupsAndWordsOfAStoredRun) {
     EXPECT_NE(test::readFile(dir / "e.jsonl").find("\"hits\":4,\"services\":2,\"root\":\"壳\",\"tags\":\"\"}"),
               std::string::npos);
 
+    const Outcome report = runCli({"report", "--home", home, "--store", store, "--words", "-o",
+                                   (dir / "r.html").string()});
+    ASSERT_EQ(report.status, 0) << report.err;
+    const std::string html = test::readFile(dir / "r.html");
+    EXPECT_NE(html.find("<tr><td>壳</td><td class=\"n\">2</td></tr>"), std::string::npos);
+    EXPECT_NE(html.find("<tr><td>(无标签)</td><td class=\"n\">5</td><td>手机壳、手机支架、手机、手机膜、手机壳定制</td></tr>"),
+              std::string::npos);
+
     const Outcome unknown = runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.pdf").string()});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("cannot tell the format"), std::string::npos) << unknown.err;
