@@ -140,111 +140,123 @@ int reportDamaged(RunHistory& history) {
     return kExitFailed;
 }
 
-class ExportCommand final : public Command {
+// What `export` and `groups` share: a stored run's results bound for a file of a chosen format.
+class StoredResultsCommand : public Command {
+  protected:
+    struct Loaded {
+        std::unique_ptr<RunHistory> history;
+        std::vector<std::filesystem::path> kept; // the store's own files, never written
+        ExportFormat format = ExportFormat::Txt;
+        std::vector<ResultRecord> records;
+    };
+
+    void defineStoredResults(CLI::App& app, const std::string& storeHelp, const std::string& formatHelp) {
+        auto* store = app.add_option("--store", m_store, storeHelp)->option_text("S");
+        if (m_store.empty()) store->required();
+        app.add_option("--run", m_run,
+                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
+                       "name (required)")
+            ->option_text("ID");
+        app.add_option("--format", m_format, formatHelp)
+            ->option_text("F")
+            ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
+        app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
+    }
+
+    // The output checked before the store is read, so a wrong name costs nothing; then the results.
+    Expected<Loaded> load(const SharedOptions& shared) {
+        // Nothing else takes these signals here; a stopped export leaves no half file behind.
+        removeTempFilesOnSignals();
+        auto history = openHistory(m_store, shared);
+        if (!history) return history.error();
+        Loaded loaded;
+        loaded.history = std::move(*history);
+        loaded.kept = storeFiles(m_store, shared);
+        if (auto problem = outputProblem(m_output, loaded.kept)) return Error{*problem};
+        const std::optional<ExportFormat> format = chosenFormat(m_format, m_output);
+        if (!format) return Error{unknownFormat(m_output)};
+        loaded.format = *format;
+        auto records = loaded.history->runResults(m_run);
+        if (!records) return records.error();
+        loaded.records = std::move(*records);
+        return loaded;
+    }
+
+    std::string m_store; // set before defineStoredResults: the default; else --store is required
+    std::string m_run;
+    std::string m_format; // empty: from the output file's extension
+    std::string m_output;
+};
+
+class ExportCommand final : public StoredResultsCommand {
   public:
     std::string name() const override { return "export"; }
     std::string description() const override {
         return "Write the results of one run of a database or shared store to a file";
     }
     void define(CLI::App& app) override {
-        app.add_option("--store", m_store, kStoreHelp)->option_text("S")->required();
-        app.add_option("--run", m_run,
-                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
-                       "name (required)")
-            ->option_text("ID");
-        app.add_option("--format", m_format,
-                       "txt (the results file: GBK, CR LF, keywords only), csv (UTF-8 with BOM), jsonl or xlsx "
-                       "(default: from FILE's extension: .txt, .csv, .jsonl or .xlsx)")
-            ->option_text("F")
-            ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
-        app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
+        defineStoredResults(app, kStoreHelp,
+                            "txt (the results file: GBK, CR LF, keywords only), csv (UTF-8 with BOM), jsonl or xlsx "
+                            "(default: from FILE's extension: .txt, .csv, .jsonl or .xlsx)");
         app.add_flag("--words", m_words,
                      "Add each result's root word and intent tags (columns root and tags) to csv, jsonl and xlsx");
     }
     int execute(const SharedOptions& shared) override {
-        // Nothing else takes these signals here; a stopped export leaves no half file behind.
-        removeTempFilesOnSignals();
-        auto history = openHistory(m_store, shared);
-        if (!history) return fail(history.error().message);
-        const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
-        if (auto problem = outputProblem(m_output, kept)) return fail(*problem);
-        const std::optional<ExportFormat> format = chosenFormat(m_format, m_output);
-        if (!format) return fail(unknownFormat(m_output));
-        const auto records = (*history)->runResults(m_run);
-        if (!records) return fail(records.error().message);
-        ExtraColumns extra = hitColumns(*records);
+        Expected<Loaded> loaded = load(shared);
+        if (!loaded) return fail(loaded.error().message);
+        ExtraColumns extra = hitColumns(loaded->records);
         if (m_words) {
-            Expected<KeywordWords> words = wordsOf(*records, shared);
+            Expected<KeywordWords> words = wordsOf(loaded->records, shared);
             if (!words) return fail(words.error().message);
             for (ExtraColumn& column : wordColumns(*words)) extra.push_back(std::move(column));
         }
         std::string error;
-        if (!writeResultsFile(m_output, *records, *format, &error, kept, extra)) return fail(error);
-        std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
-        return reportDamaged(**history);
+        if (!writeResultsFile(m_output, loaded->records, loaded->format, &error, loaded->kept, extra))
+            return fail(error);
+        std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", loaded->records.size(), m_output.c_str());
+        return reportDamaged(*loaded->history);
     }
 
   private:
-    std::string m_store;
-    std::string m_run;
-    std::string m_format; // empty: from the output file's extension
-    std::string m_output;
     bool m_words = false;
 };
 
-class GroupsCommand final : public Command {
+class GroupsCommand final : public StoredResultsCommand {
   public:
     std::string name() const override { return "groups"; }
     std::string description() const override {
         return "Write the results of one stored run grouped by root word (词根) or by intent tag";
     }
     void define(CLI::App& app) override {
-        app.add_option("--store", m_store, std::string(kStoreHelp) + " (default: sqlite)")->option_text("S");
-        app.add_option("--run", m_run,
-                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
-                       "name (required)")
-            ->option_text("ID");
+        m_store = "sqlite";
+        defineStoredResults(app, std::string(kStoreHelp) + " (default: sqlite)",
+                            "txt (a block per group, GBK, CR LF), csv (UTF-8 with BOM, a last column group), jsonl "
+                            "or xlsx (a sheet per group) (default: from FILE's extension)");
         app.add_option("--by", m_by,
                        "root: each phrase under its most frequent word beyond its seed; tag: under each intent "
                        "tag it has (疑问, 价格, 比较, 评价, 时间, 地域 and those of <home>/data/intent.toml) "
                        "(default: root)")
             ->option_text("root|tag")
             ->check(CLI::IsMember({"root", "tag"}));
-        app.add_option("--format", m_format,
-                       "txt (a block per group, GBK, CR LF), csv (UTF-8 with BOM, a last column group), jsonl or "
-                       "xlsx (a sheet per group) (default: from FILE's extension)")
-            ->option_text("F")
-            ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
-        app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
     }
     int execute(const SharedOptions& shared) override {
-        removeTempFilesOnSignals();
-        auto history = openHistory(m_store, shared);
-        if (!history) return fail(history.error().message);
-        const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
-        if (auto problem = outputProblem(m_output, kept)) return fail(*problem);
-        const std::optional<ExportFormat> format = chosenFormat(m_format, m_output);
-        if (!format) return fail(unknownFormat(m_output));
-        const auto records = (*history)->runResults(m_run);
-        if (!records) return fail(records.error().message);
-        Expected<KeywordWords> words = wordsOf(*records, shared);
+        Expected<Loaded> loaded = load(shared);
+        if (!loaded) return fail(loaded.error().message);
+        Expected<KeywordWords> words = wordsOf(loaded->records, shared);
         if (!words) return fail(words.error().message);
         const std::vector<ResultGroup> groups = groupKeywords(*words, m_by == "tag" ? GroupBy::Tag : GroupBy::Root);
-        ExtraColumns extra = hitColumns(*records);
+        ExtraColumns extra = hitColumns(loaded->records);
         for (ExtraColumn& column : wordColumns(*words)) extra.push_back(std::move(column));
         std::string error;
-        if (!writeGroupedResults(m_output, *records, groups, *format, &error, kept, extra)) return fail(error);
-        std::fprintf(stderr, "zelkor-cli: %zu results in %zu groups written to %s\n", records->size(), groups.size(),
-                     m_output.c_str());
-        return reportDamaged(**history);
+        if (!writeGroupedResults(m_output, loaded->records, groups, loaded->format, &error, loaded->kept, extra))
+            return fail(error);
+        std::fprintf(stderr, "zelkor-cli: %zu results in %zu groups written to %s\n", loaded->records.size(),
+                     groups.size(), m_output.c_str());
+        return reportDamaged(*loaded->history);
     }
 
   private:
-    std::string m_store = "sqlite";
-    std::string m_run;
     std::string m_by = "root";
-    std::string m_format;
-    std::string m_output;
 };
 
 } // namespace

@@ -390,14 +390,10 @@ Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::string_view 
     std::lock_guard lock(m_mutex);
     const Expected<std::int64_t> found = findRun(run);
     if (!found) return found.error();
-    SqliteStatement options, results;
-    if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq"))
-        return Error{problem("cannot read the run's options")};
-    options.bind(1, *found);
-    RunOptionValues values;
-    while (options.step()) values.emplace_back(options.bytes(0), options.bytes(1));
-    if (options.failed()) return Error{problem("cannot read the run's options")};
-    const bool withHits = countsHits(values);
+    const Expected<RunOptionValues> values = readOptions(*found);
+    if (!values) return values.error();
+    const bool withHits = countsHits(*values);
+    SqliteStatement results;
     if (!results.prepare(m_db, withHits ? kResultsWithHits
                                         : "SELECT keyword, source, main_word, parent, depth, time FROM results "
                                           "WHERE run=?1 ORDER BY pos"))
@@ -424,10 +420,14 @@ Expected<RunOptionValues> SqliteRunStore::runOptions(std::string_view run) {
     std::lock_guard lock(m_mutex);
     const Expected<std::int64_t> found = findRun(run);
     if (!found) return found.error();
+    return readOptions(*found);
+}
+
+Expected<RunOptionValues> SqliteRunStore::readOptions(std::int64_t run) {
     SqliteStatement options;
     if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq"))
         return Error{problem("cannot read the run's options")};
-    options.bind(1, *found);
+    options.bind(1, run);
     RunOptionValues values;
     while (options.step()) values.emplace_back(options.bytes(0), options.bytes(1));
     if (options.failed()) return Error{problem("cannot read the run's options")};

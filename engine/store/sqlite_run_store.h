@@ -71,6 +71,7 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     bool prepare();
     // The id of run `run` as the history names it (empty: the newest).
     Expected<std::int64_t> findRun(std::string_view run);
+    Expected<RunOptionValues> readOptions(std::int64_t run); // with the mutex held
     std::string problem(const std::string& what) const; // what failed, where and why
     bool failed(const std::string& what);
     void broken(const std::string& what);
