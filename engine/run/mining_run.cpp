@@ -337,6 +337,11 @@ std::vector<ResultRecord> MiningRun::results() const {
     return m_state->store->results().all();
 }
 
+std::vector<ResultRecord> MiningRun::resultsFrom(std::size_t from) const {
+    const ResultList& results = m_state->store->results();
+    return results.copy(from, results.size());
+}
+
 int MiningRun::acceptedCount() const {
     return m_state->sink->accepted();
 }

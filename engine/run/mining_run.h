@@ -108,6 +108,8 @@ class MiningRun {
     const std::vector<Text>& seeds() const;
     const std::vector<Text>& forbiddenWords() const;
     std::vector<ResultRecord> results() const; // a copy
+    // Results [from, end) as they are now: a face showing them as they come copies only the new ones.
+    std::vector<ResultRecord> resultsFrom(std::size_t from) const;
     int acceptedCount() const;
     std::size_t queueSize() const;
 

@@ -1,0 +1,210 @@
+#include "app/results_model.h"
+
+#include "app/qt_text.h"
+#include "text/regex.h"
+
+#include <QItemSelectionModel>
+#include <algorithm>
+#include <set>
+
+namespace zelkor::app {
+
+namespace {
+
+const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词", "父词", "层级", "时间"};
+
+// The GBK text of a text column; nullptr for depth.
+const Text* textOf(const ResultRecord& record, int column) {
+    switch (column) {
+    case ResultsModel::Keyword:
+        return &record.keyword;
+    case ResultsModel::Source:
+        return &record.sourceName;
+    case ResultsModel::Seed:
+        return &record.mainWord;
+    case ResultsModel::Parent:
+        return &record.parent;
+    case ResultsModel::Time:
+        return &record.time;
+    default:
+        return nullptr;
+    }
+}
+
+QString oneLine(QString cell) {
+    for (QChar& c : cell)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n')) c = QLatin1Char(' ');
+    return cell;
+}
+
+} // namespace
+
+void ResultsModel::setRecords(std::vector<ResultRecord> records) {
+    beginResetModel();
+    m_records = std::move(records);
+    endResetModel();
+}
+
+void ResultsModel::append(std::vector<ResultRecord> records) {
+    if (records.empty()) return;
+    const int first = static_cast<int>(m_records.size());
+    beginInsertRows({}, first, first + static_cast<int>(records.size()) - 1);
+    m_records.insert(m_records.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
+    endInsertRows();
+}
+
+QString ResultsModel::cellText(const ResultRecord& record, int column) {
+    if (column == Depth) return QString::number(record.depth);
+    const Text* text = textOf(record, column);
+    if (!text) return {};
+    if (column == Time) {
+        QString time = QString::fromStdString(*text);
+        if (time.size() >= 19 && time[10] == QLatin1Char('T')) {
+            time.truncate(19);
+            time[10] = QLatin1Char(' ');
+        }
+        return time;
+    }
+    return toQString(*text);
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_records.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const ResultRecord& r = record(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return cellText(r, index.column());
+    case Qt::ToolTipRole:
+        if (index.column() == Time) return QString::fromStdString(r.time);
+        return {};
+    case Qt::TextAlignmentRole:
+        if (index.column() == Depth) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section + 1;
+    if (section < 0 || section >= ColumnCount) return {};
+    return qs(kHeaders[section]);
+}
+
+ResultsFilter::ResultsFilter(ResultsModel* model, QObject* parent) : QSortFilterProxyModel(parent), m_model(model) {
+    setSourceModel(model);
+}
+
+std::optional<QString> ResultsFilter::setFilter(const QString& text, Mode mode, int column) {
+    std::optional<QString> problem;
+    Text gbk = toGbk(text);
+    if (mode == Mode::Pattern && !gbk.empty()) {
+        const std::string why = RegexObject::patternProblem(gbk);
+        if (!why.empty()) {
+            problem = QString::fromStdString(why);
+            gbk.clear();
+        }
+    }
+    m_text = std::move(gbk);
+    m_mode = mode;
+    m_column = column;
+    // What GBK cannot hold became "?": no result holds the character typed.
+    m_unmatchable = mode == Mode::Plain && toQString(m_text) != text;
+    invalidateRowsFilter();
+    return problem;
+}
+
+void ResultsFilter::setRowSubset(std::optional<std::vector<bool>> rows) {
+    m_subset = std::move(rows);
+    invalidateRowsFilter();
+}
+
+bool ResultsFilter::matches(const Text& cell) const {
+    if (m_mode == Mode::Plain) return text_find(cell, m_text, 1, true) > 0;
+    RegexObject regex;
+    return regex.create(m_text, cell, false, true, false) && regex.match_count() > 0;
+}
+
+bool ResultsFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    if (m_subset) {
+        const auto row = static_cast<std::size_t>(sourceRow);
+        if (row >= m_subset->size() || !(*m_subset)[row]) return false;
+    }
+    if (m_text.empty()) return !m_unmatchable;
+    if (m_unmatchable) return false;
+    const ResultRecord& record = m_model->record(sourceRow);
+    if (m_column != kAllTextColumns) {
+        const Text* cell = textOf(record, m_column);
+        return cell && matches(*cell);
+    }
+    for (int column : {ResultsModel::Keyword, ResultsModel::Source, ResultsModel::Seed, ResultsModel::Parent})
+        if (matches(*textOf(record, column))) return true;
+    return false;
+}
+
+bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    const ResultRecord& a = m_model->record(left.row());
+    const ResultRecord& b = m_model->record(right.row());
+    if (left.column() == ResultsModel::Depth) return a.depth < b.depth;
+    const Text* x = textOf(a, left.column());
+    const Text* y = textOf(b, left.column());
+    return x && y && *x < *y; // char_traits<char> compares bytes unsigned
+}
+
+std::vector<ResultRecord> ResultsFilter::recordsAt(const std::vector<int>& rows) const {
+    std::vector<ResultRecord> out;
+    out.reserve(rows.size());
+    for (int row : rows)
+        out.push_back(m_model->record(mapToSource(index(row, 0)).row()));
+    return out;
+}
+
+std::vector<ResultRecord> ResultsFilter::shownRecords() const {
+    std::vector<int> rows(static_cast<std::size_t>(rowCount()));
+    for (int i = 0; i < rowCount(); ++i)
+        rows[static_cast<std::size_t>(i)] = i;
+    return recordsAt(rows);
+}
+
+std::vector<int> selectedRows(const QItemSelectionModel& selection) {
+    std::set<int> rows;
+    for (const QModelIndex& index : selection.selectedIndexes())
+        rows.insert(index.row());
+    return {rows.begin(), rows.end()};
+}
+
+QString selectionText(const QItemSelectionModel& selection) {
+    const QModelIndexList cells = selection.selectedIndexes();
+    const QAbstractItemModel* model = selection.model();
+    if (!model || cells.isEmpty()) return {};
+    std::set<int> rows, columns;
+    std::set<std::pair<int, int>> chosen;
+    for (const QModelIndex& cell : cells) {
+        rows.insert(cell.row());
+        columns.insert(cell.column());
+        chosen.emplace(cell.row(), cell.column());
+    }
+    QString text;
+    for (int row : rows) {
+        bool first = true;
+        for (int column : columns) {
+            if (!first) text += QLatin1Char('\t');
+            first = false;
+            if (chosen.contains({row, column}))
+                text += oneLine(model->data(model->index(row, column)).toString());
+        }
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+} // namespace zelkor::app
