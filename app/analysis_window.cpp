@@ -58,7 +58,9 @@ QString seedsText(const Text& seeds) {
 }
 
 QString startedText(const std::string& iso) {
-    return ResultsModel::cellText(ResultRecord{.time = iso}, ResultsModel::Time);
+    ResultRecord at;
+    at.time = iso;
+    return ResultsModel::cellText(at, ResultsModel::Time);
 }
 
 QPushButton* button(QWidget* parent, const char* name, const char* text) {

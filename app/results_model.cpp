@@ -154,10 +154,15 @@ bool ResultsFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
 bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
     const ResultRecord& a = m_model->record(left.row());
     const ResultRecord& b = m_model->record(right.row());
-    if (left.column() == ResultsModel::Depth) return a.depth < b.depth;
-    const Text* x = textOf(a, left.column());
-    const Text* y = textOf(b, left.column());
-    return x && y && *x < *y; // char_traits<char> compares bytes unsigned
+    int order = 0;
+    if (left.column() == ResultsModel::Depth) {
+        order = a.depth < b.depth ? -1 : a.depth > b.depth;
+    } else if (const Text* x = textOf(a, left.column()), *y = textOf(b, left.column()); x && y) {
+        order = x->compare(*y); // char_traits<char> compares bytes unsigned
+    }
+    if (order != 0) return order < 0;
+    // Equal rows keep the run's order both ways: a descending sort asks with the two swapped.
+    return sortOrder() == Qt::AscendingOrder ? left.row() < right.row() : left.row() > right.row();
 }
 
 std::vector<ResultRecord> ResultsFilter::recordsAt(const std::vector<int>& rows) const {
