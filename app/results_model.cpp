@@ -101,7 +101,32 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 ResultsFilter::ResultsFilter(ResultsModel* model, QObject* parent) : QSortFilterProxyModel(parent), m_model(model) {
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_keys.clear(); });
     setSourceModel(model);
+}
+
+std::uint64_t ResultsFilter::sortKey(int row, int column) const {
+    if (column != m_keysColumn) {
+        m_keys.clear();
+        m_keysColumn = column;
+    }
+    const auto at = static_cast<std::size_t>(row);
+    if (at >= m_keys.size()) {
+        const std::size_t from = m_keys.size();
+        m_keys.resize(m_model->records().size());
+        for (std::size_t i = from; i < m_keys.size(); ++i) {
+            const ResultRecord& record = m_model->records()[i];
+            std::uint64_t key = 0;
+            if (column == ResultsModel::Depth) {
+                key = static_cast<std::uint64_t>(record.depth) ^ (std::uint64_t{1} << 63); // signed order
+            } else if (const Text* text = textOf(record, column)) {
+                for (std::size_t b = 0; b < 8; ++b)
+                    key = key << 8 | (b < text->size() ? static_cast<unsigned char>((*text)[b]) : 0u);
+            }
+            m_keys[i] = key;
+        }
+    }
+    return m_keys[at];
 }
 
 std::optional<QString> ResultsFilter::setFilter(const QString& text, Mode mode, int column) {
@@ -152,13 +177,13 @@ bool ResultsFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
 }
 
 bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-    const ResultRecord& a = m_model->record(left.row());
-    const ResultRecord& b = m_model->record(right.row());
-    int order = 0;
-    if (left.column() == ResultsModel::Depth) {
-        order = a.depth < b.depth ? -1 : a.depth > b.depth;
-    } else if (const Text* x = textOf(a, left.column()), *y = textOf(b, left.column()); x && y) {
-        order = x->compare(*y); // char_traits<char> compares bytes unsigned
+    const std::uint64_t keyA = sortKey(left.row(), left.column());
+    const std::uint64_t keyB = sortKey(right.row(), left.column());
+    int order = keyA < keyB ? -1 : keyA > keyB;
+    if (order == 0 && left.column() != ResultsModel::Depth) {
+        const Text* x = textOf(m_model->record(left.row()), left.column());
+        const Text* y = textOf(m_model->record(right.row()), left.column());
+        if (x && y) order = x->compare(*y); // char_traits<char> compares bytes unsigned
     }
     if (order != 0) return order < 0;
     // Equal rows keep the run's order both ways: a descending sort asks with the two swapped.

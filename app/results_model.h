@@ -12,6 +12,7 @@
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -70,8 +71,13 @@ class ResultsFilter : public QSortFilterProxyModel {
 
   private:
     bool matches(const Text& cell) const;
+    // The first bytes of a row's cell in the sort column, packed so that comparing two keys
+    // compares those bytes: most comparisons end here, without reaching into the records.
+    std::uint64_t sortKey(int row, int column) const;
 
     ResultsModel* m_model;
+    mutable std::vector<std::uint64_t> m_keys; // per model row; the model only grows between resets
+    mutable int m_keysColumn = -1;
     Text m_text; // GBK
     Mode m_mode = Mode::Plain;
     int m_column = ResultsModel::Keyword;
