@@ -1,8 +1,11 @@
 #include "app/analysis_window.h"
 
+#include "analysis/run_facts.h"
 #include "app/background_work.h"
+#include "app/demand_map_view.h"
 #include "app/qt_text.h"
 #include "app/results_model.h"
+#include "app/run_pictures.h"
 #include "engine/output/rich_export.h"
 #include "engine/run/mining_run.h"
 #include "engine/store/store_factory.h"
@@ -20,10 +23,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSvgRenderer>
+#include <QSvgWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <QVBoxLayout>
 
 namespace zelkor::app {
@@ -74,7 +81,8 @@ QPushButton* button(QWidget* parent, const char* name, const char* text) {
 
 AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     : QWidget(parent, Qt::Window), m_hooks(std::move(hooks)), m_model(new ResultsModel(this)),
-      m_filter(new ResultsFilter(m_model, this)), m_refresh(new QTimer(this)), m_filterDelay(new QTimer(this)) {
+      m_filter(new ResultsFilter(m_model, this)), m_refresh(new QTimer(this)), m_filterDelay(new QTimer(this)),
+      m_picturesDelay(new QTimer(this)) {
     if (!m_hooks.chooseSaveFile) {
         m_hooks.chooseSaveFile = [this](const QString& title, const QString& suggested) {
             return QFileDialog::getSaveFileName(this, title, suggested);
@@ -107,12 +115,20 @@ AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     m_pages->setObjectName(qs("分析页"));
     auto* results = new QWidget(m_pages);
     results->setObjectName(qs("结果"));
+    m_chartsPage = new QWidget(m_pages);
+    m_chartsPage->setObjectName(qs("图表"));
+    m_mapPage = new QWidget(m_pages);
+    m_mapPage->setObjectName(qs("需求图"));
     auto* history = new QWidget(m_pages);
     history->setObjectName(qs("历史"));
     m_pages->addTab(results, qs("结果"));
+    m_pages->addTab(m_chartsPage, qs("图表"));
+    m_pages->addTab(m_mapPage, qs("需求图"));
     m_pages->addTab(history, qs("历史"));
     layout->addWidget(m_pages, 1);
     buildResultsPage(results);
+    buildChartsPage(m_chartsPage);
+    buildMapPage(m_mapPage);
     buildHistoryPage(history);
 
     m_work = std::make_unique<BackgroundWork>(this);
@@ -122,8 +138,11 @@ AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     m_filterDelay->setInterval(kFilterDelayMs);
     connect(m_filterDelay, &QTimer::timeout, this, &AnalysisWindow::applyFilter);
     connect(m_current, &QPushButton::clicked, this, &AnalysisWindow::showCurrent);
+    m_picturesDelay->setSingleShot(true);
+    connect(m_picturesDelay, &QTimer::timeout, this, &AnalysisWindow::drawPictures);
     connect(m_pages, &QTabWidget::currentChanged, this, [this, history](int) {
         if (m_pages->currentWidget() == history) refreshHistory();
+        schedulePictures();
     });
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(m_filter, signal, this, &AnalysisWindow::updateCounts);
@@ -168,6 +187,17 @@ void AnalysisWindow::buildResultsPage(QWidget* page) {
     m_filterProblem->setWordWrap(true);
     m_filterProblem->hide();
     layout->addWidget(m_filterProblem);
+    auto* choiceRow = new QHBoxLayout;
+    m_mapChoice = new QLabel(page);
+    m_mapChoice->setObjectName(qs("标签_图中选择"));
+    m_mapChoice->setTextFormat(Qt::PlainText);
+    m_clearMapChoice = button(page, "按钮_显示全部", "显示全部");
+    choiceRow->addWidget(m_mapChoice, 1);
+    choiceRow->addWidget(m_clearMapChoice);
+    layout->addLayout(choiceRow);
+    m_mapChoice->hide();
+    m_clearMapChoice->hide();
+    connect(m_clearMapChoice, &QPushButton::clicked, this, &AnalysisWindow::clearMapChoice);
 
     m_table = new QTableView(page);
     m_table->setObjectName(qs("表格_结果"));
@@ -286,9 +316,168 @@ void AnalysisWindow::buildHistoryPage(QWidget* page) {
         }
         if (m_hooks.resume) m_hooks.resume();
         showCurrent();
-        m_pages->setCurrentIndex(0);
+        showPage(Page::Results);
     });
     selectedRunChanged();
+}
+
+void AnalysisWindow::buildChartsPage(QWidget* page) {
+    auto* layout = new QVBoxLayout(page);
+    auto* scroll = new QScrollArea(page);
+    scroll->setWidgetResizable(true);
+    auto* inner = new QWidget(scroll);
+    auto* charts = new QVBoxLayout(inner);
+    m_chartsState = new QLabel(inner);
+    m_chartsState->setObjectName(qs("标签_图表状态"));
+    m_chartsState->setTextFormat(Qt::PlainText);
+    charts->addWidget(m_chartsState);
+    const char* const names[] = {"图_来源", "图_层级", "图_增长"};
+    for (int i = 0; i < 3; ++i) {
+        m_charts[i] = new QSvgWidget(inner);
+        m_charts[i]->setObjectName(qs(names[i]));
+        charts->addWidget(m_charts[i], 0, Qt::AlignLeft);
+    }
+    charts->addStretch(1);
+    scroll->setWidget(inner);
+    layout->addWidget(scroll);
+}
+
+void AnalysisWindow::buildMapPage(QWidget* page) {
+    auto* layout = new QVBoxLayout(page);
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(qs("种子："), page));
+    m_mapSeed = new QComboBox(page);
+    m_mapSeed->setObjectName(qs("组合框_种子"));
+    m_mapSeed->setMinimumContentsLength(12);
+    top->addWidget(m_mapSeed);
+    QPushButton* in = button(page, "按钮_放大", "放大");
+    QPushButton* out = button(page, "按钮_缩小", "缩小");
+    QPushButton* whole = button(page, "按钮_适应窗口", "适应窗口");
+    for (QPushButton* b : {in, out, whole})
+        top->addWidget(b);
+    m_mapState = new QLabel(page);
+    m_mapState->setObjectName(qs("标签_需求图状态"));
+    m_mapState->setTextFormat(Qt::PlainText);
+    top->addWidget(m_mapState, 1);
+    layout->addLayout(top);
+    m_map = new DemandMapView(page);
+    m_map->setObjectName(qs("需求图谱"));
+    m_map->setToolTip(qs("滚轮缩放，拖动平移；点一个词，表格里只留它和它下面的词"));
+    layout->addWidget(m_map, 1);
+    connect(in, &QPushButton::clicked, this, [this] { m_map->zoomBy(1.25); });
+    connect(out, &QPushButton::clicked, this, [this] { m_map->zoomBy(0.8); });
+    connect(whole, &QPushButton::clicked, m_map, &DemandMapView::fit);
+    connect(m_mapSeed, &QComboBox::currentIndexChanged, this, &AnalysisWindow::showSeedMap);
+    connect(m_map, &DemandMapView::labelClicked, this, &AnalysisWindow::chooseMapLabel);
+}
+
+void AnalysisWindow::showPage(Page page) {
+    QWidget* pages[] = {m_pages->widget(0), m_chartsPage, m_mapPage, m_pages->widget(3)};
+    m_pages->setCurrentWidget(pages[static_cast<int>(page)]);
+}
+
+bool AnalysisWindow::picturesPageShown() const {
+    return isVisible() && (m_pages->currentWidget() == m_chartsPage || m_pages->currentWidget() == m_mapPage);
+}
+
+void AnalysisWindow::schedulePictures() {
+    if (!picturesPageShown() || m_drawing || m_picturesDelay->isActive()) return;
+    const bool current = m_pictures && m_picturesGeneration == m_generation;
+    if (current && m_pictures->rows == m_model->records().size()) return;
+    // Something else shown is drawn at once; a run that grows, now and then.
+    m_picturesDelay->start(current ? kPicturesMs : 0);
+}
+
+void AnalysisWindow::drawPictures() {
+    if (m_drawing) return;
+    m_drawing = true;
+    std::vector<std::string> seeds;
+    if (m_showing == Showing::Current && m_run) {
+        for (const Text& seed : m_run->seeds())
+            seeds.push_back(gbk_to_utf8(seed));
+    } else {
+        for (const RunSummary& run : m_runs)
+            if (run.id == m_storedRun) seeds = seedLines(run.seeds);
+    }
+    m_chartsState->setText(qs("正在画图…"));
+    m_work->post([this, rows = m_model->records(), run = m_run, seeds = std::move(seeds),
+                  generation = m_generation]() -> std::function<void()> {
+        std::optional<HealthReport> health;
+        if (run) health = run->report();
+        auto pictures = std::make_shared<const RunPictures>(drawRunPictures(rows, health ? &*health : nullptr, seeds));
+        return [this, pictures, generation] {
+            m_drawing = false;
+            if (generation != m_generation) {
+                schedulePictures();
+                return;
+            }
+            m_pictures = pictures;
+            m_picturesGeneration = generation;
+            showPictures();
+            schedulePictures(); // rows may have come meanwhile
+        };
+    });
+}
+
+void AnalysisWindow::showPictures() {
+    const std::string* svgs[] = {&m_pictures->services, &m_pictures->depths, &m_pictures->growth};
+    for (int i = 0; i < 3; ++i) {
+        m_charts[i]->load(QByteArray::fromStdString(*svgs[i]));
+        m_charts[i]->setFixedSize(m_charts[i]->renderer()->defaultSize());
+    }
+    m_chartsState->setText(m_pictures->rows ? qs("%1 条结果").arg(m_pictures->rows) : qs("还没有结果。"));
+    const QString chosen = m_mapSeed->currentText();
+    {
+        const QSignalBlocker quiet(m_mapSeed);
+        m_mapSeed->clear();
+        for (const SeedPicture& seed : m_pictures->seeds)
+            m_mapSeed->addItem(QString::fromStdString(seed.seed));
+        const int again = m_mapSeed->findText(chosen);
+        m_mapSeed->setCurrentIndex(again >= 0 ? again : 0);
+    }
+    showSeedMap();
+}
+
+void AnalysisWindow::showSeedMap() {
+    const int index = m_mapSeed->currentIndex();
+    if (!m_pictures || index < 0 || index >= static_cast<int>(m_pictures->seeds.size())) {
+        m_map->clear();
+        m_mapState->setText(qs("还没有可画的种子。"));
+        return;
+    }
+    const SeedPicture& seed = m_pictures->seeds[static_cast<std::size_t>(index)];
+    m_map->showMap(QByteArray::fromStdString(seed.svg), seed.layout);
+    QString state = qs("这个种子下共 %1 个词，图中画出 %2 个").arg(seed.layout.phrases).arg(seed.layout.shown);
+    if (m_pictures->seedsLeftOut) state += qs("；另有 %1 个种子没有画图").arg(m_pictures->seedsLeftOut);
+    m_mapState->setText(state);
+}
+
+void AnalysisWindow::chooseMapLabel(int label) {
+    const int index = m_mapSeed->currentIndex();
+    if (!m_pictures || m_picturesGeneration != m_generation || index < 0 ||
+        index >= static_cast<int>(m_pictures->seeds.size()))
+        return;
+    const SeedPicture& seed = m_pictures->seeds[static_cast<std::size_t>(index)];
+    if (label < 0 || label >= static_cast<int>(seed.layout.labels.size())) return;
+    std::vector<bool> rows = subtreeRows(*m_pictures, seed, label);
+    const auto count = std::count(rows.begin(), rows.end(), true);
+    const DemandMapLabel* named = &seed.layout.labels[static_cast<std::size_t>(label)];
+    if (named->kind == DemandMapLabel::Kind::More) named = &seed.layout.labels[static_cast<std::size_t>(named->parent)];
+    m_filter->setRowSubset(std::move(rows));
+    m_mapChoice->setText(named->kind == DemandMapLabel::Kind::Seed
+                             ? qs("只看种子“%1”的 %2 个词").arg(QString::fromStdString(named->full)).arg(count)
+                             : qs("只看“%1”及其下的 %2 个词").arg(QString::fromStdString(named->full)).arg(count));
+    m_mapChoice->show();
+    m_clearMapChoice->show();
+    showPage(Page::Results);
+    updateCounts();
+}
+
+void AnalysisWindow::clearMapChoice() {
+    if (m_filter->hasRowSubset()) m_filter->setRowSubset(std::nullopt);
+    m_mapChoice->hide();
+    m_clearMapChoice->hide();
+    updateCounts();
 }
 
 void AnalysisWindow::showEvent(QShowEvent* event) {
@@ -313,13 +502,18 @@ bool AnalysisWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void AnalysisWindow::showCurrent() {
-    m_showing = Showing::Current;
-    m_run.reset();
+void AnalysisWindow::startShowing() {
     ++m_generation;
     m_copied = 0;
     m_copying = false;
     m_model->setRecords({});
+    clearMapChoice();
+}
+
+void AnalysisWindow::showCurrent() {
+    m_showing = Showing::Current;
+    m_run.reset();
+    startShowing();
     refreshCurrent();
     updateCounts();
 }
@@ -330,11 +524,7 @@ void AnalysisWindow::refreshCurrent() {
     std::shared_ptr<MiningRun> run = m_hooks.currentRun ? m_hooks.currentRun() : nullptr;
     if (run != m_run) {
         m_run = std::move(run);
-        ++m_generation;
-        m_copied = 0;
-        m_copying = false;
-        m_model->setRecords({});
-        updateCounts();
+        startShowing();
     }
     if (!m_run || m_copying) return;
     m_copying = true;
@@ -361,16 +551,14 @@ void AnalysisWindow::showStored(std::int64_t id) {
     m_showing = Showing::Stored;
     m_storedRun = id;
     m_run.reset();
-    ++m_generation;
-    m_copying = false;
-    m_model->setRecords({});
+    startShowing();
     QString about = qs("历史采集 #%1").arg(id);
     for (const RunSummary& run : m_runs)
         if (run.id == id)
             about += qs("（%1 开始，关键词：%2）").arg(startedText(run.started), seedsText(run.seeds));
     m_what->setText(about + qs("：正在读取…"));
     m_current->setEnabled(true);
-    m_pages->setCurrentIndex(0);
+    showPage(Page::Results);
     m_work->post([this, spec = *spec, id, generation = m_generation, about]() -> std::function<void()> {
         std::vector<ResultRecord> records;
         QString problem;
@@ -490,6 +678,7 @@ void AnalysisWindow::updateCounts() {
         m_what->setText(m_run ? qs("当前采集：%1 条结果").arg(all) : qs("还没有采集：主窗口开始采集后，结果会陆续出现在这里。"));
         m_current->setEnabled(false);
     }
+    schedulePictures();
 }
 
 void AnalysisWindow::copySelection() {

@@ -2,10 +2,14 @@
 // 分析: a second window over the results, beside the main window's panel. Its table shows the
 // current run as it grows, or a run kept in the database store, picked from its history; rows sort
 // by any column, filter by text or pattern, copy as tab-separated text and export in any format.
+// The pictures are the report's charts and demand maps of the rows the table holds; a click on a
+// phrase of a map leaves in the table the rows at and below it (rows that arrive later are left
+// out until it is cleared).
 //
-// Threads: the window thread, but nothing here waits for a store. The current run's new results
-// are copied a few times a second on a thread of the window's own (the run's store takes its lock
-// for the copy, never for long); the history is opened and read there too.
+// Threads: the window thread, but nothing here waits for a store or draws. The current run's new
+// results are copied a few times a second on a thread of the window's own (the run's store takes
+// its lock for the copy, never for long); the history is opened and read, and the pictures are
+// drawn, there too.
 
 #include "engine/core/records.h"
 #include "engine/store/run_history.h"
@@ -32,9 +36,13 @@ namespace zelkor {
 class MiningRun;
 }
 
+class QSvgWidget;
+
 namespace zelkor::app {
 
 class BackgroundWork;
+class DemandMapView;
+struct RunPictures;
 class ResultsModel;
 class ResultsFilter;
 
@@ -71,6 +79,15 @@ class AnalysisWindow : public QWidget {
     QTableView* table() const { return m_table; }
     // Jobs not yet back from the window's own thread.
     int pendingWork() const;
+    // The pictures last drawn, or none yet.
+    const RunPictures* pictures() const { return m_pictures.get(); }
+    DemandMapView* map() const { return m_map; }
+
+    enum class Page { Results, Charts, Map, History };
+    void showPage(Page page);
+    // Leaves in the table the rows at and below `label` of the map shown.
+    void chooseMapLabel(int label);
+    void clearMapChoice();
 
     void showCurrent();
     // Reads the run `id` of the store off the window thread, then shows it.
@@ -81,6 +98,8 @@ class AnalysisWindow : public QWidget {
     void exportRows(ExportScope scope);
 
     static constexpr int kRefreshMs = 400;
+    // Pictures of a growing run are drawn again at most this often.
+    static constexpr int kPicturesMs = 1500;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -90,7 +109,16 @@ class AnalysisWindow : public QWidget {
   private:
     void buildResultsPage(QWidget* page);
     void buildHistoryPage(QWidget* page);
+    void buildChartsPage(QWidget* page);
+    void buildMapPage(QWidget* page);
+    // Empties the table for something else to be shown; reads and pictures of the old are dropped.
+    void startShowing();
     void refreshCurrent();
+    bool picturesPageShown() const;
+    void schedulePictures();
+    void drawPictures();
+    void showPictures();
+    void showSeedMap();
     void applyFilter();
     void updateCounts();
     void historyRead(std::optional<StoreSpec> spec, std::vector<RunSummary> runs, QString problem);
@@ -115,8 +143,18 @@ class AnalysisWindow : public QWidget {
     QLabel* m_historyState = nullptr;
     QPushButton* m_open = nullptr;
     QPushButton* m_resume = nullptr;
+    QLabel* m_mapChoice = nullptr;
+    QPushButton* m_clearMapChoice = nullptr;
+    QWidget* m_chartsPage = nullptr;
+    QWidget* m_mapPage = nullptr;
+    QLabel* m_chartsState = nullptr;
+    QSvgWidget* m_charts[3] = {};
+    QComboBox* m_mapSeed = nullptr;
+    QLabel* m_mapState = nullptr;
+    DemandMapView* m_map = nullptr;
     QTimer* m_refresh;
     QTimer* m_filterDelay;
+    QTimer* m_picturesDelay;
 
     Showing m_showing = Showing::Current;
     std::int64_t m_storedRun = 0;
@@ -126,6 +164,9 @@ class AnalysisWindow : public QWidget {
     std::size_t m_copied = 0;               // of its results, in the model
     int m_generation = 0;                   // one per thing shown; older reads are dropped
     bool m_copying = false;
+    std::shared_ptr<const RunPictures> m_pictures;
+    int m_picturesGeneration = -1; // what they were drawn from
+    bool m_drawing = false;
     std::unique_ptr<BackgroundWork> m_work; // last: joined first
 };
 

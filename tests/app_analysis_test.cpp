@@ -1,9 +1,12 @@
 // The window 分析 over the real main window: its table filling from a run against the loopback
 // fixture service, sorting and filtering, copying and exporting, and the history of a SQLite store.
 
+#include "analysis/charts.h"
 #include "app/analysis_window.h"
+#include "app/demand_map_view.h"
 #include "app/main_window.h"
 #include "app/results_model.h"
+#include "app/run_pictures.h"
 #include "app/widgets.h"
 #include "engine/output/rich_export.h"
 #include "engine/store/sqlite_run_store.h"
@@ -21,6 +24,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QSvgRenderer>
+#include <QSvgWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -356,6 +361,65 @@ TEST_F(AnalysisTest, ExportWritesTheSelectionOrTheShownRows) {
     EXPECT_EQ(warnings[0], q("没有选中的行可以导出。"));
 }
 
+// The pictures of a fixture run are the report's, drawn from the table's rows; a click on a phrase
+// of the demand map, zoomed or not, leaves in the table the rows at and below it.
+TEST_F(AnalysisTest, PicturesOfTheRunAndAMapClickChoosesRows) {
+    open();
+    prepare("手机");
+    clickStart();
+    AnalysisWindow& table = analysis();
+    ASSERT_TRUE(waitUntil([&] { return !child<QAbstractButton>("按钮_查看分析")->isHidden(); }));
+    ASSERT_TRUE(waitUntil([&] { return table.model()->rowCount() == 4; }));
+    EXPECT_EQ(table.pictures(), nullptr); // nothing is drawn for pages nobody looks at
+    table.showPage(AnalysisWindow::Page::Charts);
+    ASSERT_TRUE(waitUntil([&] { return table.pictures() && table.pictures()->rows == 4; }));
+    const RunStatistics stats = computeStatistics(table.model()->records());
+    EXPECT_EQ(table.pictures()->depths, depthHistogram(stats));
+    EXPECT_EQ(table.pictures()->growth, growthLine(stats));
+    EXPECT_NE(table.pictures()->services.find("百度相关"), std::string::npos);
+    for (const char* chart : {"图_来源", "图_层级", "图_增长"}) {
+        auto* widget = part<QSvgWidget>(chart);
+        EXPECT_TRUE(widget->renderer()->isValid()) << chart;
+        EXPECT_GT(widget->width(), 100) << chart;
+    }
+
+    table.showPage(AnalysisWindow::Page::Map);
+    DemandMapView* map = table.map();
+    ASSERT_EQ(part<QComboBox>("组合框_种子")->currentText(), q("手机"));
+    const struct {
+        const char* phrase;
+        double zoom;
+        std::vector<std::string> keywords;
+    } cases[] = {
+        {"手机壳", 1, {"手机壳", "手机壳定制"}},
+        {"手机支架", 2.5, {"手机支架"}},
+        {"手机壳定制", 0.5, {"手机壳定制"}},
+        {"手机", 1, {"手机壳", "手机支架", "手机", "手机壳定制"}}, // the seed: its whole tree
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phrase);
+        table.showPage(AnalysisWindow::Page::Map);
+        map->fit();
+        map->zoomBy(c.zoom);
+        const std::vector<DemandMapLabel>& labels = map->layout().labels;
+        const auto label = std::find_if(labels.begin(), labels.end(), [&](const DemandMapLabel& l) {
+            return l.full == c.phrase && (std::string(c.phrase) != "手机" || l.kind == DemandMapLabel::Kind::Seed);
+        });
+        ASSERT_NE(label, labels.end());
+        map->centerOn(label->x, label->y);
+        const QPoint at = map->viewPoint(label->x, label->y);
+        ASSERT_TRUE(map->viewport()->rect().contains(at));
+        QTest::mouseClick(map->viewport(), Qt::LeftButton, {}, at);
+        EXPECT_EQ(part<QTabWidget>("分析页")->currentWidget(), part<QWidget>("结果"));
+        EXPECT_EQ(keywordsShown(table), c.keywords);
+        EXPECT_TRUE(part<QLabel>("标签_图中选择")->text().contains(q(c.phrase)));
+    }
+    QTest::mouseClick(part<QAbstractButton>("按钮_显示全部"), Qt::LeftButton);
+    EXPECT_EQ(table.filter()->rowCount(), 4);
+    EXPECT_TRUE(part<QLabel>("标签_图中选择")->isHidden());
+    clickStart();
+}
+
 // Runs kept in a database file, made through the store itself.
 void keepRun(const std::filesystem::path& file, const char* seeds, const std::vector<ResultRecord>& results,
              bool finished) {
@@ -383,7 +447,7 @@ TEST_F(AnalysisTest, AStoredRunOpensFromTheHistory) {
     AnalysisWindow& table = analysis();
     auto* history = part<QTableWidget>("表格_历史");
     // The files store keeps no history: the page says how to get one, and reads nothing.
-    part<QTabWidget>("分析页")->setCurrentIndex(1);
+    table.showPage(AnalysisWindow::Page::History);
     EXPECT_EQ(history->rowCount(), 0);
     EXPECT_TRUE(part<QLabel>("标签_历史状态")->text().contains(q("SQLite"))) << part<QLabel>("标签_历史状态")->text().toStdString();
 
@@ -401,9 +465,15 @@ TEST_F(AnalysisTest, AStoredRunOpensFromTheHistory) {
     QTest::mouseClick(part<QAbstractButton>("按钮_查看历史"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return table.model()->rowCount() == 2; }));
     EXPECT_EQ(table.showing(), AnalysisWindow::Showing::Stored);
-    EXPECT_EQ(part<QTabWidget>("分析页")->currentIndex(), 0);
+    EXPECT_EQ(part<QTabWidget>("分析页")->currentWidget(), part<QWidget>("结果"));
     EXPECT_EQ(shownRows(table), (std::vector<std::string>{"手机壳|百度相关|手机|手机|1", "手机壳定制|百度相关|手机|手机壳|2"}));
     EXPECT_TRUE(part<QLabel>("标签_分析对象")->text().startsWith(q("历史采集 #1"))) << part<QLabel>("标签_分析对象")->text().toStdString();
+    // Its pictures are drawn from what the store kept.
+    table.showPage(AnalysisWindow::Page::Map);
+    ASSERT_TRUE(waitUntil([&] { return table.pictures() && table.pictures()->rows == 2; }));
+    ASSERT_EQ(table.pictures()->seeds.size(), 1u);
+    EXPECT_EQ(table.map()->layout().shown, 2);
+    EXPECT_EQ(part<QComboBox>("组合框_种子")->currentText(), q("手机"));
 
     // A run of the main window does not replace the stored one shown; 回到当前采集 does.
     prepare("手机");
@@ -430,7 +500,7 @@ TEST_F(AnalysisTest, AStoppedRunContinuesFromTheHistory) {
     ASSERT_EQ(child<QAbstractButton>("按钮_开始")->text(), q("开始"));
 
     AnalysisWindow& table = analysis();
-    part<QTabWidget>("分析页")->setCurrentIndex(1);
+    table.showPage(AnalysisWindow::Page::History);
     auto* history = part<QTableWidget>("表格_历史");
     ASSERT_TRUE(waitUntil([&] { return history->rowCount() == 1; }));
     EXPECT_EQ(history->item(0, 3)->text(), q("已停止"));
@@ -447,8 +517,8 @@ TEST_F(AnalysisTest, AStoppedRunContinuesFromTheHistory) {
     clickStart();
 
     // Finished now: nothing is left to continue.
-    part<QTabWidget>("分析页")->setCurrentIndex(0);
-    part<QTabWidget>("分析页")->setCurrentIndex(1);
+    table.showPage(AnalysisWindow::Page::Results);
+    table.showPage(AnalysisWindow::Page::History);
     ASSERT_TRUE(waitUntil([&] { return history->rowCount() == 1 && history->item(0, 3)->text() == q("已完成"); }));
     history->selectRow(0);
     EXPECT_FALSE(resume->isEnabled());

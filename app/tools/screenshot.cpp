@@ -6,13 +6,15 @@
 // picture is taken; --finished presses Start and waits for the run to end by itself (the status
 // bar's last line); --probe presses 测试来源 and pictures its table once every answer is in.
 // --store sets the run store of the page 高级 ("sqlite" keeps a history). --analysis pictures the
-// window 分析 instead, at its page "results" or "history", once its table has the run's rows;
+// window 分析 instead, at its page "results", "charts", "map" or "history", once its table has the
+// run's rows and its pictures are drawn;
 // --filter types a filter into it.
 // Point the sources at a loopback service first ($ZELKOR_ENDPOINTS), as scripts/screenshot does.
 
 #include "app/analysis_window.h"
 #include "app/main_window.h"
 #include "app/results_model.h"
+#include "app/run_pictures.h"
 #include "app/source_probe.h"
 #include "app/startup.h"
 #include "app/widgets.h"
@@ -101,7 +103,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const QStringList pages = {QStringLiteral("results"), QStringLiteral("history")};
+    const QStringList pages = {QStringLiteral("results"), QStringLiteral("charts"), QStringLiteral("map"),
+                               QStringLiteral("history")};
     if (out.isEmpty() || (!analysis.isEmpty() && !pages.contains(analysis))) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -153,8 +156,11 @@ int main(int argc, char** argv) {
             box->setText(filter);
             QTest::keyClick(box, Qt::Key_Return);
         }
-        if (analysis == QStringLiteral("history")) {
-            view->findChild<QTabWidget*>(QStringLiteral("分析页"))->setCurrentIndex(1);
+        const auto page = static_cast<AnalysisWindow::Page>(pages.indexOf(analysis));
+        view->showPage(page);
+        if (page == AnalysisWindow::Page::Charts || page == AnalysisWindow::Page::Map)
+            waitFor([&] { return view->pictures() && view->pictures()->rows == view->model()->records().size(); }, 20000);
+        if (page == AnalysisWindow::Page::History) {
             auto* history = view->findChild<QTableWidget*>(QStringLiteral("表格_历史"));
             waitFor([&] { return history->rowCount() > 0; }, 10000);
             history->selectRow(0);
