@@ -356,7 +356,7 @@ void MainWindow::buildLayout() {
     exportLabel->setText(qs("导出数据"));
     auto* analyseLabel = place<PressLabel>(this, "标签_分析", 940, 638, 32, 32);
     analyseLabel->setText(qs("分析"));
-    analyseLabel->setToolTip(qs("打开分析窗口：结果表格（排序、筛选、复制、导出）和历史记录"));
+    analyseLabel->setToolTip(qs("打开分析窗口：结果表格（排序、筛选、复制、导出）、图表、需求图和历史记录"));
     for (QLabel* l : {static_cast<QLabel*>(choose), static_cast<QLabel*>(exportLabel),
                       static_cast<QLabel*>(analyseLabel)}) {
         l->setTextFormat(Qt::PlainText);
