@@ -214,7 +214,7 @@ void AnalysisWindow::buildResultsPage(QWidget* page) {
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
-    const int widths[ResultsModel::ColumnCount] = {230, 110, 110, 200, 48, 150};
+    const int widths[ResultsModel::ColumnCount] = {230, 110, 110, 200, 48, 150, 48, 56};
     for (int c = 0; c < ResultsModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c]);
     // The run's own order until a header is clicked; a third click brings it back.
@@ -673,6 +673,8 @@ void AnalysisWindow::applyFilter() {
 void AnalysisWindow::updateCounts() {
     const int all = m_model->rowCount();
     const int shown = m_filter->rowCount();
+    for (int column : {ResultsModel::Hits, ResultsModel::Services})
+        m_table->setColumnHidden(column, !m_model->hitsCounted());
     m_counts->setText(shown == all ? qs("共 %1 条").arg(all) : qs("共 %1 条，显示 %2 条").arg(all).arg(shown));
     if (m_showing == Showing::Current) {
         m_what->setText(m_run ? qs("当前采集：%1 条结果").arg(all) : qs("还没有采集：主窗口开始采集后，结果会陆续出现在这里。"));
@@ -682,7 +684,8 @@ void AnalysisWindow::updateCounts() {
 }
 
 void AnalysisWindow::copySelection() {
-    const QString text = selectionText(*m_table->selectionModel());
+    const QString text =
+        selectionText(*m_table->selectionModel(), [this](int column) { return !m_table->isColumnHidden(column); });
     if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
 

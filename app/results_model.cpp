@@ -11,7 +11,20 @@ namespace zelkor::app {
 
 namespace {
 
-const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词", "父词", "层级", "时间"};
+const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词", "父词",
+                                                        "层级",   "时间", "次数", "来源数"};
+
+// A numeric column's value; 0 for the others.
+int numberOf(const ResultRecord& record, int column) {
+    return column == ResultsModel::Depth  ? record.depth
+           : column == ResultsModel::Hits ? record.hits
+           : column == ResultsModel::Services ? record.services
+                                              : 0;
+}
+
+bool counted(const ResultRecord& record) {
+    return record.hits > 0;
+}
 
 // The GBK text of a text column; nullptr for depth.
 const Text* textOf(const ResultRecord& record, int column) {
@@ -42,12 +55,14 @@ QString oneLine(QString cell) {
 void ResultsModel::setRecords(std::vector<ResultRecord> records) {
     beginResetModel();
     m_records = std::move(records);
+    m_hitsCounted = std::any_of(m_records.begin(), m_records.end(), counted);
     endResetModel();
 }
 
 void ResultsModel::append(std::vector<ResultRecord> records) {
     if (records.empty()) return;
     const int first = static_cast<int>(m_records.size());
+    m_hitsCounted = m_hitsCounted || std::any_of(records.begin(), records.end(), counted);
     beginInsertRows({}, first, first + static_cast<int>(records.size()) - 1);
     m_records.insert(m_records.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
     endInsertRows();
@@ -55,6 +70,7 @@ void ResultsModel::append(std::vector<ResultRecord> records) {
 
 QString ResultsModel::cellText(const ResultRecord& record, int column) {
     if (column == Depth) return QString::number(record.depth);
+    if (numeric(column)) return counted(record) ? QString::number(numberOf(record, column)) : QString();
     const Text* text = textOf(record, column);
     if (!text) return {};
     if (column == Time) {
@@ -86,7 +102,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         if (index.column() == Time) return QString::fromStdString(r.time);
         return {};
     case Qt::TextAlignmentRole:
-        if (index.column() == Depth) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        if (numeric(index.column())) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     default:
         return {};
@@ -117,8 +133,8 @@ std::uint64_t ResultsFilter::sortKey(int row, int column) const {
         for (std::size_t i = from; i < m_keys.size(); ++i) {
             const ResultRecord& record = m_model->records()[i];
             std::uint64_t key = 0;
-            if (column == ResultsModel::Depth) {
-                key = static_cast<std::uint64_t>(record.depth) ^ (std::uint64_t{1} << 63); // signed order
+            if (ResultsModel::numeric(column)) {
+                key = static_cast<std::uint64_t>(numberOf(record, column)) ^ (std::uint64_t{1} << 63); // signed order
             } else if (const Text* text = textOf(record, column)) {
                 for (std::size_t b = 0; b < 8; ++b)
                     key = key << 8 | (b < text->size() ? static_cast<unsigned char>((*text)[b]) : 0u);
@@ -180,7 +196,7 @@ bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
     const std::uint64_t keyA = sortKey(left.row(), left.column());
     const std::uint64_t keyB = sortKey(right.row(), left.column());
     int order = keyA < keyB ? -1 : keyA > keyB;
-    if (order == 0 && left.column() != ResultsModel::Depth) {
+    if (order == 0 && !ResultsModel::numeric(left.column())) {
         const Text* x = textOf(m_model->record(left.row()), left.column());
         const Text* y = textOf(m_model->record(right.row()), left.column());
         if (x && y) order = x->compare(*y); // char_traits<char> compares bytes unsigned
@@ -212,13 +228,14 @@ std::vector<int> selectedRows(const QItemSelectionModel& selection) {
     return {rows.begin(), rows.end()};
 }
 
-QString selectionText(const QItemSelectionModel& selection) {
+QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown) {
     const QModelIndexList cells = selection.selectedIndexes();
     const QAbstractItemModel* model = selection.model();
     if (!model || cells.isEmpty()) return {};
     std::set<int> rows, columns;
     std::set<std::pair<int, int>> chosen;
     for (const QModelIndex& cell : cells) {
+        if (shown && !shown(cell.column())) continue;
         rows.insert(cell.row());
         columns.insert(cell.column());
         chosen.emplace(cell.row(), cell.column());

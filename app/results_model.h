@@ -1,5 +1,6 @@
 #pragma once
-// The results of one run as a table: keyword, source, seed, parent, depth, time. The model keeps
+// The results of one run as a table: keyword, source, seed, parent, depth, time, and the hits and
+// services of a run that counted them (hidden otherwise). The model keeps
 // the records as the engine gives them (GBK) and converts a cell only when a view asks for it, so a
 // row costs its record and nothing more, however many there are. ResultsFilter sorts and filters
 // over the records themselves: text columns compare as GBK bytes (pinyin order for the common
@@ -13,6 +14,7 @@
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -23,7 +25,7 @@ namespace zelkor::app {
 class ResultsModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    enum Column { Keyword, Source, Seed, Parent, Depth, Time, ColumnCount };
+    enum Column { Keyword, Source, Seed, Parent, Depth, Time, Hits, Services, ColumnCount };
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -31,6 +33,9 @@ class ResultsModel : public QAbstractTableModel {
     void append(std::vector<ResultRecord> records);     // rows after the last
     const std::vector<ResultRecord>& records() const { return m_records; }
     const ResultRecord& record(int row) const { return m_records[static_cast<std::size_t>(row)]; }
+    // Some row carries the hits its run counted.
+    bool hitsCounted() const { return m_hitsCounted; }
+    static bool numeric(int column) { return column == Depth || column == Hits || column == Services; }
 
     // A cell as the table shows it: the time without its offset, "2026-12-10 13:45:00".
     static QString cellText(const ResultRecord& record, int column);
@@ -42,6 +47,7 @@ class ResultsModel : public QAbstractTableModel {
 
   private:
     std::vector<ResultRecord> m_records;
+    bool m_hitsCounted = false;
 };
 
 class ResultsFilter : public QSortFilterProxyModel {
@@ -87,8 +93,8 @@ class ResultsFilter : public QSortFilterProxyModel {
 
 // The selected cells as a spreadsheet pastes them: a line per row that has a selected cell, in the
 // view's order; in it the columns that have one, between tabs, a cell not selected left empty.
-// Tabs and line breaks inside a cell become spaces.
-QString selectionText(const QItemSelectionModel& selection);
+// Tabs and line breaks inside a cell become spaces. Columns `shown` refuses (hidden ones) are left out.
+QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown = {});
 
 // The rows (of the selection's model) that have a selected cell, top to bottom.
 std::vector<int> selectedRows(const QItemSelectionModel& selection);

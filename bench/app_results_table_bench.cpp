@@ -46,7 +46,7 @@ std::vector<ResultRecord> records(int count, int from = 0) {
     for (int i = from; i < from + count; ++i) {
         const unsigned scrambled = static_cast<unsigned>(i) * 2654435761u;
         const Text keyword = seed + std::to_string(scrambled % 1000003u) + tail;
-        out.push_back({keyword, source, seed, seed + std::to_string(i / 7), 1 + i % 5, "2026-12-10T13:45:00+08:00"});
+        out.push_back({keyword, source, seed, seed + std::to_string(i / 7), 1 + i % 5, "2026-12-10T13:45:00+08:00", 0, 0});
     }
     return out;
 }

@@ -54,7 +54,7 @@ std::vector<std::string> shownRows(const AnalysisWindow& analysis, int columns =
 
 ResultRecord record(const char* keyword, const char* source, const char* seed, const char* parent, int depth,
                     const char* time = "2026-12-10T13:45:00+08:00") {
-    return {gbk(keyword), gbk(source), gbk(seed), gbk(parent), depth, time};
+    return {gbk(keyword), gbk(source), gbk(seed), gbk(parent), depth, time, 0, 0};
 }
 
 class AnalysisTest : public ::testing::Test {
@@ -222,6 +222,21 @@ TEST_F(AnalysisTest, SortingGivesTheExpectedRows) {
                       QPoint(header->sectionViewportPosition(ResultsModel::Depth) + 10, header->height() / 2));
     EXPECT_EQ(header->sortIndicatorSection(), ResultsModel::Depth);
     EXPECT_EQ(keywordsShown(table).front(), header->sortIndicatorOrder() == Qt::AscendingOrder ? "手机壳" : "apple 壳");
+
+    // Hits and services are columns only for a run that counted them, and sort as numbers.
+    EXPECT_TRUE(table.table()->isColumnHidden(ResultsModel::Hits));
+    std::vector<ResultRecord> counted = sampleRecords();
+    const int hits[] = {3, 12, 1, 2, 12, 9};
+    for (std::size_t i = 0; i < counted.size(); ++i) {
+        counted[i].hits = hits[i];
+        counted[i].services = 1;
+    }
+    table.model()->setRecords(counted);
+    EXPECT_FALSE(table.table()->isColumnHidden(ResultsModel::Hits));
+    EXPECT_FALSE(table.table()->isColumnHidden(ResultsModel::Services));
+    header->setSortIndicator(ResultsModel::Hits, Qt::DescendingOrder);
+    EXPECT_EQ(keywordsShown(table),
+              (std::vector<std::string>{"苹果手机", "apple 壳", "手机壳定制", "手机壳", "Apple phone", "安卓手机"}));
 }
 
 TEST_F(AnalysisTest, FilteringGivesTheExpectedRows) {
