@@ -337,7 +337,8 @@ bool ParallelLoop::commit() {
         m_slots.pop_front();
         ++m_committed;
         if (m_parts.autoSave) m_parts.autoSave();
-        if (!seed && m_parts.feed.queued() == 0 && m_slots.empty()) return false;
+        // The queue's size may be a round trip to a server: asked only when nothing is in flight.
+        if (!seed && m_slots.empty() && m_parts.feed.queued() == 0) return false;
         fill();
     }
 }

@@ -70,14 +70,17 @@ redis.call('SET', p..'done:'..token, '1', 'EX', 600)
 return 1
 )lua";
 
-// ARGV: prefix, token. Gives a lease's task back at once.
+// ARGV: prefix, tokens oldest first. Gives the leases' tasks back at once, in their order, at the
+// head of the queue.
 const std::string kReleaseScript = R"lua(
-local p, token = ARGV[1], ARGV[2]
-local task = redis.call('HGET', p..'leases', token)
-if task then
-  redis.call('LPUSH', p..'queue', task)
-  redis.call('HDEL', p..'leases', token)
-  redis.call('DEL', p..'alive:'..token)
+local p = ARGV[1]
+for i = #ARGV, 2, -1 do
+  local task = redis.call('HGET', p..'leases', ARGV[i])
+  if task then
+    redis.call('LPUSH', p..'queue', task)
+    redis.call('HDEL', p..'leases', ARGV[i])
+    redis.call('DEL', p..'alive:'..ARGV[i])
+  end
 end
 return 1
 )lua";
@@ -95,12 +98,15 @@ end
 return 1
 )lua";
 
-// ARGV: prefix, worker, ms, token. → 0 when the lease named is gone.
+// ARGV: prefix, worker, ms, tokens. → how many of the leases named are gone.
 const std::string kRenewScript = R"lua(
 local p = ARGV[1]
 redis.call('SET', p..'worker:'..ARGV[2], '1', 'PX', ARGV[3])
-if ARGV[4] ~= '' then return redis.call('PEXPIRE', p..'alive:'..ARGV[4], ARGV[3]) end
-return 1
+local gone = 0
+for i = 4, #ARGV do
+  if redis.call('PEXPIRE', p..'alive:'..ARGV[i], ARGV[3]) == 0 then gone = gone + 1 end
+end
+return gone
 )lua";
 
 // ARGV: prefix, runs key, name, created ms, started, seeds, worker, ms, option count, tasks count,
@@ -289,11 +295,15 @@ RedisRunStore::~RedisRunStore() {
         m_wake.notify_all();
         m_renewer.join();
     }
-    // A run dropped without an end (a face that went away) gives its lease back at once; a server
-    // that is gone is not waited for again (the lease runs out by itself).
+    // A run dropped without an end (a face that went away) gives its leases back at once; a server
+    // that is gone is not waited for again (the leases run out by themselves).
     std::lock_guard lock(m_mutex);
     if (m_fault.broken()) return;
-    if (!m_token.empty()) release(m_main, m_token);
+    if (!m_held.empty()) {
+        std::vector<std::string> tokens;
+        for (const Lease& held : m_held) tokens.push_back(held.token);
+        release(m_main, tokens);
+    }
     if (m_entered) leave(m_main);
 }
 
@@ -366,54 +376,54 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     return Entry::Joined;
 }
 
-std::optional<KeywordTask> RedisRunStore::lease() {
+std::optional<KeywordTask> RedisRunStore::lease(std::size_t position) {
     for (;;) {
-        std::string token;
         {
             std::lock_guard lock(m_mutex);
             if (m_fault.broken()) return std::nullopt;
-            if (!m_token.empty()) {
-                if (auto task = decodeTask(m_task)) return task;
-                if (!setAside()) return std::nullopt;
+            if (position < m_held.size()) {
+                if (auto task = decodeTask(m_held[position].task)) return task;
+                if (!setAside(position)) return std::nullopt;
                 continue;
             }
             if (m_stopping) return std::nullopt;
-            token = m_worker + "#" + std::to_string(++m_leases);
+            const std::string token = m_worker + "#" + std::to_string(++m_leases);
             const std::string ms = std::to_string(m_target.lease.count());
             const RedisReply reply = call(kLeaseScript, {token, ms, m_worker});
             if (reply.kind != RedisReply::Kind::Array || reply.items.size() != 2) {
-                breakWith("cannot take a task", reply);
+                breakWith("could not take a keyword from the queue", reply);
                 return std::nullopt;
             }
             if (reply.items[0].integer == 1) {
-                setToken(token);
-                m_task = reply.items[1].text;
+                m_held.push_back({token, reply.items[1].text});
+                heldChanged();
                 // Stop may have come while the lease was taken: nobody will ask about it.
                 if (m_stopping) {
-                    release(m_main, token);
-                    setToken({});
+                    release(m_main, {token});
+                    m_held.pop_back();
+                    heldChanged();
                     return std::nullopt;
                 }
-                if (auto task = decodeTask(m_task)) return task;
-                if (!setAside()) return std::nullopt;
                 continue;
             }
+            // This worker's own commits will queue more: its look-ahead does not wait for them.
+            if (!m_held.empty()) return std::nullopt;
             if (reply.items[1].integer == 0) return std::nullopt; // nothing queued, nobody asking: the end
         }
         // Others are asking: what they find may be queued yet.
         std::unique_lock wait(m_wakeMutex);
-        m_wake.wait_for(wait, std::chrono::milliseconds(100), [&] { return m_stopping.load(); });
+        m_wake.wait_for(wait, std::chrono::milliseconds(20), [&] { return m_stopping.load(); });
     }
 }
 
-bool RedisRunStore::setAside() {
-    const RedisReply reply = call(kSetAsideScript, {m_token});
+bool RedisRunStore::setAside(std::size_t position) {
+    const RedisReply reply = call(kSetAsideScript, {m_held[position].token});
     if (!reply.ok()) {
-        breakWith("cannot set a damaged task aside", reply);
+        breakWith("could not set a damaged keyword aside", reply);
         return false;
     }
-    setToken({});
-    m_task.clear();
+    m_held.erase(m_held.begin() + static_cast<std::ptrdiff_t>(position));
+    heldChanged();
     // One undecodable entry must not hold up the run: it is kept for a person to look at.
     if (m_target.onDamaged)
         m_target.onDamaged("a queued task of the run " + m_target.run + " in " + describe() +
@@ -421,13 +431,29 @@ bool RedisRunStore::setAside() {
     return true;
 }
 
+std::string RedisRunStore::headToken() const {
+    return m_held.empty() ? std::string() : m_held.front().token;
+}
+
+void RedisRunStore::heldChanged() {
+    std::vector<std::string> tokens;
+    tokens.reserve(m_held.size());
+    for (const Lease& held : m_held) tokens.push_back(held.token);
+    std::lock_guard lock(m_wakeMutex);
+    m_renewing = std::move(tokens);
+}
+
 std::optional<KeywordTask> RedisRunStore::Queue::front() const {
-    return m_store.lease();
+    return m_store.lease(0);
+}
+
+std::optional<KeywordTask> RedisRunStore::Queue::at(std::size_t position) const {
+    return m_store.lease(position);
 }
 
 void RedisRunStore::Queue::pop() {
     std::lock_guard lock(m_store.m_mutex);
-    if (!m_store.m_token.empty()) m_store.m_popped = true;
+    if (!m_store.m_held.empty()) m_store.m_popped = true;
 }
 
 void RedisRunStore::Queue::push(KeywordTask task) {
@@ -451,7 +477,8 @@ std::size_t RedisRunStore::Queue::size() const {
 
 bool RedisRunStore::Seen::containsStored(const Text& key) const {
     RedisRunStore& s = m_store;
-    const RedisReply reply = s.call(kClaimScript, {s.m_token.empty() ? s.m_worker : s.m_token, key});
+    const std::string token = s.headToken();
+    const RedisReply reply = s.call(kClaimScript, {token.empty() ? s.m_worker : token, key});
     if (reply.kind != RedisReply::Kind::Integer) {
         s.breakWith("cannot read the seen set", reply);
         return true; // not known to be new: not taken
@@ -468,7 +495,7 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
         m_fault.fail(m_fault.brokenText());
         return false;
     }
-    if (m_token.empty()) {
+    if (m_held.empty()) {
         // Nothing leased, so nothing asked: there is nothing to keep.
         m_staging.clear();
         return true;
@@ -480,7 +507,7 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     encoded.reserve(m_staging.pushes().size() + m_staging.results().size());
     for (const auto& task : m_staging.pushes()) encoded.push_back(encodeTask(task));
     for (const auto& result : m_staging.results()) encoded.push_back(encodeResult(result));
-    std::vector<std::string_view> arguments = {m_token, m_popped ? "1" : "0", marks, tasks, results};
+    std::vector<std::string_view> arguments = {m_held.front().token, m_popped ? "1" : "0", marks, tasks, results};
     for (const auto& mark : m_staging.marks()) arguments.push_back(mark);
     for (const auto& item : encoded) arguments.push_back(item);
     const RedisReply reply = call(kCommitScript, arguments);
@@ -496,8 +523,8 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
         m_fault.fail(lost);
         return false;
     }
-    setToken({});
-    m_task.clear();
+    m_held.pop_front();
+    heldChanged();
     m_popped = false;
     m_staging.clear();
     return true;
@@ -506,14 +533,17 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
 void RedisRunStore::runFinished() {
     std::lock_guard lock(m_mutex);
     if (!m_entered || m_fault.broken()) return;
+    // At the count limit the keywords looked ahead at were never asked: they go back first.
+    if (!m_held.empty()) {
+        std::vector<std::string> tokens;
+        for (const Lease& held : m_held) tokens.push_back(held.token);
+        release(m_main, tokens);
+        m_held.clear();
+        heldChanged();
+    }
     const RedisReply reply = call(kFinishScript, {m_worker});
     if (!reply.ok()) m_fault.fail("cannot record the run's end in " + describe() + ": " + reply.text);
     m_entered = false;
-}
-
-void RedisRunStore::setToken(std::string token) {
-    std::lock_guard lock(m_wakeMutex);
-    m_token = std::move(token);
 }
 
 void RedisRunStore::runStopping() {
@@ -528,24 +558,28 @@ void RedisRunStore::renewLoop(std::stop_token stop) {
     const auto every = std::max(std::chrono::milliseconds(50), m_target.lease / 3);
     const std::string ms = std::to_string(m_target.lease.count());
     for (;;) {
-        std::string token;
+        std::vector<std::string> tokens;
         {
             std::unique_lock lock(m_wakeMutex);
             m_wake.wait_for(lock, stop, every, [&] { return m_stopping.load(); });
-            token = m_token;
+            tokens = m_renewing;
         }
         if (stop.stop_requested()) return;
         if (m_stopping) {
-            if (!token.empty()) release(m_renewerConnection, token);
+            if (!tokens.empty()) release(m_renewerConnection, tokens);
             leave(m_renewerConnection);
             return;
         }
-        m_renewerConnection.script(kRenewScript, {}, {m_prefix, m_worker, ms, token});
+        std::vector<std::string_view> arguments = {m_prefix, m_worker, ms};
+        arguments.insert(arguments.end(), tokens.begin(), tokens.end());
+        m_renewerConnection.script(kRenewScript, {}, arguments);
     }
 }
 
-void RedisRunStore::release(RedisConnection& connection, const std::string& token) {
-    connection.script(kReleaseScript, {}, {m_prefix, token});
+void RedisRunStore::release(RedisConnection& connection, const std::vector<std::string>& tokens) {
+    std::vector<std::string_view> arguments = {m_prefix};
+    arguments.insert(arguments.end(), tokens.begin(), tokens.end());
+    connection.script(kReleaseScript, {}, arguments);
 }
 
 void RedisRunStore::leave(RedisConnection& connection) {
