@@ -6,6 +6,7 @@
 #include "engine/store/seen_store.h"
 #include "engine/core/text_rules.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace zelkor {
@@ -35,6 +36,17 @@ std::optional<int> ResultSink::limitReached() const {
     const int limit = m_limit;
     if (limit == 0) return std::nullopt;
     return limit;
+}
+
+void ResultSink::expect(const std::vector<Candidate>& candidates) {
+    std::vector<Text> passing;
+    for (const Candidate& candidate : candidates) {
+        if (candidate.text.empty() || candidate.text.size() > kMaxPhraseBytes) continue;
+        if (std::any_of(m_filters.begin(), m_filters.end(), [&](const auto& f) { return f->refuse(candidate); }))
+            continue;
+        passing.push_back(candidate.text);
+    }
+    if (!passing.empty()) m_gate.outside([&] { m_store.seen().expect(passing); });
 }
 
 bool ResultSink::offer(const Candidate& candidate) {

@@ -106,6 +106,8 @@ class ResultSink {
 
     // True when the phrase was accepted (queued), whether shown or not.
     bool offer(const Candidate& candidate);
+    // These are about to be offered, in order: the seen set hears of those the filters let through.
+    void expect(const std::vector<Candidate>& candidates);
 
     int accepted() const { return m_accepted; }
     // A resumed run goes on counting from where it was.

@@ -44,14 +44,39 @@ redis.call('HSET', p..'claims', k, token)
 return 0
 )lua";
 
-// ARGV: prefix, token, pop, marks, tasks, results, then the marks, tasks and results.
+// ARGV: prefix, token, keys. → for each key, as kClaimScript.
+const std::string kClaimAllScript = R"lua(
+local p, token = ARGV[1], ARGV[2]
+local out = {}
+for i = 3, #ARGV do
+  local k = ARGV[i]
+  local taken = 0
+  if redis.call('SISMEMBER', p..'seen', k) == 1 then
+    taken = 1
+  else
+    local owner = redis.call('HGET', p..'claims', k)
+    if owner ~= token then
+      if owner and redis.call('EXISTS', p..'alive:'..owner) == 1 then
+        taken = 1
+      else
+        redis.call('HSET', p..'claims', k, token)
+      end
+    end
+  end
+  out[#out + 1] = taken
+end
+return out
+)lua";
+
+// ARGV: prefix, token, pop, marks, tasks, results, unclaimed, then the marks, tasks, results and
+// the phrases claimed ahead that were never accepted (their claims go).
 // → 1 committed, 0 the lease was lost (its task is someone else's now).
 const std::string kCommitScript = R"lua(
 local p, token = ARGV[1], ARGV[2]
 if redis.call('EXISTS', p..'done:'..token) == 1 then return 1 end
 local task = redis.call('HGET', p..'leases', token)
 if not task or redis.call('EXISTS', p..'alive:'..token) == 0 then return 0 end
-local i = 7
+local i = 8
 for n = 1, tonumber(ARGV[4]) do
   redis.call('SADD', p..'seen', ARGV[i])
   redis.call('HDEL', p..'claims', ARGV[i])
@@ -59,6 +84,10 @@ for n = 1, tonumber(ARGV[4]) do
 end
 for n = 1, tonumber(ARGV[5]) do redis.call('RPUSH', p..'queue', ARGV[i]); i = i + 1 end
 for n = 1, tonumber(ARGV[6]) do redis.call('RPUSH', p..'results', ARGV[i]); i = i + 1 end
+for n = 1, tonumber(ARGV[7]) do
+  if redis.call('HGET', p..'claims', ARGV[i]) == token then redis.call('HDEL', p..'claims', ARGV[i]) end
+  i = i + 1
+end
 redis.call('HDEL', p..'leases', token)
 redis.call('DEL', p..'alive:'..token)
 if ARGV[3] == '1' then
@@ -475,8 +504,36 @@ std::size_t RedisRunStore::Queue::size() const {
     return shared + s.m_staging.pushes().size() - std::min(shared, own);
 }
 
+void RedisRunStore::Seen::expect(const std::vector<Text>& keywords) {
+    RedisRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    const std::string token = s.headToken();
+    if (token.empty() || s.m_fault.broken()) return;
+    std::vector<Text> keys;
+    for (const Text& keyword : keywords) {
+        Text key = text_lower(keyword);
+        if (!staging().marked(key) && !s.m_expected.contains(key)) keys.push_back(std::move(key));
+    }
+    if (keys.empty()) return;
+    std::vector<std::string_view> arguments = {token};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    const RedisReply reply = s.call(kClaimAllScript, arguments);
+    if (reply.kind != RedisReply::Kind::Array || reply.items.size() != keys.size()) {
+        s.breakWith("could not read the seen set", reply);
+        return;
+    }
+    for (std::size_t i = 0; i < keys.size(); ++i) s.m_expected.emplace(std::move(keys[i]), reply.items[i].integer == 0);
+}
+
 bool RedisRunStore::Seen::containsStored(const Text& key) const {
     RedisRunStore& s = m_store;
+    if (const auto known = s.m_expected.find(key); known != s.m_expected.end()) {
+        const bool mine = known->second;
+        s.m_expected.erase(known);
+        if (!mine) return true;
+        staging().mark(key);
+        return false;
+    }
     const std::string token = s.headToken();
     const RedisReply reply = s.call(kClaimScript, {token.empty() ? s.m_worker : token, key});
     if (reply.kind != RedisReply::Kind::Integer) {
@@ -498,6 +555,7 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     if (m_held.empty()) {
         // Nothing leased, so nothing asked: there is nothing to keep.
         m_staging.clear();
+        m_expected.clear();
         return true;
     }
     const std::string marks = std::to_string(m_staging.marks().size());
@@ -507,9 +565,15 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     encoded.reserve(m_staging.pushes().size() + m_staging.results().size());
     for (const auto& task : m_staging.pushes()) encoded.push_back(encodeTask(task));
     for (const auto& result : m_staging.results()) encoded.push_back(encodeResult(result));
-    std::vector<std::string_view> arguments = {m_held.front().token, m_popped ? "1" : "0", marks, tasks, results};
+    std::vector<std::string_view> unclaimed;
+    for (const auto& [key, mine] : m_expected)
+        if (mine) unclaimed.push_back(key);
+    const std::string unclaimedCount = std::to_string(unclaimed.size());
+    std::vector<std::string_view> arguments = {m_held.front().token, m_popped ? "1" : "0", marks, tasks, results,
+                                               unclaimedCount};
     for (const auto& mark : m_staging.marks()) arguments.push_back(mark);
     for (const auto& item : encoded) arguments.push_back(item);
+    arguments.insert(arguments.end(), unclaimed.begin(), unclaimed.end());
     const RedisReply reply = call(kCommitScript, arguments);
     if (reply.kind != RedisReply::Kind::Integer) {
         breakWith("cannot save the keyword's results", reply);
@@ -527,6 +591,7 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     heldChanged();
     m_popped = false;
     m_staging.clear();
+    m_expected.clear();
     return true;
 }
 

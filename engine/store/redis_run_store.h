@@ -37,6 +37,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <unordered_map>
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -113,6 +114,9 @@ class RedisRunStore final : public RunStore, public RunHistory {
       public:
         explicit Seen(RedisRunStore& store) : StagedSeen(store.m_mutex, store.m_staging), m_store(store) {}
 
+        // Claims them all for the oldest lease in one round trip; contains() then answers from that.
+        void expect(const std::vector<Text>& keywords) override;
+
       private:
         // False only when the phrase is now claimed for this worker's lease.
         bool containsStored(const Text& key) const override;
@@ -146,6 +150,8 @@ class RedisRunStore final : public RunStore, public RunHistory {
         std::string task; // encoded
     };
     std::deque<Lease> m_held; // oldest first
+    // Phrases the oldest lease asked about ahead: true claimed for it, false another's or seen.
+    std::unordered_map<Text, bool> m_expected;
     std::size_t m_damagedResults = 0; // left out by the last runResults
     std::uint64_t m_leases = 0;
     bool m_popped = false;

@@ -42,6 +42,9 @@ class SeenSet {
     virtual bool insert(const Text& keyword) = 0;
     // Where and why the last insert failed (UTF-8), for the notice that ends the run.
     virtual std::string failure() const { return {}; }
+    // The phrases about to be asked about, in order: a set kept on a server may ask about them all
+    // at once instead of one round trip each.
+    virtual void expect(const std::vector<Text>& keywords) { (void)keywords; }
 };
 
 // The shown results in the order they were shown. They only ever grow.
