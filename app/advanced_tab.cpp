@@ -30,7 +30,7 @@ constexpr std::string_view kChecked[] = {ctl::kVariantFrames, ctl::kIncludePatte
                                          ctl::kMinChars,      ctl::kMaxChars,       ctl::kRunStore,
                                          ctl::kRetries,       ctl::kCooldown,       ctl::kProxyList,
                                          ctl::kMaxAnswerMib,  ctl::kDeadline,       ctl::kParallelRate,
-                                         ctl::kMaxDepth};
+                                         ctl::kMaxDepth,      ctl::kStoreTimeout};
 
 const char* const kReasonSuffix = "_原因";
 
@@ -195,6 +195,10 @@ void addStoreGroup(QWidget* column) {
             "SQLite 数据库：data/runs.sqlite，采集中断后，下次启动可以继续。\n"
             "Redis 共享（redis://主机:端口/库）只供 zelkor-cli 多台机器共享采集，窗口遇到时用默认存储。"),
         true);
+    rows.line(ctl::kStoreTimeout, "Redis 断线等待", "秒",
+              QStringLiteral("Redis 共享存储断线（重启、网络中断）时，zelkor-cli 等它恢复最多这么多秒，"
+                             "断线和恢复时都会说明。1 到 86400；空：60 秒"),
+              QStringLiteral("默认 60"));
     auto* format = new ChoiceBox({{QString(), QStringLiteral("txt（只有关键词，原样）")},
                                   {QStringLiteral("csv"), QStringLiteral("csv（表格，UTF-8）")},
                                   {QStringLiteral("jsonl"), QStringLiteral("jsonl（一行一个JSON）")},

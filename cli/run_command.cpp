@@ -150,6 +150,12 @@ void RunCommand::define(CLI::App& app) {
                                 "With a redis:// store: seconds a worker holds a keyword without renewing it; a "
                                 "worker that dies gives its keyword back after this (default: 60)"),
                  "S", wholeRange(1, 86400));
+    numberOption(app.add_option("--store-timeout", v.storeTimeout,
+                                "With a redis:// store: seconds a worker rides out a lost server (a restart, a "
+                                "network outage) before it stops; it says when it lost the server and when it got "
+                                "it back (default: " +
+                                    shown(ctl::kStoreTimeout, "60") + ")"),
+                 "S", wholeRange(1, 86400));
     app.add_flag("--resume", v.resume,
                  "Continue the newest unfinished (killed or stopped) run of the --store with its own seeds, "
                  "sources and options");
@@ -314,8 +320,14 @@ int RunCommand::setUp(const SharedOptions& shared) {
                                                 "': 1 to 64 letters, digits, '_', '.' or '-'");
         m_store.run = v.runName;
         if (!v.lease.empty()) m_store.lease = std::chrono::seconds(std::atoi(v.lease.c_str()));
-    } else if (!v.runName.empty() || !v.lease.empty()) {
-        return fail("--run and --lease belong to a shared store: give --store redis://HOST:PORT/DB");
+        const std::string timeout = v.storeTimeout.empty() ? saved(ctl::kStoreTimeout) : v.storeTimeout;
+        if (!timeout.empty()) {
+            const auto seconds = readNumber(timeout, wholeRange(1, 86400));
+            if (!seconds) return fail("settings file: the store timeout: " + numberProblem(timeout, wholeRange(1, 86400)));
+            m_store.outage = std::chrono::seconds(static_cast<int>(*seconds));
+        }
+    } else if (!v.runName.empty() || !v.lease.empty() || !v.storeTimeout.empty()) {
+        return fail("--run, --lease and --store-timeout belong to a shared store: give --store redis://HOST:PORT/DB");
     }
 
     if (!v.seedsFile.empty()) {

@@ -48,7 +48,7 @@ class RunCommand {
         std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
         bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false,
              verifyTls = false;
-        std::string store, rate, runName, lease;
+        std::string store, rate, runName, lease, storeTimeout;
         std::string retries, cooldown, reportFile, reportHtml, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat;

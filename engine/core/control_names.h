@@ -43,6 +43,8 @@ inline constexpr std::string_view kMaxAnswerMib = "编辑框_应答上限";
 inline constexpr std::string_view kDeadline = "编辑框_总时限";
 // The run store: the command line's files, sqlite or sqlite:PATH. Empty: files.
 inline constexpr std::string_view kRunStore = "编辑框_运行存储";
+// Seconds a shared (Redis) store's worker rides out a lost server; empty: 60.
+inline constexpr std::string_view kStoreTimeout = "编辑框_存储断线等待";
 // The format of the export action (标签5): empty or "txt" for the original results file, else csv,
 // jsonl or xlsx beside it, with the results' metadata.
 inline constexpr std::string_view kExportFormat = "编辑框_导出格式";
@@ -68,10 +70,10 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 15> kAdvancedBoxes{
+inline constexpr std::array<std::string_view, 16> kAdvancedBoxes{
     kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern, kExcludePattern,
     kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore,
-    kMaxDepth};
+    kMaxDepth,       kStoreTimeout};
 // The check boxes of the page 高级, kept there too as "1" or "0"; never written until checked once.
 inline constexpr std::array<std::string_view, 7> kAdvancedChecks{kParallel,  kVerifyTls,  kExportReport, kFilterShow,
                                                                  kNormalize, kCountHits, kKeywordWords};

@@ -16,10 +16,12 @@ const std::string kLeaseScript = R"lua(
 local p, token = ARGV[1], ARGV[2]
 local held = redis.call('HGET', p..'leases', token)
 if held then return {1, held} end
--- A lease whose worker stopped renewing it gives its task back, to the head of the queue.
+-- A lease whose worker stopped renewing it gives its task back, to the head of the queue. This
+-- worker's own are alive whatever their clocks say: they ran out while the server was away.
+local own = ARGV[4]..'#'
 local leases = redis.call('HGETALL', p..'leases')
 for i = 1, #leases, 2 do
-  if redis.call('EXISTS', p..'alive:'..leases[i]) == 0 then
+  if string.sub(leases[i], 1, #own) ~= own and redis.call('EXISTS', p..'alive:'..leases[i]) == 0 then
     redis.call('LPUSH', p..'queue', leases[i + 1])
     redis.call('HDEL', p..'leases', leases[i])
   end
@@ -75,8 +77,15 @@ const std::string kCommitScript = R"lua(
 local p, token = ARGV[1], ARGV[2]
 if redis.call('EXISTS', p..'done:'..token) == 1 then return 1 end
 local task = redis.call('HGET', p..'leases', token)
-if not task or redis.call('EXISTS', p..'alive:'..token) == 0 then return 0 end
+if not task then return 0 end
 local i = 8
+if redis.call('EXISTS', p..'alive:'..token) == 0 then
+  -- Run out (the server was away) but nobody took the task: the commit stands if nobody took the
+  -- phrases claimed for it either.
+  for n = 1, tonumber(ARGV[4]) do
+    if redis.call('HGET', p..'claims', ARGV[i + n - 1]) ~= token then return 0 end
+  end
+end
 for n = 1, tonumber(ARGV[4]) do
   redis.call('SADD', p..'seen', ARGV[i])
   redis.call('HDEL', p..'claims', ARGV[i])
@@ -133,7 +142,14 @@ local p = ARGV[1]
 redis.call('SET', p..'worker:'..ARGV[2], '1', 'PX', ARGV[3])
 local gone = 0
 for i = 4, #ARGV do
-  if redis.call('PEXPIRE', p..'alive:'..ARGV[i], ARGV[3]) == 0 then gone = gone + 1 end
+  if redis.call('PEXPIRE', p..'alive:'..ARGV[i], ARGV[3]) == 0 then
+    -- Run out while the server was away: the lease lives again while nobody has taken its task.
+    if redis.call('HEXISTS', p..'leases', ARGV[i]) == 1 then
+      redis.call('SET', p..'alive:'..ARGV[i], ARGV[2], 'PX', ARGV[3])
+    else
+      gone = gone + 1
+    end
+  end
 end
 return gone
 )lua";
@@ -316,7 +332,11 @@ std::unique_ptr<RedisRunStore> RedisRunStore::open(const RedisStoreTarget& targe
 
 RedisRunStore::RedisRunStore(RedisStoreTarget target, RedisConnection main, RedisConnection renewer)
     : m_target(std::move(target)), m_prefix(prefixOf(m_target.run)), m_worker(workerId()), m_main(std::move(main)),
-      m_renewerConnection(std::move(renewer)) {}
+      m_renewerConnection(std::move(renewer)) {
+    // A Stop during an outage is not held up by it: the leases run out by themselves.
+    m_main.setCancel([this] { return m_stopping.load(); });
+    m_renewerConnection.setCancel([this] { return m_stopping.load(); });
+}
 
 RedisRunStore::~RedisRunStore() {
     if (m_renewer.joinable()) {
@@ -338,7 +358,11 @@ RedisRunStore::~RedisRunStore() {
 
 std::string RedisRunStore::describe() const {
     return "redis://" + m_target.server.host + ":" + std::to_string(m_target.server.port) + "/" +
-           std::to_string(m_target.server.database) + " run " + m_target.run;
+           std::to_string(m_target.server.database);
+}
+
+std::string RedisRunStore::runWhere() const {
+    return "the run " + m_target.run + " in " + describe();
 }
 
 RedisReply RedisRunStore::call(const std::string& script, std::vector<std::string_view> arguments) {
@@ -354,7 +378,7 @@ RedisReply RedisRunStore::call(const std::string& script, std::vector<std::strin
 }
 
 void RedisRunStore::breakWith(const std::string& what, const RedisReply& reply) {
-    m_fault.breakWith(what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text));
+    m_fault.breakWith(what + " (" + runWhere() + "): " + (reply.text.empty() ? "an unexpected answer" : reply.text));
 }
 
 std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& options,
@@ -380,7 +404,7 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     for (const auto& task : tasks) arguments.push_back(task);
     const RedisReply reply = call(kEnterScript, arguments);
     if (reply.kind != RedisReply::Kind::Array || reply.items.empty()) {
-        m_fault.fail("cannot start the run " + m_target.run + " in " + describe() + ": " + reply.text);
+        m_fault.fail("could not start or join " + runWhere() + ": " + reply.text);
         return std::nullopt;
     }
     m_entered = true;
@@ -388,13 +412,12 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     if (reply.items[0].integer == 1) return Entry::Created;
 
     if (reply.items.size() > 1 && reply.items[1].text == "finished") {
-        m_fault.fail("the run " + m_target.run + " in " + describe() +
-                     " is finished; export its results, or give another --run name");
+        m_fault.fail(runWhere() + " is finished; export its results, or give another --run name");
         return std::nullopt;
     }
     const RedisReply list = m_main.command({"LRANGE", key("options"), "0", "-1"});
     if (list.kind != RedisReply::Kind::Array) {
-        m_fault.fail("cannot read the options of the run " + m_target.run + " in " + describe() + ": " + list.text);
+        m_fault.fail("could not read the options of " + runWhere() + ": " + list.text);
         return std::nullopt;
     }
     if (stored) {
@@ -455,7 +478,7 @@ bool RedisRunStore::setAside(std::size_t position) {
     heldChanged();
     // One undecodable entry must not hold up the run: it is kept for a person to look at.
     if (m_target.onDamaged)
-        m_target.onDamaged("a queued task of the run " + m_target.run + " in " + describe() +
+        m_target.onDamaged("a queued task of " + runWhere() +
                            " could not be read; it was set aside in " + key("damaged") + " and the run goes on");
     return true;
 }
@@ -495,7 +518,7 @@ std::size_t RedisRunStore::Queue::size() const {
     std::lock_guard lock(s.m_mutex);
     const RedisReply reply = s.call(kSizeScript, {});
     if (reply.kind != RedisReply::Kind::Integer) {
-        s.breakWith("cannot read the queue", reply);
+        s.breakWith("could not read the queue", reply);
         return 0;
     }
     const auto shared = static_cast<std::size_t>(reply.integer);
@@ -537,7 +560,7 @@ bool RedisRunStore::Seen::containsStored(const Text& key) const {
     const std::string token = s.headToken();
     const RedisReply reply = s.call(kClaimScript, {token.empty() ? s.m_worker : token, key});
     if (reply.kind != RedisReply::Kind::Integer) {
-        s.breakWith("cannot read the seen set", reply);
+        s.breakWith("could not read the seen set", reply);
         return true; // not known to be new: not taken
     }
     if (reply.integer == 1) return true;
@@ -576,13 +599,13 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     arguments.insert(arguments.end(), unclaimed.begin(), unclaimed.end());
     const RedisReply reply = call(kCommitScript, arguments);
     if (reply.kind != RedisReply::Kind::Integer) {
-        breakWith("cannot save the keyword's results", reply);
+        breakWith("could not save a keyword's results", reply);
         m_fault.fail(m_fault.brokenText());
         return false;
     }
     if (reply.integer == 0) {
         const std::string lost =
-            "the lease on a keyword ran out before its answers were saved (raise --lease) in " + describe();
+            "the lease on a keyword of " + runWhere() + " ran out before its answers were saved; give a longer --lease";
         m_fault.breakWith(lost);
         m_fault.fail(lost);
         return false;
@@ -607,7 +630,7 @@ void RedisRunStore::runFinished() {
         heldChanged();
     }
     const RedisReply reply = call(kFinishScript, {m_worker});
-    if (!reply.ok()) m_fault.fail("cannot record the run's end in " + describe() + ": " + reply.text);
+    if (!reply.ok()) m_fault.fail("could not record the end of " + runWhere() + ": " + reply.text);
     m_entered = false;
 }
 
@@ -705,7 +728,7 @@ Expected<std::vector<ResultRecord>> RedisRunStore::runResults(std::string_view n
     const RedisReply exists = m_main.command({"EXISTS", prefix + "meta"});
     if (exists.kind != RedisReply::Kind::Integer)
         return Error{"cannot read the runs in " + describe() + ": " + exists.text};
-    if (exists.integer == 0) return Error{"no run " + run + " in " + describe()};
+    if (exists.integer == 0) return Error{"there is no run " + run + " in " + describe()};
     std::vector<ResultRecord> records;
     // In slices, so that a long run's results do not come as one huge answer.
     constexpr std::int64_t kSlice = 10000;

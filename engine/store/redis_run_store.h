@@ -123,6 +123,7 @@ class RedisRunStore final : public RunStore, public RunHistory {
         RedisRunStore& m_store;
     };
 
+    std::string runWhere() const; // "the run NAME in redis://HOST:PORT/DB"
     std::string key(std::string_view part) const { return m_prefix + std::string(part); }
     RedisReply call(const std::string& script, std::vector<std::string_view> arguments);
     void breakWith(const std::string& what, const RedisReply& reply);
