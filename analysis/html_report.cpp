@@ -1,5 +1,7 @@
 #include "analysis/html_report.h"
 
+#include "analysis/keyword_groups.h"
+
 #include "analysis/charts.h"
 #include "analysis/svg.h"
 #include "engine/output/export_target.h"
@@ -169,6 +171,31 @@ void seedTable(std::string& out, const RunStatistics& stats) {
     out += "</tbody></table>\n";
 }
 
+// The roots most phrases share, and how many phrases each intent tag has, with a few of them.
+void wordTables(std::string& out, const std::vector<ResultRecord>& results, const KeywordWords& words) {
+    out += "<h2>词根与意图</h2>\n<p>词根：种子之外最常见的词，一个词归到它最常见的那个词根。</p>\n"
+           "<table id=\"roots\"><thead><tr><th>词根</th><th class=\"n\">词数</th></tr></thead><tbody>\n";
+    const auto& roots = words.rootCounts();
+    for (std::size_t i = 0; i < roots.size() && i < kReportRoots; ++i) {
+        out += "<tr><td>";
+        appendEscaped(out, roots[i].word);
+        out += "</td><td class=\"n\">" + std::to_string(roots[i].phrases) + "</td></tr>\n";
+    }
+    out += "</tbody></table>\n<table id=\"tags\"><thead><tr><th>意图</th><th class=\"n\">词数</th><th>例如</th></tr>"
+           "</thead><tbody>\n";
+    for (const ResultGroup& group : groupKeywords(words, GroupBy::Tag)) {
+        out += "<tr><td>";
+        appendEscaped(out, group.name);
+        out += "</td><td class=\"n\">" + std::to_string(group.members.size()) + "</td><td>";
+        for (std::size_t k = 0; k < group.members.size() && k < 5; ++k) {
+            if (k) out += "、";
+            appendEscaped(out, gbk_to_utf8(results[group.members[k]].keyword));
+        }
+        out += "</td></tr>\n";
+    }
+    out += "</tbody></table>\n";
+}
+
 void maps(std::string& out, const RunStatistics& stats, const DemandMapLimits& limits, HtmlReport& report) {
     out += "<h2>需求图谱</h2>\n<p>种子在中心，外面一圈是它带出的词，再外面是这些词带出的词；"
            "每个词只画下面词最多的几个，其余的合成“+数目”。</p>\n";
@@ -233,7 +260,7 @@ void resultsTable(std::string& out, const std::vector<ResultRecord>& results, co
 } // namespace
 
 HtmlReport makeHtmlReport(const ReportFacts& facts, const std::vector<ResultRecord>& results,
-                          const HealthReport* health, const DemandMapLimits& limits) {
+                          const HealthReport* health, const DemandMapLimits& limits, const KeywordWords* words) {
     HtmlReport report;
     const RunStatistics stats = computeStatistics(results, health, facts.seeds);
     std::string& out = report.html;
@@ -254,6 +281,7 @@ HtmlReport makeHtmlReport(const ReportFacts& facts, const std::vector<ResultReco
     maps(out, stats, limits, report);
     serviceTable(out, stats);
     seedTable(out, stats);
+    if (words && words->size() == results.size()) wordTables(out, results, *words);
     resultsTable(out, results, stats);
     out += "<script>" + std::string(kScript) + "</script>\n</body></html>\n";
     return report;

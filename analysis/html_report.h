@@ -6,6 +6,7 @@
 // phrase that escaped escaping could not run. Everything a service or a store gave is escaped.
 
 #include "analysis/demand_map.h"
+#include "analysis/root_words.h"
 #include "analysis/run_statistics.h"
 #include "engine/core/expected.h"
 #include "engine/core/health_report.h"
@@ -36,8 +37,13 @@ struct HtmlReport {
     int labelledNodes = 0; // phrases and "+N" marks over every map
 };
 
+// `words`, when given, are the results' root words and tags (analyseResults): the report then lists
+// the most frequent roots and the phrases under each intent tag.
 HtmlReport makeHtmlReport(const ReportFacts& facts, const std::vector<ResultRecord>& results,
-                          const HealthReport* health = nullptr, const DemandMapLimits& limits = {});
+                          const HealthReport* health = nullptr, const DemandMapLimits& limits = {},
+                          const KeywordWords* words = nullptr);
+
+inline constexpr std::size_t kReportRoots = 50; // root words the report lists
 
 // Writes `html` to `file` through a temporary file renamed over it; refuses, as every export
 // does, a directory, a device and the files in `protectedFiles` (a run store).

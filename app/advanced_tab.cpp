@@ -29,7 +29,8 @@ QString name(std::string_view control) {
 constexpr std::string_view kChecked[] = {ctl::kVariantFrames, ctl::kIncludePattern, ctl::kExcludePattern,
                                          ctl::kMinChars,      ctl::kMaxChars,       ctl::kRunStore,
                                          ctl::kRetries,       ctl::kCooldown,       ctl::kProxyList,
-                                         ctl::kMaxAnswerMib,  ctl::kDeadline,       ctl::kParallelRate};
+                                         ctl::kMaxAnswerMib,  ctl::kDeadline,       ctl::kParallelRate,
+                                         ctl::kMaxDepth,      ctl::kStoreTimeout};
 
 const char* const kReasonSuffix = "_原因";
 
@@ -41,9 +42,9 @@ class Rows {
         m_group->setObjectName(name(objectName));
         m_group->setFocusPolicy(Qt::NoFocus);
         m_grid = new QGridLayout(m_group);
-        m_grid->setContentsMargins(6, 14, 6, 6);
+        m_grid->setContentsMargins(6, 12, 6, 4);
         m_grid->setHorizontalSpacing(4);
-        m_grid->setVerticalSpacing(3);
+        m_grid->setVerticalSpacing(2);
         m_grid->setColumnStretch(1, 1);
         column->layout()->addWidget(m_group);
     }
@@ -153,6 +154,27 @@ void addVariantsGroup(QWidget* column) {
               QStringLiteral("0：不限"));
 }
 
+// A check box of a group, on a row of its own.
+void addCheck(Rows& rows, std::string_view control, const QString& caption, const QString& tip) {
+    auto* box = new QCheckBox(caption, rows.group());
+    box->setObjectName(name(control));
+    rows.widget(box, nullptr, tip, false);
+}
+
+void addKeywordGroup(QWidget* column) {
+    Rows rows(column, "分组框_关键词分析", QStringLiteral("关键词分析"));
+    rows.line(ctl::kMaxDepth, "最大深度", "层",
+              QStringLiteral("种子直接得到的词是第 1 层。这一层的词照样保存，但不再拿去查询，"
+                             "所以不会得到更深的词。0 或空：不限"),
+              QStringLiteral("0：不限"));
+    addCheck(rows, ctl::kFilterShow, QStringLiteral("过滤掉的词仍挖掘"),
+             QStringLiteral("包含/排除规则和字数限制去掉的词不显示、不保存，但仍拿去查询，"
+                            "从它得到的词照常过滤。不勾：原样，去掉的词不再查询"));
+    addCheck(rows, ctl::kNormalize, QStringLiteral("合并近似词"),
+             QStringLiteral("去掉首尾空格、连续空格并成一个，全角字母数字改成半角，繁体改成简体，"
+                            "再判断是否采集过，近似的词只留一个。不勾：原样，逐字比较"));
+}
+
 void addStoreGroup(QWidget* column) {
     Rows rows(column, "分组框_存储与导出", QStringLiteral("存储与导出"));
     // A store the command line names by its path (sqlite:PATH) is shown and kept as it is.
@@ -173,6 +195,10 @@ void addStoreGroup(QWidget* column) {
             "SQLite 数据库：data/runs.sqlite，采集中断后，下次启动可以继续。\n"
             "Redis 共享（redis://主机:端口/库）只供 zelkor-cli 多台机器共享采集，窗口遇到时用默认存储。"),
         true);
+    rows.line(ctl::kStoreTimeout, "Redis 断线等待", "秒",
+              QStringLiteral("Redis 共享存储断线（重启、网络中断）时，zelkor-cli 等它恢复最多这么多秒，"
+                             "断线和恢复时都会说明。1 到 86400；空：60 秒"),
+              QStringLiteral("默认 60"));
     auto* format = new ChoiceBox({{QString(), QStringLiteral("txt（只有关键词，原样）")},
                                   {QStringLiteral("csv"), QStringLiteral("csv（表格，UTF-8）")},
                                   {QStringLiteral("jsonl"), QStringLiteral("jsonl（一行一个JSON）")},
@@ -190,6 +216,12 @@ void addStoreGroup(QWidget* column) {
                 QStringLiteral("“导出数据”时在结果文件旁再写一份网页报告（同名 .html）：概况、图表、"
                                "需求图谱和全部结果，不联网也能打开；采集结束时状态栏可直接打开它。不勾：原样"),
                 false);
+    addCheck(rows, ctl::kCountHits, QStringLiteral("统计出现次数"),
+             QStringLiteral("记下每个结果被推荐了几次、来自几个来源（导出 csv、jsonl、xlsx 时多两列 hits、"
+                            "services），不多发请求"));
+    addCheck(rows, ctl::kKeywordWords, QStringLiteral("导出词根与意图"),
+             QStringLiteral("导出 csv、jsonl、xlsx 时，给每个词加上词根（种子之外最常见的词）和意图标签"
+                            "（疑问、价格、比较、评价、时间、地域；data/intent.toml 可以添加）"));
 }
 
 void addResilienceGroup(QWidget* column) {
@@ -356,6 +388,7 @@ void buildAdvancedPage(QWidget* page) {
     addResilienceGroup(right);
     addAnswerLimitsGroup(right);
     addParallelGroup(right);
+    addKeywordGroup(right);
     qobject_cast<QVBoxLayout*>(left->layout())->addStretch(1);
     qobject_cast<QVBoxLayout*>(right->layout())->addStretch(1);
 

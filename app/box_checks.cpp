@@ -28,7 +28,8 @@ const Named kNames[] = {
     {ctl::kExcludePattern, "排除规则"}, {ctl::kMinChars, "最少字数"},
     {ctl::kMaxChars, "最多字数"},       {ctl::kParallelRate, "每个来源每秒请求"},
     {ctl::kRunStore, "运行存储"},       {ctl::kExportFormat, "导出格式"},
-    {ctl::kVariantFrames, "变体模板"},
+    {ctl::kVariantFrames, "变体模板"},  {ctl::kMaxDepth, "最大深度"},
+    {ctl::kStoreTimeout, "Redis 断线等待"},
 };
 
 // The library's messages for the mistakes people make, most common first.
@@ -88,8 +89,11 @@ QString advancedBoxProblem(std::string_view control, const QString& text,
     };
     if (control == ctl::kRetries) return whole(0, 100, "（次）");
     if (control == ctl::kCooldown) return whole(0, 86400, "（秒）");
+    if (control == ctl::kStoreTimeout) return whole(1, 86400, "（秒）");
     if (control == ctl::kMaxAnswerMib) return whole(1, kMaxAnswerMib, "（MiB）");
     if (control == ctl::kDeadline) return whole(1, kMaxDeadlineSeconds, "（秒）");
+    if (control == ctl::kMaxDepth)
+        return boxNumber(value, 0, INT_MAX) ? QString() : QStringLiteral("应为 0 或正整数（0：不限）");
     if (control == ctl::kMinChars || control == ctl::kMaxChars) {
         if (!boxNumber(value, 0, INT_MAX)) return QStringLiteral("应为 0 或正整数（0：不限）");
         if (control == ctl::kMaxChars) {

@@ -1,6 +1,8 @@
+#include "analysis/result_words.h"
 #include "app/main_window.h"
 
 #include "app/advanced_tab.h"
+#include "app/analysis_window.h"
 #include "app/background_work.h"
 #include "app/run_report.h"
 #include "app/run_status.h"
@@ -58,7 +60,15 @@ class WindowRun {
     MiningController controller;
     WindowRun(std::shared_ptr<Controls> controls, std::filesystem::path home,
               MiningController::SourceFactory f)
-        : controller(std::move(controls), std::move(home), std::move(f)) {}
+        : controller(std::move(controls), home, std::move(f)) {
+        controller.setWordColumns([home](const std::vector<ResultRecord>& records) -> Expected<ExtraColumns> {
+            Expected<IntentTags> tags = loadIntentTags(home);
+            if (!tags) return tags.error();
+            Expected<KeywordWords> words = analyseResults(records, *tags);
+            if (!words) return words.error();
+            return wordColumns(*words);
+        });
+    }
 };
 
 namespace {
@@ -169,6 +179,7 @@ const Place kPlaces[] = {
     {"编辑框_默认保存目录", {441, 638, 312, 32}, Down | Wider},
     {"标签4", {763, 638, 72, 32}, Down | Right},
     {"标签5", {872, 638, 72, 32}, Down | Right},
+    {"标签_分析", {940, 638, 32, 32}, Down | Right},
     {"状态条1", {0, 695, 1009, 20}, Down | Wider},
     {"选择夹1", {0, 94, 328, 530}, Taller},
     {"分组框2", {8, 173, 272, 341}, Taller},
@@ -271,13 +282,15 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     hooks.reportWanted = [this] { return m_controls->checked(ctl::kExportReport); };
     hooks.openReport = [this](std::shared_ptr<MiningRun> run) {
         QPointer<MainWindow> self(this);
-        m_background->post([self, run = std::move(run), controls = m_controls]() -> std::function<void()> {
-            const std::optional<std::filesystem::path> file = writeRunReport(*run, *controls);
+        m_background->post([self, run = std::move(run), controls = m_controls,
+                            home = m_options.home]() -> std::function<void()> {
+            const std::optional<std::filesystem::path> file = writeRunReport(*run, *controls, home);
             return [self, file] {
                 if (self && file) self->m_options.openFile(*file);
             };
         });
     };
+    hooks.analyse = [this] { onAnalyse(); };
     m_status = new RunStatus(findChild<QStatusBar*>(qs("状态条1")), std::move(hooks), this);
 
     const std::filesystem::path home = m_options.home;
@@ -304,6 +317,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // Its reads may hold the current run: they end before the controller does.
+    delete m_analysis;
     // A run or a cache cleanup still going must not write into a window that is gone.
     m_controls->detach();
     if (m_run) m_run->controller.stop();
@@ -339,7 +354,11 @@ void MainWindow::buildLayout() {
     choose->setText(qs("选择目录"));
     auto* exportLabel = place<PressLabel>(this, "标签5", 872, 638, 72, 32);
     exportLabel->setText(qs("导出数据"));
-    for (QLabel* l : {static_cast<QLabel*>(choose), static_cast<QLabel*>(exportLabel)}) {
+    auto* analyseLabel = place<PressLabel>(this, "标签_分析", 940, 638, 32, 32);
+    analyseLabel->setText(qs("分析"));
+    analyseLabel->setToolTip(qs("打开分析窗口：结果表格（排序、筛选、复制、导出）、图表、需求图和历史记录"));
+    for (QLabel* l : {static_cast<QLabel*>(choose), static_cast<QLabel*>(exportLabel),
+                      static_cast<QLabel*>(analyseLabel)}) {
         l->setTextFormat(Qt::PlainText);
         l->setAlignment(Qt::AlignCenter);
         l->setStyleSheet(
@@ -375,6 +394,7 @@ void MainWindow::buildLayout() {
     connect(probe, &QPushButton::clicked, this, &MainWindow::onProbe);
     connect(choose, &PressLabel::leftPressed, this, &MainWindow::onChooseFolder);
     connect(exportLabel, &PressLabel::leftPressed, this, &MainWindow::onExport);
+    connect(analyseLabel, &PressLabel::leftPressed, this, &MainWindow::onAnalyse);
     connect(findChild<PictureBox*>(qs("图片框1")), &PictureBox::leftPressed, this,
             &MainWindow::onBannerPressed);
     for (const char* contact : {"图片框2", "图片框3"}) {
@@ -838,10 +858,11 @@ void MainWindow::onExport() {
     // Writing, syncing and the xlsx happen off the window thread; the notice comes as ever from
     // the controller, the file browser once the file is there.
     QPointer<MainWindow> self(this);
-    m_background->post([self, controller = &m_run->controller, controls = m_controls]() -> std::function<void()> {
+    m_background->post([self, controller = &m_run->controller, controls = m_controls,
+                        home = m_options.home]() -> std::function<void()> {
         const std::optional<std::filesystem::path> file = controller->exportResults();
         if (const auto run = controller->currentRun(); run && controls->checked(ctl::kExportReport))
-            writeRunReport(*run, *controls);
+            writeRunReport(*run, *controls, home);
         return [self, file] {
             if (self && file) self->m_options.showFile(*file);
         };
@@ -867,6 +888,29 @@ void MainWindow::onProbe() {
     m_probe->start(std::move(rows), keyword, readAnswerLimits(*m_controls));
     m_probe->show();
     m_probe->raise();
+}
+
+void MainWindow::onAnalyse() {
+    if (!m_analysis) {
+        AnalysisWindow::Hooks hooks;
+        hooks.home = m_options.home;
+        hooks.currentRun = [this] { return m_run->controller.currentRun(); };
+        hooks.store = [this]() -> std::optional<StoreSpec> {
+            std::string error;
+            return parseStoreSpec(gbk_to_utf8(m_controls->text(ctl::kRunStore)), m_options.home, &error);
+        };
+        hooks.canResume = [this] {
+            return !m_resuming && m_controls->text(ctl::kStartButton) == utf8_to_gbk(ctl::kCaptionStart);
+        };
+        hooks.resume = [this] { resumeRun(); };
+        hooks.showFile = [this](const std::filesystem::path& file) { m_options.showFile(file); };
+        hooks.showWarning = m_options.showWarning;
+        hooks.chooseSaveFile = m_options.chooseSaveFile;
+        m_analysis = new AnalysisWindow(std::move(hooks), this);
+    }
+    m_analysis->show();
+    m_analysis->raise();
+    m_analysis->activateWindow();
 }
 
 void MainWindow::markSource(int source, bool trouble, const QString& tooltip) {

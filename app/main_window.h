@@ -36,6 +36,7 @@ class WindowRun;
 class RunStatus;
 class BackgroundWork;
 class SourceProbeDialog;
+class AnalysisWindow;
 
 struct MainWindowOptions {
     std::filesystem::path home;         // the program directory
@@ -43,6 +44,8 @@ struct MainWindowOptions {
     // Folder chooser (title, start folder) returning the chosen folder or "" on cancel; the
     // system's dialog when not set.
     std::function<QString(const QString& title, const QString& start)> chooseFolder;
+    // File name to save to (title, suggested path), or "" on cancel; the system's dialog when not set.
+    std::function<QString(const QString& title, const QString& suggested)> chooseSaveFile;
     // Shows a file selected in the file manager; the desktop's file manager when not set.
     std::function<void(const std::filesystem::path& file)> showFile;
     // Opens a file in the desktop's program for it (the report in a browser); QDesktopServices
@@ -77,6 +80,8 @@ class MainWindow : public QWidget {
 
     // The table of 测试来源, once it has been opened.
     SourceProbeDialog* probeDialog() const { return m_probe; }
+    // The window 分析, once it has been opened.
+    AnalysisWindow* analysisWindow() const { return m_analysis; }
 
     // Item data of a source in 选择列表框1 that keeps failing in the run being watched.
     static constexpr int kTroubleRole = Qt::UserRole + 1;
@@ -127,6 +132,7 @@ class MainWindow : public QWidget {
     void onChooseFolder();
     void onExport();
     void onProbe();
+    void onAnalyse();
     void markSource(int source, bool trouble, const QString& tooltip);
     void onBannerPressed(Qt::KeyboardModifiers modifiers);
 
@@ -137,6 +143,7 @@ class MainWindow : public QWidget {
     std::unique_ptr<BackgroundWork> m_background;
     RunStatus* m_status = nullptr;
     SourceProbeDialog* m_probe = nullptr;
+    AnalysisWindow* m_analysis = nullptr;
     bool m_unattended = false;
     bool m_closing = false;
     bool m_resuming = false; // a resume is under way off the window thread

@@ -107,7 +107,7 @@ std::optional<Text> outcomeNotice(RunOutcome outcome, const AnswerTally& answers
 
 RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     : QObject(parent), m_bar(bar), m_text(new QLabel(bar)), m_open(new QPushButton(bar)), m_report(new QPushButton(bar)),
-      m_timer(new QTimer(this)), m_hooks(std::move(hooks)) {
+      m_analyse(new QPushButton(bar)), m_timer(new QTimer(this)), m_hooks(std::move(hooks)) {
     m_text->setObjectName(QStringLiteral("标签_进度"));
     m_text->setTextFormat(Qt::PlainText);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse); // the path can be copied
@@ -126,11 +126,19 @@ RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     m_report->setFlat(true);
     m_report->setStyleSheet(m_open->styleSheet());
     m_report->hide();
+    m_analyse->setObjectName(QStringLiteral("按钮_查看分析"));
+    m_analyse->setText(QStringLiteral("查看分析"));
+    m_analyse->setToolTip(QStringLiteral("在分析窗口里排序、筛选、复制和导出这次的结果"));
+    m_analyse->setAutoDefault(false);
+    m_analyse->setFlat(true);
+    m_analyse->setStyleSheet(m_open->styleSheet());
+    m_analyse->hide();
     // The bar runs past the window's right edge by the layout's own measure: the button follows
     // the text instead of sitting at the bar's far end.
     m_bar->addWidget(m_text);
     m_bar->addWidget(m_open);
     m_bar->addWidget(m_report);
+    m_bar->addWidget(m_analyse);
     auto* rest = new QWidget(bar);
     m_bar->addWidget(rest, 1);
     connect(m_open, &QPushButton::clicked, this, [this] {
@@ -138,6 +146,9 @@ RunStatus::RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent)
     });
     connect(m_report, &QPushButton::clicked, this, [this] {
         if (m_run && m_hooks.openReport) m_hooks.openReport(m_run);
+    });
+    connect(m_analyse, &QPushButton::clicked, this, [this] {
+        if (m_hooks.analyse) m_hooks.analyse();
     });
     m_sampler = std::make_unique<BackgroundWork>(this);
     m_timer->setInterval(kIntervalMs);
@@ -159,6 +170,7 @@ void RunStatus::watch(std::shared_ptr<MiningRun> run) {
     m_file.clear();
     m_open->hide();
     m_report->hide();
+    m_analyse->hide();
     m_text->setToolTip({});
     m_timer->start();
     tick();
@@ -316,6 +328,7 @@ void RunStatus::showEnd(const Snapshot& snap) {
     m_text->setText(text);
     m_text->setToolTip(text);
     m_report->setVisible(snap.results > 0 && m_hooks.reportWanted && m_hooks.reportWanted());
+    if (m_hooks.analyse) m_analyse->show();
 
     // A stopped run's summary is given where Stop is pressed.
     if (snap.end != RunEnd::Stopped && m_hooks.notice) {

@@ -3,8 +3,8 @@
 // A timer on the window thread samples the run a few times a second through its thread-safe
 // getters; the worker is never asked to do anything for it, so watching costs the run nothing.
 // The end of a run (by itself or by Stop) leaves one line: how many words, how long, why it
-// ended, the results file, a button that shows that file in its folder and, when the report is
-// asked for on the page 高级, one that writes the run's HTML report and opens it.
+// ended, the results file, a button that shows that file in its folder, one that opens 分析 and,
+// when the report is asked for on the page 高级, one that writes the run's HTML report and opens it.
 
 #include "engine/run/mining_run.h"
 #include "engine/run/source_health.h"
@@ -84,6 +84,8 @@ class RunStatus : public QObject {
         // the report, which openReport writes and opens.
         std::function<bool()> reportWanted;
         std::function<void(std::shared_ptr<MiningRun>)> openReport;
+        // Opens the analysis window; when set, the end line offers it.
+        std::function<void()> analyse;
     };
     RunStatus(QStatusBar* bar, Hooks hooks, QObject* parent = nullptr);
     ~RunStatus() override;
@@ -133,6 +135,7 @@ class RunStatus : public QObject {
     QLabel* m_text;
     QPushButton* m_open;
     QPushButton* m_report;
+    QPushButton* m_analyse;
     QTimer* m_timer;
     Hooks m_hooks;
     std::shared_ptr<MiningRun> m_run;

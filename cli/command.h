@@ -59,5 +59,6 @@ std::unique_ptr<Command> makeSourcesCommand();
 std::unique_ptr<Command> makeRunsCommand();
 std::unique_ptr<Command> makeExportCommand();
 std::unique_ptr<Command> makeReportCommand();
+std::unique_ptr<Command> makeGroupsCommand();
 
 } // namespace zelkor::cli

@@ -25,6 +25,7 @@ std::vector<std::unique_ptr<Command>> commands() {
     all.push_back(makeRunsCommand());
     all.push_back(makeExportCommand());
     all.push_back(makeReportCommand());
+    all.push_back(makeGroupsCommand());
     return all;
 }
 

@@ -1,6 +1,7 @@
 // `report`: the HTML report of one run of a database or shared store.
 
 #include "analysis/html_report.h"
+#include "analysis/result_words.h"
 #include "analysis/run_facts.h"
 #include "cli/command.h"
 #include "cli/run_report_html.h"
@@ -15,8 +16,19 @@
 namespace zelkor::cli {
 
 int writeHtml(const std::filesystem::path& file, const ReportFacts& facts, const std::vector<ResultRecord>& results,
-              const HealthReport* health, const std::vector<std::filesystem::path>& protectedFiles) {
-    const HtmlReport report = makeHtmlReport(facts, results, health);
+              const HealthReport* health, const std::vector<std::filesystem::path>& protectedFiles,
+              const std::optional<std::filesystem::path>& wordsHome) {
+    std::optional<KeywordWords> words;
+    if (wordsHome) {
+        Expected<IntentTags> tags = loadIntentTags(*wordsHome);
+        Expected<KeywordWords> made = tags ? analyseResults(results, *tags) : Expected<KeywordWords>(tags.error());
+        if (made)
+            words = std::move(*made);
+        else
+            std::fprintf(stderr, "zelkor-cli: the report goes without root words and tags: %s\n",
+                         made.error().message.c_str());
+    }
+    const HtmlReport report = makeHtmlReport(facts, results, health, {}, words ? &*words : nullptr);
     const Expected<Done> written = writeReportFile(file, report.html, protectedFiles);
     if (!written) {
         std::fprintf(stderr, "zelkor-cli: the report could not be written: %s\n", written.error().message.c_str());
@@ -46,6 +58,7 @@ class ReportCommand final : public Command {
                        "name (required)")
             ->option_text("ID");
         app.add_option("-o,--output", m_output, "The HTML file to write")->option_text("FILE")->required();
+        app.add_flag("--words", m_words, "Also list the results' root words (词根) and intent tags");
     }
     int execute(const SharedOptions& shared) override {
         removeTempFilesOnSignals();
@@ -85,7 +98,9 @@ class ReportCommand final : public Command {
             facts.state = std::string(storedRunStateName(summary->state));
         }
         facts.options = reportOptions(*options);
-        const int status = writeHtml(m_output, facts, *records, nullptr, kept);
+        const int status =
+            writeHtml(m_output, facts, *records, nullptr, kept,
+                      m_words ? std::optional<std::filesystem::path>(shared.homeDirectory()) : std::nullopt);
         if (status == kExitOk && (*history)->damagedResults() > 0) {
             std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the report\n",
                          (*history)->damagedResults());
@@ -98,6 +113,7 @@ class ReportCommand final : public Command {
     std::string m_store;
     std::string m_run;
     std::string m_output;
+    bool m_words = false;
 };
 
 } // namespace

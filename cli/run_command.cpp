@@ -1,5 +1,6 @@
 #include "cli/run_command.h"
 
+#include "analysis/result_words.h"
 #include "cli/numbers.h"
 #include "cli/run_options.h"
 #include "analysis/run_facts.h"
@@ -7,6 +8,7 @@
 #include "engine/output/export_target.h"
 #include "engine/run/answer_limits.h"
 #include "engine/core/control_names.h"
+#include "engine/core/normal_form.h"
 #include "engine/run/mining_run.h"
 #include "engine/run/parallel_run.h"
 #include "engine/core/program_dir.h"
@@ -150,6 +152,12 @@ void RunCommand::define(CLI::App& app) {
                                 "With a redis:// store: seconds a worker holds a keyword without renewing it; a "
                                 "worker that dies gives its keyword back after this (default: 60)"),
                  "S", wholeRange(1, 86400));
+    numberOption(app.add_option("--store-timeout", v.storeTimeout,
+                                "With a redis:// store: seconds a worker rides out a lost server (a restart, a "
+                                "network outage) before it stops; it says when it lost the server and when it got "
+                                "it back (default: " +
+                                    shown(ctl::kStoreTimeout, "60") + ")"),
+                 "S", wholeRange(1, 86400));
     app.add_option("--resume", v.resumeRun,
                    "Continue run ID of the --store (default: the newest that can go on: killed, stopped or "
                    "incomplete; `runs` says which) with its own seeds, sources, filters, variants and limit; "
@@ -226,6 +234,25 @@ void RunCommand::define(CLI::App& app) {
                    "Also write the run as an HTML report to F at its end: summary, charts, demand maps and every "
                    "result, one file that opens offline (default: none)")
         ->option_text("F");
+    numberOption(app.add_option("--max-depth", v.maxDepth,
+                                "Keep phrases at depth N (a seed's own phrases are depth 1) as results but do not "
+                                "ask them, so nothing deeper is found; 0: no bound (default: no bound)"),
+                 "N", wholeRange(0));
+    app.add_option("--filter-mode", v.filterMode,
+                   "What --include, --exclude, --min-chars and --max-chars do with a phrase they drop: walk: "
+                   "leave it out of the walk and the results; show: walk through it, only leave it out of the "
+                   "results (default: walk)")
+        ->option_text("walk|show")
+        ->check(CLI::IsMember({"walk", "show"}));
+    app.add_flag("--normalize", v.normalize,
+                 "Merge near-duplicates before the seen check: blanks trimmed and collapsed, full-width letters "
+                 "and digits made half-width, traditional Chinese made simplified (default: off: exact)");
+    app.add_flag("--hits", v.hits,
+                 "Count how often each result was suggested and by how many services (columns hits and services "
+                 "of csv, jsonl and xlsx) (default: off)");
+    app.add_flag("--words", v.words,
+                 "Add each result's root word (词根) and intent tags (columns root and tags) to the csv, jsonl and "
+                 "xlsx export (default: off)");
     app.add_flag("--parallel", v.parallel,
                  "Throughput mode: many keywords in flight, each service asked at its own pace; no display "
                  "pauses, and --delay is the least gap between two keywords' first requests (default: " +
@@ -319,8 +346,14 @@ int RunCommand::setUp(const SharedOptions& shared) {
                                                 "': 1 to 64 letters, digits, '_', '.' or '-'");
         m_store.run = v.runName;
         if (!v.lease.empty()) m_store.lease = std::chrono::seconds(std::atoi(v.lease.c_str()));
-    } else if (!v.runName.empty() || !v.lease.empty()) {
-        return fail("--run and --lease belong to a shared store: give --store redis://HOST:PORT/DB");
+        const std::string timeout = v.storeTimeout.empty() ? saved(ctl::kStoreTimeout) : v.storeTimeout;
+        if (!timeout.empty()) {
+            const auto seconds = readNumber(timeout, wholeRange(1, 86400));
+            if (!seconds) return fail("settings file: the store timeout: " + numberProblem(timeout, wholeRange(1, 86400)));
+            m_store.outage = std::chrono::seconds(static_cast<int>(*seconds));
+        }
+    } else if (!v.runName.empty() || !v.lease.empty() || !v.storeTimeout.empty()) {
+        return fail("--run, --lease and --store-timeout belong to a shared store: give --store redis://HOST:PORT/DB");
     }
 
     std::vector<std::string> lossySeeds;
@@ -391,6 +424,15 @@ int RunCommand::setUp(const SharedOptions& shared) {
     if (v.parallel) controls->setChecked(ctl::kParallel, true);
     if (!v.proxyFallback.empty()) controls->setChecked(ctl::kProxyFallback, v.proxyFallback == "direct");
     if (v.verifyTls) controls->setChecked(ctl::kVerifyTls, true);
+    if (!v.maxDepth.empty()) controls->setText(ctl::kMaxDepth, v.maxDepth);
+    if (!v.filterMode.empty()) controls->setChecked(ctl::kFilterShow, v.filterMode == "show");
+    if (v.normalize) {
+        if (Expected<Done> available = normalFormsAvailable(); !available)
+            return fail("--normalize: " + available.error().message);
+        controls->setChecked(ctl::kNormalize, true);
+    }
+    if (v.hits) controls->setChecked(ctl::kCountHits, true);
+    if (v.words) controls->setChecked(ctl::kKeywordWords, true);
     if (!v.rate.empty()) {
         if (!controls->checked(ctl::kParallel)) return fail("--rate applies only with --parallel");
         controls->setText(ctl::kParallelRate, v.rate);
@@ -489,6 +531,13 @@ RunCommand::Ending RunCommand::run() {
     m_controller = std::make_unique<MiningController>(
         m_controls, m_home, [endpoints = *m_endpoints, table = *m_rows] { return make_sources(table, endpoints); });
     m_controller->setBackoff(std::chrono::milliseconds(std::llround(m_values.backoff * 1000.0)));
+    m_controller->setWordColumns([home = m_home](const std::vector<ResultRecord>& records) -> Expected<ExtraColumns> {
+        Expected<IntentTags> tags = loadIntentTags(home);
+        if (!tags) return tags.error();
+        Expected<KeywordWords> words = analyseResults(records, *tags);
+        if (!words) return words.error();
+        return wordColumns(*words);
+    });
     m_controller->setStore(m_store);
     if (m_store.kind == StoreSpec::Kind::Redis) {
         m_controller->setOnJoined([this](const SourceTicks& ticks) {
@@ -660,7 +709,9 @@ int RunCommand::report(Ending ending) {
     if (!m_values.reportHtml.empty()) {
         const int written = writeHtml(m_values.reportHtml, htmlFacts(), m_run->results(), &report,
                                       m_store.kind == StoreSpec::Kind::Sqlite ? sqliteFiles(m_store.path)
-                                                                              : std::vector<std::filesystem::path>{});
+                                                                              : std::vector<std::filesystem::path>{},
+                                      m_controls->checked(ctl::kKeywordWords) ? std::optional<std::filesystem::path>(m_home)
+                                                                              : std::nullopt);
         if (written != kExitOk && status == kExitOk) status = written;
     }
     return status;

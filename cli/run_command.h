@@ -48,10 +48,12 @@ class RunCommand {
         std::string seedsFile, sources = "0", forbiddenFile, hangupDir, saveDir, delay, limit;
         bool noMainWord = false, noAutosave = false, quiet = false, resume = false, parallel = false,
              verifyTls = false;
-        std::string store, rate, runName, lease;
+        std::string store, rate, runName, lease, storeTimeout;
         std::string retries, cooldown, reportFile, reportHtml, proxyFile;
         std::string variants, includePattern, excludePattern, minChars, maxChars;
         std::string maxAnswerMib, deadline, exportFormat, resumeRun, proxyFallback;
+        std::string maxDepth, filterMode;
+        bool normalize = false, hits = false, words = false;
         double backoff = 0.5;
         std::vector<std::string> proxies;
     };

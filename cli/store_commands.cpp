@@ -1,5 +1,6 @@
 // `runs` and `export`: the history of a database or shared run store.
 
+#include "analysis/result_words.h"
 #include "cli/command.h"
 #include "cli/run_options.h"
 #include "engine/output/export_target.h"
@@ -99,74 +100,174 @@ class RunsCommand final : public Command {
     std::string m_store;
 };
 
-class ExportCommand final : public Command {
+// --format, else the output file's extension in any case; nullopt when neither says.
+std::optional<ExportFormat> chosenFormat(const std::string& format, const std::string& output) {
+    if (!format.empty()) return parseExportFormat(format);
+    std::string extension = std::filesystem::path(output).extension().string();
+    if (extension.empty()) return std::nullopt;
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return parseExportFormat(std::string_view(extension).substr(1));
+}
+
+std::string unknownFormat(const std::string& output) {
+    return "cannot tell the format of " + output +
+           " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl or .xlsx";
+}
+
+// The output file checked before the store is read, so a wrong name costs nothing; its directory
+// made when missing.
+std::optional<std::string> outputProblem(const std::string& output, const std::vector<std::filesystem::path>& kept) {
+    std::string error;
+    const auto directory = std::filesystem::path(output).parent_path();
+    if (!ensureOutputDirectory(directory, &error)) return "cannot write into " + directory.string() + ": " + error;
+    if (!resolveExportTarget(output, kept, &error)) return error;
+    return std::nullopt;
+}
+
+// Root words and tags of stored results, with the run's own words set aside.
+Expected<KeywordWords> wordsOf(const std::vector<ResultRecord>& records, const SharedOptions& shared) {
+    Expected<IntentTags> tags = loadIntentTags(shared.homeDirectory());
+    if (!tags) return tags.error();
+    return analyseResults(records, *tags);
+}
+
+// Each service's index by its name, for the exports' source_index column.
+SourceIndexes sourceIndexes(const SharedOptions& shared) {
+    std::vector<std::pair<int, Text>> names;
+    std::string ignored; // a sources file that cannot be read leaves the column empty
+    if (const auto rows = shared.loadSources(&ignored))
+        for (const SourceRow& row : *rows) names.emplace_back(row.index, utf8_to_gbk(row.outputName));
+    return sourceIndexesOf(names);
+}
+
+int reportDamaged(RunHistory& history) {
+    const std::size_t damaged = history.damagedResults();
+    if (damaged == 0) return kExitOk;
+    std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the file\n",
+                 damaged);
+    return kExitFailed;
+}
+
+// What `export` and `groups` share: a stored run's results bound for a file of a chosen format.
+class StoredResultsCommand : public Command {
+  protected:
+    struct Loaded {
+        std::unique_ptr<RunHistory> history;
+        std::vector<std::filesystem::path> kept; // the store's own files, never written
+        ExportFormat format = ExportFormat::Txt;
+        std::vector<ResultRecord> records;
+    };
+
+    void defineStoredResults(CLI::App& app, const std::string& storeHelp, const std::string& formatHelp) {
+        auto* store = app.add_option("--store", m_store, storeHelp)->option_text("S");
+        if (m_store.empty()) store->required();
+        app.add_option("--run", m_run,
+                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
+                       "name (required)")
+            ->option_text("ID");
+        app.add_option("--format", m_format, formatHelp)
+            ->option_text("F")
+            ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
+        app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
+    }
+
+    // The output checked before the store is read, so a wrong name costs nothing; then the results.
+    Expected<Loaded> load(const SharedOptions& shared) {
+        // Nothing else takes these signals here; a stopped export leaves no half file behind.
+        removeTempFilesOnSignals();
+        auto history = openHistory(m_store, shared);
+        if (!history) return history.error();
+        Loaded loaded;
+        loaded.history = std::move(*history);
+        loaded.kept = storeFiles(m_store, shared);
+        if (auto problem = outputProblem(m_output, loaded.kept)) return Error{*problem};
+        const std::optional<ExportFormat> format = chosenFormat(m_format, m_output);
+        if (!format) return Error{unknownFormat(m_output)};
+        loaded.format = *format;
+        auto records = loaded.history->runResults(m_run);
+        if (!records) return records.error();
+        loaded.records = std::move(*records);
+        return loaded;
+    }
+
+    std::string m_store; // set before defineStoredResults: the default; else --store is required
+    std::string m_run;
+    std::string m_format; // empty: from the output file's extension
+    std::string m_output;
+};
+
+class ExportCommand final : public StoredResultsCommand {
   public:
     std::string name() const override { return "export"; }
     std::string description() const override {
         return "Write the results of one run of a database or shared store to a file";
     }
     void define(CLI::App& app) override {
-        app.add_option("--store", m_store, kStoreHelp)->option_text("S")->required();
-        app.add_option("--run", m_run,
-                       "The run: its id as `runs` lists it (default: the newest run); for a redis:// store its "
-                       "name (required)")
-            ->option_text("ID");
-        app.add_option("--format", m_format,
-                       "txt (the results file: GBK, CR LF, keywords only), csv (UTF-8 with BOM), jsonl or xlsx "
-                       "(default: from FILE's extension: .txt, .csv, .jsonl or .xlsx)")
-            ->option_text("F")
-            ->check(CLI::IsMember({"txt", "csv", "jsonl", "xlsx"}));
-        app.add_option("-o,--output", m_output, "The file to write")->option_text("FILE")->required();
+        defineStoredResults(app, kStoreHelp,
+                            "txt (the results file: GBK, CR LF, keywords only), csv (UTF-8 with BOM), jsonl or xlsx "
+                            "(default: from FILE's extension: .txt, .csv, .jsonl or .xlsx)");
+        app.add_flag("--words", m_words,
+                     "Add each result's root word and intent tags (columns root and tags) to csv, jsonl and xlsx");
     }
     int execute(const SharedOptions& shared) override {
-        // Nothing else takes these signals here; a stopped export leaves no half file behind.
-        removeTempFilesOnSignals();
-        auto history = openHistory(m_store, shared);
-        if (!history) return fail(history.error().message);
-        // Refused before the store is read, so a wrong name costs nothing.
-        const std::vector<std::filesystem::path> kept = storeFiles(m_store, shared);
-        std::string error;
-        const auto directory = std::filesystem::path(m_output).parent_path();
-        if (!ensureOutputDirectory(directory, &error))
-            return fail("cannot write into " + directory.string() + ": " + error);
-        if (!resolveExportTarget(m_output, kept, &error)) return fail(error);
-        const std::optional<ExportFormat> format = chosenFormat();
-        if (!format)
-            return fail("cannot tell the format of " + m_output +
-                        " from its name: give --format txt, csv, jsonl or xlsx, or name the file .txt, .csv, .jsonl "
-                        "or .xlsx");
-        const auto records = (*history)->runResults(m_run);
-        if (!records) return fail(records.error().message);
-        std::vector<std::pair<int, Text>> names;
-        std::string sourcesError;
-        if (const auto rows = shared.loadSources(&sourcesError))
-            for (const SourceRow& row : *rows) names.emplace_back(row.index, utf8_to_gbk(row.outputName));
-        if (!writeResultsFile(m_output, *records, *format, &error, kept, sourceIndexesOf(names))) return fail(error);
-        const std::size_t damaged = (*history)->damagedResults();
-        std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", records->size(), m_output.c_str());
-        if (damaged > 0) {
-            std::fprintf(stderr, "zelkor-cli: %zu damaged results in the store could not be read and are not in the file\n",
-                         damaged);
-            return kExitFailed;
+        Expected<Loaded> loaded = load(shared);
+        if (!loaded) return fail(loaded.error().message);
+        ExtraColumns extra = hitColumns(loaded->records);
+        if (m_words) {
+            Expected<KeywordWords> words = wordsOf(loaded->records, shared);
+            if (!words) return fail(words.error().message);
+            for (ExtraColumn& column : wordColumns(*words)) extra.push_back(std::move(column));
         }
-        return kExitOk;
+        std::string error;
+        if (!writeResultsFile(m_output, loaded->records, loaded->format, &error, loaded->kept, sourceIndexes(shared),
+                              extra))
+            return fail(error);
+        std::fprintf(stderr, "zelkor-cli: %zu results written to %s\n", loaded->records.size(), m_output.c_str());
+        return reportDamaged(*loaded->history);
     }
 
   private:
-    // --format, else the output file's extension in any case; nullopt when neither says.
-    std::optional<ExportFormat> chosenFormat() const {
-        if (!m_format.empty()) return parseExportFormat(m_format);
-        std::string extension = std::filesystem::path(m_output).extension().string();
-        if (extension.empty()) return std::nullopt;
-        for (char& c : extension)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return parseExportFormat(std::string_view(extension).substr(1));
+    bool m_words = false;
+};
+
+class GroupsCommand final : public StoredResultsCommand {
+  public:
+    std::string name() const override { return "groups"; }
+    std::string description() const override {
+        return "Write the results of one stored run grouped by root word (词根) or by intent tag";
+    }
+    void define(CLI::App& app) override {
+        m_store = "sqlite";
+        defineStoredResults(app, std::string(kStoreHelp) + " (default: sqlite)",
+                            "txt (a block per group, GBK, CR LF), csv (UTF-8 with BOM, a last column group), jsonl "
+                            "or xlsx (a sheet per group) (default: from FILE's extension)");
+        app.add_option("--by", m_by,
+                       "root: each phrase under its most frequent word beyond its seed; tag: under each intent "
+                       "tag it has (疑问, 价格, 比较, 评价, 时间, 地域 and those of <home>/data/intent.toml) "
+                       "(default: root)")
+            ->option_text("root|tag")
+            ->check(CLI::IsMember({"root", "tag"}));
+    }
+    int execute(const SharedOptions& shared) override {
+        Expected<Loaded> loaded = load(shared);
+        if (!loaded) return fail(loaded.error().message);
+        Expected<KeywordWords> words = wordsOf(loaded->records, shared);
+        if (!words) return fail(words.error().message);
+        const std::vector<ResultGroup> groups = groupKeywords(*words, m_by == "tag" ? GroupBy::Tag : GroupBy::Root);
+        ExtraColumns extra = hitColumns(loaded->records);
+        for (ExtraColumn& column : wordColumns(*words)) extra.push_back(std::move(column));
+        std::string error;
+        if (!writeGroupedResults(m_output, loaded->records, groups, loaded->format, &error, loaded->kept,
+                                 sourceIndexes(shared), extra))
+            return fail(error);
+        std::fprintf(stderr, "zelkor-cli: %zu results in %zu groups written to %s\n", loaded->records.size(),
+                     groups.size(), m_output.c_str());
+        return reportDamaged(*loaded->history);
     }
 
-    std::string m_store;
-    std::string m_run;
-    std::string m_format; // empty: from the output file's extension
-    std::string m_output;
+  private:
+    std::string m_by = "root";
 };
 
 } // namespace
@@ -176,6 +277,9 @@ std::unique_ptr<Command> makeRunsCommand() {
 }
 std::unique_ptr<Command> makeExportCommand() {
     return std::make_unique<ExportCommand>();
+}
+std::unique_ptr<Command> makeGroupsCommand() {
+    return std::make_unique<GroupsCommand>();
 }
 
 } // namespace zelkor::cli

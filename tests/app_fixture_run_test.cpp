@@ -389,6 +389,34 @@ TEST_F(FixtureRunTest, TheRunsReportIsOfferedAtItsEndWhenAskedFor) {
     }
 }
 
+// The keyword options of 高级 reach the run and its export: the depth bound, hits, root words and tags.
+TEST_F(FixtureRunTest, KeywordOptionsFromTheAdvancedPage) {
+    std::vector<std::filesystem::path> shown;
+    MainWindowOptions options;
+    options.home = home.path();
+    options.showFile = [&](const std::filesystem::path& file) { shown.push_back(file); };
+    window = std::make_unique<MainWindow>(std::move(options));
+    prepare("手机");
+    child<QLineEdit>("编辑框_最大深度")->setText(q("1"));
+    child<QCheckBox>("选择框_统计出现次数")->setChecked(true);
+    child<QCheckBox>("选择框_词根与意图")->setChecked(true);
+    child<ChoiceBox>("编辑框_导出格式")->combo()->setCurrentIndex(1);
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return window->controls()->text(ctl::kCountLabel) == gbk("当前词数：3"); }));
+    ASSERT_TRUE(waitUntil([&] { return panel().contains(q("当前待索引任务0")); })) << panel().toStdString();
+    QTest::mouseClick(child<QLabel>("标签5"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !shown.empty(); }, 10000));
+    const std::string table = test::readFile(home / "Zelkor长尾词_手机.csv");
+    EXPECT_TRUE(table.starts_with(
+        "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index,hits,services,root,tags\r\n"))
+        << table;
+    EXPECT_NE(table.find("\r\n手机支架,百度相关,手机,手机,1,"), std::string::npos) << table;
+    EXPECT_NE(table.find(",0,1,1,支架,\r\n"), std::string::npos) << table;
+    EXPECT_EQ(table.find("手机壳定制"), std::string::npos) << table; // depth 2: never asked for
+    for (const auto& request : service.requests()) EXPECT_EQ(request.keyword, "手机");
+    QTest::mouseClick(child<QAbstractButton>("按钮_开始"), Qt::LeftButton);
+}
+
 // A run in the SQLite store killed while its second keyword is asked, by another process on the same
 // home: its seed and that seed's phrases are kept, the rest is not.
 void killRunInTheStore(test::FixtureService& service, const std::filesystem::path& home) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <set>
 #include <thread>
 
@@ -502,6 +504,137 @@ TEST(CliFixtureFilters, DroppedPhrasesAreNeitherShownNorQueued) {
     const Outcome negative = run({"--min-chars", "-1"});
     EXPECT_EQ(negative.status, 2);
     EXPECT_TRUE(service.requests().empty());
+}
+
+// Hits, the depth bound, filters that keep walking and normal forms, each against the run without it.
+TEST(CliFixtureIntelligence, EachOptionChangesTheWalkAsItSays) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    struct Case {
+        std::string name;
+        std::vector<std::string> options;
+        std::string seed;
+        std::vector<std::string> rows;  // keyword,depth[,hits,services] of the csv export
+        std::vector<std::string> asked; // keywords the service was asked, in order
+    };
+    const Case cases[] = {
+        // 手机 is asked twice (the seed, then the result 手机), so its phrases come again.
+        {"hits: every offer, every service",
+         {"--sources", "0,1", "--hits"},
+         "手机",
+         {"手机壳,1,4,2", "手机支架,1,2,1", "手机,1,3,2", "手机膜,1,2,1", "手机壳定制,2,1,1"},
+         {"手机", "手机", "手机壳", "手机壳", "手机支架", "手机支架", "手机", "手机", "手机膜", "手机膜",
+          "手机壳定制", "手机壳定制"}},
+        {"depth bound: depth-1 phrases are results, never asked",
+         {"--sources", "0", "--max-depth", "1"},
+         "手机",
+         {"手机壳,1", "手机支架,1", "手机,1"},
+         {"手机"}},
+        {"show filter: 手机壳 is hidden, but what it leads to is found",
+         {"--sources", "0", "--exclude", "壳$", "--filter-mode", "show"},
+         "手机",
+         {"手机支架,1", "手机,1", "手机壳定制,2"},
+         {"手机", "手机壳", "手机支架", "手机", "手机壳定制"}},
+        {"walk filter: 手机壳 and all behind it are gone",
+         {"--sources", "0", "--exclude", "壳$", "--filter-mode", "walk"},
+         "手机",
+         {"手机支架,1", "手机,1"},
+         {"手机", "手机支架", "手机"}},
+        {"exact forms: four phrases",
+         {"--sources", "0", "--hits"},
+         "平板",
+         {"平板電腦,1,1,1", "平板电脑,1,1,1", "平板　ＰＲＯ,1,1,1", "平板 PRO,1,1,1"},
+         {"平板", "平板電腦", "平板电脑", "平板　ＰＲＯ", "平板 PRO"}},
+        {"normal forms: near-duplicates merge and add up",
+         {"--sources", "0", "--hits", "--normalize"},
+         "平板",
+         {"平板电脑,1,2,1", "平板 PRO,1,2,1"},
+         {"平板", "平板电脑", "平板 PRO"}},
+    };
+    for (const Case& c : cases) {
+        service.clearRequests();
+        fs::remove_all(dir / "out");
+        std::vector<std::string> args = {"--home", (dir / "home").string(), "--endpoints",
+                                         (dir / "endpoints.ini").string(), "--delay", "0", "--limit", "0",
+                                         "--save-dir", (dir / "out").string(), "--export-format", "csv"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(c.seed);
+        const Outcome o = runCli(args);
+        ASSERT_EQ(o.status, 0) << c.name << "\n" << o.err;
+        std::vector<std::string> rows;
+        const std::vector<std::string> csv = lines(test::readFile(dir / "out" / ("Zelkor长尾词_" + c.seed + ".csv")));
+        const bool withHits = csv.at(0).ends_with(",hits,services\r");
+        // keyword,source,main_word,parent,depth,time,source_index[,hits,services]
+        for (std::size_t i = 1; i < csv.size() && !csv[i].empty(); ++i) {
+            std::vector<std::string> cells;
+            std::stringstream line(csv[i].substr(0, csv[i].size() - 1));
+            for (std::string cell; std::getline(line, cell, ',');) cells.push_back(cell);
+            std::string row = cells.at(0) + "," + cells.at(4);
+            if (withHits) row += "," + cells.at(7) + "," + cells.at(8);
+            rows.push_back(row);
+        }
+        EXPECT_EQ(rows, c.rows) << c.name;
+        std::vector<std::string> asked;
+        for (const auto& request : service.requests()) asked.push_back(request.keyword);
+        EXPECT_EQ(asked, c.asked) << c.name;
+        fs::remove_all(dir / "home" / "cwls"); // each case starts with nothing seen
+    }
+}
+
+// A stored run's results grouped by root word and by tag, and exported with their words.
+TEST(CliFixtureIntelligence, GroupsAndWordsOfAStoredRun) {
+    FixtureService service;
+    ASSERT_TRUE(service.ok());
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    service.writeEndpoints(dir / "endpoints.ini");
+    const std::string store = "sqlite:" + (dir / "runs.sqlite").string();
+    const Outcome run = runCli({"--home", (dir / "home").string(), "--endpoints", (dir / "endpoints.ini").string(),
+                                "--delay", "0", "--limit", "0", "--sources", "0,1", "--hits", "--store", store,
+                                "--save-dir", dir.path().string(), "手机"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const std::string home = (dir / "home").string();
+    const Outcome byRoot = runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.txt").string()});
+    ASSERT_EQ(byRoot.status, 0) << byRoot.err;
+    EXPECT_NE(byRoot.err.find("5 results in 4 groups"), std::string::npos) << byRoot.err;
+    EXPECT_EQ(gbk_to_utf8(test::readFile(dir / "g.txt")),
+              "【壳】 2\r\n手机壳\r\n手机壳定制\r\n\r\n【支架】 1\r\n手机支架\r\n\r\n【膜】 1\r\n手机膜\r\n\r\n"
+              "【(无词根)】 1\r\n手机\r\n");
+
+    const Outcome byTag = runCli({"groups", "--home", home, "--store", store, "--by", "tag", "-o",
+                                  (dir / "g.csv").string()});
+    ASSERT_EQ(byTag.status, 0) << byTag.err;
+    const std::vector<std::string> rows = lines(test::readFile(dir / "g.csv"));
+    EXPECT_EQ(rows.at(0),
+              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index,hits,services,root,tags,group\r");
+    EXPECT_TRUE(rows.at(1).starts_with("手机壳,百度相关,手机,手机,1,")) << rows.at(1);
+    EXPECT_TRUE(rows.at(1).ends_with(",0,4,2,壳,,(无标签)\r")) << rows.at(1);
+    ASSERT_EQ(runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.xlsx").string()}).status, 0);
+    EXPECT_EQ(test::readFile(dir / "g.xlsx").substr(0, 2), "PK");
+
+    const Outcome words = runCli({"export", "--home", home, "--store", store, "--words", "-o",
+                                  (dir / "e.jsonl").string()});
+    ASSERT_EQ(words.status, 0) << words.err;
+    EXPECT_NE(test::readFile(dir / "e.jsonl").find("\"hits\":4,\"services\":2,\"root\":\"壳\",\"tags\":\"\"}"),
+              std::string::npos);
+
+    const Outcome report = runCli({"report", "--home", home, "--store", store, "--words", "-o",
+                                   (dir / "r.html").string()});
+    ASSERT_EQ(report.status, 0) << report.err;
+    const std::string html = test::readFile(dir / "r.html");
+    EXPECT_NE(html.find("<tr><td>壳</td><td class=\"n\">2</td></tr>"), std::string::npos);
+    EXPECT_NE(html.find("<tr><td>(无标签)</td><td class=\"n\">5</td><td>手机壳、手机支架、手机、手机膜、手机壳定制</td></tr>"),
+              std::string::npos);
+
+    const Outcome unknown = runCli({"groups", "--home", home, "--store", store, "-o", (dir / "g.pdf").string()});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("cannot tell the format"), std::string::npos) << unknown.err;
+    const Outcome badBy = runCli({"groups", "--home", home, "--store", store, "--by", "stem", "-o", "x.txt"});
+    EXPECT_EQ(badBy.status, 2);
 }
 
 // --export-format writes the results with their metadata beside the results file, which stays whole;

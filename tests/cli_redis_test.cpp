@@ -67,10 +67,12 @@ class SharedRun : public ::testing::Test {
     }
 
     // The keywords of an exported run, in the order of the file.
-    std::vector<std::string> exported(const std::string& run) {
+    std::vector<std::string> exported(const std::string& run) { return exportedFrom(redis, run); }
+
+    std::vector<std::string> exportedFrom(const RedisServer& server, const std::string& run) {
         const fs::path file = dir / (run + ".jsonl");
         const auto outcome =
-            cli({"export", "--store", redis.url(2), "--run", run, "--format", "jsonl", "-o", file.string()});
+            cli({"export", "--store", server.url(2), "--run", run, "--format", "jsonl", "-o", file.string()});
         EXPECT_EQ(outcome.status(), 0) << outcome.err;
         std::vector<std::string> keywords;
         const std::string text = test::readFile(file);
@@ -196,7 +198,7 @@ TEST_F(SharedRun, RefusesBadOptionsAndStopsCleanlyWhenTheServerGoes) {
     ASSERT_TRUE(server->ok()) << server->error();
     auto args = workerArgs("gone", "gone");
     args[std::find(args.begin(), args.end(), "--store") - args.begin() + 1] = server->url(0);
-    args.push_back("bench-0");
+    args.insert(args.end(), {"--store-timeout", "2", "bench-0"});
     test::ChildOptions options;
     options.whileRunning = [&](pid_t, const std::string& out) {
         if (server && count(out, "keyword：") >= 3) server.reset();
@@ -207,6 +209,47 @@ TEST_F(SharedRun, RefusesBadOptionsAndStopsCleanlyWhenTheServerGoes) {
     EXPECT_NE(outcome.err.find("shared run store failed"), std::string::npos) << outcome.err;
 }
 
+
+// The server restarts part-way, an outage longer than a few seconds: the worker waits for it, says
+// when it lost it and when it got it back, and the run ends as one without an outage does, every
+// keyword once.
+TEST_F(SharedRun, RidesOutARestartOfTheServer) {
+    RedisServer durable(RedisServer::Durable{});
+    ASSERT_TRUE(durable.ok()) << durable.error();
+    const auto withStore = [&](std::vector<std::string> args) {
+        args[std::find(args.begin(), args.end(), "--store") - args.begin() + 1] = durable.url(2);
+        return args + std::vector<std::string>{"--store-timeout", "30", "bench-0"};
+    };
+    const auto alone = cli(withStore(workerArgs("alone", "alone")));
+    ASSERT_EQ(alone.status(), 0) << alone.err;
+    const auto single = exportedFrom(durable, "alone");
+    ASSERT_GT(single.size(), 100u);
+
+    std::jthread outage;
+    test::ChildOptions options;
+    options.whileRunning = [&](pid_t, const std::string& out) {
+        if (outage.joinable() || count(out, "keyword：") < 3) return;
+        outage = std::jthread([&] {
+            durable.stop();
+            // Longer than a worker used to wait before it gave up.
+            std::this_thread::sleep_for(std::chrono::seconds(6));
+            EXPECT_TRUE(durable.start()) << durable.error();
+        });
+    };
+    const auto worker = cli(withStore(workerArgs("restart", "restart")), options);
+    outage = {};
+    EXPECT_EQ(worker.status(), 0) << worker.err;
+    EXPECT_NE(worker.err.find("lost the connection to Redis at 127.0.0.1:" + std::to_string(durable.port())),
+              std::string::npos)
+        << worker.err;
+    EXPECT_NE(worker.err.find("trying again for up to 30 s"), std::string::npos) << worker.err;
+    EXPECT_NE(worker.err.find("reconnected to Redis at 127.0.0.1:" + std::to_string(durable.port())),
+              std::string::npos)
+        << worker.err;
+    const auto restarted = exportedFrom(durable, "restart");
+    EXPECT_EQ(std::multiset<std::string>(restarted.begin(), restarted.end()),
+              std::multiset<std::string>(single.begin(), single.end()));
+}
 
 // What a shared store must not leak or take in: proxy credentials never reach Redis, a joining
 // worker never takes the proxies someone planted in the run, a password in the URL is used and

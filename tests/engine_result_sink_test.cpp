@@ -143,6 +143,90 @@ TEST_F(SinkTest, EachStageDecidesInItsOrder) {
     EXPECT_EQ(gate.pauses, (std::vector<int>{10, 100, 10, 100}));
 }
 
+TEST_F(SinkTest, HitsCountEveryOfferAndEveryService) {
+    ResultSink sink(controls, store, gate, false);
+    sink.setPauses(false);
+    sink.setCountHits(true);
+    auto from = [&](const std::string& phrase, const std::string& source) {
+        Candidate c = candidate(phrase);
+        c.sourceName = gbk(source);
+        return sink.offer(c);
+    };
+    EXPECT_TRUE(from("抖音1", "360搜索"));
+    EXPECT_FALSE(from("抖音1", "百度下拉"));
+    EXPECT_FALSE(from("抖音1", "360搜索"));
+    EXPECT_TRUE(from("抖音2", "百度下拉"));
+    EXPECT_TRUE(from("快手", "百度下拉")); // not shown: no main word, so no result to count against
+    EXPECT_FALSE(from("快手", "360搜索"));
+    const auto results = store.results().all();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].hits, 3);
+    EXPECT_EQ(results[0].services, 2);
+    EXPECT_EQ(results[1].hits, 1);
+    EXPECT_EQ(results[1].services, 1);
+    // The panel is as it always was.
+    EXPECT_EQ(notices(), (Strings{"抖音1  已采集过，不再重复采集", "抖音1  已采集过，不再重复采集",
+                                  "快手  已采集过，不再重复采集"}));
+}
+
+TEST_F(SinkTest, WithoutCountingResultsCarryNoHits) {
+    ResultSink sink(controls, store, gate, false);
+    sink.setPauses(false);
+    sink.offer(candidate("抖音1"));
+    sink.offer(candidate("抖音1"));
+    EXPECT_EQ(store.results().all().at(0).hits, 0);
+}
+
+TEST_F(SinkTest, DepthBoundShowFiltersAndNormalForms) {
+    struct Case {
+        std::string name;
+        std::function<void(ResultSink&)> setUp;
+        std::vector<std::pair<std::string, int>> offers; // phrase, depth
+        Strings queued, shown;
+    };
+    const Case cases[] = {
+        {"depth bound: the phrase at the bound is a result, not asked",
+         [](ResultSink& s) { s.setMaxDepth(2); },
+         {{"抖音1", 1}, {"抖音2", 2}, {"抖音3", 3}},
+         {"抖音1"},
+         {"抖音1", "抖音2", "抖音3"}},
+        {"walk filter: dropped from the walk and the results",
+         [](ResultSink& s) { s.addFilter(std::make_unique<LengthFilter>()); },
+         {{"抖音1", 1}, {"抖音抖音抖音", 1}},
+         {"抖音1"},
+         {"抖音1"}},
+        {"show filter: walked through, left out of the results",
+         [](ResultSink& s) { s.addFilter(std::make_unique<LengthFilter>(), ResultSink::FilterRole::Show); },
+         {{"抖音1", 1}, {"抖音抖音抖音", 1}},
+         {"抖音1", "抖音抖音抖音"},
+         {"抖音1"}},
+        {"normal forms: near-duplicates meet",
+         [](ResultSink& s) { s.setNormalForms(true); },
+         {{"  抖音　直播間 ", 1}, {"抖音 直播间", 1}, {"抖音ＡＢ", 1}},
+         {"抖音 直播间", "抖音AB"},
+         {"抖音 直播间", "抖音AB"}},
+    };
+    for (const Case& c : cases) {
+        MemoryStore fresh;
+        ResultSink sink(controls, fresh, gate, false);
+        sink.setPauses(false);
+        c.setUp(sink);
+        for (const auto& [phrase, depth] : c.offers) {
+            Candidate offered = candidate(phrase);
+            offered.depth = depth;
+            sink.offer(offered);
+        }
+        Strings queued, shown;
+        while (auto task = fresh.queue().front()) {
+            queued.push_back(gbk_to_utf8(task->keyword));
+            fresh.queue().pop();
+        }
+        for (const auto& r : fresh.results().all()) shown.push_back(gbk_to_utf8(r.keyword));
+        EXPECT_EQ(queued, c.queued) << c.name;
+        EXPECT_EQ(shown, c.shown) << c.name;
+    }
+}
+
 TEST_F(SinkTest, PausesOffAndTheLimit) {
     controls.setText(ctl::kLimit, "2");
     ResultSink sink(controls, store, gate, false);

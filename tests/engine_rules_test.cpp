@@ -1,5 +1,6 @@
 #include "engine/core/command_line.h"
 #include "engine/core/control_names.h"
+#include "engine/core/normal_form.h"
 #include "engine/core/program_dir.h"
 #include "engine/core/text_rules.h"
 #include "engine/core/value_controls.h"
@@ -95,6 +96,26 @@ TEST(GbkPrefix, DropsACharacterTheCutWouldSplit) {
     EXPECT_EQ(gbkPrefix(std::string(120, 'a'), 100), std::string(100, 'a'));
     EXPECT_EQ(gbkPrefix(std::string(99, 'a') + gbk("字"), 100), std::string(99, 'a'));
     EXPECT_EQ(gbkPrefix(std::string(98, 'a') + gbk("字字"), 100), std::string(98, 'a') + gbk("字"));
+}
+
+TEST(NormalForm, MergesTheFormsOfOnePhrase) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"  手机\t\t空格  ", "手机 空格"},           // blanks trimmed and collapsed
+        {"手机\u3000\u3000壳", "手机 壳"},            // the ideographic space is a blank
+        {"ｉＰｈｏｎｅ１５手机壳", "iPhone15手机壳"},  // full-width ASCII made half-width
+        {"手機殼 價格", "手机壳 价格"},                // traditional made simplified
+        {"iphone 15", "iphone 15"},                   // already normal: unchanged
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) {
+        Expected<std::string> got = normalFormUtf8(in);
+        ASSERT_TRUE(got) << got.error().message;
+        EXPECT_EQ(*got, out) << in;
+    }
+    // The engine's own GBK text goes the same way.
+    Expected<Text> gbkForm = normalForm(gbk("　手機殼　"));
+    ASSERT_TRUE(gbkForm);
+    EXPECT_EQ(gbk_to_utf8(*gbkForm), "手机壳");
 }
 
 TEST(CommandLine, OneArgumentSetsUpAnUnattendedRun) {

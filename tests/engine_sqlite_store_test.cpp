@@ -126,6 +126,36 @@ TEST(SqliteRunStore, ResumesTheNewestUnfinishedRun) {
     EXPECT_FALSE(store->resumeNewest());
 }
 
+TEST(SqliteRunStore, KeepsHitsWithTheirKeywordAndResumesThem) {
+    TempDir dir;
+    const fs::path file = dir / "runs.sqlite";
+    auto hitsOf = [](const std::vector<ResultRecord>& records) {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& r : records) out.emplace_back(r.hits, r.services);
+        return out;
+    };
+    {
+        auto store = openStore(file);
+        ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk("抖音")}, {std::string(ctl::kCountHits), "1"}}));
+        store->results().countHits();
+        store->results().append(record("抖音直播", "抖音", 1));
+        store->results().append(record("抖音商城", "抖音", 1));
+        store->results().hit(gbk("抖音直播"), gbk("百度下拉"));
+        ASSERT_TRUE(store->commitKeyword(1, 2)) << store->error();
+        store->results().hit(gbk("抖音直播"), gbk("百度相关")); // its keyword never commits
+        EXPECT_EQ(hitsOf(store->results().all()), (std::vector<std::pair<int, int>>{{3, 2}, {1, 1}}));
+    }
+    auto store = openStore(file);
+    EXPECT_EQ(hitsOf(*store->runResults("")), (std::vector<std::pair<int, int>>{{2, 2}, {1, 1}}));
+    ASSERT_TRUE(store->resumeNewest());
+    store->results().countHits();
+    store->results().hit(gbk("抖音直播"), gbk("百度下拉"));
+    store->results().hit(gbk("抖音商城"), gbk("百度相关")); // a result's own source is one service
+    EXPECT_EQ(hitsOf(store->results().all()), (std::vector<std::pair<int, int>>{{3, 2}, {2, 1}}));
+    ASSERT_TRUE(store->commitKeyword(1, 2)) << store->error();
+    EXPECT_EQ(hitsOf(*store->runResults("")), (std::vector<std::pair<int, int>>{{3, 2}, {2, 1}}));
+}
+
 TEST(SqliteRunStore, RunsResultsByIdOrNewest) {
     TempDir dir;
     auto store = openStore(dir / "runs.sqlite");
@@ -412,6 +442,43 @@ TEST(RichExport, WritesEachFormatWithItsMetadata) {
     EXPECT_FALSE(writeResultsFile(dir / "missing" / "out.csv", records, ExportFormat::Csv, &error));
     EXPECT_NE(error.find("missing/out.csv"), std::string::npos) << error;
     EXPECT_FALSE(writeResultsFile(dir / "missing" / "out.xlsx", records, ExportFormat::Xlsx, &error));
+}
+
+TEST(RichExport, ExtraColumnsAndGroups) {
+    std::vector<ResultRecord> records = {record("抖音直播", "抖音", 1), record("=抖音商城", "抖音", 1)};
+    records[0].hits = 3, records[0].services = 2;
+    records[1].hits = 1, records[1].services = 1;
+    ExtraColumns extra = hitColumns(records);
+    extra.push_back({"root", {"直播", "商城"}});
+    EXPECT_EQ(formatResults(records, ExportFormat::Csv, {{gbk("百度相关"), 1}}, extra),
+              "\xEF\xBB\xBFkeyword,source,main_word,parent,depth,time,source_index,hits,services,root\r\n"
+              "抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,1,3,2,直播\r\n"
+              "'=抖音商城,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,1,1,1,商城\r\n");
+    EXPECT_NE(formatResults(records, ExportFormat::Jsonl, {}, extra)
+                  .find(",\"source_index\":null,\"hits\":3,\"services\":2,\"root\":\"直播\"}"),
+              std::string::npos);
+    records[0].hits = 0; // a run that did not count hits has no such columns
+    EXPECT_TRUE(hitColumns(records).empty());
+
+    TempDir dir;
+    std::string error;
+    const std::vector<ResultGroup> groups = {{"直播", {0}}, {"(无词根)", {1, 0}}};
+    ASSERT_TRUE(writeGroupedResults(dir / "g.txt", records, groups, ExportFormat::Txt, &error)) << error;
+    EXPECT_EQ(readFile(dir / "g.txt"), gbk("【直播】 1\r\n抖音直播\r\n\r\n【(无词根)】 2\r\n=抖音商城\r\n抖音直播\r\n"));
+    ASSERT_TRUE(writeGroupedResults(dir / "g.csv", records, groups, ExportFormat::Csv, &error)) << error;
+    const std::string csv = readFile(dir / "g.csv");
+    EXPECT_NE(csv.find(",time,source_index,group\r\n抖音直播,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",(无词根)\r\n抖音直播,百度相关,抖音,抖音,1,2026-12-10T13:45:00+08:00,,(无词根)\r\n"),
+              std::string::npos) << csv;
+    // Sheet names a workbook would refuse are made valid and unique.
+    const std::vector<ResultGroup> awkward = {{"a/b", {0}},
+                                             {"[x]", {1}},
+                                             {"很长的名字很长的名字很长的名字很长的名字很长的名字很长的名字很长", {0}},
+                                             {"很长的名字很长的名字很长的名字很长的名字很长的名字很长的名字很长还有", {1}},
+                                             {"'", {0}},
+                                             {"", {1}}};
+    ASSERT_TRUE(writeGroupedResults(dir / "g.xlsx", records, awkward, ExportFormat::Xlsx, &error)) << error;
+    EXPECT_EQ(readFile(dir / "g.xlsx").substr(0, 4), std::string("PK\x03\x04", 4));
 }
 
 TEST(RichExport, NamesItsFormats) {

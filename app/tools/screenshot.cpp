@@ -1,21 +1,31 @@
 // zelkor-screenshot: renders the main window (offscreen works) into a PNG for a person to look at.
 //   zelkor-screenshot OUT.png [--tab N] [--seeds A,B,...] [--all] [--run] [--finished] [--probe]
-//                             [--wait-ms N] [--size WxH]
+//                             [--wait-ms N] [--size WxH] [--store SPEC] [--analysis PAGE] [--filter TEXT]
 // The window uses the program directory ($ZELKOR_HOME) like zelkor does. --seeds replaces the
 // seed keywords, --all presses "全"; --run presses Start and waits (default 4000 ms) before the
 // picture is taken; --finished presses Start and waits for the run to end by itself (the status
 // bar's last line); --probe presses 测试来源 and pictures its table once every answer is in.
+// --store sets the run store of the page 高级 ("sqlite" keeps a history). --analysis pictures the
+// window 分析 instead, at its page "results", "charts", "map" or "history", once its table has the
+// run's rows and its pictures are drawn;
+// --filter types a filter into it.
 // Point the sources at a loopback service first ($ZELKOR_ENDPOINTS), as scripts/screenshot does.
 
+#include "app/analysis_window.h"
 #include "app/main_window.h"
+#include "app/results_model.h"
+#include "app/run_pictures.h"
 #include "app/source_probe.h"
 #include "app/startup.h"
+#include "app/widgets.h"
 #include "engine/core/program_dir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -27,7 +37,7 @@
 
 static const char* const kUsage =
     "usage: zelkor-screenshot OUT.png [--tab N] [--seeds A,B,...] [--all] [--run] [--finished] [--probe]\n"
-    "                         [--wait-ms N] [--size WxH]\n";
+    "                         [--wait-ms N] [--size WxH] [--store SPEC] [--analysis PAGE] [--filter TEXT]\n";
 
 // Lets the window work until `done` holds or `ms` pass.
 static bool waitFor(const std::function<bool()>& done, int ms) {
@@ -54,6 +64,9 @@ int main(int argc, char** argv) {
     QString seeds;
     int waitMs = -1;
     QSize size;
+    QString store;
+    QString analysis;
+    QString filter;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--tab" && i + 1 < argc)
@@ -68,6 +81,12 @@ int main(int argc, char** argv) {
             finished = true;
         else if (arg == "--probe")
             probe = true;
+        else if (arg == "--store" && i + 1 < argc)
+            store = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == "--analysis" && i + 1 < argc)
+            analysis = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == "--filter" && i + 1 < argc)
+            filter = QString::fromLocal8Bit(argv[++i]);
         else if (arg == "--wait-ms" && i + 1 < argc)
             waitMs = std::atoi(argv[++i]);
         else if (arg == "--size" && i + 1 < argc) {
@@ -84,7 +103,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (out.isEmpty()) {
+    const QStringList pages = {QStringLiteral("results"), QStringLiteral("charts"), QStringLiteral("map"),
+                               QStringLiteral("history")};
+    if (out.isEmpty() || (!analysis.isEmpty() && !pages.contains(analysis))) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -99,6 +120,7 @@ int main(int argc, char** argv) {
     if (!seeds.isEmpty())
         window.findChild<QPlainTextEdit*>(QStringLiteral("编辑框_关键词"))->setPlainText(seeds);
     if (all) window.findChild<QAbstractButton*>(QStringLiteral("按钮3"))->click();
+    if (!store.isEmpty()) window.findChild<ValueWidget*>(QStringLiteral("编辑框_运行存储"))->setTextValue(store);
     if (run || finished) window.findChild<QAbstractButton*>(QStringLiteral("按钮_开始"))->click();
 
     QWidget* shot = &window;
@@ -120,6 +142,31 @@ int main(int argc, char** argv) {
         shot = dialog;
     } else {
         QTest::qWait(waitMs >= 0 ? waitMs : (run ? 4000 : 300));
+    }
+
+    if (!analysis.isEmpty()) {
+        auto* link = window.findChild<PressLabel*>(QStringLiteral("标签_分析"));
+        QTest::mousePress(link, Qt::LeftButton);
+        AnalysisWindow* view = window.analysisWindow();
+        // The first copy of the run's results, and one more look for what came meanwhile.
+        waitFor([&] { return view->model()->rowCount() > 0; }, 10000);
+        QTest::qWait(2 * AnalysisWindow::kRefreshMs);
+        if (!filter.isEmpty()) {
+            auto* box = view->findChild<QLineEdit*>(QStringLiteral("编辑框_筛选"));
+            box->setText(filter);
+            QTest::keyClick(box, Qt::Key_Return);
+        }
+        const auto page = static_cast<AnalysisWindow::Page>(pages.indexOf(analysis));
+        view->showPage(page);
+        if (page == AnalysisWindow::Page::Charts || page == AnalysisWindow::Page::Map)
+            waitFor([&] { return view->pictures() && view->pictures()->rows == view->model()->records().size(); }, 20000);
+        if (page == AnalysisWindow::Page::History) {
+            auto* history = view->findChild<QTableWidget*>(QStringLiteral("表格_历史"));
+            waitFor([&] { return history->rowCount() > 0; }, 10000);
+            history->selectRow(0);
+        }
+        QTest::qWait(300);
+        shot = view;
     }
 
     if (!shot->grab().save(out, "PNG")) {

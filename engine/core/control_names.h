@@ -43,6 +43,8 @@ inline constexpr std::string_view kMaxAnswerMib = "编辑框_应答上限";
 inline constexpr std::string_view kDeadline = "编辑框_总时限";
 // The run store: the command line's files, sqlite or sqlite:PATH. Empty: files.
 inline constexpr std::string_view kRunStore = "编辑框_运行存储";
+// Seconds a shared (Redis) store's worker rides out a lost server; empty: 60.
+inline constexpr std::string_view kStoreTimeout = "编辑框_存储断线等待";
 // The format of the export action (标签5): empty or "txt" for the original results file, else csv,
 // jsonl or xlsx beside it, with the results' metadata.
 inline constexpr std::string_view kExportFormat = "编辑框_导出格式";
@@ -55,6 +57,14 @@ inline constexpr std::string_view kVerifyTls = "选择框_验证证书";
 inline constexpr std::string_view kExportReport = "选择框_导出报告";
 // Once every proxy of 编辑框_代理列表 is dropped, go on directly instead of stopping the run.
 inline constexpr std::string_view kProxyFallback = "选择框_代理失效直连";
+// Keyword intelligence, all off unless asked: a bound on the walk's depth (empty: none); the result
+// filters hiding phrases but walking through them; normal forms of phrases before the seen check;
+// hits of each result counted; root words and intent tags of the results in the rich exports.
+inline constexpr std::string_view kMaxDepth = "编辑框_最大深度";
+inline constexpr std::string_view kFilterShow = "选择框_过滤后继续挖掘";
+inline constexpr std::string_view kNormalize = "选择框_规范化词形";
+inline constexpr std::string_view kCountHits = "选择框_统计出现次数";
+inline constexpr std::string_view kKeywordWords = "选择框_词根与意图";
 
 // The edit boxes the settings file keeps, in the window's order.
 inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, kDelay,
@@ -62,11 +72,13 @@ inline constexpr std::string_view kEditBoxes[] = {kSeeds,   kForbidden, kLimit, 
 
 // The boxes of the page 高级, kept in the same section after those above. A box left empty is not
 // written, so a settings file stays as it was until one of them is used.
-inline constexpr std::array<std::string_view, 14> kAdvancedBoxes{
+inline constexpr std::array<std::string_view, 16> kAdvancedBoxes{
     kRetries,        kCooldown, kProxyList, kVariants,     kVariantFrames, kIncludePattern, kExcludePattern,
-    kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore};
+    kMinChars,       kMaxChars, kMaxAnswerMib, kDeadline,  kExportFormat,  kParallelRate,   kRunStore,
+    kMaxDepth,       kStoreTimeout};
 // The check boxes of the page 高级, kept there too as "1" or "0"; never written until checked once.
-inline constexpr std::array<std::string_view, 4> kAdvancedChecks{kParallel, kVerifyTls, kExportReport, kProxyFallback};
+inline constexpr std::array<std::string_view, 8> kAdvancedChecks{kParallel,  kVerifyTls, kExportReport, kProxyFallback,
+                                                                 kFilterShow, kNormalize, kCountHits,   kKeywordWords};
 
 inline constexpr int kPanelLimit = 20000; // bytes; a longer panel is emptied
 

@@ -21,6 +21,9 @@ struct ResultRecord {
     Text parent;      // the keyword whose answer offered it (a seed or a queued keyword)
     int depth = 1;    // parent's depth + 1; seeds are at 0
     std::string time; // when it was accepted, ISO 8601 with the local offset
+    // With hits counted: how many times the run was offered it, and by how many services; else 0.
+    int hits = 0;
+    int services = 0;
 };
 
 // Now as "2026-12-10T13:45:00+08:00".

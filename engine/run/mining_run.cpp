@@ -2,6 +2,7 @@
 
 #include "engine/core/control_names.h"
 #include "engine/core/file_lock.h"
+#include "engine/core/normal_form.h"
 #include "engine/core/program_dir.h"
 #include "engine/core/text_rules.h"
 #include "engine/output/rich_export.h"
@@ -341,7 +342,19 @@ MiningRun::MiningRun(std::shared_ptr<Controls> controls, SourceSet sources, RunO
     s.host = std::make_unique<RunHost>(*s.controls, s.guard, *s.health, limits);
     s.sink = std::make_unique<ResultSink>(*s.controls, *s.store, s.guard, s.options.unattended);
     s.sink->addFilter(std::make_unique<ForbiddenWordsFilter>(s.forbidden));
-    if (s.filters) s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters));
+    if (s.filters)
+        s.sink->addFilter(std::make_unique<PatternFilter>(*s.filters), s.controls->checked(ctl::kFilterShow)
+                                                                           ? ResultSink::FilterRole::Show
+                                                                           : ResultSink::FilterRole::Walk);
+    s.sink->setMaxDepth(std::max(0, textToInt(s.controls->text(ctl::kMaxDepth))));
+    if (s.controls->checked(ctl::kNormalize)) {
+        Expected<Done> available = normalFormsAvailable();
+        if (available)
+            s.sink->setNormalForms(true);
+        else
+            s.controls->showNotice(gbk("规范化词形不可用，本次不使用：") + utf8_to_gbk(available.error().message));
+    }
+    s.sink->setCountHits(s.controls->checked(ctl::kCountHits));
     s.sink->setAccepted(s.options.accepted);
     if (s.controls->checked(ctl::kParallel)) {
         Text problem;
@@ -413,6 +426,11 @@ const std::vector<Text>& MiningRun::forbiddenWords() const {
 
 std::vector<ResultRecord> MiningRun::results() const {
     return m_state->store->results().all();
+}
+
+std::vector<ResultRecord> MiningRun::resultsFrom(std::size_t from) const {
+    const ResultList& results = m_state->store->results();
+    return results.copy(from, results.size());
 }
 
 int MiningRun::acceptedCount() const {
@@ -648,8 +666,17 @@ std::optional<std::filesystem::path> MiningController::exportResults(std::string
         if (m_sources)
             for (const auto& source : m_sources())
                 if (source && source->fetching()) names.emplace_back(source->listIndex(), source->fetching()->outputName());
-        auto file = exportRichResults(*m_controls, run ? run->results() : std::vector<ResultRecord>{}, *format,
-                                      resultsPath, &richFailure, sourceIndexesOf(names));
+        const std::vector<ResultRecord> records = run ? run->results() : std::vector<ResultRecord>{};
+        ExtraColumns extra = hitColumns(records);
+        if (m_wordColumns && m_controls->checked(ctl::kKeywordWords) && !records.empty()) {
+            Expected<ExtraColumns> words = m_wordColumns(records);
+            if (words)
+                extra.insert(extra.end(), words->begin(), words->end());
+            else
+                m_controls->showNotice(gbk("词根与意图未能加入导出：") + utf8_to_gbk(words.error().message));
+        }
+        auto file = exportRichResults(*m_controls, records, *format, resultsPath, &richFailure, sourceIndexesOf(names),
+                                      extra);
         if (!file && failure) *failure += (failure->empty() ? "" : "; ") + richFailure;
         return saved ? file : std::nullopt;
     }

@@ -11,8 +11,10 @@
 #include "engine/core/health_report.h"
 #include "engine/core/pacing.h"
 #include "engine/core/records.h"
+#include "engine/core/expected.h"
 #include "engine/output/export.h"
 #include "engine/output/run_report.h"
+#include "engine/output/rich_export.h"
 #include "engine/run/scheduler.h"
 #include "engine/store/run_history.h"
 #include "engine/store/run_store.h"
@@ -133,6 +135,8 @@ class MiningRun {
     const std::vector<Text>& seeds() const;
     const std::vector<Text>& forbiddenWords() const;
     std::vector<ResultRecord> results() const; // a copy
+    // Results [from, end) as they are now: a face showing them as they come copies only the new ones.
+    std::vector<ResultRecord> resultsFrom(std::size_t from) const;
     int acceptedCount() const;
     std::size_t queueSize() const;
 
@@ -206,6 +210,11 @@ class MiningController {
     // show it in the file browser. nullopt when a save failed (the results stay for another try).
     // *failure (UTF-8) names the file that could not be written, and why when known.
     std::optional<std::filesystem::path> exportResults(std::string* failure = nullptr);
+    // Columns a face adds to the rich formats of the export action (root words and tags, which the
+    // engine cannot make), asked on the exporting thread when 选择框_词根与意图 is checked. A column
+    // it cannot make is left out with a notice (the Error).
+    using ColumnMaker = std::function<Expected<ExtraColumns>(const std::vector<ResultRecord>&)>;
+    void setWordColumns(ColumnMaker maker) { m_wordColumns = std::move(maker); }
     // The results file the newest run (or, before any, the export action) writes, GBK.
     Text resultsPathText();
 
@@ -236,6 +245,7 @@ class MiningController {
     std::function<void(const ParallelProgress&)> m_progress;
     std::function<void(const SourceTicks&)> m_onJoined;
     std::function<void(const std::string&)> m_storeReport;
+    ColumnMaker m_wordColumns;
     mutable std::mutex m_mutex;
     std::shared_ptr<MiningRun> m_run;
     std::vector<std::shared_ptr<MiningRun>> m_pastRuns; // stopped, their workers maybe not yet out

@@ -317,22 +317,35 @@ void ParallelLoop::received(Completion completion, Clock::time_point now) {
 }
 
 void ParallelLoop::commitSlot(Slot& slot) {
+    std::vector<Candidate> candidates;
+    std::vector<std::size_t> ends; // where each ask's candidates end
     for (Ask& ask : slot.asks) {
+        if (ask.offers) {
+            const FetchingSource* fetching = ask.source->fetching();
+            for (std::size_t i = 0; i < ask.phrases.size(); ++i) {
+                const bool held = !fetching;
+                candidates.push_back(candidateFor(slot.entry.task, std::move(ask.phrases[i]),
+                                                  held ? ask.offerMeta[i].first : fetching->outputName(),
+                                                  held ? ask.offerMeta[i].second : fetching->displayPauseMs()));
+            }
+        }
+        ends.push_back(candidates.size());
+    }
+    if (halted()) return;
+    m_parts.sink.expect(candidates);
+    std::size_t from = 0;
+    for (std::size_t a = 0; a < slot.asks.size(); from = ends[a++]) {
         if (halted()) return;
+        const Ask& ask = slot.asks[a];
         if (!ask.offers) continue;
-        const FetchingSource* fetching = ask.source->fetching();
         int offered = 0;
         int accepted = 0;
-        for (std::size_t i = 0; i < ask.phrases.size(); ++i) {
+        for (std::size_t c = from; c < ends[a]; ++c) {
             if (halted()) break;
             ++offered;
-            const bool held = !fetching;
-            Candidate candidate = candidateFor(slot.entry.task, std::move(ask.phrases[i]),
-                                               held ? ask.offerMeta[i].first : fetching->outputName(),
-                                               held ? ask.offerMeta[i].second : fetching->displayPauseMs());
-            if (m_parts.sink.offer(candidate)) ++accepted;
+            if (m_parts.sink.offer(candidates[c])) ++accepted;
         }
-        if (fetching) m_parts.health.offered(ask.index, offered, accepted);
+        if (ask.source->fetching()) m_parts.health.offered(ask.index, offered, accepted);
     }
 }
 
@@ -353,7 +366,8 @@ bool ParallelLoop::commit() {
         m_slots.pop_front();
         ++m_committed;
         if (m_parts.autoSave) m_parts.autoSave();
-        if (!seed && m_parts.feed.queued() == 0 && m_slots.empty()) return false;
+        // The queue's size may be a round trip to a server: asked only when nothing is in flight.
+        if (!seed && m_slots.empty() && m_parts.feed.queued() == 0) return false;
         fill();
     }
 }

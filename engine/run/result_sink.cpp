@@ -1,10 +1,12 @@
 #include "engine/run/result_sink.h"
 
 #include "engine/core/control_names.h"
+#include "engine/core/normal_form.h"
 #include "engine/core/program_dir.h"
 #include "engine/store/seen_store.h"
 #include "engine/core/text_rules.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace zelkor {
@@ -21,8 +23,13 @@ std::optional<Text> ForbiddenWordsFilter::refuse(const Candidate& candidate) con
 ResultSink::ResultSink(Controls& controls, RunStore& store, RunGate& gate, bool unattended)
     : m_controls(controls), m_store(store), m_gate(gate), m_unattended(unattended) {}
 
-void ResultSink::addFilter(std::unique_ptr<CandidateFilter> filter) {
-    m_filters.push_back(std::move(filter));
+void ResultSink::addFilter(std::unique_ptr<CandidateFilter> filter, FilterRole role) {
+    (role == FilterRole::Walk ? m_filters : m_showFilters).push_back(std::move(filter));
+}
+
+void ResultSink::setCountHits(bool on) {
+    m_countHits = on;
+    if (on) m_store.results().countHits();
 }
 
 std::optional<int> ResultSink::limitReached() const {
@@ -31,7 +38,28 @@ std::optional<int> ResultSink::limitReached() const {
     return limit;
 }
 
+void ResultSink::expect(const std::vector<Candidate>& candidates) {
+    std::vector<Text> passing;
+    for (const Candidate& candidate : candidates) {
+        if (candidate.text.empty() || candidate.text.size() > kMaxPhraseBytes) continue;
+        if (std::any_of(m_filters.begin(), m_filters.end(), [&](const auto& f) { return f->refuse(candidate); }))
+            continue;
+        passing.push_back(candidate.text);
+    }
+    if (!passing.empty()) m_gate.outside([&] { m_store.seen().expect(passing); });
+}
+
 bool ResultSink::offer(const Candidate& candidate) {
+    if (!m_normalForms) return offerAsIs(candidate);
+    // Normal forms were checked to load before the run started; a failure here keeps the phrase.
+    Expected<Text> normal = normalForm(candidate.text);
+    if (!normal || *normal == candidate.text) return offerAsIs(candidate);
+    Candidate changed = candidate;
+    changed.text = std::move(*normal);
+    return offerAsIs(changed);
+}
+
+bool ResultSink::offerAsIs(const Candidate& candidate) {
     static const Text seenText = gbk("  已采集过，不再重复采集");
     static const Text hangupA = gbk("挂机词语 ");
     static const Text hangupB = gbk(" 已保存到：");
@@ -56,7 +84,10 @@ bool ResultSink::offer(const Candidate& candidate) {
         }
     }
     if (m_store.seen().contains(phrase)) {
-        m_gate.effect([&] { m_controls.showNotice(phrase + seenText); });
+        m_gate.effect([&] {
+            if (m_countHits) m_store.results().hit(phrase, candidate.sourceName);
+            m_controls.showNotice(phrase + seenText);
+        });
         return false;
     }
     bool recorded = true;
@@ -92,11 +123,14 @@ bool ResultSink::offer(const Candidate& candidate) {
     int count = 0;
     if (!m_gate.effect([&] {
             count = ++m_accepted;
-            m_store.queue().push({phrase, candidate.mainWord, candidate.depth});
+            if (m_maxDepth <= 0 || candidate.depth < m_maxDepth)
+                m_store.queue().push({phrase, candidate.mainWord, candidate.depth});
         }))
         return false;
 
     if (mainWordOnly && !hasMainWord) return true;
+    for (const auto& filter : m_showFilters)
+        if (filter->refuse(candidate)) return true;
     if (m_pauses && !m_gate.pause(std::chrono::milliseconds(10))) return true;
 
     const int limit = textToInt(m_controls.text(ctl::kLimit));

@@ -3,16 +3,20 @@
 // (which keyword to ask, which source, when); the sink takes one candidate at a time and passes
 // it through, in this order:
 //
+//   0. normal form    when asked (setNormalForms): the phrase as normalForm() gives it, so that
+//                     near-duplicates meet in the seen set.
 //   1. the filters    CandidateFilter, in the order added: the forbidden words first. A filter
 //                     refuses a phrase outright, before it is remembered anywhere; the notice it
-//                     gives (if any) goes to the panel.
-//   2. the seen set   RunStore::seen(): a phrase met before, in this run or an earlier one, goes.
-//                     Otherwise it is recorded at once.
+//                     gives (if any) goes to the panel. A filter added to show only is asked at 5.
+//   2. the seen set   RunStore::seen(): a phrase met before, in this run or an earlier one, goes
+//                     (with hits counted, as one more hit of the result it is). Otherwise it is
+//                     recorded at once.
 //   3. the hang-up    with 选择框_挂机模式 checked, an empty file per phrase in 编辑框_挂机keyword
 //                     (only phrases with their main word when 选择框_包含原词 is checked).
 //   4. the queue      RunStore::queue() and the accepted count: every phrase that got here is
-//                     asked later, shown or not.
-//   5. the main word  with 选择框_包含原词 checked, a phrase without its seed is not shown.
+//                     asked later, shown or not; with a depth bound, none at that depth or deeper.
+//   5. the main word  with 选择框_包含原词 checked, a phrase without its seed is not shown; nor one
+//                     a show-only filter refuses.
 //   6. the panel and the results   the count label, the panel line and RunStore::results().
 //
 // Every effect goes through the RunGate, so once the run is stopped nothing more is shown,
@@ -88,12 +92,22 @@ class ResultSink {
     // Unattended: nothing is shown and no pause is made; reaching the limit halts at once.
     ResultSink(Controls& controls, RunStore& store, RunGate& gate, bool unattended);
 
-    void addFilter(std::unique_ptr<CandidateFilter> filter);
+    // Walk: the filter drops a phrase from the walk and the results (the original way). Show: the
+    // walk goes through the phrase; it is only left out of the results.
+    enum class FilterRole { Walk, Show };
+    void addFilter(std::unique_ptr<CandidateFilter> filter, FilterRole role = FilterRole::Walk);
+    // Phrases at `depth` or deeper are results but are not asked; 0: no bound.
+    void setMaxDepth(int depth) { m_maxDepth = depth; }
+    void setNormalForms(bool on) { m_normalForms = on; }
+    // Each phrase offered again counts as a hit of the result it is (RunStore::results()).
+    void setCountHits(bool on);
     // Off: the 10 ms pause before a shown phrase and the source's display pause are skipped.
     void setPauses(bool on) { m_pauses = on; }
 
     // True when the phrase was accepted (queued), whether shown or not.
     bool offer(const Candidate& candidate);
+    // These are about to be offered, in order: the seen set hears of those the filters let through.
+    void expect(const std::vector<Candidate>& candidates);
 
     int accepted() const { return m_accepted; }
     // A resumed run goes on counting from where it was.
@@ -102,7 +116,7 @@ class ResultSink {
     std::optional<int> limitReached() const;
 
   private:
-    bool showAllowed(const Candidate& candidate, bool hasMainWord) const;
+    bool offerAsIs(const Candidate& candidate);
 
     Controls& m_controls;
     RunStore& m_store;
@@ -110,6 +124,10 @@ class ResultSink {
     bool m_unattended;
     bool m_pauses = true;
     std::vector<std::unique_ptr<CandidateFilter>> m_filters;
+    std::vector<std::unique_ptr<CandidateFilter>> m_showFilters;
+    int m_maxDepth = 0;
+    bool m_normalForms = false;
+    bool m_countHits = false;
     std::atomic<int> m_accepted{0};
     std::atomic<int> m_limit{0}; // 0 until reached
     std::atomic<bool> m_storeFailed{false};

@@ -119,8 +119,47 @@ void MemoryResultList::append(ResultRecord record) {
 
     const auto at = m_records.append(m_scratch);
     if (m_size % kRecordsPerMark == 0) m_marks.push_back(at);
+    if (m_countingHits) m_indexOf.try_emplace(record.keyword, static_cast<std::uint32_t>(m_size));
     ++m_size;
     m_last = std::move(record);
+}
+
+void MemoryResultList::countHits() {
+    std::lock_guard lock(m_mutex);
+    if (m_countingHits) return;
+    m_countingHits = true;
+    std::size_t index = 0;
+    ResultRecord record;
+    for (PackedBytes::Position at = m_marks.empty() ? 0 : m_marks.front(); index < m_size; ++index) {
+        if (index % kRecordsPerMark == 0) {
+            record = ResultRecord{};
+            at = m_marks[index / kRecordsPerMark];
+        }
+        read(&at, &record);
+        m_indexOf.try_emplace(record.keyword, static_cast<std::uint32_t>(index));
+    }
+}
+
+void MemoryResultList::hit(const Text& keyword, const Text& sourceName) {
+    std::lock_guard lock(m_mutex);
+    if (!m_countingHits) return;
+    const auto found = m_indexOf.find(keyword);
+    if (found == m_indexOf.end()) return;
+    const std::uint32_t index = found->second;
+    auto [entry, first] = m_hits.try_emplace(index);
+    Hits& hits = entry->second;
+    if (first) { // the result's own source, read once
+        std::size_t at = index - index % kRecordsPerMark;
+        auto position = m_marks[at / kRecordsPerMark];
+        ResultRecord record;
+        for (; at <= index; ++at) read(&position, &record);
+        hits.ownSource = sourceIndex(record.sourceName);
+    }
+    ++hits.again;
+    const std::uint32_t source = sourceIndex(sourceName);
+    if (source != hits.ownSource &&
+        std::find(hits.otherSources.begin(), hits.otherSources.end(), source) == hits.otherSources.end())
+        hits.otherSources.push_back(source);
 }
 
 void MemoryResultList::read(PackedBytes::Position* at, ResultRecord* record) const {
@@ -152,7 +191,12 @@ std::vector<ResultRecord> MemoryResultList::copy(std::size_t from, std::size_t t
     for (; index < to; ++index) {
         if (index % kRecordsPerMark == 0) record = ResultRecord{};
         read(&at, &record);
-        if (index >= from) records.push_back(record);
+        if (index < from) continue;
+        records.push_back(record);
+        if (!m_countingHits) continue;
+        const auto hits = m_hits.find(static_cast<std::uint32_t>(index));
+        records.back().hits = 1 + (hits == m_hits.end() ? 0 : static_cast<int>(hits->second.again));
+        records.back().services = 1 + (hits == m_hits.end() ? 0 : static_cast<int>(hits->second.otherSources.size()));
     }
     return records;
 }

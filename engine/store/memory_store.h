@@ -42,6 +42,8 @@ class MemoryResultList final : public ResultList {
     void append(ResultRecord record) override;
     std::size_t size() const override;
     std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override;
+    void countHits() override;
+    void hit(const Text& keyword, const Text& sourceName) override;
 
   private:
     // Each record is packed as its depth, its source's index, then its main word, parent, time and
@@ -61,6 +63,16 @@ class MemoryResultList final : public ResultList {
     std::unordered_map<Text, std::uint32_t> m_sourceIndex;
     ResultRecord m_last;   // the record appended last, or empty at a mark
     std::string m_scratch; // one record as it is packed
+
+    // Hits, only once counted: every result's index by its phrase, and the results met again.
+    struct Hits {
+        std::uint32_t again = 0;
+        std::uint32_t ownSource = 0;
+        std::vector<std::uint32_t> otherSources;
+    };
+    bool m_countingHits = false;
+    std::unordered_map<Text, std::uint32_t> m_indexOf;
+    std::unordered_map<std::uint32_t, Hits> m_hits;
 };
 
 // Queue and results in memory, the seen set as marker files under home/cwls: the store every run

@@ -65,7 +65,8 @@ RedisConnection::~RedisConnection() {
 
 RedisConnection::RedisConnection(RedisConnection&& other) noexcept
     : m_context(std::exchange(other.m_context, nullptr)), m_options(std::move(other.m_options)),
-      m_error(std::move(other.m_error)), m_reconnects(other.m_reconnects), m_scripts(std::move(other.m_scripts)) {}
+      m_error(std::move(other.m_error)), m_reconnects(other.m_reconnects), m_scripts(std::move(other.m_scripts)),
+      m_cancelled(std::move(other.m_cancelled)) {}
 
 RedisConnection& RedisConnection::operator=(RedisConnection&& other) noexcept {
     if (this != &other) {
@@ -75,6 +76,7 @@ RedisConnection& RedisConnection::operator=(RedisConnection&& other) noexcept {
         m_error = std::move(other.m_error);
         m_reconnects = other.m_reconnects;
         m_scripts = std::move(other.m_scripts);
+        m_cancelled = std::move(other.m_cancelled);
     }
     return *this;
 }
@@ -153,12 +155,26 @@ RedisReply RedisConnection::once(const std::vector<std::string_view>& arguments)
 }
 
 RedisReply RedisConnection::command(const std::vector<std::string_view>& arguments) {
+    constexpr std::chrono::milliseconds kLongestPause{2000};
     auto pause = m_options.firstPause;
     RedisReply reply = failedReply("not connected");
-    for (int attempt = 0; attempt < std::max(1, m_options.attempts); ++attempt) {
+    const auto began = std::chrono::steady_clock::now();
+    const auto since = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    };
+    const bool patient = m_options.outage.count() > 0;
+    for (int attempt = 0; patient || attempt < std::max(1, m_options.attempts); ++attempt) {
         if (attempt > 0) {
+            if (patient) {
+                const auto left = m_options.outage - since();
+                if (left.count() <= 0) break;
+                pause = std::min({pause, kLongestPause, left});
+            }
             if (m_options.onRetry) m_options.onRetry(reply.text, pause);
-            std::this_thread::sleep_for(pause);
+            for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
+                if (m_cancelled && m_cancelled()) return reply;
+                std::this_thread::sleep_for(std::min(std::chrono::milliseconds(50), pause - slept));
+            }
             pause *= 2;
             ++m_reconnects;
         }
@@ -167,7 +183,10 @@ RedisReply RedisConnection::command(const std::vector<std::string_view>& argumen
             continue;
         }
         reply = once(arguments);
-        if (reply.kind != RedisReply::Kind::Failed) return reply;
+        if (reply.kind != RedisReply::Kind::Failed) {
+            if (attempt > 0 && m_options.onReconnected) m_options.onReconnected(since());
+            return reply;
+        }
         m_error = "lost the connection to Redis at " + m_options.host + ":" + std::to_string(m_options.port) +
                   ": " + reply.text;
         reply.text = m_error;

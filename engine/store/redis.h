@@ -37,8 +37,13 @@ class RedisConnection {
         std::chrono::milliseconds timeout{5000}; // connecting and each call
         int attempts = 4;                        // per call, reconnecting in between
         std::chrono::milliseconds firstPause{100};
+        // When set, a call rides out a lost server this long instead (trying again, the pause
+        // doubling up to a few seconds), however many attempts that takes.
+        std::chrono::milliseconds outage{0};
         // Told, before each pause, what failed and how long the pause is (from the calling thread).
         std::function<void(const std::string& what, std::chrono::milliseconds pause)> onRetry;
+        // Told once a call that had to try again got through, after how long.
+        std::function<void(std::chrono::milliseconds after)> onReconnected;
     };
 
     RedisConnection() = default;
@@ -54,6 +59,8 @@ class RedisConnection {
     const std::string& error() const { return m_error; }
     // How many times a call had to reconnect so far.
     int reconnects() const { return m_reconnects; }
+    // Asked during every pause between attempts: true ends the call at once, failed.
+    void setCancel(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
 
     RedisReply command(const std::vector<std::string_view>& arguments);
     // EVALSHA of a script loaded once; loads it again when the server lost it.
@@ -70,6 +77,7 @@ class RedisConnection {
     std::string m_error;
     int m_reconnects = 0;
     std::vector<std::pair<std::string, std::string>> m_scripts; // body → sha
+    std::function<bool()> m_cancelled;
 };
 
 // "redis://[[USER]:PASSWORD@]HOST[:PORT][/DB]" (PORT 6379 and DB 0 when left out; USER and

@@ -16,10 +16,12 @@ const std::string kLeaseScript = R"lua(
 local p, token = ARGV[1], ARGV[2]
 local held = redis.call('HGET', p..'leases', token)
 if held then return {1, held} end
--- A lease whose worker stopped renewing it gives its task back, to the head of the queue.
+-- A lease whose worker stopped renewing it gives its task back, to the head of the queue. This
+-- worker's own are alive whatever their clocks say: they ran out while the server was away.
+local own = ARGV[4]..'#'
 local leases = redis.call('HGETALL', p..'leases')
 for i = 1, #leases, 2 do
-  if redis.call('EXISTS', p..'alive:'..leases[i]) == 0 then
+  if string.sub(leases[i], 1, #own) ~= own and redis.call('EXISTS', p..'alive:'..leases[i]) == 0 then
     redis.call('LPUSH', p..'queue', leases[i + 1])
     redis.call('HDEL', p..'leases', leases[i])
   end
@@ -44,14 +46,46 @@ redis.call('HSET', p..'claims', k, token)
 return 0
 )lua";
 
-// ARGV: prefix, token, pop, marks, tasks, results, then the marks, tasks and results.
+// ARGV: prefix, token, keys. → for each key, as kClaimScript.
+const std::string kClaimAllScript = R"lua(
+local p, token = ARGV[1], ARGV[2]
+local out = {}
+for i = 3, #ARGV do
+  local k = ARGV[i]
+  local taken = 0
+  if redis.call('SISMEMBER', p..'seen', k) == 1 then
+    taken = 1
+  else
+    local owner = redis.call('HGET', p..'claims', k)
+    if owner ~= token then
+      if owner and redis.call('EXISTS', p..'alive:'..owner) == 1 then
+        taken = 1
+      else
+        redis.call('HSET', p..'claims', k, token)
+      end
+    end
+  end
+  out[#out + 1] = taken
+end
+return out
+)lua";
+
+// ARGV: prefix, token, pop, marks, tasks, results, unclaimed, then the marks, tasks, results and
+// the phrases claimed ahead that were never accepted (their claims go).
 // → 1 committed, 0 the lease was lost (its task is someone else's now).
 const std::string kCommitScript = R"lua(
 local p, token = ARGV[1], ARGV[2]
 if redis.call('EXISTS', p..'done:'..token) == 1 then return 1 end
 local task = redis.call('HGET', p..'leases', token)
-if not task or redis.call('EXISTS', p..'alive:'..token) == 0 then return 0 end
-local i = 7
+if not task then return 0 end
+local i = 8
+if redis.call('EXISTS', p..'alive:'..token) == 0 then
+  -- Run out (the server was away) but nobody took the task: the commit stands if nobody took the
+  -- phrases claimed for it either.
+  for n = 1, tonumber(ARGV[4]) do
+    if redis.call('HGET', p..'claims', ARGV[i + n - 1]) ~= token then return 0 end
+  end
+end
 for n = 1, tonumber(ARGV[4]) do
   redis.call('SADD', p..'seen', ARGV[i])
   redis.call('HDEL', p..'claims', ARGV[i])
@@ -59,6 +93,10 @@ for n = 1, tonumber(ARGV[4]) do
 end
 for n = 1, tonumber(ARGV[5]) do redis.call('RPUSH', p..'queue', ARGV[i]); i = i + 1 end
 for n = 1, tonumber(ARGV[6]) do redis.call('RPUSH', p..'results', ARGV[i]); i = i + 1 end
+for n = 1, tonumber(ARGV[7]) do
+  if redis.call('HGET', p..'claims', ARGV[i]) == token then redis.call('HDEL', p..'claims', ARGV[i]) end
+  i = i + 1
+end
 redis.call('HDEL', p..'leases', token)
 redis.call('DEL', p..'alive:'..token)
 if ARGV[3] == '1' then
@@ -70,14 +108,17 @@ redis.call('SET', p..'done:'..token, '1', 'EX', 600)
 return 1
 )lua";
 
-// ARGV: prefix, token. Gives a lease's task back at once.
+// ARGV: prefix, tokens oldest first. Gives the leases' tasks back at once, in their order, at the
+// head of the queue.
 const std::string kReleaseScript = R"lua(
-local p, token = ARGV[1], ARGV[2]
-local task = redis.call('HGET', p..'leases', token)
-if task then
-  redis.call('LPUSH', p..'queue', task)
-  redis.call('HDEL', p..'leases', token)
-  redis.call('DEL', p..'alive:'..token)
+local p = ARGV[1]
+for i = #ARGV, 2, -1 do
+  local task = redis.call('HGET', p..'leases', ARGV[i])
+  if task then
+    redis.call('LPUSH', p..'queue', task)
+    redis.call('HDEL', p..'leases', ARGV[i])
+    redis.call('DEL', p..'alive:'..ARGV[i])
+  end
 end
 return 1
 )lua";
@@ -95,12 +136,22 @@ end
 return 1
 )lua";
 
-// ARGV: prefix, worker, ms, token. → 0 when the lease named is gone.
+// ARGV: prefix, worker, ms, tokens. → how many of the leases named are gone.
 const std::string kRenewScript = R"lua(
 local p = ARGV[1]
 redis.call('SET', p..'worker:'..ARGV[2], '1', 'PX', ARGV[3])
-if ARGV[4] ~= '' then return redis.call('PEXPIRE', p..'alive:'..ARGV[4], ARGV[3]) end
-return 1
+local gone = 0
+for i = 4, #ARGV do
+  if redis.call('PEXPIRE', p..'alive:'..ARGV[i], ARGV[3]) == 0 then
+    -- Run out while the server was away: the lease lives again while nobody has taken its task.
+    if redis.call('HEXISTS', p..'leases', ARGV[i]) == 1 then
+      redis.call('SET', p..'alive:'..ARGV[i], ARGV[2], 'PX', ARGV[3])
+    else
+      gone = gone + 1
+    end
+  end
+end
+return gone
 )lua";
 
 // ARGV: prefix, runs key, name, created ms, started, seeds, worker, ms, option count, tasks count,
@@ -281,7 +332,11 @@ std::unique_ptr<RedisRunStore> RedisRunStore::open(const RedisStoreTarget& targe
 
 RedisRunStore::RedisRunStore(RedisStoreTarget target, RedisConnection main, RedisConnection renewer)
     : m_target(std::move(target)), m_prefix(prefixOf(m_target.run)), m_worker(workerId()), m_main(std::move(main)),
-      m_renewerConnection(std::move(renewer)) {}
+      m_renewerConnection(std::move(renewer)) {
+    // A Stop during an outage is not held up by it: the leases run out by themselves.
+    m_main.setCancel([this] { return m_stopping.load(); });
+    m_renewerConnection.setCancel([this] { return m_stopping.load(); });
+}
 
 RedisRunStore::~RedisRunStore() {
     if (m_renewer.joinable()) {
@@ -289,17 +344,25 @@ RedisRunStore::~RedisRunStore() {
         m_wake.notify_all();
         m_renewer.join();
     }
-    // A run dropped without an end (a face that went away) gives its lease back at once; a server
-    // that is gone is not waited for again (the lease runs out by itself).
+    // A run dropped without an end (a face that went away) gives its leases back at once; a server
+    // that is gone is not waited for again (the leases run out by themselves).
     std::lock_guard lock(m_mutex);
     if (m_fault.broken()) return;
-    if (!m_token.empty()) release(m_main, m_token);
+    if (!m_held.empty()) {
+        std::vector<std::string> tokens;
+        for (const Lease& held : m_held) tokens.push_back(held.token);
+        release(m_main, tokens);
+    }
     if (m_entered) leave(m_main);
 }
 
 std::string RedisRunStore::describe() const {
     return "redis://" + m_target.server.host + ":" + std::to_string(m_target.server.port) + "/" +
-           std::to_string(m_target.server.database) + " run " + m_target.run;
+           std::to_string(m_target.server.database);
+}
+
+std::string RedisRunStore::runWhere() const {
+    return "the run " + m_target.run + " in " + describe();
 }
 
 RedisReply RedisRunStore::call(const std::string& script, std::vector<std::string_view> arguments) {
@@ -315,7 +378,7 @@ RedisReply RedisRunStore::call(const std::string& script, std::vector<std::strin
 }
 
 void RedisRunStore::breakWith(const std::string& what, const RedisReply& reply) {
-    m_fault.breakWith(what + " in " + describe() + ": " + (reply.text.empty() ? "unexpected answer" : reply.text));
+    m_fault.breakWith(what + " (" + runWhere() + "): " + (reply.text.empty() ? "an unexpected answer" : reply.text));
 }
 
 std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& options,
@@ -341,7 +404,7 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     for (const auto& task : tasks) arguments.push_back(task);
     const RedisReply reply = call(kEnterScript, arguments);
     if (reply.kind != RedisReply::Kind::Array || reply.items.empty()) {
-        m_fault.fail("cannot start the run " + m_target.run + " in " + describe() + ": " + reply.text);
+        m_fault.fail("could not start or join " + runWhere() + ": " + reply.text);
         return std::nullopt;
     }
     m_entered = true;
@@ -349,13 +412,12 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     if (reply.items[0].integer == 1) return Entry::Created;
 
     if (reply.items.size() > 1 && reply.items[1].text == "finished") {
-        m_fault.fail("the run " + m_target.run + " in " + describe() +
-                     " is finished; export its results, or give another --run name");
+        m_fault.fail(runWhere() + " is finished; export its results, or give another --run name");
         return std::nullopt;
     }
     const RedisReply list = m_main.command({"LRANGE", key("options"), "0", "-1"});
     if (list.kind != RedisReply::Kind::Array) {
-        m_fault.fail("cannot read the options of the run " + m_target.run + " in " + describe() + ": " + list.text);
+        m_fault.fail("could not read the options of " + runWhere() + ": " + list.text);
         return std::nullopt;
     }
     if (stored) {
@@ -366,68 +428,84 @@ std::optional<RedisRunStore::Entry> RedisRunStore::enter(const RunOptionValues& 
     return Entry::Joined;
 }
 
-std::optional<KeywordTask> RedisRunStore::lease() {
+std::optional<KeywordTask> RedisRunStore::lease(std::size_t position) {
     for (;;) {
-        std::string token;
         {
             std::lock_guard lock(m_mutex);
             if (m_fault.broken()) return std::nullopt;
-            if (!m_token.empty()) {
-                if (auto task = decodeTask(m_task)) return task;
-                if (!setAside()) return std::nullopt;
+            if (position < m_held.size()) {
+                if (auto task = decodeTask(m_held[position].task)) return task;
+                if (!setAside(position)) return std::nullopt;
                 continue;
             }
             if (m_stopping) return std::nullopt;
-            token = m_worker + "#" + std::to_string(++m_leases);
+            const std::string token = m_worker + "#" + std::to_string(++m_leases);
             const std::string ms = std::to_string(m_target.lease.count());
             const RedisReply reply = call(kLeaseScript, {token, ms, m_worker});
             if (reply.kind != RedisReply::Kind::Array || reply.items.size() != 2) {
-                breakWith("cannot take a task", reply);
+                breakWith("could not take a keyword from the queue", reply);
                 return std::nullopt;
             }
             if (reply.items[0].integer == 1) {
-                setToken(token);
-                m_task = reply.items[1].text;
+                m_held.push_back({token, reply.items[1].text});
+                heldChanged();
                 // Stop may have come while the lease was taken: nobody will ask about it.
                 if (m_stopping) {
-                    release(m_main, token);
-                    setToken({});
+                    release(m_main, {token});
+                    m_held.pop_back();
+                    heldChanged();
                     return std::nullopt;
                 }
-                if (auto task = decodeTask(m_task)) return task;
-                if (!setAside()) return std::nullopt;
                 continue;
             }
+            // This worker's own commits will queue more: its look-ahead does not wait for them.
+            if (!m_held.empty()) return std::nullopt;
             if (reply.items[1].integer == 0) return std::nullopt; // nothing queued, nobody asking: the end
         }
         // Others are asking: what they find may be queued yet.
         std::unique_lock wait(m_wakeMutex);
-        m_wake.wait_for(wait, std::chrono::milliseconds(100), [&] { return m_stopping.load(); });
+        m_wake.wait_for(wait, std::chrono::milliseconds(20), [&] { return m_stopping.load(); });
     }
 }
 
-bool RedisRunStore::setAside() {
-    const RedisReply reply = call(kSetAsideScript, {m_token});
+bool RedisRunStore::setAside(std::size_t position) {
+    const RedisReply reply = call(kSetAsideScript, {m_held[position].token});
     if (!reply.ok()) {
-        breakWith("cannot set a damaged task aside", reply);
+        breakWith("could not set a damaged keyword aside", reply);
         return false;
     }
-    setToken({});
-    m_task.clear();
+    m_held.erase(m_held.begin() + static_cast<std::ptrdiff_t>(position));
+    heldChanged();
     // One undecodable entry must not hold up the run: it is kept for a person to look at.
     if (m_target.onDamaged)
-        m_target.onDamaged("a queued task of the run " + m_target.run + " in " + describe() +
+        m_target.onDamaged("a queued task of " + runWhere() +
                            " could not be read; it was set aside in " + key("damaged") + " and the run goes on");
     return true;
 }
 
+std::string RedisRunStore::headToken() const {
+    return m_held.empty() ? std::string() : m_held.front().token;
+}
+
+void RedisRunStore::heldChanged() {
+    std::vector<std::string> tokens;
+    tokens.reserve(m_held.size());
+    for (const Lease& held : m_held) tokens.push_back(held.token);
+    std::lock_guard lock(m_wakeMutex);
+    m_renewing = std::move(tokens);
+}
+
 std::optional<KeywordTask> RedisRunStore::Queue::front() const {
-    return m_store.lease();
+    return m_store.lease(0);
+}
+
+std::optional<KeywordTask> RedisRunStore::Queue::at(std::size_t position) const {
+    return m_store.lease(position);
 }
 
 void RedisRunStore::Queue::pop() {
     std::lock_guard lock(m_store.m_mutex);
-    if (!m_store.m_token.empty()) m_store.m_popped = true;
+    if (!m_store.m_held.empty()) m_store.m_popped = true;
 }
 
 void RedisRunStore::Queue::push(KeywordTask task) {
@@ -440,7 +518,7 @@ std::size_t RedisRunStore::Queue::size() const {
     std::lock_guard lock(s.m_mutex);
     const RedisReply reply = s.call(kSizeScript, {});
     if (reply.kind != RedisReply::Kind::Integer) {
-        s.breakWith("cannot read the queue", reply);
+        s.breakWith("could not read the queue", reply);
         return 0;
     }
     const auto shared = static_cast<std::size_t>(reply.integer);
@@ -449,11 +527,40 @@ std::size_t RedisRunStore::Queue::size() const {
     return shared + s.m_staging.pushes().size() - std::min(shared, own);
 }
 
+void RedisRunStore::Seen::expect(const std::vector<Text>& keywords) {
+    RedisRunStore& s = m_store;
+    std::lock_guard lock(s.m_mutex);
+    const std::string token = s.headToken();
+    if (token.empty() || s.m_fault.broken()) return;
+    std::vector<Text> keys;
+    for (const Text& keyword : keywords) {
+        Text key = text_lower(keyword);
+        if (!staging().marked(key) && !s.m_expected.contains(key)) keys.push_back(std::move(key));
+    }
+    if (keys.empty()) return;
+    std::vector<std::string_view> arguments = {token};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    const RedisReply reply = s.call(kClaimAllScript, arguments);
+    if (reply.kind != RedisReply::Kind::Array || reply.items.size() != keys.size()) {
+        s.breakWith("could not read the seen set", reply);
+        return;
+    }
+    for (std::size_t i = 0; i < keys.size(); ++i) s.m_expected.emplace(std::move(keys[i]), reply.items[i].integer == 0);
+}
+
 bool RedisRunStore::Seen::containsStored(const Text& key) const {
     RedisRunStore& s = m_store;
-    const RedisReply reply = s.call(kClaimScript, {s.m_token.empty() ? s.m_worker : s.m_token, key});
+    if (const auto known = s.m_expected.find(key); known != s.m_expected.end()) {
+        const bool mine = known->second;
+        s.m_expected.erase(known);
+        if (!mine) return true;
+        staging().mark(key);
+        return false;
+    }
+    const std::string token = s.headToken();
+    const RedisReply reply = s.call(kClaimScript, {token.empty() ? s.m_worker : token, key});
     if (reply.kind != RedisReply::Kind::Integer) {
-        s.breakWith("cannot read the seen set", reply);
+        s.breakWith("could not read the seen set", reply);
         return true; // not known to be new: not taken
     }
     if (reply.integer == 1) return true;
@@ -468,9 +575,10 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
         m_fault.fail(m_fault.brokenText());
         return false;
     }
-    if (m_token.empty()) {
+    if (m_held.empty()) {
         // Nothing leased, so nothing asked: there is nothing to keep.
         m_staging.clear();
+        m_expected.clear();
         return true;
     }
     const std::string marks = std::to_string(m_staging.marks().size());
@@ -480,40 +588,50 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     encoded.reserve(m_staging.pushes().size() + m_staging.results().size());
     for (const auto& task : m_staging.pushes()) encoded.push_back(encodeTask(task));
     for (const auto& result : m_staging.results()) encoded.push_back(encodeResult(result));
-    std::vector<std::string_view> arguments = {m_token, m_popped ? "1" : "0", marks, tasks, results};
+    std::vector<std::string_view> unclaimed;
+    for (const auto& [key, mine] : m_expected)
+        if (mine) unclaimed.push_back(key);
+    const std::string unclaimedCount = std::to_string(unclaimed.size());
+    std::vector<std::string_view> arguments = {m_held.front().token, m_popped ? "1" : "0", marks, tasks, results,
+                                               unclaimedCount};
     for (const auto& mark : m_staging.marks()) arguments.push_back(mark);
     for (const auto& item : encoded) arguments.push_back(item);
+    arguments.insert(arguments.end(), unclaimed.begin(), unclaimed.end());
     const RedisReply reply = call(kCommitScript, arguments);
     if (reply.kind != RedisReply::Kind::Integer) {
-        breakWith("cannot save the keyword's results", reply);
+        breakWith("could not save a keyword's results", reply);
         m_fault.fail(m_fault.brokenText());
         return false;
     }
     if (reply.integer == 0) {
         const std::string lost =
-            "the lease on a keyword ran out before its answers were saved (raise --lease) in " + describe();
+            "the lease on a keyword of " + runWhere() + " ran out before its answers were saved; give a longer --lease";
         m_fault.breakWith(lost);
         m_fault.fail(lost);
         return false;
     }
-    setToken({});
-    m_task.clear();
+    m_held.pop_front();
+    heldChanged();
     m_popped = false;
     m_staging.clear();
+    m_expected.clear();
     return true;
 }
 
 void RedisRunStore::runFinished() {
     std::lock_guard lock(m_mutex);
     if (!m_entered || m_fault.broken()) return;
+    // At the count limit the keywords looked ahead at were never asked: they go back first.
+    if (!m_held.empty()) {
+        std::vector<std::string> tokens;
+        for (const Lease& held : m_held) tokens.push_back(held.token);
+        release(m_main, tokens);
+        m_held.clear();
+        heldChanged();
+    }
     const RedisReply reply = call(kFinishScript, {m_worker});
-    if (!reply.ok()) m_fault.fail("cannot record the run's end in " + describe() + ": " + reply.text);
+    if (!reply.ok()) m_fault.fail("could not record the end of " + runWhere() + ": " + reply.text);
     m_entered = false;
-}
-
-void RedisRunStore::setToken(std::string token) {
-    std::lock_guard lock(m_wakeMutex);
-    m_token = std::move(token);
 }
 
 void RedisRunStore::runStopping() {
@@ -528,24 +646,28 @@ void RedisRunStore::renewLoop(std::stop_token stop) {
     const auto every = std::max(std::chrono::milliseconds(50), m_target.lease / 3);
     const std::string ms = std::to_string(m_target.lease.count());
     for (;;) {
-        std::string token;
+        std::vector<std::string> tokens;
         {
             std::unique_lock lock(m_wakeMutex);
             m_wake.wait_for(lock, stop, every, [&] { return m_stopping.load(); });
-            token = m_token;
+            tokens = m_renewing;
         }
         if (stop.stop_requested()) return;
         if (m_stopping) {
-            if (!token.empty()) release(m_renewerConnection, token);
+            if (!tokens.empty()) release(m_renewerConnection, tokens);
             leave(m_renewerConnection);
             return;
         }
-        m_renewerConnection.script(kRenewScript, {}, {m_prefix, m_worker, ms, token});
+        std::vector<std::string_view> arguments = {m_prefix, m_worker, ms};
+        arguments.insert(arguments.end(), tokens.begin(), tokens.end());
+        m_renewerConnection.script(kRenewScript, {}, arguments);
     }
 }
 
-void RedisRunStore::release(RedisConnection& connection, const std::string& token) {
-    connection.script(kReleaseScript, {}, {m_prefix, token});
+void RedisRunStore::release(RedisConnection& connection, const std::vector<std::string>& tokens) {
+    std::vector<std::string_view> arguments = {m_prefix};
+    arguments.insert(arguments.end(), tokens.begin(), tokens.end());
+    connection.script(kReleaseScript, {}, arguments);
 }
 
 void RedisRunStore::leave(RedisConnection& connection) {
@@ -606,7 +728,7 @@ Expected<std::vector<ResultRecord>> RedisRunStore::runResults(std::string_view n
     const RedisReply exists = m_main.command({"EXISTS", prefix + "meta"});
     if (exists.kind != RedisReply::Kind::Integer)
         return Error{"cannot read the runs in " + describe() + ": " + exists.text};
-    if (exists.integer == 0) return Error{"no run " + run + " in " + describe()};
+    if (exists.integer == 0) return Error{"there is no run " + run + " in " + describe()};
     std::vector<ResultRecord> records;
     // In slices, so that a long run's results do not come as one huge answer.
     constexpr std::int64_t kSlice = 10000;

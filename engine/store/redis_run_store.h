@@ -21,6 +21,11 @@
 // dies loses its lease when it expires: the task goes back to the head of the queue and its claims
 // count for nothing. The run ends for every worker when the queue is empty and no lease is held.
 //
+// A worker in throughput mode looks ahead into the queue (at()): each task it looks at is leased
+// on its own, the leases are renewed together and given back together on Stop, and the oldest is
+// the one its next commit ends. Its own look-ahead never waits: only a worker that holds nothing
+// waits for the others' commits.
+//
 // Texts are GBK bytes; the scripts build key names from the run's prefix, so the database must be
 // a single server, not a cluster.
 
@@ -31,6 +36,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <unordered_map>
 #include <functional>
 #include <mutex>
 #include <stop_token>
@@ -94,6 +101,9 @@ class RedisRunStore final : public RunStore, public RunHistory {
         // Leases a task (or gives the one leased); waits while the queue is empty but other
         // workers hold leases, since their answers may queue more.
         std::optional<KeywordTask> front() const override;
+        // Leases the tasks up to `position` places behind the oldest leased one; nullopt, without
+        // waiting, when the queue has no more now.
+        std::optional<KeywordTask> at(std::size_t position) const override;
         void pop() override;
         std::size_t size() const override;
 
@@ -104,21 +114,26 @@ class RedisRunStore final : public RunStore, public RunHistory {
       public:
         explicit Seen(RedisRunStore& store) : StagedSeen(store.m_mutex, store.m_staging), m_store(store) {}
 
+        // Claims them all for the oldest lease in one round trip; contains() then answers from that.
+        void expect(const std::vector<Text>& keywords) override;
+
       private:
         // False only when the phrase is now claimed for this worker's lease.
         bool containsStored(const Text& key) const override;
         RedisRunStore& m_store;
     };
 
+    std::string runWhere() const; // "the run NAME in redis://HOST:PORT/DB"
     std::string key(std::string_view part) const { return m_prefix + std::string(part); }
     RedisReply call(const std::string& script, std::vector<std::string_view> arguments);
     void breakWith(const std::string& what, const RedisReply& reply);
-    std::optional<KeywordTask> lease();
+    std::optional<KeywordTask> lease(std::size_t position);
     void renewLoop(std::stop_token stop);
-    void release(RedisConnection& connection, const std::string& token);
+    void release(RedisConnection& connection, const std::vector<std::string>& tokens);
     void leave(RedisConnection& connection);
-    void setToken(std::string token); // with m_mutex held
-    bool setAside();                  // with m_mutex held: the leased task cannot be read
+    void heldChanged();                  // with m_mutex held: tells the renewer
+    std::string headToken() const;       // with m_mutex held: the lease the next commit ends
+    bool setAside(std::size_t position); // with m_mutex held: that leased task cannot be read
 
     RedisStoreTarget m_target;
     std::string m_prefix;
@@ -131,8 +146,13 @@ class RedisRunStore final : public RunStore, public RunHistory {
     Queue m_queue{*this};
     Seen m_seen{*this};
     StagedResults m_results{m_mutex, m_staging}; // this worker's own, for its results file
-    std::string m_token;       // the lease held, empty when none; written under m_wakeMutex too
-    std::string m_task;        // its task, encoded
+    struct Lease {
+        std::string token;
+        std::string task; // encoded
+    };
+    std::deque<Lease> m_held; // oldest first
+    // Phrases the oldest lease asked about ahead: true claimed for it, false another's or seen.
+    std::unordered_map<Text, bool> m_expected;
     std::size_t m_damagedResults = 0; // left out by the last runResults
     std::uint64_t m_leases = 0;
     bool m_popped = false;
@@ -141,6 +161,7 @@ class RedisRunStore final : public RunStore, public RunHistory {
     std::atomic<bool> m_stopping{false};
     std::mutex m_wakeMutex;
     std::condition_variable_any m_wake;
+    std::vector<std::string> m_renewing; // the tokens of m_held, under m_wakeMutex
     RedisConnection m_renewerConnection; // the renewer's own: a connection serves one thread
     std::jthread m_renewer;              // last: stopped and joined first
 };

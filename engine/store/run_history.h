@@ -86,6 +86,8 @@ SourceTicks applyRunOptions(Controls& controls, const RunOptionValues& options);
 // list given now stands (applyRunOptions leaves it), and a run given none must not go on.
 bool storedProxiesNeedCredentials(const RunOptionValues& options);
 
+inline constexpr std::chrono::seconds kDefaultStoreTimeout{60};
+
 // "files" (or empty) | "sqlite" (= <home>/data/runs.sqlite) | "sqlite:PATH" | "redis://HOST:PORT/DB".
 struct StoreSpec {
     enum class Kind { Files, Sqlite, Redis } kind = Kind::Files;
@@ -96,6 +98,8 @@ struct StoreSpec {
     std::chrono::milliseconds lease{60000};
     // A database store's run to resume; 0: the newest that can go on.
     std::int64_t resumeRun = 0;
+    // How long a worker rides out a lost server before it gives up (--store-timeout).
+    std::chrono::milliseconds outage{kDefaultStoreTimeout};
 };
 std::optional<StoreSpec> parseStoreSpec(std::string_view text, const std::filesystem::path& home,
                                         std::string* error);

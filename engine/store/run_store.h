@@ -42,6 +42,9 @@ class SeenSet {
     virtual bool insert(const Text& keyword) = 0;
     // Where and why the last insert failed (UTF-8), for the notice that ends the run.
     virtual std::string failure() const { return {}; }
+    // The phrases about to be asked about, in order: a set kept on a server may ask about them all
+    // at once instead of one round trip each.
+    virtual void expect(const std::vector<Text>& keywords) { (void)keywords; }
 };
 
 // The shown results in the order they were shown. They only ever grow.
@@ -52,6 +55,13 @@ class ResultList {
     virtual std::size_t size() const = 0;
     // Records [from, to), clamped to the list.
     virtual std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const = 0;
+    // From now on, count how often each result is offered (copies then carry hits and services).
+    virtual void countHits() {}
+    // `keyword` was offered again, by `sourceName`: one more hit when it is a result of this run.
+    virtual void hit(const Text& keyword, const Text& sourceName) {
+        (void)keyword;
+        (void)sourceName;
+    }
     std::vector<ResultRecord> all() const { return copy(0, size()); }
 };
 

@@ -52,7 +52,25 @@ CREATE TABLE IF NOT EXISTS held(
   run INTEGER NOT NULL, pos INTEGER NOT NULL,
   keyword BLOB NOT NULL, main_word BLOB NOT NULL, depth INTEGER NOT NULL,
   PRIMARY KEY(run, pos)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS hits(
+  run INTEGER NOT NULL, keyword BLOB NOT NULL, source BLOB NOT NULL);
+CREATE INDEX IF NOT EXISTS hits_of_result ON hits(run, keyword);
 )sql";
+
+// A result's hits and distinct services, when its run counted them: one for being found, one more
+// for every later offer.
+const char* const kResultsWithHits =
+    "SELECT keyword, source, main_word, parent, depth, time, "
+    "1 + (SELECT COUNT(*) FROM hits h WHERE h.run = r.run AND h.keyword = r.keyword), "
+    "(SELECT COUNT(*) FROM (SELECT r.source UNION SELECT h.source FROM hits h "
+    "WHERE h.run = r.run AND h.keyword = r.keyword)) "
+    "FROM results r WHERE run=?1 ORDER BY pos";
+
+bool countsHits(const RunOptionValues& options) {
+    for (const auto& [name, value] : options)
+        if (name == ctl::kCountHits) return value == "1";
+    return false;
+}
 
 std::string hostName() {
     char name[256] = {};
@@ -115,6 +133,7 @@ bool SqliteRunStore::prepare() {
                m_db, "INSERT INTO queue(run, pos, keyword, main_word, depth) VALUES(?1, ?2, ?3, ?4, ?5)") &&
            m_insertResult.prepare(m_db, "INSERT INTO results(run, pos, keyword, source, main_word, parent, "
                                          "depth, time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)") &&
+           m_insertHit.prepare(m_db, "INSERT INTO hits(run, keyword, source) VALUES(?1, ?2, ?3)") &&
            m_front.prepare(m_db, "SELECT pos, keyword, main_word, depth FROM queue WHERE run=?1 "
                                  "ORDER BY pos LIMIT 1") &&
            m_at.prepare(m_db, "SELECT keyword, main_word, depth FROM queue WHERE run=?1 "
@@ -218,11 +237,12 @@ std::optional<RunProgress> SqliteRunStore::resume(std::int64_t id, std::stop_tok
         return std::nullopt;
     }
 
-    SqliteStatement options, results, claim, queued;
+    SqliteStatement options, results, claim, queued, hits;
     if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq") ||
         !results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
                                "WHERE run=?1 ORDER BY pos") ||
         !queued.prepare(m_db, "SELECT COUNT(*) FROM queue WHERE run=?1") ||
+        !hits.prepare(m_db, "SELECT keyword, source FROM hits WHERE run=?1 ORDER BY rowid") ||
         !claim.prepare(m_db, "UPDATE runs SET state='running', pid=?2, host=?3 WHERE id=?1")) {
         failed("cannot read the run");
         return std::nullopt;
@@ -241,7 +261,10 @@ std::optional<RunProgress> SqliteRunStore::resume(std::int64_t id, std::stop_tok
         restored.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                             static_cast<int>(results.integer(4)), results.bytes(5)});
     }
-    if (options.failed() || results.failed() || !requeueHeld(progress.id)) {
+    hits.bind(1, progress.id);
+    std::vector<std::pair<Text, Text>> restoredHits;
+    while (hits.step()) restoredHits.emplace_back(hits.bytes(0), hits.bytes(1));
+    if (options.failed() || results.failed() || hits.failed() || !requeueHeld(progress.id)) {
         failed("cannot read the run");
         return std::nullopt;
     }
@@ -255,6 +278,7 @@ std::optional<RunProgress> SqliteRunStore::resume(std::int64_t id, std::stop_tok
     resetProgress(progress.id);
     m_runLock = std::move(claimed);
     for (auto& record : restored) m_results.restore(std::move(record));
+    for (const auto& [keyword, source] : restoredHits) m_results.restoreHit(keyword, source);
     m_tail = tail;
     m_resultCount = resultCount;
     m_committedQueue = static_cast<std::size_t>(queueCount);
@@ -386,6 +410,10 @@ bool SqliteRunStore::commitKeyword(std::size_t seedsDone, int accepted) {
             m_insertResult.bind(7, record.depth).bindText(8, record.time);
             if (!m_insertResult.run()) return failed("cannot save the keyword's results");
         }
+        for (const auto& [keyword, source] : m_staging.hits()) {
+            m_insertHit.bind(1, m_run).bindBlob(2, keyword).bindBlob(3, source);
+            if (!m_insertHit.run()) return failed("cannot save the keyword's results");
+        }
         std::int64_t heldPos = m_heldNext;
         for (const auto& task : m_held) {
             m_insertHeld.bind(1, m_run).bind(2, heldPos++).bindBlob(3, task.keyword).bindBlob(4, task.mainWord);
@@ -467,15 +495,24 @@ Expected<std::vector<ResultRecord>> SqliteRunStore::runResults(std::string_view 
     std::lock_guard lock(m_mutex);
     const Expected<std::int64_t> found = findRun(run);
     if (!found) return found.error();
+    const Expected<RunOptionValues> values = readOptions(*found);
+    if (!values) return values.error();
+    const bool withHits = countsHits(*values);
     SqliteStatement results;
-    if (!results.prepare(m_db, "SELECT keyword, source, main_word, parent, depth, time FROM results "
-                               "WHERE run=?1 ORDER BY pos"))
+    if (!results.prepare(m_db, withHits ? kResultsWithHits
+                                        : "SELECT keyword, source, main_word, parent, depth, time FROM results "
+                                          "WHERE run=?1 ORDER BY pos"))
         return Error{problem("cannot read the results")};
     results.bind(1, *found);
     std::vector<ResultRecord> records;
-    while (results.step())
+    while (results.step()) {
         records.push_back({results.bytes(0), results.bytes(1), results.bytes(2), results.bytes(3),
                            static_cast<int>(results.integer(4)), results.bytes(5)});
+        if (withHits) {
+            records.back().hits = static_cast<int>(results.integer(6));
+            records.back().services = static_cast<int>(results.integer(7));
+        }
+    }
     if (results.failed()) return Error{problem("cannot read the results")};
     return records;
 }
@@ -488,10 +525,14 @@ Expected<RunOptionValues> SqliteRunStore::runOptions(std::string_view run) {
     std::lock_guard lock(m_mutex);
     const Expected<std::int64_t> found = findRun(run);
     if (!found) return found.error();
+    return readOptions(*found);
+}
+
+Expected<RunOptionValues> SqliteRunStore::readOptions(std::int64_t run) {
     SqliteStatement options;
     if (!options.prepare(m_db, "SELECT name, value FROM run_options WHERE run=?1 ORDER BY seq"))
         return Error{problem("cannot read the run's options")};
-    options.bind(1, *found);
+    options.bind(1, run);
     RunOptionValues values;
     while (options.step()) values.emplace_back(options.bytes(0), options.bytes(1));
     if (options.failed()) return Error{problem("cannot read the run's options")};
@@ -516,6 +557,8 @@ void SqliteRunStore::setState(const char* state) {
     if (m_run == 0) return;
     m_setState.bind(1, m_run).bindText(2, state);
     if (!m_setState.run()) failed("cannot record the run's end");
+    // The run is over: this process no longer holds it, so it can be resumed, from here too.
+    m_runLock.reset();
 }
 
 void SqliteRunStore::resetProgress(std::int64_t id) {

@@ -83,6 +83,7 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     // Beside the database: held by the process that runs the run, so the run is alive exactly as long.
     std::filesystem::path runLockFile(std::int64_t id) const;
     bool requeueHeld(std::int64_t run);
+    Expected<RunOptionValues> readOptions(std::int64_t run); // with the mutex held
     std::string problem(const std::string& what) const; // what failed, where and why
     bool failed(const std::string& what);
     void broken(const std::string& what);
@@ -92,8 +93,8 @@ class SqliteRunStore final : public RunStore, public RunHistory {
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     SqliteDb m_db;
-    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_front, m_at, m_deleteQueue,
-        m_updateRun, m_setState, m_insertHeld;
+    SqliteStatement m_containsSeen, m_insertSeen, m_insertQueue, m_insertResult, m_insertHit, m_front, m_at,
+        m_deleteQueue, m_updateRun, m_setState, m_insertHeld;
     KeywordStaging m_staging;
     StoreFault m_fault;
     Queue m_queue{*this};

@@ -11,6 +11,7 @@ void KeywordStaging::clear() {
     m_marks.clear();
     m_pushes.clear();
     m_results.clear();
+    m_hits.clear();
 }
 
 bool StagedSeen::contains(const Text& keyword) const {
@@ -32,6 +33,14 @@ void StagedResults::append(ResultRecord record) {
         m_staging.addResult(record);
     }
     m_shown.append(std::move(record));
+}
+
+void StagedResults::hit(const Text& keyword, const Text& sourceName) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_staging.addHit(keyword, sourceName);
+    }
+    m_shown.hit(keyword, sourceName);
 }
 
 } // namespace zelkor

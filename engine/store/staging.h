@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace zelkor {
@@ -25,10 +26,13 @@ class KeywordStaging {
     void mark(Text key);
     void push(KeywordTask task) { m_pushes.push_back(std::move(task)); }
     void addResult(ResultRecord record) { m_results.push_back(std::move(record)); }
+    // A result offered again: its phrase and the source that offered it.
+    void addHit(Text keyword, Text sourceName) { m_hits.emplace_back(std::move(keyword), std::move(sourceName)); }
 
     const std::vector<Text>& marks() const { return m_marks; }
     const std::vector<KeywordTask>& pushes() const { return m_pushes; }
     const std::vector<ResultRecord>& results() const { return m_results; }
+    const std::vector<std::pair<Text, Text>>& hits() const { return m_hits; }
 
     void clear();
 
@@ -37,6 +41,7 @@ class KeywordStaging {
     std::vector<Text> m_marks;
     std::vector<KeywordTask> m_pushes;
     std::vector<ResultRecord> m_results;
+    std::vector<std::pair<Text, Text>> m_hits;
 };
 
 // A database store's failures: the latest (error) and, once the store can no longer tell what the
@@ -88,8 +93,15 @@ class StagedResults final : public ResultList {
     std::vector<ResultRecord> copy(std::size_t from, std::size_t to) const override {
         return m_shown.copy(from, to);
     }
+    void countHits() override { m_shown.countHits(); }
+    void hit(const Text& keyword, const Text& sourceName) override;
     // A resumed run's results, already kept: shown again, not staged.
     void restore(ResultRecord record) { m_shown.append(std::move(record)); }
+    // A resumed run's hits, already kept, after its results.
+    void restoreHit(const Text& keyword, const Text& sourceName) {
+        m_shown.countHits();
+        m_shown.hit(keyword, sourceName);
+    }
 
   private:
     std::mutex& m_mutex;

@@ -5,6 +5,9 @@
 #include "engine/store/redis_run_store.h"
 #include "engine/store/sqlite_run_store.h"
 
+#include <atomic>
+#include <cstdio>
+
 namespace zelkor {
 
 namespace {
@@ -19,13 +22,23 @@ Expected<std::unique_ptr<RedisRunStore>> openRedis(const StoreSpec& spec,
     const auto server = parseRedisUrl(spec.url);
     if (!server) return badRedisUrl(spec.url);
     RedisStoreTarget target{*server, spec.run, spec.lease, {}};
-    // A server restarting is waited for a few seconds (0.25 + 0.5 + 1 + 2) before the worker gives up.
-    target.server.attempts = 5;
+    // A server that restarts is waited for; a worker gives up only after the whole outage allowed.
+    target.server.outage = spec.outage;
     target.server.firstPause = std::chrono::milliseconds(250);
     target.onDamaged = onDamaged;
     if (onRetry) {
-        target.server.onRetry = [onRetry](const std::string& what, std::chrono::milliseconds pause) {
-            onRetry(what + "; trying again in " + std::to_string(pause.count()) + " ms");
+        // Both of a worker's connections notice an outage: it is told once, and its end once.
+        auto lost = std::make_shared<std::atomic<bool>>(false);
+        const std::string where = server->host + ":" + std::to_string(server->port);
+        const auto seconds = std::to_string(std::chrono::duration_cast<std::chrono::seconds>(spec.outage).count());
+        target.server.onRetry = [onRetry, lost, seconds](const std::string& what, std::chrono::milliseconds) {
+            if (!lost->exchange(true)) onRetry(what + "; trying again for up to " + seconds + " s");
+        };
+        target.server.onReconnected = [onRetry, lost, where](std::chrono::milliseconds after) {
+            if (!lost->exchange(false)) return;
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f", static_cast<double>(after.count()) / 1000.0);
+            onRetry("reconnected to Redis at " + where + " after " + text + " s; the run goes on");
         };
     }
     std::string error;
@@ -49,7 +62,8 @@ Expected<StoreForRun> enterSharedRun(const RunStoreRequest& request) {
         // way, through its own proxies or none, whatever the run's options say.
         std::erase_if(stored, [](const auto& option) {
             return option.first == ctl::kSaveDir || option.first == ctl::kHangupDir ||
-                   option.first == ctl::kProxyList || option.first == ctl::kRunStore;
+                   option.first == ctl::kProxyList || option.first == ctl::kRunStore ||
+                   option.first == ctl::kStoreTimeout;
         });
         opened.runOptions = std::move(stored);
     }

@@ -52,6 +52,11 @@ RedisServer::RedisServer(std::string password, std::vector<std::string> aclUsers
     start(password, aclUsers);
 }
 
+RedisServer::RedisServer(Durable) {
+    m_extra = {"--appendonly", "yes", "--appendfsync", "always"};
+    start({}, {});
+}
+
 void RedisServer::start(const std::string& password, const std::vector<std::string>& aclUsers) {
     char pattern[] = "/tmp/zelkor-redis-XXXXXX";
     if (!::mkdtemp(pattern)) {
@@ -59,55 +64,67 @@ void RedisServer::start(const std::string& password, const std::vector<std::stri
         return;
     }
     m_dir = pattern;
+    if (m_extra.empty()) m_extra = {"--appendonly", "no"};
+    if (!password.empty()) m_extra.insert(m_extra.end(), {"--requirepass", password});
+    for (const std::string& user : aclUsers) {
+        m_extra.push_back("--user");
+        for (std::size_t from = 0; from < user.size();) {
+            const std::size_t end = std::min(user.find(' ', from), user.size());
+            m_extra.push_back(user.substr(from, end - from));
+            from = end + 1;
+        }
+    }
     // A port taken between the probe and the server's bind makes the server exit: try again.
     for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
         const int port = freeLoopbackPort();
-        if (port == 0) continue;
-        const std::string portText = std::to_string(port);
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const std::string log = (m_dir / "redis.log").string();
-            std::vector<std::string> args = {"redis-server", "--port", portText, "--bind", "127.0.0.1", "--save", "",
-                                             "--appendonly", "no", "--dir", m_dir.string(), "--loglevel", "warning",
-                                             "--logfile", log};
-            if (!password.empty()) args.insert(args.end(), {"--requirepass", password});
-            for (const std::string& user : aclUsers) {
-                args.push_back("--user");
-                for (std::size_t from = 0; from < user.size();) {
-                    const std::size_t end = std::min(user.find(' ', from), user.size());
-                    args.push_back(user.substr(from, end - from));
-                    from = end + 1;
-                }
-            }
-            std::vector<char*> argv;
-            for (std::string& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execvp("redis-server", argv.data());
-            ::_exit(127);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                m_error = WIFEXITED(status) && WEXITSTATUS(status) == 127
-                              ? "redis-server is not installed (scripts/setup installs it)"
-                              : "redis-server exited at start";
-                break;
-            }
-            if (accepts(port)) {
-                m_port = port;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (m_port == 0 && m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-            m_error = "redis-server did not answer";
-        }
+        if (port != 0 && spawn(port)) m_port = port;
     }
+}
+
+bool RedisServer::spawn(int port) {
+    const std::string portText = std::to_string(port);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        const std::string log = (m_dir / "redis.log").string();
+        std::vector<std::string> args = {"redis-server", "--port",   portText,           "--bind",     "127.0.0.1",
+                                         "--save",       "",         "--dir",            m_dir.string(), "--loglevel",
+                                         "warning",      "--logfile", log};
+        args.insert(args.end(), m_extra.begin(), m_extra.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execvp("redis-server", argv.data());
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            m_error = WIFEXITED(status) && WEXITSTATUS(status) == 127
+                          ? "redis-server is not installed (scripts/setup installs it)"
+                          : "redis-server exited at start";
+            return false;
+        }
+        if (accepts(port)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+    m_error = "redis-server did not answer";
+    return false;
+}
+
+void RedisServer::stop() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGTERM);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+bool RedisServer::start() {
+    return m_pid <= 0 && m_port > 0 && spawn(m_port);
 }
 
 RedisServer::~RedisServer() {

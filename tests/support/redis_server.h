@@ -14,6 +14,9 @@ class RedisServer {
     RedisServer();
     // With a password every client must give (requirepass), and with users (ACL SETUSER lines).
     explicit RedisServer(std::string password, std::vector<std::string> aclUsers = {});
+    // Writing every change to an append-only file, so that it comes back whole after stop().
+    struct Durable {};
+    explicit RedisServer(Durable);
     ~RedisServer();
     RedisServer(const RedisServer&) = delete;
     RedisServer& operator=(const RedisServer&) = delete;
@@ -25,9 +28,16 @@ class RedisServer {
     }
     // Why it did not start.
     const std::string& error() const { return m_error; }
+    // Shuts the server down (its clients lose their connections); start() brings it back on the same
+    // port with what it kept.
+    void stop();
+    bool start();
 
   private:
     void start(const std::string& password, const std::vector<std::string>& aclUsers);
+    bool spawn(int port); // true once it answers on port
+
+    std::vector<std::string> m_extra; // arguments beyond the port and the directory
 
     std::filesystem::path m_dir;
     pid_t m_pid = -1;
