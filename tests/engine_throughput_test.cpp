@@ -138,8 +138,15 @@ TEST(Throughput, NoServiceSeesTwoStartsCloserThanItsPace) {
     constexpr auto kSpacing = std::chrono::milliseconds(500); // R = 2 requests a second, the default
     // The service stamps a request when its handler thread takes it up. It shares the process and
     // two cores with the run (and with builds), and one stalled stamp makes a gap look shorter by
-    // the stall: 20-40 ms were seen under load, so a tenth of the spacing is allowed.
+    // the stall: 20-40 ms were seen under load, so a tenth of the spacing is allowed. Under
+    // ThreadSanitizer the service takes up a new connection's first request hundreds of ms late,
+    // so its stamps are no clock there: that build checks every keyword once, not the gaps.
     constexpr auto kStampJitter = kSpacing / 10;
+#if defined(__SANITIZE_THREAD__)
+    constexpr bool kStampsAreAClock = false;
+#else
+    constexpr bool kStampsAreAClock = true;
+#endif
     TempDir dir;
     test::RedisServer redis;
     ASSERT_TRUE(redis.ok()) << redis.error();
@@ -174,7 +181,7 @@ TEST(Throughput, NoServiceSeesTwoStartsCloserThanItsPace) {
         for (auto& [source, times] : starts) {
             EXPECT_EQ(times.size(), static_cast<std::size_t>(kKeywords + 1)) << "service " << source;
             std::sort(times.begin(), times.end());
-            for (std::size_t i = 1; i < times.size(); ++i)
+            for (std::size_t i = 1; kStampsAreAClock && i < times.size(); ++i)
                 EXPECT_GE(times[i] - times[i - 1], kSpacing - kStampJitter)
                     << "service " << source << ", requests " << i - 1 << " and " << i << ": "
                     << std::chrono::duration<double, std::milli>(times[i] - times[i - 1]).count() << " ms";
