@@ -67,7 +67,7 @@ class SourceProbeDialog::Worker {
             const SourceFetch fetched = source->fetch(keyword, stop, {}, limits);
             if (stop.stop_requested()) return;
             ProbeAnswer answer;
-            answer.phrases = source->extract(fetched.body);
+            answer.phrases = source->extract(fetched.body, nullptr, fetched.reencoded);
             answer.source = row.index;
             answer.label = source->label();
             answer.url = fetched.url;

@@ -82,7 +82,7 @@ int ProbeCommand::execute(const SharedOptions& shared) {
     for (int index : chosen) {
         const auto source = make_table_source((*rows)[static_cast<std::size_t>(index)], *endpoints);
         const SourceFetch fetched = source->fetch(keyword, {}, {}, limits);
-        const std::vector<Text> phrases = source->extract(fetched.body);
+        const std::vector<Text> phrases = source->extract(fetched.body, nullptr, fetched.reencoded);
         const std::string label = gbk_to_utf8(source->label());
         const std::string status = gbk_to_utf8(fetched.status);
         const std::string answerClass(answerClassName(classifyFetch(fetched, phrases)));

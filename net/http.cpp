@@ -417,7 +417,7 @@ void readHeaderBlock(const HttpRequestSpec& spec, const Text& block, HttpRespons
 
 // A page that names its charset in a meta tag near the top arrives re-encoded as GBK. Takes the
 // body by value so that a caller who moves it in holds the bytes once.
-Text decodedText(Bytes body) {
+Text decodedText(Bytes body, char lost, bool& reencoded) {
     const std::size_t nul = body.find('\0');
     const std::string_view text(body.data(), nul == Bytes::npos ? body.size() : nul);
     Text head = text_left(text, 1024);
@@ -435,8 +435,10 @@ Text decodedText(Bytes body) {
     if (!meta.create(R"(<meta.+?charset=[^\w]?([-\w]+))", head) || meta.match_count() < 1) return plain();
     Text charset = meta.group_text(1, 1);
     if (charset.empty() || charset == "gbk" || charset == "gb2312") return plain();
-    std::optional<Text> decoded = decode_to_gbk(body, charset);
-    return decoded ? bytes_to_text(*decoded) : plain();
+    std::optional<Text> decoded = decode_to_gbk(body, charset, lost);
+    if (!decoded) return plain();
+    reencoded = true;
+    return bytes_to_text(*decoded);
 }
 
 // Why an answer past its limits failed, after the numbered message.
@@ -576,9 +578,9 @@ HttpResponse finishHttp(HttpJob& job, const detail::TransferResult& result) {
     }
     if (spec.keepBody) {
         response.body = std::move(exchange.body);
-        response.text = decodedText(response.body);
+        response.text = decodedText(response.body, spec.lostCharacter, response.reencoded);
     } else {
-        response.text = decodedText(std::move(exchange.body));
+        response.text = decodedText(std::move(exchange.body), spec.lostCharacter, response.reencoded);
     }
     return std::move(response);
 }

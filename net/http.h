@@ -50,6 +50,8 @@ struct HttpRequestSpec {
     // held once; `bodySize` still counts them.
     bool keepBody = true;
     TlsCheck tls; // off, as the original: any certificate is accepted
+    // A page re-encoded to GBK from the charset it names: what stands for a character GBK cannot hold.
+    char lostCharacter = '?';
 };
 
 struct HttpResponse {
@@ -66,6 +68,7 @@ struct HttpResponse {
     std::vector<Text> redirects;  // Location of every redirect followed, in order
     bool proxy_failed = false;    // the proxy could not be reached, or refused to connect us
     std::size_t bodySize = 0; // bytes of the final body received, kept or not
+    bool reencoded = false;   // text was re-encoded to GBK from the charset the page names
 };
 
 // A stop request aborts the exchange in flight; the call then returns at once with empty text and

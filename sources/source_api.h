@@ -7,6 +7,7 @@
 #include "net/http.h"
 #include "text/text.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -18,6 +19,7 @@ namespace zelkor {
 struct SourceAttempt {
     AnswerClass answer = AnswerClass::Empty;
     bool proxyFailed = false; // the proxy of the route could not be reached
+    std::size_t lostPhrases = 0; // left out: GBK cannot hold all their characters
 };
 
 class SourceHost {

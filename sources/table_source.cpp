@@ -65,6 +65,7 @@ HttpRequestSpec TableSource::requestSpec(const Text& url, const ProxyRoute& rout
     spec.limits = limits;
     spec.tls.verify = limits.verifyTls;
     spec.keepBody = false;
+    spec.lostCharacter = kLostCharacter;
     return spec;
 }
 
@@ -88,6 +89,7 @@ void TableSource::takeHttp(HttpResponse response, SourceFetch& result) const {
     result.facts.locations = std::move(response.redirects);
     if (!response.location.empty()) result.facts.locations.push_back(std::move(response.location));
     result.proxyFailed = response.proxy_failed;
+    result.reencoded = response.reencoded;
     if (m_row.decoding == BodyDecoding::Utf8) result.body = utf8_to_gbk(result.body, kLostCharacter);
 }
 
@@ -115,8 +117,9 @@ std::vector<Text> TableSource::read(PendingRequest& answered, SourceAttempt& att
         takePlain(std::move(answered.plainAnswer()), fetched);
     else
         takeHttp(std::move(answered.httpResponse()), fetched);
-    std::vector<Text> phrases = extract(fetched.body);
-    attempt = SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed};
+    std::size_t lost = 0;
+    std::vector<Text> phrases = extract(fetched.body, &lost, fetched.reencoded);
+    attempt = SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed, lost};
     return phrases;
 }
 
@@ -162,13 +165,19 @@ Text TableSource::cutBody(const Text& body) const {
     return body;
 }
 
-std::vector<Text> TableSource::jsonItems(const Text& json) const {
+std::vector<Text> TableSource::jsonItems(const Text& json, std::size_t& lost) const {
     std::vector<Text> phrases;
     const JsonValue document = JsonValue::parse(json);
     const int n = document.count(m_row.arrayPath);
     phrases.reserve(n > 0 ? static_cast<std::size_t>(n) : 0);
-    for (int i = 0; i < n; ++i)
-        phrases.push_back(document.text(m_row.itemPrefix + std::to_string(i) + m_row.itemSuffix));
+    for (int i = 0; i < n; ++i) {
+        bool lostOne = false;
+        Text phrase = document.text(m_row.itemPrefix + std::to_string(i) + m_row.itemSuffix, lostOne);
+        if (lostOne)
+            ++lost; // a \u escape GBK cannot hold
+        else
+            phrases.push_back(std::move(phrase));
+    }
     return phrases;
 }
 
@@ -184,8 +193,9 @@ Text TableSource::clean(const Text& phrase) const {
     return phrase;
 }
 
-std::vector<Text> TableSource::extract(const Text& body) const {
-    std::vector<Text> phrases = items(cutBody(body));
+std::vector<Text> TableSource::extract(const Text& body, std::size_t* lost, bool reencoded) const {
+    std::size_t lostHere = 0;
+    std::vector<Text> phrases = items(cutBody(body), lostHere);
     std::vector<Text> kept;
     kept.reserve(phrases.size());
     for (const Text& phrase : phrases) {
@@ -194,10 +204,14 @@ std::vector<Text> TableSource::extract(const Text& body) const {
             kept.push_back(std::move(cleaned));
             continue;
         }
-        if (m_row.decoding == BodyDecoding::Utf8 && cleaned.find(kLostCharacter) != Text::npos) continue;
+        if ((m_row.decoding == BodyDecoding::Utf8 || reencoded) && cleaned.find(kLostCharacter) != Text::npos) {
+            ++lostHere;
+            continue;
+        }
         cleaned = without_control_characters(cleaned);
         if (!cleaned.empty() && is_gbk(cleaned)) kept.push_back(std::move(cleaned));
     }
+    if (lost) *lost = lostHere;
     return kept;
 }
 
@@ -209,8 +223,9 @@ void TableSource::run(const Text& keyword, SourceHost& host) {
     const AnswerLimits limits = host.answerLimits();
     const bool sent = host.sendRequest(m_row.index, m_output, [&](const ProxyRoute& route) {
         const SourceFetch fetched = fetch(keyword, stop, route, limits);
-        phrases = extract(fetched.body);
-        return SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed};
+        std::size_t lost = 0;
+        phrases = extract(fetched.body, &lost, fetched.reencoded);
+        return SourceAttempt{classifyFetch(fetched, phrases), fetched.proxyFailed, lost};
     });
     if (!sent || stop.stop_requested()) return;
     int offered = 0;
@@ -223,13 +238,13 @@ void TableSource::run(const Text& keyword, SourceHost& host) {
     host.countOffers(m_row.index, offered, accepted);
 }
 
-std::vector<Text> RelatedPageSource::items(const Text& cut) const {
-    if (m_row.itemRule == ItemRule::JsonPaths) return jsonItems(cut);
+std::vector<Text> RelatedPageSource::items(const Text& cut, std::size_t& lost) const {
+    if (m_row.itemRule == ItemRule::JsonPaths) return jsonItems(cut, lost);
     return text_between_all(cut, m_row.itemStart, m_row.itemEnd);
 }
 
-std::vector<Text> SuggestionSource::items(const Text& cut) const {
-    return jsonItems(cut);
+std::vector<Text> SuggestionSource::items(const Text& cut, std::size_t& lost) const {
+    return jsonItems(cut, lost);
 }
 
 Text source_endpoint_base(const SourceRow& row, const Endpoints& endpoints) {

@@ -19,6 +19,7 @@ struct SourceFetch {
     std::size_t bytes{}; // raw body bytes received
     Text body;           // GBK, after the row's decoding
     AnswerFacts facts;   // phrases left at 0: extract() says what the body holds
+    bool reencoded = false; // the page named a charset other than GBK and was re-encoded
     bool proxyFailed = false;
 };
 
@@ -51,17 +52,20 @@ class TableSource : public SourceAdapter, public FetchingSource {
     SourceFetch fetch(const Text& keyword, std::stop_token stop = {}, const ProxyRoute& route = {},
                       const AnswerLimits& limits = {}) const;
     // The phrases the source offers for a decoded body, in order, cleaned: control characters are
-    // removed, and a phrase left empty by that or that is not valid GBK is not offered.
-    std::vector<Text> extract(const Text& body) const;
+    // removed, and a phrase left empty by that or that is not valid GBK is not offered; nor is one
+    // with a character GBK cannot hold (a "?" for it would pass for one the service sent), and
+    // `lost` counts those.
+    // `reencoded`: the body came re-encoded from the charset its page names (SourceFetch::reencoded).
+    std::vector<Text> extract(const Text& body, std::size_t* lost = nullptr, bool reencoded = false) const;
 
   protected:
     HttpRequestSpec requestSpec(const Text& url, const ProxyRoute& route, const AnswerLimits& limits) const;
     void takeHttp(HttpResponse response, SourceFetch& result) const;
     void takePlain(PlainAnswer answer, SourceFetch& result) const;
     Text cutBody(const Text& body) const;
-    std::vector<Text> jsonItems(const Text& json) const;
+    std::vector<Text> jsonItems(const Text& json, std::size_t& lost) const;
     Text clean(const Text& phrase) const;
-    virtual std::vector<Text> items(const Text& cut) const = 0;
+    virtual std::vector<Text> items(const Text& cut, std::size_t& lost) const = 0;
 
     SourceRow m_row; // literals converted to GBK
     Text m_base;
@@ -78,7 +82,7 @@ class RelatedPageSource final : public TableSource {
     using TableSource::TableSource;
 
   protected:
-    std::vector<Text> items(const Text& cut) const override;
+    std::vector<Text> items(const Text& cut, std::size_t& lost) const override;
 };
 
 // Reads a JSON or JSONP answer and takes the text at one path of every array element.
@@ -87,7 +91,7 @@ class SuggestionSource final : public TableSource {
     using TableSource::TableSource;
 
   protected:
-    std::vector<Text> items(const Text& cut) const override;
+    std::vector<Text> items(const Text& cut, std::size_t& lost) const override;
 };
 
 // `phrase` without bytes below 0x20 and 0x7F.

@@ -259,7 +259,7 @@ TEST_F(CliOutcomes, ATableOfOutcomes) {
     EXPECT_NE(json.find(",\"index\":1}],\"keywords\":"), std::string::npos) << json;
     EXPECT_NE(json.find(",\"outcome\":\"finished\",\"exit\":0,\"unanswered\":0,\"ok\":"), std::string::npos)
         << json;
-    EXPECT_NE(json.find(",\"failed\":0,\"blocked\":0}"), std::string::npos) << json;
+    EXPECT_NE(json.find(",\"failed\":0,\"blocked\":0,\"lost\":0}"), std::string::npos) << json;
 }
 
 // Every proxy gone: nothing leaves directly unless asked; a proxy that cannot be reached hands its
@@ -381,6 +381,38 @@ TEST_F(CliOutcomes, SeedsGbkCannotHoldAreLeftOut) {
     const Outcome none = runCli(args);
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.err.find("no seed left to ask"), std::string::npos) << none.err;
+}
+
+// A phrase a service sends with characters GBK cannot hold, raw or as \u escapes, is never a keyword
+// with "?" in it: it is left out, said once per service, and counted in the report.
+TEST_F(CliOutcomes, ServicePhrasesGbkCannotHoldAreLeftOut) {
+    const std::string korean = "핸드폰";
+    const std::string escaped = "\\uD578\\uB4DC\\uD3F0";
+    const struct {
+        int source;
+        const std::string& lost;
+    } cases[] = {{0, korean}, {4, korean}, {4, escaped}, {1, escaped}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("service " + std::to_string(c.source) + (&c.lost == &escaped ? ", escaped" : ", raw"));
+        std::string body = test::fixture_body(c.source, "手机", {"手机lostphrase", "手机好词"});
+        ASSERT_NE(body.find("lostphrase"), std::string::npos) << body;
+        for (auto at = body.find("lostphrase"); at != std::string::npos; at = body.find("lostphrase"))
+            body.replace(at, 10, c.lost);
+        service.setFixedAnswer(c.source, body, c.source == 1 ? "text/javascript; charset=gbk" : "text/plain; charset=utf-8");
+        const Outcome outcome = run({"--sources", std::to_string(c.source)});
+        service.setFixedAnswer(c.source, std::nullopt);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        const std::string said = outcome.out + outcome.err;
+        EXPECT_NE(said.find("个词含有 GBK 无法表示的字符，已舍弃"), std::string::npos) << said;
+        EXPECT_NE(said.find("本次运行共舍弃 2 个含有 GBK 无法表示字符的词"), std::string::npos) << said;
+        const std::string results = test::readFile(dir / "out" / "Zelkor长尾词_手机.txt");
+        EXPECT_NE(results.find(test::to_gbk("手机好词")), std::string::npos) << results;
+        EXPECT_EQ(results.find('?'), std::string::npos) << results;
+        EXPECT_NE(report().find("\"lost\":2}"), std::string::npos) << report();
+        for (const auto& request : service.requests())
+            EXPECT_EQ(request.keyword.find('?'), std::string::npos) << request.keyword;
+        service.clearRequests();
+    }
 }
 
 } // namespace

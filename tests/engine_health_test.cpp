@@ -324,9 +324,11 @@ TEST(RunReport, JsonHasExactlyTheAgreedShape) {
     EXPECT_EQ(reportJson({}), "{\"sources\":[],\"keywords\":0,\"requests\":0,\"seconds\":0.000}");
     // With the run's ending: its outcome, exit status, unanswered keywords and the answers' totals.
     const RunEnding ending{"incomplete", 4, 7};
-    const std::string json = reportJson(sampleReport(), &ending);
+    HealthReport report = sampleReport();
+    report.services.front().lost = 2;
+    const std::string json = reportJson(report, &ending);
     EXPECT_TRUE(json.ends_with(",\"seconds\":2.500,\"outcome\":\"incomplete\",\"exit\":4,\"unanswered\":7,\"ok\":9,"
-                               "\"empty\":1,\"failed\":4,\"blocked\":1}"))
+                               "\"empty\":1,\"failed\":4,\"blocked\":1,\"lost\":2}"))
         << json;
 }
 

@@ -237,7 +237,7 @@ Text utf16_to_gbk(std::string_view bytes) {
     return out.take();
 }
 
-std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view charset) {
+std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view charset, char lost) {
     auto isPadding = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
     while (!charset.empty() && isPadding(charset.front()))
         charset.remove_prefix(1);
@@ -258,7 +258,7 @@ std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view chars
     if (key == "gbk" || key == "gb2312" || key == "xgbk") return bytes_to_text(bytes);
     if (key == "utf8") {
         if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-        return utf8_to_gbk(bytes);
+        return utf8_to_gbk(bytes, lost);
     }
 
     // Through UCS-4, so that undecodable input and characters GBK lacks are told apart, and each
@@ -277,7 +277,8 @@ std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view chars
     }
     units = units.substr(0, units.size() / 4 * 4);
     Sink out(units.size() / 2 + 16);
-    convertAll(converter(Pair::Ucs4ToGbk), units, out, "?", [](size_t) { return 4; });
+    const char replacement[2] = {lost, '\0'};
+    convertAll(converter(Pair::Ucs4ToGbk), units, out, replacement, [](size_t) { return 4; });
     return out.take();
 }
 

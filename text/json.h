@@ -88,6 +88,8 @@ class JsonValue {
     // false; an array as its elements' texts joined by ","; an object as "[object Object]".
     // "" for a path to nothing, to null or undefined.
     Text text(std::string_view path = {}) const;
+    // The same, telling whether a character GBK cannot hold (or a lone surrogate) was lost on the way.
+    Text text(std::string_view path, bool& lost) const;
     // The value's JSON text instead; "" for a path to nothing, to null or undefined.
     Text json(std::string_view path = {}) const;
     // The length of the array at path, else 0.

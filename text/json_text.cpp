@@ -2,6 +2,7 @@
 
 #include "text/json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -184,7 +185,7 @@ std::string toUtf8(std::string_view gbk) {
     return isAscii(gbk) ? std::string(gbk) : gbk_to_utf8(gbk);
 }
 
-Text toGbk(std::string_view utf8) {
+Text toGbk(std::string_view utf8, char lost) {
     if (isAscii(utf8)) return bytes_to_text(utf8); // a Text ends at a NUL, as utf8_to_gbk's does
     std::string s;
     const bool marker = utf8.find(kMarker) != std::string_view::npos;
@@ -196,7 +197,7 @@ Text toGbk(std::string_view utf8) {
                 s.push_back('\\');
                 i += kMarker.size();
             } else if (surrogate && i + 2 < utf8.size() && utf8[i] == '\xED' && byteAt(&utf8[i + 1]) >= 0xA0) {
-                s.push_back('?');
+                s.push_back(lost);
                 i += 3;
             } else {
                 s.push_back(utf8[i++]);
@@ -204,7 +205,7 @@ Text toGbk(std::string_view utf8) {
         }
         utf8 = s;
     }
-    return utf8_to_gbk(utf8);
+    return utf8_to_gbk(utf8, lost);
 }
 
 std::string numberText(double d) {
@@ -251,11 +252,19 @@ std::string numberText(double d) {
     return out;
 }
 
-Text plainText(const JsonValue& value) {
-    if (const std::string* s = value.string()) return toGbk(*s);
+Text plainText(const JsonValue& value, bool* lost) {
     std::string out;
-    appendPlainText(out, value);
-    return toGbk(out);
+    const std::string* s = value.string();
+    if (!s) {
+        appendPlainText(out, value);
+        s = &out;
+    }
+    if (!lost) return toGbk(*s);
+    // SUB maps to itself, so any SUB beyond the source's own stands for a lost character.
+    constexpr char kSub = '\x1A';
+    Text gbk = toGbk(*s, kSub);
+    *lost = std::count(gbk.begin(), gbk.end(), kSub) > std::count(s->begin(), s->end(), kSub);
+    return gbk;
 }
 
 Text jsonText(const JsonValue& value) {

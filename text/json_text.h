@@ -23,12 +23,14 @@ namespace json {
 // A number as the script engines write it (1, 1.5, 1e+21, 1e-7, NaN, -Infinity).
 std::string numberText(double d);
 // The plain text of a value (see JsonValue::text) and its JSON text, both GBK.
-Text plainText(const JsonValue& value);
+// With `lost`, whether a character could not be held; the text then holds ASCII SUB for it.
+Text plainText(const JsonValue& value, bool* lost = nullptr);
 Text jsonText(const JsonValue& value);
 
-// GBK in, UTF-8 inside; on the way out a lone surrogate becomes "?" and U+2400 a backslash.
+// GBK in, UTF-8 inside; on the way out a lone surrogate or a character GBK cannot hold becomes
+// `lost`, and U+2400 a backslash.
 std::string toUtf8(std::string_view gbk);
-Text toGbk(std::string_view utf8);
+Text toGbk(std::string_view utf8, char lost = '?');
 
 void appendUtf8(std::string& out, std::uint32_t cp);
 inline bool isIdentStart(unsigned char c) {

@@ -75,6 +75,13 @@ Text JsonValue::text(std::string_view path) const {
     return v ? json::plainText(*v) : Text{};
 }
 
+Text JsonValue::text(std::string_view path, bool& lost) const {
+    JsonValue scratch;
+    const JsonValue* v = present(*this, path, scratch);
+    lost = false;
+    return v ? json::plainText(*v, &lost) : Text{};
+}
+
 Text JsonValue::json(std::string_view path) const {
     JsonValue scratch;
     const JsonValue* v = present(*this, path, scratch);

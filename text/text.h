@@ -52,7 +52,8 @@ Text utf8_to_gbk(std::string_view text);
 // The same with `replacement` in place of "?" (an ASCII byte).
 Text utf8_to_gbk(std::string_view text, char replacement);
 // Decodes bytes declared to be in `charset` (any name a page may declare) and re-encodes them as
-// GBK. An unknown charset name gives nullopt, and callers keep the raw bytes.
-std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view charset);
+// GBK. An unknown charset name gives nullopt, and callers keep the raw bytes. A character GBK
+// cannot hold becomes `lost` (an ASCII byte); undecodable input stays "?".
+std::optional<Text> decode_to_gbk(std::string_view bytes, std::string_view charset, char lost = '?');
 
 } // namespace zelkor

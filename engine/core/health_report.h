@@ -21,6 +21,7 @@ struct ServiceReport {
     std::uint64_t phrases = 0;  // offered to the sink
     std::uint64_t accepted = 0; // taken by the sink
     std::uint64_t skipped = 0;  // keywords not asked while cooling down or off
+    std::uint64_t lost = 0;     // phrases left out: GBK cannot hold their characters
 };
 
 struct HealthReport {

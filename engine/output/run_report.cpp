@@ -104,6 +104,9 @@ std::string reportJson(const HealthReport& report, const RunEnding* ending) {
                ",\"unanswered\":" + std::to_string(ending->unanswered) + ",\"ok\":" + std::to_string(sum.ok) +
                ",\"empty\":" + std::to_string(sum.empty) + ",\"failed\":" + std::to_string(sum.failed) +
                ",\"blocked\":" + std::to_string(sum.blocked);
+        std::uint64_t lost = 0;
+        for (const ServiceReport& s : report.services) lost += s.lost;
+        out += ",\"lost\":" + std::to_string(lost);
     }
     return out + "}";
 }
@@ -153,6 +156,18 @@ std::vector<Text> reportNotices(const HealthReport& report, bool perService, con
                       untriedRemedies(tried, {"重试次数", "冷却秒数", "代理"}, "，可在“高级”中设置", "或", "", "")));
     }
     return notices;
+}
+
+std::optional<Text> lostPhrasesNotice(const HealthReport& report) {
+    std::uint64_t lost = 0;
+    Text where;
+    for (const ServiceReport& s : report.services) {
+        if (s.lost == 0) continue;
+        lost += s.lost;
+        where += (where.empty() ? Text{} : utf8_to_gbk("、")) + s.label + " " + std::to_string(s.lost);
+    }
+    if (lost == 0) return std::nullopt;
+    return utf8_to_gbk("本次运行共舍弃 " + std::to_string(lost) + " 个含有 GBK 无法表示字符的词（") + where + utf8_to_gbk("）");
 }
 
 } // namespace zelkor

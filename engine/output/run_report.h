@@ -33,7 +33,7 @@ struct RunEnding {
 // {"sources":[{"source":0,"label":"…","requests":1,"ok":1,"empty":0,"failed":0,"blocked":0,
 //  "retries":0,"phrases":3,"accepted":2,"index":0}],"keywords":1,"requests":1,"seconds":0.512}
 // and with `ending`, before the closing brace: "outcome":"finished","exit":0,"unanswered":0, and
-// the totals "ok","empty","failed","blocked".
+// the totals "ok","empty","failed","blocked" and "lost" (phrases left out: GBK cannot hold them).
 std::string reportJson(const HealthReport& report, const RunEnding* ending = nullptr);
 
 // When requests were sent and none of them brought a good answer: one plain sentence (UTF-8, for
@@ -44,5 +44,7 @@ std::optional<std::string> noAnswerLine(const HealthReport& report, const TriedR
 // The same for the panel, GBK: one notice per service, when `perService`, then the sentence above
 // when it applies.
 std::vector<Text> reportNotices(const HealthReport& report, bool perService, const TriedRemedies& tried = {});
+// Phrases services sent that GBK cannot hold were left out: how many, and from which services.
+std::optional<Text> lostPhrasesNotice(const HealthReport& report);
 
 } // namespace zelkor

@@ -309,6 +309,7 @@ void ParallelLoop::received(Completion completion, Clock::time_point now) {
         return; // still busy: the retry is this service's next request
     }
     service.busy = false;
+    m_parts.health.phrasesLost(ask.index, attempt.lostPhrases);
     slot->entry.answers.took(attempt.answer);
     ask.phrases = std::move(phrases);
     ask.offers = true;

@@ -220,6 +220,21 @@ void SourceHealth::offered(int source, int offered, int accepted) {
     s.counts.accepted += static_cast<std::uint64_t>(std::max(0, accepted));
 }
 
+void SourceHealth::phrasesLost(int source, std::size_t phrases) {
+    if (phrases == 0) return;
+    std::vector<Text> notices;
+    {
+        std::lock_guard lock(m_mutex);
+        Service& s = service(source);
+        if (s.counts.lost == 0)
+            say(notices, gbk("来源 ") + s.counts.label + gbk("：应答中有 ") + std::to_string(phrases) +
+                             gbk(" 个词含有 GBK 无法表示的字符，已舍弃（结束时合计，不再逐次提示）"));
+        s.counts.lost += phrases;
+    }
+    for (const Text& text : notices)
+        m_notice(text);
+}
+
 void SourceHealth::keywordAsked() {
     std::lock_guard lock(m_mutex);
     ++m_keywords;
@@ -251,7 +266,10 @@ bool sendWithPolicy(SourceHealth& health, int source, const Text& label, const S
             --attempt; // the same attempt, through another proxy
             continue;
         }
-        if (!next.again) return true;
+        if (!next.again) {
+            health.phrasesLost(source, result.lostPhrases);
+            return true;
+        }
         if (!wait(next.wait) || stop.stop_requested()) return true;
     }
 }

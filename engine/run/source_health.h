@@ -16,6 +16,7 @@
 //                   ask again and after how long. Waiting is the caller's, and a stopped run stops
 //                   waiting; an answer to a stopped run is not reported at all.
 //   offered(...)    once the source has offered the phrases of its last answer.
+//   phrasesLost(...) for that answer's phrases left out because GBK cannot hold them.
 // report() gives the counts at any time. Notices (a cool-down begins or ends, a service is off, a
 // proxy is dropped) go to the callback on the thread that caused them, outside any lock.
 //
@@ -93,6 +94,9 @@ class SourceHealth {
     Next answered(int source, int attempt, AnswerClass answer, const RouteChoice& via, bool proxyFailed,
                   Clock::time_point now);
     void offered(int source, int offered, int accepted);
+    // The answer whose phrases are offered left `phrases` out: GBK cannot hold their characters.
+    // Said the first time at each service; the report counts them all.
+    void phrasesLost(int source, std::size_t phrases);
     void keywordAsked();
 
     HealthReport report() const; // seconds left at 0: the run knows its own time
