@@ -177,7 +177,8 @@ struct MiningRun::State {
         bool held = false;
         if (!guard.outside([&] {
                 if (step->popFront) store->queue().pop();
-                if (unansweredKeyword) held = store->holdUnanswered(entry.task);
+                // A task the commit leaves in the queue (the count limit) is asked again as it is.
+                if (unansweredKeyword && (entry.seed || step->popFront)) held = store->holdUnanswered(entry.task);
                 ok = store->commitKeyword(step->seedsDone, accepted);
             }))
             return false;
@@ -288,7 +289,10 @@ void MiningRun::State::finish(RunEnd how) {
     elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt)
                     .count();
     const RunOutcome ending = runOutcome(guard.stopped() ? RunEnd::Stopped : how, {answered, unanswered});
-    if (how != RunEnd::Stopped) unansweredNotice();
+    if (how != RunEnd::Stopped) {
+        unansweredNotice();
+        if (const auto lost = lostPhrasesNotice(report())) notice(*lost);
+    }
     if (how != RunEnd::Stopped && options.summaryNotices) {
         for (const Text& text : reportNotices(report(), healthInUse, triedRemedies()))
             notice(text);
