@@ -660,6 +660,8 @@ int RunCommand::report(Ending ending) {
                                      (answers.unanswered == 1 ? " keyword" : " keywords") + " got no answer";
         if (m_run->end() == RunEnd::ProxiesGone) line = "every proxy was dropped; the run stopped";
         if (kept && durable) line += "; they are kept: --resume asks them first";
+        if (kept && m_store.kind == StoreSpec::Kind::Redis)
+            line += "; they are kept in the run: the next worker started with its --run asks them first";
         std::fprintf(stderr, "%szelkor-cli: %s (exit status %d)\n", lead, line.c_str(),
                      outcome == RunOutcome::NoAnswers ? kExitNoAnswers : kExitIncomplete);
         m_progressShown = false;

@@ -1,6 +1,7 @@
 // One run worked by several zelkor-cli workers through a real redis-server: a worker killed part-way
 // loses nothing, every keyword lands in the shared results exactly once, and only the keyword the
-// dead worker held is asked twice.
+// dead worker held is asked twice. Keywords no service answered end the run incomplete and go first
+// when a worker joins it again; hits come out as a run in memory counts them.
 
 #include "fixture_service.h"
 #include "engine/store/redis.h"
@@ -12,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 namespace zelkor {
@@ -91,10 +94,173 @@ class SharedRun : public ::testing::Test {
         return counts;
     }
 
+    // `args` with the value of `option` replaced.
+    static std::vector<std::string> with(std::vector<std::string> args, const std::string& option,
+                                         const std::string& value) {
+        args[static_cast<std::size_t>(std::find(args.begin(), args.end(), option) - args.begin()) + 1] = value;
+        return args;
+    }
+
+    // The state `runs` gives the run `name`.
+    std::string stateOf(const std::string& name) {
+        const auto runs = cli({"runs", "--store", redis.url(2)});
+        EXPECT_EQ(runs.status(), 0) << runs.err;
+        std::istringstream lines(runs.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.starts_with(name + "\t")) continue;
+            std::vector<std::string> cells;
+            std::istringstream row(line);
+            for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+            return cells.size() > 2 ? cells[2] : std::string();
+        }
+        return "(not listed)";
+    }
+
+    // keyword → "hits,services" of a csv export.
+    static std::map<std::string, std::string> hitsOf(const fs::path& csv) {
+        std::map<std::string, std::string> out;
+        std::istringstream lines(test::readFile(csv));
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_TRUE(line.ends_with(",hits,services\r")) << line;
+        while (std::getline(lines, line)) {
+            if (line.empty()) continue;
+            std::vector<std::string> cells;
+            std::istringstream row(line.substr(0, line.size() - 1));
+            for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+            EXPECT_EQ(cells.size(), 9u) << line;
+            if (cells.size() == 9) out.emplace(cells[0], cells[7] + "," + cells[8]);
+        }
+        return out;
+    }
+
+    std::map<std::string, std::string> exportedHits(const std::string& run) {
+        const fs::path file = dir / (run + "-hits.csv");
+        const auto outcome = cli({"export", "--store", redis.url(2), "--run", run, "--format", "csv", "-o", file.string()});
+        EXPECT_EQ(outcome.status(), 0) << outcome.err;
+        return hitsOf(file);
+    }
+
     RedisServer redis;
     TempDir dir;
     FixtureService service{0, 16};
 };
+
+// A seed with 10 children, each with 5 of its own: 61 keywords, all from service 0.
+test::FixtureGraph treeGraph() {
+    test::FixtureGraph graph;
+    for (int i = 0; i < 10; ++i) {
+        const std::string child = "a" + std::to_string(i);
+        graph["s"][0].push_back(child);
+        for (int j = 0; j < 5; ++j) graph[child][0].push_back(child + "-" + std::to_string(j));
+    }
+    return graph;
+}
+
+// The service goes away part-way: the keywords asked from then on are held in the run, which ends
+// incomplete (4); a worker started again with the run's name asks them first, to the results of a
+// run left alone.
+TEST_F(SharedRun, KeywordsLeftUnansweredAreHeldAndAskedFirstByTheNextWorker) {
+    service.useBenchGraph(0); // the tree, not the bench graph
+    service.useGraph(treeGraph());
+    // Slow enough for the service to be broken while the run is under way.
+    service.setLatency(std::chrono::milliseconds(50));
+    for (const bool parallel : {false, true}) {
+        SCOPED_TRACE(parallel ? "throughput" : "sequential");
+        const std::string tag = parallel ? "-p" : "";
+        const auto args = [&](const std::string& name, const std::string& run) {
+            auto out = with(workerArgs(name + tag, run + tag), "--sources", "0");
+            if (parallel) out.insert(out.end(), {"--parallel", "--rate", "200"});
+            return out;
+        };
+        service.clearRequests();
+        const auto undisturbed = cli(args("alone", "whole") + std::vector<std::string>{"s"});
+        ASSERT_EQ(undisturbed.status(), 0) << undisturbed.err;
+        const auto expected = exported("whole" + tag);
+        ASSERT_EQ(expected.size(), 60u);
+
+        // After a few answers, before the seed's children have all been asked, every request fails.
+        service.clearRequests();
+        test::ChildOptions options;
+        std::atomic<bool> broken{false};
+        options.whileRunning = [&](pid_t, const std::string&) {
+            if (!broken && service.requests().size() >= 4) {
+                broken = true;
+                service.setFault(0, test::FixtureFault::Garbage500);
+            }
+        };
+        const auto partial = cli(args("first", "broken") + std::vector<std::string>{"s"}, options);
+        service.setFault(0, test::FixtureFault::None);
+        std::set<std::string> askedBefore;
+        for (const auto& request : service.requests()) askedBefore.insert(request.keyword);
+        ASSERT_TRUE(broken);
+        EXPECT_EQ(partial.status(), 4) << partial.err;
+        EXPECT_NE(partial.err.find("keywords got no answer; they are kept in the run: the next worker started with "
+                                   "its --run asks them first (exit status 4)"),
+                  std::string::npos)
+            << partial.err;
+        EXPECT_NE(partial.out.find("个关键词没有得到任何来源的应答，自 "), std::string::npos) << partial.out;
+        EXPECT_NE(partial.out.find("，已留在运行数据中，继续运行时先查询它们"), std::string::npos) << partial.out;
+        EXPECT_EQ(stateOf("broken" + tag), "incomplete");
+        EXPECT_LT(exported("broken" + tag).size(), expected.size());
+
+        service.clearRequests();
+        const auto again = cli(args("second", "broken"));
+        ASSERT_EQ(again.status(), 0) << again.err;
+        EXPECT_NE(again.err.find("joined the run broken"), std::string::npos) << again.err;
+        const auto resumed = exported("broken" + tag);
+        EXPECT_EQ(std::multiset<std::string>(resumed.begin(), resumed.end()),
+                  std::multiset<std::string>(expected.begin(), expected.end()));
+        EXPECT_EQ(stateOf("broken" + tag), "finished");
+        // The held keywords went first: the first request is one the broken run asked in vain (an
+        // answered keyword is never asked again), not one it never reached.
+        const auto requests = service.requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_TRUE(askedBefore.contains(requests.front().keyword)) << requests.front().keyword;
+    }
+}
+
+// Hits of a shared run, worked by two workers at once or by one killed part-way and another that
+// takes the run over, are those of the same walk in memory: each offer counted once.
+TEST_F(SharedRun, HitsAreThoseOfARunInMemory) {
+    auto memory = workerArgs("memory", "unused");
+    memory.erase(std::find(memory.begin(), memory.end(), "--store"), memory.end()); // --store, --run, --lease
+    const auto alone = cli(memory + std::vector<std::string>{"--hits", "--export-format", "csv", "bench-0"});
+    ASSERT_EQ(alone.status(), 0) << alone.err;
+    const auto expected = hitsOf(dir / "memory" / "save" / "Zelkor长尾词_bench-0.csv");
+    ASSERT_GT(expected.size(), 100u);
+    ASSERT_TRUE(std::any_of(expected.begin(), expected.end(), [](const auto& e) { return e.second != "1,1"; }));
+
+    // Two workers at once.
+    std::vector<test::ChildOutcome> outcomes(2);
+    {
+        std::vector<std::jthread> workers;
+        for (const int i : {0, 1}) {
+            workers.emplace_back([&, i] {
+                outcomes[static_cast<std::size_t>(i)] =
+                    cli(workerArgs("pair" + std::to_string(i), "pair") + std::vector<std::string>{"--hits", "bench-0"});
+            });
+            if (i == 0) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+    }
+    EXPECT_EQ(outcomes[0].status(), 0) << outcomes[0].err;
+    EXPECT_EQ(outcomes[1].status(), 0) << outcomes[1].err;
+    EXPECT_EQ(exportedHits("pair"), expected);
+
+    // One worker killed once it has shown a few phrases; what it committed keeps its hits.
+    test::ChildOptions options;
+    options.whileRunning = [](pid_t pid, const std::string& out) {
+        if (count(out, "keyword：") >= 20) ::kill(pid, SIGKILL);
+    };
+    const auto killed = cli(workerArgs("killed", "taken") + std::vector<std::string>{"--hits", "bench-0"}, options);
+    ASSERT_EQ(killed.status(), 128 + SIGKILL) << "the worker ended before it was killed";
+    const auto before = exportedHits("taken");
+    ASSERT_LT(before.size(), expected.size());
+    EXPECT_TRUE(std::any_of(before.begin(), before.end(), [](const auto& e) { return e.second != "1,1"; }));
+    const auto takenOver = cli(workerArgs("taker", "taken"));
+    EXPECT_EQ(takenOver.status(), 0) << takenOver.err;
+    EXPECT_EQ(exportedHits("taken"), expected);
+}
 
 TEST_F(SharedRun, AKilledWorkerLosesNothingAndOnlyItsKeywordIsAskedTwice) {
     // What one worker alone asks and finds.

@@ -1,3 +1,4 @@
+#include "engine/core/control_names.h"
 #include "engine/store/redis.h"
 #include "engine/store/redis_run_store.h"
 #include "support/redis_server.h"
@@ -259,6 +260,142 @@ TEST(RedisRunStore, WaitsForOthersAndStopGivesTheLeaseBack) {
     EXPECT_EQ(taken->keyword, "more");
 }
 
+// Keywords no service answered go with their commit into the run's held list (not when the task
+// goes back to the queue); the run then ends incomplete whichever worker ends it, and the first
+// worker to join asks them first, before the rest of the queue, and no other worker asks them too.
+TEST(RedisRunStore, UnansweredKeywordsAreHeldAndAskedFirstOnceWhenJoined) {
+    RedisServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    RedisConnection admin;
+    ASSERT_TRUE(admin.connect(local(server.port())));
+    const auto list = [&](const char* part) {
+        std::vector<std::string> out;
+        for (const auto& item : admin.command({"LRANGE", std::string("zelkor:run:h:") + part, "0", "-1"}).items)
+            out.push_back(decodeTask(item.text).value_or(KeywordTask{"?", "?", -1}).keyword);
+        return out;
+    };
+    auto a = openStore(server.port(), "h");
+    auto b = openStore(server.port(), "h");
+    RunOptionValues stored;
+    ASSERT_EQ(a->enter({{"编辑框_关键词", "s1\r\ns2\r\ns3"}}, {{"s1", "s1"}, {"s2", "s2"}, {"s3", "s3"}}, &stored),
+              RedisRunStore::Entry::Created);
+    ASSERT_EQ(b->enter({}, {}, &stored), RedisRunStore::Entry::Joined);
+
+    // s1 unanswered but not done (the count limit came): it goes back to the queue, not held.
+    ASSERT_EQ(a->queue().front()->keyword, "s1");
+    EXPECT_TRUE(a->holdUnanswered({"s1", "s1", 0}));
+    ASSERT_TRUE(a->commitKeyword(0, 0)) << a->error();
+    EXPECT_EQ(list("queue"), (std::vector<std::string>{"s1", "s2", "s3"}));
+    EXPECT_TRUE(list("held").empty());
+
+    // Now each worker leaves one unanswered, and a answers s3 with a phrase queued behind them.
+    ASSERT_EQ(a->queue().front()->keyword, "s1");
+    ASSERT_EQ(b->queue().front()->keyword, "s2");
+    a->queue().pop();
+    EXPECT_TRUE(a->holdUnanswered({"s1", "s1", 0}));
+    ASSERT_TRUE(a->commitKeyword(0, 0)) << a->error();
+    b->queue().pop();
+    EXPECT_TRUE(b->holdUnanswered({"s2", "s2", 0}));
+    ASSERT_TRUE(b->commitKeyword(0, 0)) << b->error();
+    EXPECT_EQ(list("held"), (std::vector<std::string>{"s1", "s2"}));
+    ASSERT_EQ(a->queue().front()->keyword, "s3");
+    ASSERT_TRUE(a->seen().insert("p"));
+    a->queue().push({"p", "s3", 1});
+    a->queue().pop();
+    ASSERT_TRUE(a->commitKeyword(0, 1)) << a->error();
+    ASSERT_EQ(b->queue().front()->keyword, "p");
+    b->queue().pop();
+    ASSERT_TRUE(b->commitKeyword(0, 1)) << b->error();
+    EXPECT_FALSE(a->queue().front());
+    // Each ends as its own answers say; the run is incomplete for both.
+    a->runFinished();
+    b->runIncomplete();
+    const auto runs = *a->listRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].state, StoredRunState::Incomplete);
+    EXPECT_EQ(runs[0].keywordsDone, 4);
+
+    // Two workers join: the first takes the held keywords to the head of the queue, the second
+    // finds them there, not twice.
+    auto c = openStore(server.port(), "h");
+    auto d = openStore(server.port(), "h");
+    ASSERT_EQ(c->enter({}, {}, &stored), RedisRunStore::Entry::Joined);
+    ASSERT_EQ(d->enter({}, {}, &stored), RedisRunStore::Entry::Joined);
+    EXPECT_EQ(list("queue"), (std::vector<std::string>{"s1", "s2"}));
+    EXPECT_TRUE(list("held").empty());
+    EXPECT_EQ((*c->listRuns())[0].state, StoredRunState::Running);
+    for (auto* worker : {c.get(), d.get()}) {
+        ASSERT_TRUE(worker->queue().front());
+        worker->queue().pop();
+        ASSERT_TRUE(worker->commitKeyword(0, 0)) << worker->error();
+    }
+    EXPECT_FALSE(c->queue().front());
+    c->runFinished();
+    d->runFinished();
+    EXPECT_EQ((*c->listRuns())[0].state, StoredRunState::Finished);
+    EXPECT_EQ((*c->listRuns())[0].keywordsDone, 6);
+}
+
+// Hits go with their keyword's commit: one that never commits (its worker dies) counts for
+// nothing, and a worker that joins later adds its own. The history gives every result its hits
+// (one for being found, one per later offer) and services (its own source and every other).
+TEST(RedisRunStore, KeepsHitsWithTheirKeywordAcrossWorkers) {
+    RedisServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    auto hitsOf = [](const std::vector<ResultRecord>& records) {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& r : records) out.emplace_back(r.hits, r.services);
+        return out;
+    };
+    const RunOptionValues options = {{"编辑框_关键词", "s"}, {std::string(ctl::kCountHits), "1"}};
+    RunOptionValues stored;
+    {
+        auto store = openStore(server.port(), "hits");
+        ASSERT_EQ(store->enter(options, {{"s", "s"}, {"t", "t"}}, &stored), RedisRunStore::Entry::Created);
+        store->results().countHits();
+        ASSERT_TRUE(store->queue().front());
+        store->results().append({"live", "百度下拉", "s", "s", 1, "t"});
+        store->results().append({"shop", "百度下拉", "s", "s", 1, "t"});
+        store->results().hit("live", "百度相关");
+        store->queue().pop();
+        ASSERT_TRUE(store->commitKeyword(0, 2)) << store->error();
+        ASSERT_TRUE(store->queue().front());
+        store->results().hit("live", "360下拉"); // its keyword never commits
+        EXPECT_EQ(hitsOf(store->results().all()), (std::vector<std::pair<int, int>>{{3, 3}, {1, 1}}));
+    }
+    auto history = openStore(server.port(), "hits");
+    EXPECT_EQ(hitsOf(*history->runResults("hits")), (std::vector<std::pair<int, int>>{{2, 2}, {1, 1}}));
+
+    auto joined = openStore(server.port(), "hits");
+    ASSERT_EQ(joined->enter({}, {}, &stored), RedisRunStore::Entry::Joined);
+    joined->results().countHits();
+    ASSERT_EQ(joined->queue().front()->keyword, "t");
+    joined->results().hit("live", "百度相关");
+    joined->results().hit("shop", "百度下拉"); // a result's own source is one service
+    joined->results().hit("shop", "百度下拉");
+    joined->results().hit("Shop", "360下拉"); // another phrase, as the memory store counts it
+    joined->queue().pop();
+    ASSERT_TRUE(joined->commitKeyword(0, 2)) << joined->error();
+    EXPECT_EQ(hitsOf(*history->runResults("hits")), (std::vector<std::pair<int, int>>{{3, 2}, {3, 1}}));
+
+    // Entries someone planted that cannot be read add nothing.
+    RedisConnection admin;
+    ASSERT_TRUE(admin.connect(local(server.port())));
+    ASSERT_TRUE(admin.command({"HSET", "zelkor:run:hits:hits", "garbage", "5", encodeHit("shop", "x"), "many",
+                               encodeHit("live", "y"), "-3"})
+                    .ok());
+    EXPECT_EQ(hitsOf(*history->runResults("hits")), (std::vector<std::pair<int, int>>{{3, 2}, {3, 1}}));
+
+    // A run that did not count hits has none, whatever else it holds.
+    auto plain = openStore(server.port(), "plain");
+    ASSERT_EQ(plain->enter({{"编辑框_关键词", "s"}}, {{"s", "s"}}, &stored), RedisRunStore::Entry::Created);
+    ASSERT_TRUE(plain->queue().front());
+    plain->results().append({"live", "百度下拉", "s", "s", 1, "t"});
+    plain->queue().pop();
+    ASSERT_TRUE(plain->commitKeyword(0, 1));
+    ASSERT_TRUE(admin.command({"HSET", "zelkor:run:plain:hits", encodeHit("live", "y"), "2"}).ok());
+    EXPECT_EQ(hitsOf(*plain->runResults("plain")), (std::vector<std::pair<int, int>>{{0, 0}}));
+}
 
 TEST(RedisUrl, TakesAPasswordAndNeverShowsIt) {
     struct Case {

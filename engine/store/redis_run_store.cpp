@@ -1,6 +1,11 @@
 #include "engine/store/redis_run_store.h"
 
+#include "engine/core/control_names.h"
+
 #include <charconv>
+#include <climits>
+#include <map>
+#include <set>
 #include <random>
 #include <unistd.h>
 
@@ -70,15 +75,17 @@ end
 return out
 )lua";
 
-// ARGV: prefix, token, pop, marks, tasks, results, unclaimed, then the marks, tasks, results and
-// the phrases claimed ahead that were never accepted (their claims go).
-// → 1 committed, 0 the lease was lost (its task is someone else's now).
+// ARGV: prefix, token, pop, marks, tasks, results, unclaimed, unanswered, hits, then the marks,
+// tasks, results, the phrases claimed ahead that were never accepted (their claims go), the
+// keywords no service answered (held, when the task leaves the queue) and the hits (each a
+// phrase and its source, encoded). → 1 committed, 0 the lease was lost (its task is someone
+// else's now).
 const std::string kCommitScript = R"lua(
 local p, token = ARGV[1], ARGV[2]
 if redis.call('EXISTS', p..'done:'..token) == 1 then return 1 end
 local task = redis.call('HGET', p..'leases', token)
 if not task then return 0 end
-local i = 8
+local i = 10
 if redis.call('EXISTS', p..'alive:'..token) == 0 then
   -- Run out (the server was away) but nobody took the task: the commit stands if nobody took the
   -- phrases claimed for it either.
@@ -97,6 +104,12 @@ for n = 1, tonumber(ARGV[7]) do
   if redis.call('HGET', p..'claims', ARGV[i]) == token then redis.call('HDEL', p..'claims', ARGV[i]) end
   i = i + 1
 end
+-- A task that goes back to the queue is asked again anyway: held as well, it would be asked twice.
+for n = 1, tonumber(ARGV[8]) do
+  if ARGV[3] == '1' then redis.call('RPUSH', p..'held', ARGV[i]) end
+  i = i + 1
+end
+for n = 1, tonumber(ARGV[9]) do redis.call('HINCRBY', p..'hits', ARGV[i], 1); i = i + 1 end
 redis.call('HDEL', p..'leases', token)
 redis.call('DEL', p..'alive:'..token)
 if ARGV[3] == '1' then
@@ -166,7 +179,16 @@ if redis.call('EXISTS', p..'meta') == 1 then
   for _, w in ipairs(workers) do
     if redis.call('EXISTS', p..'worker:'..w) == 0 then redis.call('HDEL', p..'workers', w) end
   end
-  return {0, redis.call('HGET', p..'meta', 'state') or 'running'}
+  local state = redis.call('HGET', p..'meta', 'state') or 'running'
+  if state ~= 'finished' then
+    -- The keywords no service answered go first, in the order they were held, and only for the
+    -- first worker to come: they leave the held list as they are queued.
+    local held = redis.call('LRANGE', p..'held', 0, -1)
+    for n = #held, 1, -1 do redis.call('LPUSH', p..'queue', held[n]) end
+    redis.call('DEL', p..'held')
+    if state == 'incomplete' then redis.call('HSET', p..'meta', 'state', 'running') end
+  end
+  return {0, state}
 end
 redis.call('HSET', p..'meta', 'started', ARGV[5], 'seeds', ARGV[6], 'done', 0, 'state', 'running')
 local i = 11
@@ -176,13 +198,16 @@ redis.call('ZADD', ARGV[2], 'NX', ARGV[4], ARGV[3])
 return {1}
 )lua";
 
-// ARGV: prefix, worker. → 1 when the run is over (nothing queued, no lease) and now says so.
+// ARGV: prefix, worker. → 1 when the run is over (nothing queued, no lease) and now says so:
+// finished, or incomplete while keywords are held.
 const std::string kFinishScript = R"lua(
 local p = ARGV[1]
 redis.call('HDEL', p..'workers', ARGV[2])
 redis.call('DEL', p..'worker:'..ARGV[2])
 if redis.call('LLEN', p..'queue') == 0 and redis.call('HLEN', p..'leases') == 0 then
-  redis.call('HSET', p..'meta', 'state', 'finished')
+  -- Whichever worker ends the run: keywords held by any of them leave it not done.
+  local state = redis.call('LLEN', p..'held') > 0 and 'incomplete' or 'finished'
+  redis.call('HSET', p..'meta', 'state', state)
   return 1
 end
 return 0
@@ -309,6 +334,21 @@ std::optional<ResultRecord> decodeResult(std::string_view text) {
         return std::nullopt;
     return ResultRecord{std::string(*keyword), std::string(*source), std::string(*mainWord),
                         std::string(*parent),  *depth,               std::string(*time)};
+}
+
+std::string encodeHit(const Text& keyword, const Text& sourceName) {
+    std::string out;
+    appendField(out, keyword);
+    appendField(out, sourceName);
+    return out;
+}
+
+std::optional<std::pair<Text, Text>> decodeHit(std::string_view text) {
+    const auto keyword = takeField(text);
+    const auto source = takeField(text);
+    if (!keyword || !source || !text.empty()) return std::nullopt;
+    if (keyword->size() > kMaxStoredPhraseBytes || source->size() > kMaxStoredPhraseBytes) return std::nullopt;
+    return std::pair<Text, Text>{std::string(*keyword), std::string(*source)};
 }
 
 bool validRunName(std::string_view name) {
@@ -579,24 +619,32 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
         // Nothing leased, so nothing asked: there is nothing to keep.
         m_staging.clear();
         m_expected.clear();
+        m_unanswered.clear();
         return true;
     }
     const std::string marks = std::to_string(m_staging.marks().size());
     const std::string tasks = std::to_string(m_staging.pushes().size());
     const std::string results = std::to_string(m_staging.results().size());
+    const std::string unanswered = std::to_string(m_unanswered.size());
+    const std::string hits = std::to_string(m_staging.hits().size());
     std::vector<std::string> encoded;
     encoded.reserve(m_staging.pushes().size() + m_staging.results().size());
     for (const auto& task : m_staging.pushes()) encoded.push_back(encodeTask(task));
     for (const auto& result : m_staging.results()) encoded.push_back(encodeResult(result));
+    std::vector<std::string> encodedHits;
+    encodedHits.reserve(m_staging.hits().size());
+    for (const auto& [keyword, source] : m_staging.hits()) encodedHits.push_back(encodeHit(keyword, source));
     std::vector<std::string_view> unclaimed;
     for (const auto& [key, mine] : m_expected)
         if (mine) unclaimed.push_back(key);
     const std::string unclaimedCount = std::to_string(unclaimed.size());
     std::vector<std::string_view> arguments = {m_held.front().token, m_popped ? "1" : "0", marks, tasks, results,
-                                               unclaimedCount};
+                                               unclaimedCount, unanswered, hits};
     for (const auto& mark : m_staging.marks()) arguments.push_back(mark);
     for (const auto& item : encoded) arguments.push_back(item);
     arguments.insert(arguments.end(), unclaimed.begin(), unclaimed.end());
+    arguments.insert(arguments.end(), m_unanswered.begin(), m_unanswered.end());
+    arguments.insert(arguments.end(), encodedHits.begin(), encodedHits.end());
     const RedisReply reply = call(kCommitScript, arguments);
     if (reply.kind != RedisReply::Kind::Integer) {
         breakWith("could not save a keyword's results", reply);
@@ -615,6 +663,15 @@ bool RedisRunStore::commitKeyword(std::size_t, int) {
     m_popped = false;
     m_staging.clear();
     m_expected.clear();
+    m_unanswered.clear();
+    return true;
+}
+
+bool RedisRunStore::holdUnanswered(const KeywordTask& task) {
+    std::lock_guard lock(m_mutex);
+    // Nothing leased, nothing to commit it with.
+    if (m_held.empty() || m_fault.broken()) return false;
+    m_unanswered.push_back(encodeTask(task));
     return true;
 }
 
@@ -709,6 +766,7 @@ Expected<std::vector<RunSummary>> RedisRunStore::listRuns() {
         run.keywordsDone = std::atoll(summary.items[2].text.c_str());
         run.results = summary.items[4].integer;
         if (summary.items[3].text == "finished") run.state = StoredRunState::Finished;
+        else if (summary.items[3].text == "incomplete") run.state = StoredRunState::Incomplete;
         else if (summary.items[5].integer > 0) run.state = StoredRunState::Running;
         else if (summary.items[6].integer > 0) run.state = StoredRunState::Interrupted;
         else run.state = StoredRunState::Stopped;
@@ -747,6 +805,56 @@ Expected<std::vector<ResultRecord>> RedisRunStore::runResults(std::string_view n
             records.push_back(std::move(*record));
         }
         if (static_cast<std::int64_t>(slice.items.size()) < kSlice) break;
+    }
+    const RedisReply options = m_main.command({"LRANGE", prefix + "options", "0", "-1"});
+    if (options.kind != RedisReply::Kind::Array)
+        return Error{"cannot read the options of " + run + " in " + describe() + ": " + options.text};
+    bool countedHits = false;
+    for (std::size_t i = 0; i + 1 < options.items.size(); i += 2)
+        if (options.items[i].text == ctl::kCountHits) countedHits = options.items[i + 1].text == "1";
+    if (!countedHits) return records;
+
+    // Each phrase and source once, however often a scan of a changing hash gives it.
+    std::map<std::string, std::int64_t> entries;
+    std::string cursor = "0";
+    do {
+        const RedisReply page = m_main.command({"HSCAN", prefix + "hits", cursor, "COUNT", "10000"});
+        if (page.kind != RedisReply::Kind::Array || page.items.size() != 2 ||
+            page.items[1].kind != RedisReply::Kind::Array)
+            return Error{"cannot read the hits of " + run + " in " + describe() + ": " + page.text};
+        cursor = page.items[0].text;
+        const auto& items = page.items[1].items;
+        for (std::size_t i = 0; i + 1 < items.size(); i += 2) {
+            std::int64_t times = 0;
+            const std::string& value = items[i + 1].text;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), times);
+            // A count that cannot be read adds nothing: a result's own find still counts.
+            if (ec != std::errc() || end != value.data() + value.size() || times < 1) continue;
+            entries[items[i].text] = times;
+        }
+    } while (cursor != "0");
+    struct Offers {
+        std::int64_t again = 0;
+        std::set<Text> sources;
+    };
+    std::unordered_map<Text, Offers> offers;
+    for (const auto& [entry, times] : entries) {
+        auto hit = decodeHit(entry);
+        if (!hit) continue;
+        Offers& offer = offers[hit->first];
+        offer.again = std::min<std::int64_t>(INT_MAX, offer.again + std::min<std::int64_t>(INT_MAX, times));
+        offer.sources.insert(std::move(hit->second));
+    }
+    // One for being found, one more for every later offer; services: the result's own and every
+    // other that offered it.
+    for (ResultRecord& record : records) {
+        record.hits = 1;
+        record.services = 1;
+        const auto found = offers.find(record.keyword);
+        if (found == offers.end()) continue;
+        const Offers& offer = found->second;
+        record.hits = static_cast<int>(std::min<std::int64_t>(INT_MAX, 1 + offer.again));
+        record.services = static_cast<int>(offer.sources.size() + (offer.sources.contains(record.sourceName) ? 0 : 1));
     }
     return records;
 }

@@ -12,12 +12,15 @@
 //   zelkor:run:<name>:seen           set of case-folded phrases
 //   zelkor:run:<name>:claims         hash: case-folded phrase → the lease that accepted it
 //   zelkor:run:<name>:results        list of result records
+//   zelkor:run:<name>:held           list of tasks no service answered, to be asked first on joining
+//   zelkor:run:<name>:hits           hash: phrase and source (encoded) → times offered again
 //   zelkor:run:<name>:damaged        list of queued tasks that could not be read, set aside
 //   zelkor:run:<name>:workers        hash: worker → 1; zelkor:run:<name>:worker:<id> its life
 //
 // A worker leases a task instead of popping it. While it asks, the phrases it accepts are claimed
 // for its lease, so no other worker accepts them too; its commit (one script) turns the claims into
-// seen marks and adds the results and queued tasks and ends the lease, all at once. A worker that
+// seen marks and adds the results, queued tasks, held keywords and hits and ends the lease, all at
+// once. A worker that
 // dies loses its lease when it expires: the task goes back to the head of the queue and its claims
 // count for nothing. The run ends for every worker when the queue is empty and no lease is held.
 //
@@ -42,6 +45,7 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <utility>
 
 namespace zelkor {
 
@@ -77,6 +81,8 @@ class RedisRunStore final : public RunStore, public RunHistory {
     SeenSet& seen() override { return m_seen; }
     ResultList& results() override { return m_results; }
     bool commitKeyword(std::size_t seedsDone, int accepted) override;
+    bool holdUnanswered(const KeywordTask& task) override;
+    // The run ends for all when nothing is queued or leased: incomplete when keywords are held.
     void runFinished() override;
     void runStopping() override;
     void runStopped() override { runStopping(); }
@@ -86,7 +92,8 @@ class RedisRunStore final : public RunStore, public RunHistory {
     std::string describe() const override;
 
     // The history, for `runs` and `export`; a run is named by its name. A run whose entries cannot
-    // be read is listed as damaged; results that cannot be read are left out and counted.
+    // be read is listed as damaged; results that cannot be read are left out and counted. A run
+    // that counted hits gives each result its hits and services, every worker's offers together.
     Expected<std::vector<RunSummary>> listRuns() override;
     Expected<std::vector<ResultRecord>> runResults(std::string_view run) override;
     std::size_t damagedResults() const override;
@@ -153,6 +160,7 @@ class RedisRunStore final : public RunStore, public RunHistory {
     std::deque<Lease> m_held; // oldest first
     // Phrases the oldest lease asked about ahead: true claimed for it, false another's or seen.
     std::unordered_map<Text, bool> m_expected;
+    std::vector<std::string> m_unanswered; // encoded, held with the next commit
     std::size_t m_damagedResults = 0; // left out by the last runResults
     std::uint64_t m_leases = 0;
     bool m_popped = false;
@@ -171,5 +179,8 @@ std::string encodeTask(const KeywordTask& task);
 std::optional<KeywordTask> decodeTask(std::string_view text);
 std::string encodeResult(const ResultRecord& record);
 std::optional<ResultRecord> decodeResult(std::string_view text);
+// A hit: the phrase offered again and the source that offered it.
+std::string encodeHit(const Text& keyword, const Text& sourceName);
+std::optional<std::pair<Text, Text>> decodeHit(std::string_view text);
 
 } // namespace zelkor
