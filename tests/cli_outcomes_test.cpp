@@ -2,6 +2,7 @@
 // and asked first by --resume, the exit statuses 0, 3 and 4, the report's outcome fields, proxies
 // that fail closed, runs judged alive by their lock, seeds GBK cannot hold.
 
+#include "engine/store/sqlite.h"
 #include "fixture_service.h"
 #include "support/child_process.h"
 #include "support/loopback.h"
@@ -381,6 +382,70 @@ TEST_F(CliOutcomes, SeedsGbkCannotHoldAreLeftOut) {
     const Outcome none = runCli(args);
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.err.find("no seed left to ask"), std::string::npos) << none.err;
+}
+
+// The database is taken from the run part-way (another program holds its write lock past the wait):
+// the run stops with exit 1, and why reaches standard error even with --quiet.
+TEST_F(CliOutcomes, AStoreFailureSaysWhyOnStandardError) {
+    service.useGraph(treeGraph());
+    service.setLatency(std::chrono::milliseconds(50));
+    const fs::path db = dir / "locked.sqlite";
+    SqliteDb other;
+    test::ChildOptions options;
+    options.whileRunning = [&](pid_t, const std::string&) {
+        if (!other.isOpen() && service.requests().size() >= 4) {
+            ASSERT_TRUE(other.open(db, false, 0)) << other.error();
+            ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE")) << other.error();
+        }
+    };
+    const Outcome outcome =
+        run({"--sources", "0", "--no-main-word", "--quiet", "--store", "sqlite:" + db.string()}, {"s"}, options);
+    ASSERT_TRUE(other.isOpen());
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_TRUE(outcome.out.empty()) << outcome.out;
+    EXPECT_NE(outcome.err.find("zelkor-cli: the run store failed: "), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("database is locked"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("what it kept can be continued with --resume"), std::string::npos) << outcome.err;
+    EXPECT_NE(report().find("\"outcome\":\"store-failed\",\"exit\":1,"), std::string::npos) << report();
+}
+
+// Ctrl-C while --resume reads back a large run (a million results): the reading ends there, nothing
+// is asked, and the run is left as it was, to be continued.
+TEST_F(CliOutcomes, CtrlCWhileALargeRunLoadsEndsIt) {
+    const fs::path db = dir / "large.sqlite";
+    service.setFault(0, FixtureFault::Garbage500);
+    const Outcome first = run({"--sources", "0", "--store", "sqlite:" + db.string()}, {"s"});
+    service.setFault(0, FixtureFault::None);
+    ASSERT_EQ(first.status, 3) << first.err;
+    {
+        SqliteDb writer;
+        ASSERT_TRUE(writer.open(db, false));
+        ASSERT_TRUE(writer.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+                                "INSERT INTO results SELECT 1, i, CAST('s' || i AS BLOB), CAST('x' AS BLOB), "
+                                "CAST('s' AS BLOB), CAST('s' AS BLOB), 1, '2026-12-11 12:00:00' FROM n; "
+                                "UPDATE runs SET result_count = 1000000 WHERE id = 1;"))
+            << writer.error();
+    }
+    const std::string before = runs(db);
+    ASSERT_NE(before.find("\tincomplete\t"), std::string::npos) << before;
+    service.clearRequests();
+
+    const fs::path lock = db.string() + ".run1.lock";
+    bool interrupted = false;
+    test::ChildOptions options;
+    options.whileRunning = [&](pid_t pid, const std::string&) {
+        if (!interrupted && fs::exists(lock)) {
+            interrupted = true;
+            ::kill(pid, SIGINT);
+        }
+    };
+    auto args = base(dir / "endpoints.ini");
+    args.insert(args.end(), {"--store", "sqlite:" + db.string(), "--resume", "1"});
+    const Outcome resumed = runCli(args, options);
+    ASSERT_TRUE(interrupted);
+    EXPECT_EQ(resumed.status, 130) << resumed.err;
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_EQ(runs(db), before);
 }
 
 // A phrase a service sends with characters GBK cannot hold, raw or as \u escapes, is never a keyword
