@@ -158,6 +158,8 @@ AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
         connect(m_filter, signal, this, &AnalysisWindow::updateCounts);
     connect(m_filter, &QAbstractItemModel::modelReset, this, &AnalysisWindow::updateCounts);
     connect(m_filter, &QAbstractItemModel::layoutChanged, this, &AnalysisWindow::updateCounts);
+    // Rows that come while a choice hides them are counted, and their words cut, all the same.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &AnalysisWindow::updateCounts);
     // Other rows: the groups listed were of the old ones.
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         m_groups->showGroups(nullptr);
