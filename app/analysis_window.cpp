@@ -35,8 +35,8 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
-#include <algorithm>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace zelkor::app {
 
@@ -88,8 +88,8 @@ QPushButton* button(QWidget* parent, const char* name, const char* text) {
 
 AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     : QWidget(parent, Qt::Window), m_hooks(std::move(hooks)), m_model(new ResultsModel(this)),
-      m_filter(new ResultsFilter(m_model, this)), m_refresh(new QTimer(this)), m_filterDelay(new QTimer(this)),
-      m_picturesDelay(new QTimer(this)), m_wordsDelay(new QTimer(this)) {
+      m_filter(new ResultsFilter(m_model, this)), m_refresh(new QTimer(this)),
+      m_filterDelay(new QTimer(this)), m_picturesDelay(new QTimer(this)), m_wordsDelay(new QTimer(this)) {
     if (!m_hooks.chooseSaveFile) {
         m_hooks.chooseSaveFile = [this](const QString& title, const QString& suggested) {
             return QFileDialog::getSaveFileName(this, title, suggested);
@@ -240,6 +240,9 @@ void AnalysisWindow::buildResultsPage(QWidget* page) {
     const int widths[ResultsModel::ColumnCount] = {230, 110, 110, 200, 48, 150, 48, 56, 90, 110};
     for (int c = 0; c < ResultsModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c]);
+    // The words beside the phrase they are of, where they are seen without scrolling.
+    header->moveSection(header->visualIndex(ResultsModel::Root), 1);
+    header->moveSection(header->visualIndex(ResultsModel::Tags), 2);
     // The run's own order until a header is clicked; a third click brings it back.
     header->setSortIndicatorClearable(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
@@ -502,9 +505,10 @@ void AnalysisWindow::chooseMapLabel(int label) {
     const DemandMapLabel* named = &seed.layout.labels[static_cast<std::size_t>(label)];
     if (named->kind == DemandMapLabel::Kind::More) named = &seed.layout.labels[static_cast<std::size_t>(named->parent)];
     m_groups->clearChoice();
-    chooseRows(std::move(rows), named->kind == DemandMapLabel::Kind::Seed
-                                    ? qs("只看种子“%1”的 %2 个词").arg(QString::fromStdString(named->full)).arg(count)
-                                    : qs("只看“%1”及其下的 %2 个词").arg(QString::fromStdString(named->full)).arg(count));
+    chooseRows(std::move(rows),
+               named->kind == DemandMapLabel::Kind::Seed
+                   ? qs("只看种子“%1”的 %2 个词").arg(QString::fromStdString(named->full)).arg(count)
+                   : qs("只看“%1”及其下的 %2 个词").arg(QString::fromStdString(named->full)).arg(count));
     showPage(Page::Results);
 }
 
@@ -534,9 +538,9 @@ void AnalysisWindow::groupChosen() {
     std::vector<bool> rows(m_model->words() ? m_model->words()->rows() : 0, false);
     for (std::size_t member : group->members)
         if (member < rows.size()) rows[member] = true;
-    chooseRows(std::move(rows), qs("只看分组“%1”的 %2 个词")
-                                    .arg(QString::fromStdString(group->name))
-                                    .arg(group->members.size()));
+    chooseRows(
+        std::move(rows),
+        qs("只看分组“%1”的 %2 个词").arg(QString::fromStdString(group->name)).arg(group->members.size()));
 }
 
 bool AnalysisWindow::wordsShown() const {
@@ -561,7 +565,8 @@ void AnalysisWindow::wordsToggled(bool shown) {
         for (int column : wordColumns)
             m_filterColumn->removeItem(m_filterColumn->findData(column));
         QHeaderView* header = m_table->horizontalHeader();
-        if (ResultsModel::wordColumn(header->sortIndicatorSection())) header->setSortIndicator(-1, Qt::AscendingOrder);
+        if (ResultsModel::wordColumn(header->sortIndicatorSection()))
+            header->setSortIndicator(-1, Qt::AscendingOrder);
         if (m_groups->chosen()) clearMapChoice();
         m_wordsDelay->stop();
         m_model->setWords(nullptr);
@@ -572,7 +577,8 @@ void AnalysisWindow::wordsToggled(bool shown) {
 }
 
 void AnalysisWindow::scheduleWords() {
-    if (!m_wordsBox->isChecked() || m_cutting || m_wordsDelay->isActive() || !m_wordsProblem.isEmpty()) return;
+    if (!m_wordsBox->isChecked() || m_cutting || m_wordsDelay->isActive() || !m_wordsProblem.isEmpty())
+        return;
     const std::shared_ptr<const RowWords>& words = m_model->words();
     if (m_model->records().empty() || (words && words->rows() == m_model->records().size())) return;
     // The first words at once; those of a run that grows now and then, and never more than half the
@@ -841,8 +847,9 @@ void AnalysisWindow::updateCounts() {
 }
 
 void AnalysisWindow::copySelection() {
-    const QString text =
-        selectionText(*m_table->selectionModel(), [this](int column) { return !m_table->isColumnHidden(column); });
+    const QString text = selectionText(
+        *m_table->selectionModel(), [this](int column) { return !m_table->isColumnHidden(column); },
+        [this](int column) { return m_table->horizontalHeader()->visualIndex(column); });
     if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
 

@@ -189,8 +189,8 @@ class AnalysisWindow : public QWidget {
     int m_picturesGeneration = -1; // what they were drawn from
     bool m_drawing = false;
     bool m_cutting = false;
-    qint64 m_cuttingMs = 0;       // the last cut took
-    QString m_wordsProblem;       // why they could not be made; not tried again until asked again
+    qint64 m_cuttingMs = 0; // the last cut took
+    QString m_wordsProblem; // why they could not be made; not tried again until asked again
     std::unique_ptr<BackgroundWork> m_wordsWork;
     std::unique_ptr<BackgroundWork> m_work; // last: joined first
 };

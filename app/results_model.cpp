@@ -11,8 +11,8 @@ namespace zelkor::app {
 
 namespace {
 
-const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词", "父词", "层级",
-                                                        "时间",   "次数", "来源数", "词根", "意图"};
+const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词",   "父词", "层级",
+                                                         "时间",   "次数", "来源数", "词根", "意图"};
 
 // A numeric column's value; 0 for the others.
 int numberOf(const ResultRecord& record, int column) {
@@ -270,22 +270,24 @@ std::vector<int> selectedRows(const QItemSelectionModel& selection) {
     return {rows.begin(), rows.end()};
 }
 
-QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown) {
+QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown,
+                      const std::function<int(int column)>& place) {
     const QModelIndexList cells = selection.selectedIndexes();
     const QAbstractItemModel* model = selection.model();
     if (!model || cells.isEmpty()) return {};
-    std::set<int> rows, columns;
+    std::set<int> rows;
+    std::set<std::pair<int, int>> columns; // place, column
     std::set<std::pair<int, int>> chosen;
     for (const QModelIndex& cell : cells) {
         if (shown && !shown(cell.column())) continue;
         rows.insert(cell.row());
-        columns.insert(cell.column());
+        columns.emplace(place ? place(cell.column()) : cell.column(), cell.column());
         chosen.emplace(cell.row(), cell.column());
     }
     QString text;
     for (int row : rows) {
         bool first = true;
-        for (int column : columns) {
+        for (const auto& [at, column] : columns) {
             if (!first) text += QLatin1Char('\t');
             first = false;
             if (chosen.contains({row, column}))

@@ -114,8 +114,10 @@ class ResultsFilter : public QSortFilterProxyModel {
 
 // The selected cells as a spreadsheet pastes them: a line per row that has a selected cell, in the
 // view's order; in it the columns that have one, between tabs, a cell not selected left empty.
-// Tabs and line breaks inside a cell become spaces. Columns `shown` refuses (hidden ones) are left out.
-QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown = {});
+// Tabs and line breaks inside a cell become spaces. Columns `shown` refuses (hidden ones) are left out;
+// the columns go in the order `place` gives them (the view's), else in the model's.
+QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown = {},
+                      const std::function<int(int column)>& place = {});
 
 // The rows (of the selection's model) that have a selected cell, top to bottom.
 std::vector<int> selectedRows(const QItemSelectionModel& selection);

@@ -7,7 +7,8 @@
 
 namespace zelkor::app {
 
-Expected<RowWords> RowWords::analyse(const std::vector<ResultRecord>& records, const std::filesystem::path& home) {
+Expected<RowWords> RowWords::analyse(const std::vector<ResultRecord>& records,
+                                     const std::filesystem::path& home) {
     Expected<IntentTags> tags = loadIntentTags(home);
     if (!tags) return tags.error();
     Expected<KeywordWords> words = analyseResults(records, *tags);

@@ -22,7 +22,8 @@ namespace zelkor::app {
 class RowWords {
   public:
     // The user's intent table of `home` (data/intent.toml) over the built-in one.
-    static Expected<RowWords> analyse(const std::vector<ResultRecord>& records, const std::filesystem::path& home);
+    static Expected<RowWords> analyse(const std::vector<ResultRecord>& records,
+                                      const std::filesystem::path& home);
 
     struct Value {
         std::string utf8; // as exported
@@ -34,7 +35,9 @@ class RowWords {
     std::size_t rows() const { return m_root.size(); }
     const Value& root(std::size_t row) const { return m_values[m_root[row]]; }
     const Value& tags(std::size_t row) const { return m_values[m_tags[row]]; } // "疑问;价格"
-    const std::vector<ResultGroup>& groups(GroupBy by) const { return by == GroupBy::Root ? m_byRoot : m_byTag; }
+    const std::vector<ResultGroup>& groups(GroupBy by) const {
+        return by == GroupBy::Root ? m_byRoot : m_byTag;
+    }
 
   private:
     std::vector<Value> m_values; // [0] is ""

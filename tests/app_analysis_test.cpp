@@ -510,9 +510,9 @@ TEST_F(AnalysisTest, AStoredRunOpensFromTheHistory) {
 // Phrases of two seeds whose words fall into several roots and every kind of intent, the user's own
 // family (材质, from data/intent.toml) among them.
 std::vector<ResultRecord> wordyRecords() {
-    const char* const phone[] = {"手机壳多少钱", "手机壳怎么样",   "手机膜和手机壳哪个好", "手机膜价格",
-                                 "手机支架",     "手机",           "2026手机推荐",         "北京手机维修",
-                                 "手机硅胶壳",   "手机壳定制",     "手机支架怎么安装",     "手机膜 贴"};
+    const char* const phone[] = {"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机膜价格",
+                                 "手机支架",     "手机",         "2026手机推荐",         "北京手机维修",
+                                 "手机硅胶壳",   "手机壳定制",   "手机支架怎么安装",     "手机膜 贴"};
     const char* const computer[] = {"电脑桌", "电脑桌多少钱", "电脑维修", "电脑"};
     std::vector<ResultRecord> records;
     for (const char* phrase : phone)
@@ -579,7 +579,8 @@ std::vector<CliGroup> listedGroups(const AnalysisWindow& analysis) {
 void clickGroup(AnalysisWindow& analysis, int row) {
     QTableWidget* list = analysis.groups()->list();
     list->scrollToItem(list->item(row, 0));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row, 0)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row, 0)).center());
 }
 
 bool wordsDone(const AnalysisWindow& analysis) {
@@ -608,7 +609,8 @@ TEST_F(AnalysisTest, WordsAndGroupsOfAStoredRunAreTheCommandLines) {
 
     const std::string store = "sqlite:" + file.string();
     auto cli = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin() + 1, {"--home", home.path().string(), "--store", store, "--run", "1"});
+        arguments.insert(arguments.begin() + 1,
+                         {"--home", home.path().string(), "--store", store, "--run", "1"});
         const test::ChildOutcome outcome = test::runChild(ZELKOR_CLI_PATH, arguments);
         EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     };
@@ -621,10 +623,12 @@ TEST_F(AnalysisTest, WordsAndGroupsOfAStoredRunAreTheCommandLines) {
         const QAbstractItemModel* shown = table.table()->model();
         SCOPED_TRACE(cells[0]);
         EXPECT_EQ(shown->index(int(r), ResultsModel::Keyword).data().toString().toStdString(), cells[0]);
-        EXPECT_EQ(shown->index(int(r), ResultsModel::Root).data().toString().toStdString(), cells[cells.size() - 2]);
+        EXPECT_EQ(shown->index(int(r), ResultsModel::Root).data().toString().toStdString(),
+                  cells[cells.size() - 2]);
         EXPECT_EQ(shown->index(int(r), ResultsModel::Tags).data().toString().toStdString(), cells.back());
         std::stringstream tags(cells.back());
-        for (std::string tag; std::getline(tags, tag, ';');) tagsSeen.insert(tag);
+        for (std::string tag; std::getline(tags, tag, ';');)
+            tagsSeen.insert(tag);
     }
     // The phrases reach every family, the user's too.
     EXPECT_EQ(tagsSeen, (std::set<std::string>{"疑问", "价格", "比较", "评价", "时间", "地域", "材质"}));
@@ -637,7 +641,8 @@ TEST_F(AnalysisTest, WordsAndGroupsOfAStoredRunAreTheCommandLines) {
         EXPECT_EQ(expected.back().name, by == GroupBy::Root ? "(无词根)" : "(无标签)");
         table.groups()->setBy(by);
         std::vector<CliGroup> sizes = expected;
-        for (CliGroup& g : sizes) g.phrases.clear();
+        for (CliGroup& g : sizes)
+            g.phrases.clear();
         EXPECT_EQ(listedGroups(table), sizes);
 
         // The first group, the last one (the phrases without), and one between.
@@ -663,7 +668,8 @@ TEST_F(AnalysisTest, WordsAndGroupsOfAStoredRunAreTheCommandLines) {
             EXPECT_EQ(written[r][0], last.phrases[r]);
             const auto from = std::find_if(exported.begin(), exported.end(),
                                            [&](const auto& cells) { return cells[0] == last.phrases[r]; });
-            EXPECT_EQ(std::vector(written[r].end() - 2, written[r].end()), std::vector(from->end() - 2, from->end()));
+            EXPECT_EQ(std::vector(written[r].end() - 2, written[r].end()),
+                      std::vector(from->end() - 2, from->end()));
         }
         QTest::mouseClick(part<QAbstractButton>("按钮_显示全部"), Qt::LeftButton);
         EXPECT_EQ(table.filter()->rowCount(), int(records.size()));
@@ -684,27 +690,42 @@ TEST_F(AnalysisTest, WordsSortFilterAndFollowTheRows) {
     table.showWords(true);
     ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
     EXPECT_EQ(part<QLabel>("标签_词根状态")->text(), q("7 个词根"));
+    // Beside the phrase they are of, in the view and in what is copied.
+    QHeaderView* header = table.table()->horizontalHeader();
+    EXPECT_EQ(header->visualIndex(ResultsModel::Root), 1);
+    EXPECT_EQ(header->visualIndex(ResultsModel::Tags), 2);
+    QItemSelectionModel* selection = table.table()->selectionModel();
+    for (int column : {ResultsModel::Source, ResultsModel::Tags, ResultsModel::Keyword, ResultsModel::Root})
+        selection->select(table.table()->model()->index(0, column), QItemSelectionModel::Select);
+    QApplication::clipboard()->clear();
+    QTest::mouseClick(part<QAbstractButton>("按钮_复制"), Qt::LeftButton);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "手机壳多少钱\t壳\t疑问;价格\t百度相关\n");
+    selection->clearSelection();
 
     const struct {
         int column;
         Qt::SortOrder order;
         std::vector<std::string> keywords;
     } sorts[] = {
-        {ResultsModel::Root, Qt::AscendingOrder,
-         {"手机", "电脑", "电脑桌多少钱", "手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳",
-          "手机壳定制", "手机膜价格", "手机膜 贴", "2026手机推荐", "北京手机维修", "电脑维修", "手机支架",
-          "手机支架怎么安装", "电脑桌"}},
-        {ResultsModel::Root, Qt::DescendingOrder,
+        {ResultsModel::Root,
+         Qt::AscendingOrder,
+         {"手机", "电脑", "电脑桌多少钱", "手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好",
+          "手机硅胶壳", "手机壳定制", "手机膜价格", "手机膜 贴", "2026手机推荐", "北京手机维修", "电脑维修",
+          "手机支架", "手机支架怎么安装", "电脑桌"}},
+        {ResultsModel::Root,
+         Qt::DescendingOrder,
          {"电脑桌", "手机支架", "手机支架怎么安装", "北京手机维修", "电脑维修", "2026手机推荐", "手机膜价格",
           "手机膜 贴", "手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳", "手机壳定制",
           "电脑桌多少钱", "手机", "电脑"}},
-        {ResultsModel::Tags, Qt::AscendingOrder,
-         {"手机支架", "手机", "手机壳定制", "手机膜 贴", "电脑桌", "电脑维修", "电脑", "手机硅胶壳", "北京手机维修",
-          "手机膜价格", "2026手机推荐", "手机支架怎么安装", "手机膜和手机壳哪个好", "手机壳多少钱", "电脑桌多少钱",
-          "手机壳怎么样"}},
+        {ResultsModel::Tags,
+         Qt::AscendingOrder,
+         {"手机支架", "手机", "手机壳定制", "手机膜 贴", "电脑桌", "电脑维修", "电脑", "手机硅胶壳",
+          "北京手机维修", "手机膜价格", "2026手机推荐", "手机支架怎么安装", "手机膜和手机壳哪个好",
+          "手机壳多少钱", "电脑桌多少钱", "手机壳怎么样"}},
     };
     for (const auto& c : sorts) {
-        SCOPED_TRACE(testing::Message() << "column " << c.column << (c.order == Qt::AscendingOrder ? " up" : " down"));
+        SCOPED_TRACE(testing::Message()
+                     << "column " << c.column << (c.order == Qt::AscendingOrder ? " up" : " down"));
         table.table()->horizontalHeader()->setSortIndicator(c.column, c.order);
         EXPECT_EQ(keywordsShown(table), c.keywords);
     }
@@ -717,7 +738,10 @@ TEST_F(AnalysisTest, WordsSortFilterAndFollowTheRows) {
         std::vector<std::string> keywords;
     } filters[] = {
         {"价格", false, ResultsModel::Tags, {"手机壳多少钱", "手机膜价格", "电脑桌多少钱"}},
-        {"^壳$", true, ResultsModel::Root, {"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳", "手机壳定制"}},
+        {"^壳$",
+         true,
+         ResultsModel::Root,
+         {"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳", "手机壳定制"}},
         {"^$", true, ResultsModel::Root, {"手机", "电脑"}},
         {"材质", false, ResultsFilter::kAllTextColumns, {"手机硅胶壳"}}, // found in the tags alone
     };
@@ -735,8 +759,9 @@ TEST_F(AnalysisTest, WordsSortFilterAndFollowTheRows) {
     EXPECT_EQ(table.filter()->rowCount(), 5);
     table.model()->append({record("手机壳防摔", "百度相关", "手机", "手机", 1)});
     ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
-    EXPECT_EQ(keywordsShown(table), (std::vector<std::string>{"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好",
-                                                              "手机硅胶壳", "手机壳定制", "手机壳防摔"}));
+    EXPECT_EQ(keywordsShown(table),
+              (std::vector<std::string>{"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳",
+                                        "手机壳定制", "手机壳防摔"}));
     EXPECT_EQ(part<QLabel>("标签_图中选择")->text(), q("只看分组“壳”的 6 个词"));
     EXPECT_EQ(part<QLabel>("标签_行数")->text(), q("共 17 条，显示 6 条"));
     EXPECT_EQ(table.groups()->list()->selectedItems().front()->text(), q("壳"));
@@ -792,7 +817,8 @@ TEST_F(AnalysisTest, ARunThatAskedForWordsShowsThem) {
                         table.model()->cellText(r, ResultsModel::Root).toStdString() + "|" +
                         table.model()->cellText(r, ResultsModel::Tags).toStdString());
     EXPECT_EQ(words, (std::vector<std::string>{"手机壳|壳|", "手机支架|支架|", "手机||", "手机壳定制|壳|"}));
-    EXPECT_EQ(listedGroups(table), (std::vector<CliGroup>{{"壳", 2, {}}, {"支架", 1, {}}, {"(无词根)", 1, {}}}));
+    EXPECT_EQ(listedGroups(table),
+              (std::vector<CliGroup>{{"壳", 2, {}}, {"支架", 1, {}}, {"(无词根)", 1, {}}}));
     clickStart();
 }
 
