@@ -822,6 +822,30 @@ TEST_F(AnalysisTest, ARunThatAskedForWordsShowsThem) {
     clickStart();
 }
 
+// An intent table the user broke is said, with where, and the table stays as it was; mended and
+// asked again, the words come.
+TEST_F(AnalysisTest, ABrokenIntentTableIsSaid) {
+    const std::filesystem::path intent = home / "data" / "intent.toml";
+    test::writeFile(intent, "\"价格\" = [\"团购\"\n");
+    open();
+    AnalysisWindow& table = analysis();
+    table.model()->setRecords(wordyRecords());
+    table.showWords(true);
+    auto* state = part<QLabel>("标签_词根状态");
+    ASSERT_TRUE(waitUntil([&] { return table.pendingWork() == 0 && state->text().startsWith(q("无法切分")); }));
+    EXPECT_TRUE(state->text().contains(QString::fromStdString(intent.string() + ":"))) << state->text().toStdString();
+    EXPECT_EQ(table.model()->words(), nullptr);
+    EXPECT_EQ(table.groups()->list()->rowCount(), 0);
+    EXPECT_EQ(table.filter()->rowCount(), int(wordyRecords().size()));
+    table.model()->append({record("手机壳团购", "百度相关", "手机", "手机", 1)});
+
+    test::writeFile(intent, "\"价格\" = [\"团购\"]\n");
+    table.showWords(false);
+    table.showWords(true);
+    ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
+    EXPECT_EQ(table.model()->cellText(int(wordyRecords().size()), ResultsModel::Tags), q("价格"));
+}
+
 // A stopped run of the store is continued from the history and ends with the results of a run left
 // alone; only the newest unfinished run can be, as the engine continues no other.
 TEST_F(AnalysisTest, AStoppedRunContinuesFromTheHistory) {
