@@ -247,22 +247,6 @@ std::vector<int> ResultsFilter::shownSourceRows() const {
     return sourceRowsAt(rows);
 }
 
-std::vector<ResultRecord> ResultsFilter::recordsAt(const std::vector<int>& rows) const {
-    std::vector<ResultRecord> out;
-    out.reserve(rows.size());
-    for (int row : sourceRowsAt(rows))
-        out.push_back(m_model->record(row));
-    return out;
-}
-
-std::vector<ResultRecord> ResultsFilter::shownRecords() const {
-    std::vector<ResultRecord> out;
-    out.reserve(static_cast<std::size_t>(rowCount()));
-    for (int row : shownSourceRows())
-        out.push_back(m_model->record(row));
-    return out;
-}
-
 std::vector<int> selectedRows(const QItemSelectionModel& selection) {
     std::set<int> rows;
     for (const QModelIndex& index : selection.selectedIndexes())

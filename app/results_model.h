@@ -87,10 +87,6 @@ class ResultsFilter : public QSortFilterProxyModel {
     std::vector<int> sourceRowsAt(const std::vector<int>& rows) const;
     // Every shown row's row of the model, in the shown order.
     std::vector<int> shownSourceRows() const;
-    // The records behind the shown rows `rows` (rows of this model), in the order given.
-    std::vector<ResultRecord> recordsAt(const std::vector<int>& rows) const;
-    // Every shown row's record, in the shown order.
-    std::vector<ResultRecord> shownRecords() const;
 
   protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
