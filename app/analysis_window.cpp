@@ -3,9 +3,12 @@
 #include "analysis/run_facts.h"
 #include "app/background_work.h"
 #include "app/demand_map_view.h"
+#include "app/groups_panel.h"
 #include "app/qt_text.h"
 #include "app/results_model.h"
+#include "app/row_words.h"
 #include "app/run_pictures.h"
+#include "engine/core/control_names.h"
 #include "engine/output/rich_export.h"
 #include "engine/run/mining_run.h"
 #include "engine/store/store_factory.h"
@@ -15,6 +18,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,14 +28,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSplitter>
 #include <QSvgRenderer>
 #include <QSvgWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
-#include <algorithm>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace zelkor::app {
 
@@ -83,8 +88,8 @@ QPushButton* button(QWidget* parent, const char* name, const char* text) {
 
 AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     : QWidget(parent, Qt::Window), m_hooks(std::move(hooks)), m_model(new ResultsModel(this)),
-      m_filter(new ResultsFilter(m_model, this)), m_refresh(new QTimer(this)), m_filterDelay(new QTimer(this)),
-      m_picturesDelay(new QTimer(this)) {
+      m_filter(new ResultsFilter(m_model, this)), m_refresh(new QTimer(this)),
+      m_filterDelay(new QTimer(this)), m_picturesDelay(new QTimer(this)), m_wordsDelay(new QTimer(this)) {
     if (!m_hooks.chooseSaveFile) {
         m_hooks.chooseSaveFile = [this](const QString& title, const QString& suggested) {
             return QFileDialog::getSaveFileName(this, title, suggested);
@@ -133,6 +138,7 @@ AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     buildMapPage(m_mapPage);
     buildHistoryPage(history);
 
+    m_wordsWork = std::make_unique<BackgroundWork>(this);
     m_work = std::make_unique<BackgroundWork>(this);
     m_refresh->setInterval(kRefreshMs);
     connect(m_refresh, &QTimer::timeout, this, &AnalysisWindow::refreshCurrent);
@@ -142,6 +148,8 @@ AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
     connect(m_current, &QPushButton::clicked, this, &AnalysisWindow::showCurrent);
     m_picturesDelay->setSingleShot(true);
     connect(m_picturesDelay, &QTimer::timeout, this, &AnalysisWindow::drawPictures);
+    m_wordsDelay->setSingleShot(true);
+    connect(m_wordsDelay, &QTimer::timeout, this, &AnalysisWindow::cutWords);
     connect(m_pages, &QTabWidget::currentChanged, this, [this, history](int) {
         if (m_pages->currentWidget() == history) refreshHistory();
         schedulePictures();
@@ -150,13 +158,20 @@ AnalysisWindow::AnalysisWindow(Hooks hooks, QWidget* parent)
         connect(m_filter, signal, this, &AnalysisWindow::updateCounts);
     connect(m_filter, &QAbstractItemModel::modelReset, this, &AnalysisWindow::updateCounts);
     connect(m_filter, &QAbstractItemModel::layoutChanged, this, &AnalysisWindow::updateCounts);
+    // Rows that come while a choice hides them are counted, and their words cut, all the same.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &AnalysisWindow::updateCounts);
+    // Other rows: the groups listed were of the old ones.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        m_groups->showGroups(nullptr);
+        if (!m_cutting) m_wordsState->clear();
+    });
     updateCounts();
 }
 
 AnalysisWindow::~AnalysisWindow() = default;
 
 int AnalysisWindow::pendingWork() const {
-    return m_work->pending();
+    return m_work->pending() + m_wordsWork->pending();
 }
 
 void AnalysisWindow::buildResultsPage(QWidget* page) {
@@ -181,6 +196,12 @@ void AnalysisWindow::buildResultsPage(QWidget* page) {
     m_pattern->setObjectName(qs("选择框_正则"));
     m_pattern->setToolTip(qs("按正则表达式筛选，写法与“高级”页的包含规则相同，不区分大小写"));
     filterRow->addWidget(m_pattern);
+    filterRow->addSpacing(12);
+    m_wordsBox = new QCheckBox(qs("词根与意图"), page);
+    m_wordsBox->setObjectName(qs("选择框_显示词根"));
+    m_wordsBox->setToolTip(qs("给每个词加上词根和意图两列，并在右边按词根或意图分组；点一个组只看这一组。"
+                              "采集时在“高级”页勾选了“导出词根与意图”的，打开时就显示"));
+    filterRow->addWidget(m_wordsBox);
     layout->addLayout(filterRow);
     m_filterProblem = new QLabel(page);
     m_filterProblem->setObjectName(qs("标签_筛选问题"));
@@ -216,20 +237,36 @@ void AnalysisWindow::buildResultsPage(QWidget* page) {
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
-    const int widths[ResultsModel::ColumnCount] = {230, 110, 110, 200, 48, 150, 48, 56};
+    const int widths[ResultsModel::ColumnCount] = {230, 110, 110, 200, 48, 150, 48, 56, 90, 110};
     for (int c = 0; c < ResultsModel::ColumnCount; ++c)
         m_table->setColumnWidth(c, widths[c]);
+    // The words beside the phrase they are of, where they are seen without scrolling.
+    header->moveSection(header->visualIndex(ResultsModel::Root), 1);
+    header->moveSection(header->visualIndex(ResultsModel::Tags), 2);
     // The run's own order until a header is clicked; a third click brings it back.
     header->setSortIndicatorClearable(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
     m_table->setSortingEnabled(true);
     m_table->installEventFilter(this);
-    layout->addWidget(m_table, 1);
+    m_groups = new GroupsPanel(page);
+    m_groups->setObjectName(qs("分组"));
+    m_groups->hide();
+    auto* split = new QSplitter(Qt::Horizontal, page);
+    split->setChildrenCollapsible(false);
+    split->addWidget(m_table);
+    split->addWidget(m_groups);
+    split->setStretchFactor(0, 1);
+    split->setSizes({700, 220});
+    layout->addWidget(split, 1);
 
     auto* bottom = new QHBoxLayout;
     m_counts = new QLabel(page);
     m_counts->setObjectName(qs("标签_行数"));
-    bottom->addWidget(m_counts, 1);
+    bottom->addWidget(m_counts);
+    m_wordsState = new QLabel(page);
+    m_wordsState->setObjectName(qs("标签_词根状态"));
+    m_wordsState->setTextFormat(Qt::PlainText);
+    bottom->addWidget(m_wordsState, 1);
     QPushButton* copy = button(page, "按钮_复制", "复制选中");
     copy->setToolTip(qs("以制表符分隔复制选中的格子，可直接粘贴到表格软件（Ctrl+C 相同）"));
     bottom->addWidget(copy);
@@ -253,6 +290,8 @@ void AnalysisWindow::buildResultsPage(QWidget* page) {
     connect(m_filterText, &QLineEdit::returnPressed, this, &AnalysisWindow::applyFilter);
     connect(m_filterColumn, &QComboBox::currentIndexChanged, this, &AnalysisWindow::applyFilter);
     connect(m_pattern, &QCheckBox::toggled, this, &AnalysisWindow::applyFilter);
+    connect(m_wordsBox, &QCheckBox::toggled, this, &AnalysisWindow::wordsToggled);
+    connect(m_groups, &GroupsPanel::choiceChanged, this, &AnalysisWindow::groupChosen);
     connect(copy, &QPushButton::clicked, this, &AnalysisWindow::copySelection);
     connect(exportSelected, &QPushButton::clicked, this, [this] { exportRows(ExportScope::Selection); });
     connect(exportShown, &QPushButton::clicked, this, [this] { exportRows(ExportScope::Shown); });
@@ -465,21 +504,128 @@ void AnalysisWindow::chooseMapLabel(int label) {
     const auto count = std::count(rows.begin(), rows.end(), true);
     const DemandMapLabel* named = &seed.layout.labels[static_cast<std::size_t>(label)];
     if (named->kind == DemandMapLabel::Kind::More) named = &seed.layout.labels[static_cast<std::size_t>(named->parent)];
+    m_groups->clearChoice();
+    chooseRows(std::move(rows),
+               named->kind == DemandMapLabel::Kind::Seed
+                   ? qs("只看种子“%1”的 %2 个词").arg(QString::fromStdString(named->full)).arg(count)
+                   : qs("只看“%1”及其下的 %2 个词").arg(QString::fromStdString(named->full)).arg(count));
+    showPage(Page::Results);
+}
+
+void AnalysisWindow::chooseRows(std::vector<bool> rows, const QString& what) {
     m_filter->setRowSubset(std::move(rows));
-    m_mapChoice->setText(named->kind == DemandMapLabel::Kind::Seed
-                             ? qs("只看种子“%1”的 %2 个词").arg(QString::fromStdString(named->full)).arg(count)
-                             : qs("只看“%1”及其下的 %2 个词").arg(QString::fromStdString(named->full)).arg(count));
+    m_mapChoice->setText(what);
     m_mapChoice->show();
     m_clearMapChoice->show();
-    showPage(Page::Results);
     updateCounts();
 }
 
 void AnalysisWindow::clearMapChoice() {
+    m_groups->clearChoice();
     if (m_filter->hasRowSubset()) m_filter->setRowSubset(std::nullopt);
     m_mapChoice->hide();
     m_clearMapChoice->hide();
     updateCounts();
+}
+
+void AnalysisWindow::groupChosen() {
+    const std::optional<ResultGroup> group = m_groups->chosen();
+    if (!group) {
+        clearMapChoice();
+        return;
+    }
+    // Rows that come later are in no group until the words are made again, which chooses afresh.
+    std::vector<bool> rows(m_model->words() ? m_model->words()->rows() : 0, false);
+    for (std::size_t member : group->members)
+        if (member < rows.size()) rows[member] = true;
+    chooseRows(
+        std::move(rows),
+        qs("只看分组“%1”的 %2 个词").arg(QString::fromStdString(group->name)).arg(group->members.size()));
+}
+
+bool AnalysisWindow::wordsShown() const {
+    return m_wordsBox->isChecked();
+}
+
+void AnalysisWindow::showWords(bool shown) {
+    m_wordsBox->setChecked(shown);
+}
+
+void AnalysisWindow::wordsToggled(bool shown) {
+    m_wordsProblem.clear();
+    m_groups->setVisible(shown);
+    const int wordColumns[] = {ResultsModel::Root, ResultsModel::Tags};
+    if (shown) {
+        const int at = m_filterColumn->findData(ResultsModel::Parent) + 1;
+        m_filterColumn->insertItem(at, qs("词根"), int(ResultsModel::Root));
+        m_filterColumn->insertItem(at + 1, qs("意图"), int(ResultsModel::Tags));
+    } else {
+        if (ResultsModel::wordColumn(m_filterColumn->currentData().toInt()))
+            m_filterColumn->setCurrentIndex(m_filterColumn->findData(int(ResultsModel::Keyword)));
+        for (int column : wordColumns)
+            m_filterColumn->removeItem(m_filterColumn->findData(column));
+        QHeaderView* header = m_table->horizontalHeader();
+        if (ResultsModel::wordColumn(header->sortIndicatorSection()))
+            header->setSortIndicator(-1, Qt::AscendingOrder);
+        if (m_groups->chosen()) clearMapChoice();
+        m_wordsDelay->stop();
+        m_model->setWords(nullptr);
+        m_groups->showGroups(nullptr);
+        m_wordsState->clear();
+    }
+    updateCounts(); // shows the columns, and asks for the words
+}
+
+void AnalysisWindow::scheduleWords() {
+    if (!m_wordsBox->isChecked() || m_cutting || m_wordsDelay->isActive() || !m_wordsProblem.isEmpty())
+        return;
+    const std::shared_ptr<const RowWords>& words = m_model->words();
+    if (m_model->records().empty() || (words && words->rows() == m_model->records().size())) return;
+    // The first words at once; those of a run that grows now and then, and never more than half the
+    // time, since they are cut afresh over every row.
+    const bool growing = words && m_showing == Showing::Current && m_run && !m_run->workerDone();
+    m_wordsDelay->start(growing ? static_cast<int>(std::max<qint64>(kWordsMs, 2 * m_cuttingMs)) : 0);
+}
+
+void AnalysisWindow::cutWords() {
+    if (m_cutting || !m_wordsBox->isChecked()) return;
+    m_cutting = true;
+    const std::size_t rows = m_model->records().size();
+    m_wordsState->setText(m_model->words() ? qs("正在按 %1 条结果重新切分词根与意图…").arg(rows)
+                                           : qs("正在切分 %1 条结果的词根与意图…").arg(rows));
+    m_wordsWork->post([this, records = m_model->records(), home = m_hooks.home,
+                       resets = m_model->resets()]() -> std::function<void()> {
+        QElapsedTimer timer;
+        timer.start();
+        Expected<RowWords> made = RowWords::analyse(records, home);
+        std::shared_ptr<const RowWords> words;
+        QString problem;
+        if (made)
+            words = std::make_shared<const RowWords>(std::move(*made));
+        else
+            problem = QString::fromStdString(made.error().message);
+        return [this, words, problem, resets, took = timer.elapsed()] {
+            m_cutting = false;
+            m_cuttingMs = took;
+            if (!m_wordsBox->isChecked() || resets != m_model->resets()) {
+                scheduleWords();
+                return;
+            }
+            if (!words) {
+                m_wordsProblem = problem;
+                m_wordsState->setText(qs("无法切分词根与意图：") + problem);
+                return;
+            }
+            m_model->setWords(words);
+            m_groups->showGroups(words);
+            const std::vector<ResultGroup>& roots = words->groups(GroupBy::Root);
+            const auto named = std::count_if(roots.begin(), roots.end(),
+                                             [](const ResultGroup& g) { return g.name != kNoRootGroup; });
+            m_wordsState->setText(qs("%1 个词根").arg(named));
+            if (m_groups->chosen()) groupChosen(); // its rows as the words now have them
+            scheduleWords();
+        };
+    });
 }
 
 void AnalysisWindow::showEvent(QShowEvent* event) {
@@ -516,6 +662,7 @@ void AnalysisWindow::showCurrent() {
     m_showing = Showing::Current;
     m_run.reset();
     startShowing();
+    m_wordsBox->setChecked(false);
     refreshCurrent();
     updateCounts();
 }
@@ -527,6 +674,7 @@ void AnalysisWindow::refreshCurrent() {
     if (run != m_run) {
         m_run = std::move(run);
         startShowing();
+        m_wordsBox->setChecked(m_run && m_hooks.wordsAsked && m_hooks.wordsAsked());
     }
     if (!m_run || m_copying) return;
     m_copying = true;
@@ -560,18 +708,25 @@ void AnalysisWindow::showStored(std::int64_t id) {
             about += qs("（%1 开始，关键词：%2）").arg(startedText(run.started), seedsText(run.seeds));
     m_what->setText(about + qs("：正在读取…"));
     m_current->setEnabled(true);
+    m_wordsBox->setChecked(false);
     showPage(Page::Results);
     m_work->post([this, spec = *spec, id, generation = m_generation, about]() -> std::function<void()> {
         std::vector<ResultRecord> records;
+        bool wordsAsked = false;
         QString problem;
         auto history = openRunHistory(spec, kHistoryBusyMs);
-        if (!history)
+        if (!history) {
             problem = QString::fromStdString(history.error().message);
-        else if (auto read = (*history)->runResults(std::to_string(id)))
+        } else if (auto read = (*history)->runResults(std::to_string(id))) {
             records = std::move(*read);
-        else
+            // Options that cannot be read only leave the words unasked.
+            if (auto options = (*history)->runOptions(std::to_string(id)))
+                for (const auto& [control, value] : *options)
+                    if (control == ctl::kKeywordWords) wordsAsked = value == "1";
+        } else {
             problem = QString::fromStdString(read.error().message);
-        return [this, generation, about, problem, records = std::move(records)]() mutable {
+        }
+        return [this, generation, about, problem, wordsAsked, records = std::move(records)]() mutable {
             if (generation != m_generation) return;
             if (!problem.isEmpty()) {
                 m_what->setText(about + qs("：无法读取（") + problem + qs("）"));
@@ -579,6 +734,7 @@ void AnalysisWindow::showStored(std::int64_t id) {
             }
             m_model->setRecords(std::move(records));
             m_what->setText(about);
+            m_wordsBox->setChecked(wordsAsked);
             updateCounts();
         };
     });
@@ -679,24 +835,32 @@ void AnalysisWindow::updateCounts() {
     const int shown = m_filter->rowCount();
     for (int column : {ResultsModel::Hits, ResultsModel::Services})
         m_table->setColumnHidden(column, !m_model->hitsCounted());
+    for (int column : {ResultsModel::Root, ResultsModel::Tags})
+        m_table->setColumnHidden(column, !m_wordsBox->isChecked());
     m_counts->setText(shown == all ? qs("共 %1 条").arg(all) : qs("共 %1 条，显示 %2 条").arg(all).arg(shown));
     if (m_showing == Showing::Current) {
         m_what->setText(m_run ? qs("当前采集：%1 条结果").arg(all) : qs("还没有采集：主窗口开始采集后，结果会陆续出现在这里。"));
         m_current->setEnabled(false);
     }
     schedulePictures();
+    scheduleWords();
 }
 
 void AnalysisWindow::copySelection() {
-    const QString text =
-        selectionText(*m_table->selectionModel(), [this](int column) { return !m_table->isColumnHidden(column); });
+    const QString text = selectionText(
+        *m_table->selectionModel(), [this](int column) { return !m_table->isColumnHidden(column); },
+        [this](int column) { return m_table->horizontalHeader()->visualIndex(column); });
     if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
 
 void AnalysisWindow::exportRows(ExportScope scope) {
-    std::vector<ResultRecord> records = scope == ExportScope::Selection
-                                            ? m_filter->recordsAt(selectedRows(*m_table->selectionModel()))
-                                            : m_filter->shownRecords();
+    const std::vector<int> rows = scope == ExportScope::Selection
+                                      ? m_filter->sourceRowsAt(selectedRows(*m_table->selectionModel()))
+                                      : m_filter->shownSourceRows();
+    std::vector<ResultRecord> records;
+    records.reserve(rows.size());
+    for (int row : rows)
+        records.push_back(m_model->record(row));
     if (records.empty()) {
         m_hooks.showWarning(windowTitle(), scope == ExportScope::Selection ? qs("没有选中的行可以导出。")
                                                                            : qs("表格里没有可以导出的行。"));
@@ -714,9 +878,22 @@ void AnalysisWindow::exportRows(ExportScope scope) {
     std::vector<std::filesystem::path> kept;
     if (const auto spec = m_hooks.store ? m_hooks.store() : std::nullopt; spec && spec->kind == StoreSpec::Kind::Sqlite)
         kept.push_back(spec->path);
-    m_work->post([this, file, format, kept, records = std::move(records)]() -> std::function<void()> {
+    // The columns the table shows, as `export` writes them: hits counted, then the words.
+    ExtraColumns extra = hitColumns(records);
+    if (const std::shared_ptr<const RowWords>& words = m_model->words(); words && m_wordsBox->isChecked()) {
+        ExtraColumn root{"root", {}, false}, tags{"tags", {}, false};
+        for (int row : rows) {
+            const auto at = static_cast<std::size_t>(row);
+            root.cells.push_back(at < words->rows() ? words->root(at).utf8 : std::string());
+            tags.cells.push_back(at < words->rows() ? words->tags(at).utf8 : std::string());
+        }
+        extra.push_back(std::move(root));
+        extra.push_back(std::move(tags));
+    }
+    m_work->post([this, file, format, kept, extra = std::move(extra),
+                  records = std::move(records)]() -> std::function<void()> {
         std::string error;
-        const bool written = writeResultsFile(file, records, format, &error, kept);
+        const bool written = writeResultsFile(file, records, format, &error, kept, {}, extra);
         return [this, file, written, error] {
             if (!written) {
                 m_hooks.showWarning(windowTitle(), qs("导出失败：") + QString::fromStdString(error));

@@ -4,12 +4,14 @@
 // by any column, filter by text or pattern, copy as tab-separated text and export in any format.
 // The pictures are the report's charts and demand maps of the rows the table holds; a click on a
 // phrase of a map leaves in the table the rows at and below it (rows that arrive later are left
-// out until it is cleared).
+// out until it is cleared). Asked for (and by default for a run that asked for them), the table
+// gains each row's root word and intent tags, and beside it their groups; a click on a group leaves
+// its rows in the table, and a growing run's words and groups are made again now and then.
 //
 // Threads: the window thread, but nothing here waits for a store or draws. The current run's new
 // results are copied a few times a second on a thread of the window's own (the run's store takes
 // its lock for the copy, never for long); the history is opened and read, and the pictures are
-// drawn, there too.
+// drawn, there too. Words are cut on a second thread, so that a large run's cannot hold them up.
 
 #include "engine/core/records.h"
 #include "engine/store/run_history.h"
@@ -42,6 +44,7 @@ namespace zelkor::app {
 
 class BackgroundWork;
 class DemandMapView;
+class GroupsPanel;
 struct RunPictures;
 class ResultsModel;
 class ResultsFilter;
@@ -53,6 +56,8 @@ class AnalysisWindow : public QWidget {
         std::filesystem::path home;
         // The run the main window's controller holds, or none (window thread).
         std::function<std::shared_ptr<MiningRun>()> currentRun;
+        // Whether the current run asked for root words and intent tags; asked when it is first shown.
+        std::function<bool()> wordsAsked;
         // The store the page 高级 names, or nullopt when it cannot be read.
         std::function<std::optional<StoreSpec>()> store;
         // Whether a stored run may be continued now (no run going), and continuing it: the newest
@@ -82,6 +87,10 @@ class AnalysisWindow : public QWidget {
     // The pictures last drawn, or none yet.
     const RunPictures* pictures() const { return m_pictures.get(); }
     DemandMapView* map() const { return m_map; }
+    GroupsPanel* groups() const { return m_groups; }
+    // The words and groups are asked for (the box 显示词根与意图).
+    bool wordsShown() const;
+    void showWords(bool shown);
 
     enum class Page { Results, Charts, Map, History };
     void showPage(Page page);
@@ -100,6 +109,8 @@ class AnalysisWindow : public QWidget {
     static constexpr int kRefreshMs = 400;
     // Pictures of a growing run are drawn again at most this often.
     static constexpr int kPicturesMs = 1500;
+    // ... and its words at most this often, or half the time when cutting them takes longer.
+    static constexpr int kWordsMs = 1500;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -121,6 +132,12 @@ class AnalysisWindow : public QWidget {
     void showSeedMap();
     void applyFilter();
     void updateCounts();
+    void wordsToggled(bool shown);
+    void scheduleWords();
+    void cutWords();
+    void groupChosen();
+    // Leaves in the table only `rows` (of the model), saying which they are; clears the other choice.
+    void chooseRows(std::vector<bool> rows, const QString& what);
     void historyRead(std::optional<StoreSpec> spec, std::vector<RunSummary> runs, QString problem);
     void selectedRunChanged();
     std::optional<std::int64_t> selectedRun() const;
@@ -139,6 +156,9 @@ class AnalysisWindow : public QWidget {
     QTableView* m_table = nullptr;
     QLabel* m_counts = nullptr;
     QComboBox* m_exportFormat = nullptr;
+    QCheckBox* m_wordsBox = nullptr;
+    QLabel* m_wordsState = nullptr;
+    GroupsPanel* m_groups = nullptr;
     QTableWidget* m_history = nullptr;
     QLabel* m_historyState = nullptr;
     QPushButton* m_open = nullptr;
@@ -155,6 +175,7 @@ class AnalysisWindow : public QWidget {
     QTimer* m_refresh;
     QTimer* m_filterDelay;
     QTimer* m_picturesDelay;
+    QTimer* m_wordsDelay;
 
     Showing m_showing = Showing::Current;
     std::int64_t m_storedRun = 0;
@@ -167,6 +188,10 @@ class AnalysisWindow : public QWidget {
     std::shared_ptr<const RunPictures> m_pictures;
     int m_picturesGeneration = -1; // what they were drawn from
     bool m_drawing = false;
+    bool m_cutting = false;
+    qint64 m_cuttingMs = 0; // the last cut took
+    QString m_wordsProblem; // why they could not be made; not tried again until asked again
+    std::unique_ptr<BackgroundWork> m_wordsWork;
     std::unique_ptr<BackgroundWork> m_work; // last: joined first
 };
 

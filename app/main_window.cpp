@@ -895,6 +895,7 @@ void MainWindow::onAnalyse() {
         AnalysisWindow::Hooks hooks;
         hooks.home = m_options.home;
         hooks.currentRun = [this] { return m_run->controller.currentRun(); };
+        hooks.wordsAsked = [this] { return m_controls->checked(ctl::kKeywordWords); };
         hooks.store = [this]() -> std::optional<StoreSpec> {
             std::string error;
             return parseStoreSpec(gbk_to_utf8(m_controls->text(ctl::kRunStore)), m_options.home, &error);

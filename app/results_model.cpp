@@ -11,8 +11,8 @@ namespace zelkor::app {
 
 namespace {
 
-const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词", "父词",
-                                                        "层级",   "时间", "次数", "来源数"};
+const char* const kHeaders[ResultsModel::ColumnCount] = {"关键词", "来源", "主词",   "父词", "层级",
+                                                         "时间",   "次数", "来源数", "词根", "意图"};
 
 // A numeric column's value; 0 for the others.
 int numberOf(const ResultRecord& record, int column) {
@@ -26,7 +26,7 @@ bool counted(const ResultRecord& record) {
     return record.hits > 0;
 }
 
-// The GBK text of a text column; nullptr for depth.
+// The GBK text of a column the record holds; nullptr for the numbers and the words.
 const Text* textOf(const ResultRecord& record, int column) {
     switch (column) {
     case ResultsModel::Keyword:
@@ -55,6 +55,8 @@ QString oneLine(QString cell) {
 void ResultsModel::setRecords(std::vector<ResultRecord> records) {
     beginResetModel();
     m_records = std::move(records);
+    m_words.reset();
+    ++m_resets;
     m_hitsCounted = std::any_of(m_records.begin(), m_records.end(), counted);
     endResetModel();
 }
@@ -66,6 +68,28 @@ void ResultsModel::append(std::vector<ResultRecord> records) {
     beginInsertRows({}, first, first + static_cast<int>(records.size()) - 1);
     m_records.insert(m_records.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
     endInsertRows();
+}
+
+void ResultsModel::setWords(std::shared_ptr<const RowWords> words) {
+    // A layout change, not a change of data: the filter then sorts and filters once over every row,
+    // where a change of 10^5 cells would move the rows one by one.
+    emit layoutAboutToBeChanged();
+    m_words = std::move(words);
+    emit layoutChanged();
+}
+
+const Text* ResultsModel::textAt(int row, int column) const {
+    if (!wordColumn(column)) return textOf(record(row), column);
+    const auto at = static_cast<std::size_t>(row);
+    if (!m_words || at >= m_words->rows()) return nullptr;
+    return &(column == Root ? m_words->root(at) : m_words->tags(at)).gbk;
+}
+
+QString ResultsModel::cellText(int row, int column) const {
+    if (!wordColumn(column)) return cellText(record(row), column);
+    const auto at = static_cast<std::size_t>(row);
+    if (!m_words || at >= m_words->rows()) return {};
+    return (column == Root ? m_words->root(at) : m_words->tags(at)).shown;
 }
 
 QString ResultsModel::cellText(const ResultRecord& record, int column) {
@@ -97,7 +121,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     const ResultRecord& r = record(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return cellText(r, index.column());
+        return cellText(index.row(), index.column());
     case Qt::ToolTipRole:
         if (index.column() == Time) return QString::fromStdString(r.time);
         return {};
@@ -118,6 +142,10 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
 
 ResultsFilter::ResultsFilter(ResultsModel* model, QObject* parent) : QSortFilterProxyModel(parent), m_model(model) {
     connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_keys.clear(); });
+    // New words: the keys of a word column are stale (connected first, so cleared before the re-sort).
+    connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, [this] {
+        if (ResultsModel::wordColumn(m_keysColumn)) m_keys.clear();
+    });
     setSourceModel(model);
 }
 
@@ -135,7 +163,7 @@ std::uint64_t ResultsFilter::sortKey(int row, int column) const {
             std::uint64_t key = 0;
             if (ResultsModel::numeric(column)) {
                 key = static_cast<std::uint64_t>(numberOf(record, column)) ^ (std::uint64_t{1} << 63); // signed order
-            } else if (const Text* text = textOf(record, column)) {
+            } else if (const Text* text = m_model->textAt(static_cast<int>(i), column)) {
                 for (std::size_t b = 0; b < 8; ++b)
                     key = key << 8 | (b < text->size() ? static_cast<unsigned char>((*text)[b]) : 0u);
             }
@@ -169,10 +197,11 @@ void ResultsFilter::setRowSubset(std::optional<std::vector<bool>> rows) {
     invalidateRowsFilter();
 }
 
-bool ResultsFilter::matches(const Text& cell) const {
-    if (m_mode == Mode::Plain) return text_find(cell, m_text, 1, true) > 0;
+bool ResultsFilter::matches(const Text* cell) const {
+    if (!cell) return false;
+    if (m_mode == Mode::Plain) return text_find(*cell, m_text, 1, true) > 0;
     RegexObject regex;
-    return regex.create(m_text, cell, false, true, false) && regex.match_count() > 0;
+    return regex.create(m_text, *cell, false, true, false) && regex.match_count() > 0;
 }
 
 bool ResultsFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
@@ -182,13 +211,10 @@ bool ResultsFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
     }
     if (m_text.empty()) return !m_unmatchable;
     if (m_unmatchable) return false;
-    const ResultRecord& record = m_model->record(sourceRow);
-    if (m_column != kAllTextColumns) {
-        const Text* cell = textOf(record, m_column);
-        return cell && matches(*cell);
-    }
-    for (int column : {ResultsModel::Keyword, ResultsModel::Source, ResultsModel::Seed, ResultsModel::Parent})
-        if (matches(*textOf(record, column))) return true;
+    if (m_column != kAllTextColumns) return matches(m_model->textAt(sourceRow, m_column));
+    for (int column : {ResultsModel::Keyword, ResultsModel::Source, ResultsModel::Seed, ResultsModel::Parent,
+                       ResultsModel::Root, ResultsModel::Tags})
+        if (matches(m_model->textAt(sourceRow, column))) return true;
     return false;
 }
 
@@ -197,8 +223,8 @@ bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
     const std::uint64_t keyB = sortKey(right.row(), left.column());
     int order = keyA < keyB ? -1 : keyA > keyB;
     if (order == 0 && !ResultsModel::numeric(left.column())) {
-        const Text* x = textOf(m_model->record(left.row()), left.column());
-        const Text* y = textOf(m_model->record(right.row()), left.column());
+        const Text* x = m_model->textAt(left.row(), left.column());
+        const Text* y = m_model->textAt(right.row(), left.column());
         if (x && y) order = x->compare(*y); // char_traits<char> compares bytes unsigned
     }
     if (order != 0) return order < 0;
@@ -206,19 +232,19 @@ bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
     return sortOrder() == Qt::AscendingOrder ? left.row() < right.row() : left.row() > right.row();
 }
 
-std::vector<ResultRecord> ResultsFilter::recordsAt(const std::vector<int>& rows) const {
-    std::vector<ResultRecord> out;
+std::vector<int> ResultsFilter::sourceRowsAt(const std::vector<int>& rows) const {
+    std::vector<int> out;
     out.reserve(rows.size());
     for (int row : rows)
-        out.push_back(m_model->record(mapToSource(index(row, 0)).row()));
+        out.push_back(mapToSource(index(row, 0)).row());
     return out;
 }
 
-std::vector<ResultRecord> ResultsFilter::shownRecords() const {
+std::vector<int> ResultsFilter::shownSourceRows() const {
     std::vector<int> rows(static_cast<std::size_t>(rowCount()));
     for (int i = 0; i < rowCount(); ++i)
         rows[static_cast<std::size_t>(i)] = i;
-    return recordsAt(rows);
+    return sourceRowsAt(rows);
 }
 
 std::vector<int> selectedRows(const QItemSelectionModel& selection) {
@@ -228,22 +254,24 @@ std::vector<int> selectedRows(const QItemSelectionModel& selection) {
     return {rows.begin(), rows.end()};
 }
 
-QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown) {
+QString selectionText(const QItemSelectionModel& selection, const std::function<bool(int column)>& shown,
+                      const std::function<int(int column)>& place) {
     const QModelIndexList cells = selection.selectedIndexes();
     const QAbstractItemModel* model = selection.model();
     if (!model || cells.isEmpty()) return {};
-    std::set<int> rows, columns;
+    std::set<int> rows;
+    std::set<std::pair<int, int>> columns; // place, column
     std::set<std::pair<int, int>> chosen;
     for (const QModelIndex& cell : cells) {
         if (shown && !shown(cell.column())) continue;
         rows.insert(cell.row());
-        columns.insert(cell.column());
+        columns.emplace(place ? place(cell.column()) : cell.column(), cell.column());
         chosen.emplace(cell.row(), cell.column());
     }
     QString text;
     for (int row : rows) {
         bool first = true;
-        for (int column : columns) {
+        for (const auto& [at, column] : columns) {
             if (!first) text += QLatin1Char('\t');
             first = false;
             if (chosen.contains({row, column}))

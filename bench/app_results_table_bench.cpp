@@ -9,8 +9,13 @@
 //   run's order (0) or sorted by keyword (1); a sorted table places each new row on its own.
 // BM_Filter/pattern: ms_per_filter over 10^5 sorted rows, a filter and its clearing in turn, plain
 //   text (0) or a pattern (1).
+// BM_CutWords/N: ms_per_cut to make the root words, tags and groups of N rows, as the window's own
+//   thread does; 10^5 against 10^4 should stay near 10.
+// BM_TakeWords/N: ms_per_take for the window thread to take the words of N rows sorted by root: the
+//   re-sort is all it pays.
 
 #include "app/results_model.h"
+#include "app/row_words.h"
 #include "text/text.h"
 
 #include <QApplication>
@@ -20,6 +25,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 namespace zelkor::app {
@@ -49,6 +55,33 @@ std::vector<ResultRecord> records(int count, int from = 0) {
         out.push_back({keyword, source, seed, seed + std::to_string(i / 7), 1 + i % 5, "2026-12-10T13:45:00+08:00", 0, 0});
     }
     return out;
+}
+
+// Phrases of one seed made of words a segmenter knows, in many combinations, so that there are many
+// roots and every family of tags.
+std::vector<ResultRecord> wordyRecords(int count) {
+    static const char* const heads[] = {"壳",   "膜",   "支架", "充电器", "耳机", "电池",   "屏幕",
+                                        "相机", "内存", "主板", "外壳",   "贴膜", "数据线", "音响",
+                                        "键盘", "游戏", "铃声", "壁纸",   "维修", "回收"};
+    static const char* const tails[] = {"",     "多少钱", "怎么样", "哪个好", "推荐", "价格",
+                                        "2026", "北京",   "上海",   "怎么换", "排行", "便宜",
+                                        "最新", "对比",   "品牌",   "定制",   "批发", "图片"};
+    const Text seed = utf8_to_gbk("手机");
+    const Text source = utf8_to_gbk("百度相关");
+    std::vector<ResultRecord> out;
+    out.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const unsigned scrambled = static_cast<unsigned>(i) * 2654435761u;
+        const Text keyword = seed + utf8_to_gbk(heads[scrambled % 20]) +
+                             utf8_to_gbk(tails[(scrambled / 20) % 18]) + std::to_string(i / 360);
+        out.push_back({keyword, source, seed, seed, 1, "2026-12-10T13:45:00+08:00", 0, 0});
+    }
+    return out;
+}
+
+// A program directory without an intent table: the built-in families.
+std::filesystem::path plainHome() {
+    return std::filesystem::temp_directory_path() / "app_results_table_bench-no-home";
 }
 
 struct Table {
@@ -135,6 +168,46 @@ void BM_Filter(benchmark::State& state) {
         benchmark::Counter(1e-3, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Filter)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_CutWords(benchmark::State& state) {
+    const std::vector<ResultRecord> rows = wordyRecords(static_cast<int>(state.range(0)));
+    const std::filesystem::path home = plainHome();
+    (void)RowWords::analyse(wordyRecords(10), home); // the dictionary loads once per process
+    std::size_t groups = 0;
+    for (auto _ : state) {
+        Expected<RowWords> words = RowWords::analyse(rows, home);
+        if (!words) {
+            state.SkipWithError(words.error().message.c_str());
+            return;
+        }
+        groups = words->groups(GroupBy::Root).size();
+    }
+    state.counters["root_groups"] = static_cast<double>(groups);
+    state.counters["ms_per_cut"] =
+        benchmark::Counter(1e-3, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_CutWords)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_TakeWords(benchmark::State& state) {
+    application();
+    const int rows = static_cast<int>(state.range(0));
+    Table table(0);
+    table.model.setRecords(wordyRecords(rows));
+    table.view.horizontalHeader()->setSortIndicator(ResultsModel::Root, Qt::AscendingOrder);
+    Expected<RowWords> made = RowWords::analyse(table.model.records(), plainHome());
+    if (!made) {
+        state.SkipWithError(made.error().message.c_str());
+        return;
+    }
+    const auto words = std::make_shared<const RowWords>(std::move(*made));
+    for (auto _ : state) {
+        table.model.setWords(words);
+        benchmark::DoNotOptimize(table.filter.rowCount());
+    }
+    state.counters["ms_per_take"] =
+        benchmark::Counter(1e-3, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_TakeWords)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zelkor::app

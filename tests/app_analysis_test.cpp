@@ -4,6 +4,7 @@
 #include "analysis/charts.h"
 #include "app/analysis_window.h"
 #include "app/demand_map_view.h"
+#include "app/groups_panel.h"
 #include "app/main_window.h"
 #include "app/results_model.h"
 #include "app/run_pictures.h"
@@ -12,6 +13,7 @@
 #include "engine/store/sqlite_run_store.h"
 #include "fixture_service.h"
 #include "support/app_support.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>
@@ -30,6 +32,9 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
 
 namespace zelkor::app {
 namespace {
@@ -437,11 +442,12 @@ TEST_F(AnalysisTest, PicturesOfTheRunAndAMapClickChoosesRows) {
 
 // Runs kept in a database file, made through the store itself.
 void keepRun(const std::filesystem::path& file, const char* seeds, const std::vector<ResultRecord>& results,
-             bool finished) {
+             bool finished, RunOptionValues options = {}) {
     std::string error;
     auto store = SqliteRunStore::open(file, &error);
     ASSERT_TRUE(store) << error;
-    ASSERT_TRUE(store->beginRun({{"编辑框_关键词", gbk(seeds)}}));
+    options.insert(options.begin(), {"编辑框_关键词", gbk(seeds)});
+    ASSERT_TRUE(store->beginRun(options));
     for (const ResultRecord& r : results)
         store->results().append(r);
     ASSERT_TRUE(store->commitKeyword(1, static_cast<int>(results.size())));
@@ -499,6 +505,345 @@ TEST_F(AnalysisTest, AStoredRunOpensFromTheHistory) {
     ASSERT_TRUE(waitUntil([&] { return table.model()->rowCount() == 4; }));
     EXPECT_EQ(shownRows(table), kPhoneRows);
     clickStart();
+}
+
+// Phrases of two seeds whose words fall into several roots and every kind of intent, the user's own
+// family (材质, from data/intent.toml) among them.
+std::vector<ResultRecord> wordyRecords() {
+    const char* const phone[] = {"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机膜价格",
+                                 "手机支架",     "手机",         "2026手机推荐",         "北京手机维修",
+                                 "手机硅胶壳",   "手机壳定制",   "手机支架怎么安装",     "手机膜 贴"};
+    const char* const computer[] = {"电脑桌", "电脑桌多少钱", "电脑维修", "电脑"};
+    std::vector<ResultRecord> records;
+    for (const char* phrase : phone)
+        records.push_back(record(phrase, "百度相关", "手机", "手机", 1));
+    for (const char* phrase : computer)
+        records.push_back(record(phrase, "搜狗下拉", "电脑", "电脑", 1));
+    return records;
+}
+
+// A group as `zelkor-cli groups` writes it in a txt file.
+struct CliGroup {
+    std::string name;
+    std::size_t count = 0;
+    std::vector<std::string> phrases;
+    bool operator==(const CliGroup&) const = default;
+};
+
+std::vector<CliGroup> cliGroups(const std::string& gbkText) {
+    std::vector<CliGroup> groups;
+    std::string text = gbk_to_utf8(gbkText);
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = text.find("\r\n", from);
+        const std::string line = text.substr(from, end - from);
+        from = end == std::string::npos ? text.size() : end + 2;
+        if (line.empty()) continue;
+        if (line.starts_with("【")) {
+            const std::size_t close = line.rfind("】");
+            groups.push_back({line.substr(3, close - 3), std::stoul(line.substr(close + 4)), {}});
+        } else {
+            groups.back().phrases.push_back(line);
+        }
+    }
+    return groups;
+}
+
+// Each line of a csv file (without its header and BOM) as its cells; none holds a comma here.
+std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::stringstream lines(text);
+    std::string line;
+    std::getline(lines, line); // the header
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> cells;
+        std::size_t from = 0;
+        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+            cells.push_back(line.substr(from, comma - from));
+        cells.push_back(line.substr(from));
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// The groups the panel lists, as the command line writes them (name and size).
+std::vector<CliGroup> listedGroups(const AnalysisWindow& analysis) {
+    std::vector<CliGroup> groups;
+    const QTableWidget* list = analysis.groups()->list();
+    for (int r = 0; r < list->rowCount(); ++r)
+        groups.push_back({list->item(r, 0)->text().toStdString(), list->item(r, 1)->text().toULong(), {}});
+    return groups;
+}
+
+void clickGroup(AnalysisWindow& analysis, int row) {
+    QTableWidget* list = analysis.groups()->list();
+    list->scrollToItem(list->item(row, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row, 0)).center());
+}
+
+bool wordsDone(const AnalysisWindow& analysis) {
+    const auto& words = analysis.model()->words();
+    return words && words->rows() == analysis.model()->records().size() && analysis.pendingWork() == 0;
+}
+
+// A stored run that asked for words shows them at once, and they are the command line's for the
+// same run: the columns those of `export --words`, the groups those of `groups --by root|tag`; a
+// click on a group leaves its phrases in the table, and exporting the shown rows writes that group.
+TEST_F(AnalysisTest, WordsAndGroupsOfAStoredRunAreTheCommandLines) {
+    const std::filesystem::path file = home / "data" / "runs.sqlite";
+    test::writeFile(home / "data" / "intent.toml", "\"材质\" = [\"硅胶\", \"皮革\"]\n");
+    const std::vector<ResultRecord> records = wordyRecords();
+    keepRun(file, "手机\r\n电脑", records, true, {{"选择框_词根与意图", "1"}});
+    open();
+    useSqlite();
+    AnalysisWindow& table = analysis();
+    EXPECT_FALSE(table.wordsShown()); // nothing shown yet asked for them
+    table.showStored(1);
+    ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
+    EXPECT_TRUE(table.wordsShown());
+    EXPECT_FALSE(table.table()->isColumnHidden(ResultsModel::Root));
+    EXPECT_FALSE(table.table()->isColumnHidden(ResultsModel::Tags));
+    EXPECT_TRUE(table.groups()->isVisibleTo(&table));
+
+    const std::string store = "sqlite:" + file.string();
+    auto cli = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin() + 1,
+                         {"--home", home.path().string(), "--store", store, "--run", "1"});
+        const test::ChildOutcome outcome = test::runChild(ZELKOR_CLI_PATH, arguments);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    };
+    cli({"export", "--words", "-o", (home / "words.csv").string()});
+    const auto exported = csvRows(test::readFile(home / "words.csv"));
+    ASSERT_EQ(exported.size(), records.size());
+    std::set<std::string> tagsSeen;
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        const std::vector<std::string>& cells = exported[r];
+        const QAbstractItemModel* shown = table.table()->model();
+        SCOPED_TRACE(cells[0]);
+        EXPECT_EQ(shown->index(int(r), ResultsModel::Keyword).data().toString().toStdString(), cells[0]);
+        EXPECT_EQ(shown->index(int(r), ResultsModel::Root).data().toString().toStdString(),
+                  cells[cells.size() - 2]);
+        EXPECT_EQ(shown->index(int(r), ResultsModel::Tags).data().toString().toStdString(), cells.back());
+        std::stringstream tags(cells.back());
+        for (std::string tag; std::getline(tags, tag, ';');)
+            tagsSeen.insert(tag);
+    }
+    // The phrases reach every family, the user's too.
+    EXPECT_EQ(tagsSeen, (std::set<std::string>{"疑问", "价格", "比较", "评价", "时间", "地域", "材质"}));
+
+    for (const auto& [by, name] : {std::pair{GroupBy::Root, "root"}, std::pair{GroupBy::Tag, "tag"}}) {
+        SCOPED_TRACE(name);
+        cli({"groups", "--by", name, "-o", (home / "groups.txt").string()});
+        const std::vector<CliGroup> expected = cliGroups(test::readFile(home / "groups.txt"));
+        ASSERT_GT(expected.size(), 3u);
+        EXPECT_EQ(expected.back().name, by == GroupBy::Root ? "(无词根)" : "(无标签)");
+        table.groups()->setBy(by);
+        std::vector<CliGroup> sizes = expected;
+        for (CliGroup& g : sizes)
+            g.phrases.clear();
+        EXPECT_EQ(listedGroups(table), sizes);
+
+        // The first group, the last one (the phrases without), and one between.
+        for (std::size_t g : {std::size_t{0}, expected.size() - 1, expected.size() / 2}) {
+            SCOPED_TRACE(expected[g].name);
+            clickGroup(table, int(g));
+            EXPECT_EQ(keywordsShown(table), expected[g].phrases);
+            EXPECT_EQ(part<QLabel>("标签_图中选择")->text(),
+                      q("只看分组“%1”的 %2 个词").arg(q(expected[g].name.c_str())).arg(expected[g].count));
+            EXPECT_EQ(part<QLabel>("标签_行数")->text(),
+                      q("共 %1 条，显示 %2 条").arg(records.size()).arg(expected[g].count));
+        }
+        // Exporting the shown rows writes the group chosen, with its words as the table shows them.
+        part<QComboBox>("组合框_导出格式")->setCurrentText(q("csv"));
+        saveAs = QString::fromStdString((home / "group.csv").string());
+        const std::size_t before = shown.size();
+        QTest::mouseClick(part<QAbstractButton>("按钮_导出筛选"), Qt::LeftButton);
+        ASSERT_TRUE(waitUntil([&] { return shown.size() == before + 1; }));
+        const auto written = csvRows(test::readFile(home / "group.csv"));
+        const CliGroup& last = expected[expected.size() / 2];
+        ASSERT_EQ(written.size(), last.count);
+        for (std::size_t r = 0; r < written.size(); ++r) {
+            EXPECT_EQ(written[r][0], last.phrases[r]);
+            const auto from = std::find_if(exported.begin(), exported.end(),
+                                           [&](const auto& cells) { return cells[0] == last.phrases[r]; });
+            EXPECT_EQ(std::vector(written[r].end() - 2, written[r].end()),
+                      std::vector(from->end() - 2, from->end()));
+        }
+        QTest::mouseClick(part<QAbstractButton>("按钮_显示全部"), Qt::LeftButton);
+        EXPECT_EQ(table.filter()->rowCount(), int(records.size()));
+        EXPECT_TRUE(table.groups()->list()->selectedItems().isEmpty());
+    }
+}
+
+// Root and tags sort as the other text columns do (GBK: pinyin order; ties in the run's order) and
+// filter as they do; a group chosen stays chosen as more rows come; unasked, the words go.
+TEST_F(AnalysisTest, WordsSortFilterAndFollowTheRows) {
+    test::writeFile(home / "data" / "intent.toml", "\"材质\" = [\"硅胶\", \"皮革\"]\n");
+    open();
+    AnalysisWindow& table = analysis();
+    table.model()->setRecords(wordyRecords());
+    EXPECT_EQ(table.pendingWork(), 0);
+    EXPECT_EQ(table.model()->words(), nullptr); // nothing is cut unasked
+    EXPECT_EQ(part<QComboBox>("组合框_筛选列")->findData(int(ResultsModel::Root)), -1);
+    table.showWords(true);
+    ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
+    EXPECT_EQ(part<QLabel>("标签_词根状态")->text(), q("7 个词根"));
+    // Beside the phrase they are of, in the view and in what is copied.
+    QHeaderView* header = table.table()->horizontalHeader();
+    EXPECT_EQ(header->visualIndex(ResultsModel::Root), 1);
+    EXPECT_EQ(header->visualIndex(ResultsModel::Tags), 2);
+    QItemSelectionModel* selection = table.table()->selectionModel();
+    for (int column : {ResultsModel::Source, ResultsModel::Tags, ResultsModel::Keyword, ResultsModel::Root})
+        selection->select(table.table()->model()->index(0, column), QItemSelectionModel::Select);
+    QApplication::clipboard()->clear();
+    QTest::mouseClick(part<QAbstractButton>("按钮_复制"), Qt::LeftButton);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "手机壳多少钱\t壳\t疑问;价格\t百度相关\n");
+    selection->clearSelection();
+
+    const struct {
+        int column;
+        Qt::SortOrder order;
+        std::vector<std::string> keywords;
+    } sorts[] = {
+        {ResultsModel::Root,
+         Qt::AscendingOrder,
+         {"手机", "电脑", "电脑桌多少钱", "手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好",
+          "手机硅胶壳", "手机壳定制", "手机膜价格", "手机膜 贴", "2026手机推荐", "北京手机维修", "电脑维修",
+          "手机支架", "手机支架怎么安装", "电脑桌"}},
+        {ResultsModel::Root,
+         Qt::DescendingOrder,
+         {"电脑桌", "手机支架", "手机支架怎么安装", "北京手机维修", "电脑维修", "2026手机推荐", "手机膜价格",
+          "手机膜 贴", "手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳", "手机壳定制",
+          "电脑桌多少钱", "手机", "电脑"}},
+        {ResultsModel::Tags,
+         Qt::AscendingOrder,
+         {"手机支架", "手机", "手机壳定制", "手机膜 贴", "电脑桌", "电脑维修", "电脑", "手机硅胶壳",
+          "北京手机维修", "手机膜价格", "2026手机推荐", "手机支架怎么安装", "手机膜和手机壳哪个好",
+          "手机壳多少钱", "电脑桌多少钱", "手机壳怎么样"}},
+    };
+    for (const auto& c : sorts) {
+        SCOPED_TRACE(testing::Message()
+                     << "column " << c.column << (c.order == Qt::AscendingOrder ? " up" : " down"));
+        table.table()->horizontalHeader()->setSortIndicator(c.column, c.order);
+        EXPECT_EQ(keywordsShown(table), c.keywords);
+    }
+    table.table()->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+
+    const struct {
+        const char* text;
+        bool pattern;
+        int column;
+        std::vector<std::string> keywords;
+    } filters[] = {
+        {"价格", false, ResultsModel::Tags, {"手机壳多少钱", "手机膜价格", "电脑桌多少钱"}},
+        {"^壳$",
+         true,
+         ResultsModel::Root,
+         {"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳", "手机壳定制"}},
+        {"^$", true, ResultsModel::Root, {"手机", "电脑"}},
+        {"材质", false, ResultsFilter::kAllTextColumns, {"手机硅胶壳"}}, // found in the tags alone
+    };
+    for (const auto& c : filters) {
+        SCOPED_TRACE(c.text);
+        filterBy(c.text, c.pattern, c.column);
+        EXPECT_EQ(keywordsShown(table), c.keywords);
+    }
+    filterBy("", false, ResultsModel::Keyword);
+
+    // The group 壳 chosen, then a row comes that belongs to it: the words are cut again, and the
+    // table shows the group as it is now.
+    ASSERT_EQ(table.groups()->list()->item(0, 0)->text(), q("壳"));
+    clickGroup(table, 0);
+    EXPECT_EQ(table.filter()->rowCount(), 5);
+    table.model()->append({record("手机壳防摔", "百度相关", "手机", "手机", 1)});
+    ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
+    EXPECT_EQ(keywordsShown(table),
+              (std::vector<std::string>{"手机壳多少钱", "手机壳怎么样", "手机膜和手机壳哪个好", "手机硅胶壳",
+                                        "手机壳定制", "手机壳防摔"}));
+    EXPECT_EQ(part<QLabel>("标签_图中选择")->text(), q("只看分组“壳”的 6 个词"));
+    EXPECT_EQ(part<QLabel>("标签_行数")->text(), q("共 17 条，显示 6 条"));
+    EXPECT_EQ(table.groups()->list()->selectedItems().front()->text(), q("壳"));
+    // By intent the choice starts afresh.
+    table.groups()->setBy(GroupBy::Tag);
+    EXPECT_EQ(table.filter()->rowCount(), 17);
+    EXPECT_EQ(table.groups()->list()->item(0, 0)->text(), q("疑问"));
+    clickGroup(table, 0);
+    EXPECT_EQ(table.filter()->rowCount(), 5);
+
+    // Unasked: the columns, the groups and the group's choice go, and nothing sorts or filters by them.
+    table.table()->horizontalHeader()->setSortIndicator(ResultsModel::Root, Qt::AscendingOrder);
+    filterBy("壳", false, ResultsModel::Root);
+    table.showWords(false);
+    EXPECT_TRUE(table.table()->isColumnHidden(ResultsModel::Root));
+    EXPECT_TRUE(table.table()->isColumnHidden(ResultsModel::Tags));
+    EXPECT_FALSE(table.groups()->isVisibleTo(&table));
+    EXPECT_EQ(table.model()->words(), nullptr);
+    EXPECT_EQ(table.table()->horizontalHeader()->sortIndicatorSection(), -1);
+    EXPECT_EQ(part<QComboBox>("组合框_筛选列")->currentData().toInt(), int(ResultsModel::Keyword));
+    EXPECT_EQ(part<QComboBox>("组合框_筛选列")->findData(int(ResultsModel::Root)), -1);
+    filterBy("", false, ResultsModel::Keyword);
+    EXPECT_EQ(table.filter()->rowCount(), 17);
+    EXPECT_TRUE(part<QLabel>("标签_图中选择")->isHidden());
+}
+
+// A run of the main window shows the words by default when its box on 高级 asked for them, and
+// only then; the groups are those of the fixture's phrases.
+TEST_F(AnalysisTest, ARunThatAskedForWordsShowsThem) {
+    open();
+    prepare("手机");
+    AnalysisWindow& table = analysis();
+    clickStart();
+    ASSERT_TRUE(waitUntil([&] { return !child<QAbstractButton>("按钮_查看分析")->isHidden(); }));
+    ASSERT_TRUE(waitUntil([&] { return table.model()->rowCount() == 4; }));
+    QTest::qWait(AnalysisWindow::kRefreshMs);
+    EXPECT_FALSE(table.wordsShown());
+    EXPECT_TRUE(table.table()->isColumnHidden(ResultsModel::Root));
+    EXPECT_FALSE(table.groups()->isVisibleTo(&table));
+    EXPECT_EQ(table.model()->words(), nullptr);
+    clickStart();
+
+    child<QCheckBox>("选择框_词根与意图")->setChecked(true);
+    prepare("手机");
+    clickStart();
+    ASSERT_TRUE(waitUntil([&] { return !child<QAbstractButton>("按钮_查看分析")->isHidden(); }));
+    ASSERT_TRUE(waitUntil([&] { return table.model()->rowCount() == 4 && wordsDone(table); }));
+    EXPECT_TRUE(table.wordsShown());
+    EXPECT_FALSE(table.table()->isColumnHidden(ResultsModel::Root));
+    std::vector<std::string> words;
+    for (int r = 0; r < 4; ++r)
+        words.push_back(table.model()->cellText(r, ResultsModel::Keyword).toStdString() + "|" +
+                        table.model()->cellText(r, ResultsModel::Root).toStdString() + "|" +
+                        table.model()->cellText(r, ResultsModel::Tags).toStdString());
+    EXPECT_EQ(words, (std::vector<std::string>{"手机壳|壳|", "手机支架|支架|", "手机||", "手机壳定制|壳|"}));
+    EXPECT_EQ(listedGroups(table),
+              (std::vector<CliGroup>{{"壳", 2, {}}, {"支架", 1, {}}, {"(无词根)", 1, {}}}));
+    clickStart();
+}
+
+// An intent table the user broke is said, with where, and the table stays as it was; mended and
+// asked again, the words come.
+TEST_F(AnalysisTest, ABrokenIntentTableIsSaid) {
+    const std::filesystem::path intent = home / "data" / "intent.toml";
+    test::writeFile(intent, "\"价格\" = [\"团购\"\n");
+    open();
+    AnalysisWindow& table = analysis();
+    table.model()->setRecords(wordyRecords());
+    table.showWords(true);
+    auto* state = part<QLabel>("标签_词根状态");
+    ASSERT_TRUE(waitUntil([&] { return table.pendingWork() == 0 && state->text().startsWith(q("无法切分")); }));
+    EXPECT_TRUE(state->text().contains(QString::fromStdString(intent.string() + ":"))) << state->text().toStdString();
+    EXPECT_EQ(table.model()->words(), nullptr);
+    EXPECT_EQ(table.groups()->list()->rowCount(), 0);
+    EXPECT_EQ(table.filter()->rowCount(), int(wordyRecords().size()));
+    table.model()->append({record("手机壳团购", "百度相关", "手机", "手机", 1)});
+
+    test::writeFile(intent, "\"价格\" = [\"团购\"]\n");
+    table.showWords(false);
+    table.showWords(true);
+    ASSERT_TRUE(waitUntil([&] { return wordsDone(table); }));
+    EXPECT_EQ(table.model()->cellText(int(wordyRecords().size()), ResultsModel::Tags), q("价格"));
 }
 
 // A stopped run of the store is continued from the history and ends with the results of a run left

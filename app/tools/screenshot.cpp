@@ -1,6 +1,7 @@
 // zelkor-screenshot: renders the main window (offscreen works) into a PNG for a person to look at.
 //   zelkor-screenshot OUT.png [--tab N] [--seeds A,B,...] [--all] [--run] [--finished] [--probe]
 //                             [--wait-ms N] [--size WxH] [--store SPEC] [--analysis PAGE] [--filter TEXT]
+//                             [--words] [--group root|tag]
 // The window uses the program directory ($ZELKOR_HOME) like zelkor does. --seeds replaces the
 // seed keywords, --all presses "全"; --run presses Start and waits (default 4000 ms) before the
 // picture is taken; --finished presses Start and waits for the run to end by itself (the status
@@ -8,10 +9,13 @@
 // --store sets the run store of the page 高级 ("sqlite" keeps a history). --analysis pictures the
 // window 分析 instead, at its page "results", "charts", "map" or "history", once its table has the
 // run's rows and its pictures are drawn;
-// --filter types a filter into it.
+// --filter types a filter into it. --words ticks 导出词根与意图 on 高级 before the run, so that the
+// window 分析 shows the root words, the intent tags and their groups; --group lists the groups by
+// root or by tag and clicks the first.
 // Point the sources at a loopback service first ($ZELKOR_ENDPOINTS), as scripts/screenshot does.
 
 #include "app/analysis_window.h"
+#include "app/groups_panel.h"
 #include "app/main_window.h"
 #include "app/results_model.h"
 #include "app/run_pictures.h"
@@ -22,13 +26,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <cstdio>
 #include <cstring>
@@ -37,7 +42,8 @@
 
 static const char* const kUsage =
     "usage: zelkor-screenshot OUT.png [--tab N] [--seeds A,B,...] [--all] [--run] [--finished] [--probe]\n"
-    "                         [--wait-ms N] [--size WxH] [--store SPEC] [--analysis PAGE] [--filter TEXT]\n";
+    "                         [--wait-ms N] [--size WxH] [--store SPEC] [--analysis PAGE] [--filter TEXT]\n"
+    "                         [--words] [--group root|tag]\n";
 
 // Lets the window work until `done` holds or `ms` pass.
 static bool waitFor(const std::function<bool()>& done, int ms) {
@@ -67,6 +73,8 @@ int main(int argc, char** argv) {
     QString store;
     QString analysis;
     QString filter;
+    bool words = false;
+    QString group;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--tab" && i + 1 < argc)
@@ -87,6 +95,10 @@ int main(int argc, char** argv) {
             analysis = QString::fromLocal8Bit(argv[++i]);
         else if (arg == "--filter" && i + 1 < argc)
             filter = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == "--words")
+            words = true;
+        else if (arg == "--group" && i + 1 < argc)
+            group = QString::fromLocal8Bit(argv[++i]);
         else if (arg == "--wait-ms" && i + 1 < argc)
             waitMs = std::atoi(argv[++i]);
         else if (arg == "--size" && i + 1 < argc) {
@@ -105,7 +117,8 @@ int main(int argc, char** argv) {
     }
     const QStringList pages = {QStringLiteral("results"), QStringLiteral("charts"), QStringLiteral("map"),
                                QStringLiteral("history")};
-    if (out.isEmpty() || (!analysis.isEmpty() && !pages.contains(analysis))) {
+    if (out.isEmpty() || (!analysis.isEmpty() && !pages.contains(analysis)) ||
+        (!group.isEmpty() && group != QStringLiteral("root") && group != QStringLiteral("tag"))) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -121,6 +134,7 @@ int main(int argc, char** argv) {
         window.findChild<QPlainTextEdit*>(QStringLiteral("编辑框_关键词"))->setPlainText(seeds);
     if (all) window.findChild<QAbstractButton*>(QStringLiteral("按钮3"))->click();
     if (!store.isEmpty()) window.findChild<ValueWidget*>(QStringLiteral("编辑框_运行存储"))->setTextValue(store);
+    if (words) window.findChild<QCheckBox*>(QStringLiteral("选择框_词根与意图"))->setChecked(true);
     if (run || finished) window.findChild<QAbstractButton*>(QStringLiteral("按钮_开始"))->click();
 
     QWidget* shot = &window;
@@ -155,6 +169,14 @@ int main(int argc, char** argv) {
             auto* box = view->findChild<QLineEdit*>(QStringLiteral("编辑框_筛选"));
             box->setText(filter);
             QTest::keyClick(box, Qt::Key_Return);
+        }
+        if (view->wordsShown()) {
+            waitFor([&] { return view->model()->words() && view->pendingWork() == 0; }, 20000);
+            if (!group.isEmpty()) {
+                view->groups()->setBy(group == QStringLiteral("tag") ? zelkor::GroupBy::Tag
+                                                                     : zelkor::GroupBy::Root);
+                view->groups()->choose(0);
+            }
         }
         const auto page = static_cast<AnalysisWindow::Page>(pages.indexOf(analysis));
         view->showPage(page);
