@@ -67,6 +67,7 @@ class KeywordFeed {
     std::size_t seedRoundsLeft() const { return m_seedRounds.size() - m_seedsTaken; }
     // Queued keywords, those taken and not yet committed included.
     std::size_t queued() const { return m_queue.size(); }
+    bool sharedQueue() const { return m_queue.shared(); }
     // Queued keywords not yet taken.
     std::size_t queuedUntaken() const;
 

@@ -166,7 +166,11 @@ class ParallelLoop {
 void ParallelLoop::fill() {
     // Slots for what is known to come: the seed rounds, then what the queue holds beyond the slots.
     const auto groups = sourceGroups(m_parts.sources);
-    while (m_slots.size() < m_options.window) {
+    // From a shared queue, a worker takes only as far ahead as keeps its services busy: the
+    // keywords it holds at the end are asked by it alone while the other workers stand idle.
+    const std::size_t window =
+        m_parts.feed.sharedQueue() ? std::min(m_options.window, kSharedWindow) : m_options.window;
+    while (m_slots.size() < window) {
         auto entry = m_parts.feed.take();
         if (!entry) break;
         Slot slot;

@@ -34,6 +34,9 @@ inline constexpr double kMaxParallelRate = 1000.0;
 // A rate as typed ("2", "0.5", " 1.5 "), or nullopt when it is not a number within the bounds.
 std::optional<double> parseParallelRate(std::string_view text);
 
+// Keywords asked ahead from a queue other workers share (see KeywordQueue::shared).
+inline constexpr std::size_t kSharedWindow = 8;
+
 struct ParallelOptions {
     double rate = kDefaultParallelRate;           // requests per second per service
     std::chrono::milliseconds keywordGap{0};     // between two keywords' first requests; 0 none

@@ -113,6 +113,7 @@ class RedisRunStore final : public RunStore, public RunHistory {
         std::optional<KeywordTask> at(std::size_t position) const override;
         void pop() override;
         std::size_t size() const override;
+        bool shared() const override { return true; }
 
       private:
         RedisRunStore& m_store;

@@ -31,6 +31,8 @@ class KeywordQueue {
     virtual std::optional<KeywordTask> at(std::size_t position) const {
         return position == 0 ? front() : std::nullopt;
     }
+    // Other workers ask from this queue too: a task one takes ahead is one the others cannot ask.
+    virtual bool shared() const { return false; }
 };
 
 // Every phrase ever accepted, across runs until it is emptied.
