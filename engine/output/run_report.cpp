@@ -29,9 +29,11 @@ constexpr Column kColumns[] = {
 
 ServiceReport totals(const HealthReport& report) {
     ServiceReport sum;
-    for (const ServiceReport& s : report.services)
+    for (const ServiceReport& s : report.services) {
         for (const Column& column : kColumns)
             sum.*column.field += s.*column.field;
+        sum.lost += s.lost;
+    }
     return sum;
 }
 
@@ -103,10 +105,8 @@ std::string reportJson(const HealthReport& report, const RunEnding* ending) {
         out += ",\"outcome\":" + jsonString(ending->outcome) + ",\"exit\":" + std::to_string(ending->exit) +
                ",\"unanswered\":" + std::to_string(ending->unanswered) + ",\"ok\":" + std::to_string(sum.ok) +
                ",\"empty\":" + std::to_string(sum.empty) + ",\"failed\":" + std::to_string(sum.failed) +
-               ",\"blocked\":" + std::to_string(sum.blocked);
-        std::uint64_t lost = 0;
-        for (const ServiceReport& s : report.services) lost += s.lost;
-        out += ",\"lost\":" + std::to_string(lost);
+               ",\"blocked\":" + std::to_string(sum.blocked) +
+               ",\"lost\":" + std::to_string(sum.lost);
     }
     return out + "}";
 }
